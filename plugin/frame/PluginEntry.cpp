@@ -1,0 +1,1 @@
+// the exported entry points

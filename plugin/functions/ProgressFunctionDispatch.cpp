@@ -1,0 +1,3 @@
+#include "ProgressFunctionDispatch.h"
+
+std::string ProgressFunctionDispatch::execute(const VorkSupport::VorkProperties<std::string>&) { return std::string(); }

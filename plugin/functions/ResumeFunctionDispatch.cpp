@@ -1,0 +1,3 @@
+#include "ResumeFunctionDispatch.h"
+
+std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<std::string>&) { return std::string(); }

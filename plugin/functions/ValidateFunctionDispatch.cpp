@@ -1,0 +1,3 @@
+#include "ValidateFunctionDispatch.h"
+
+std::string ValidateFunctionDispatch::execute(const VorkSupport::VorkProperties<std::string>&) { return std::string(); }

@@ -1,0 +1,168 @@
+#include "TestEnvironment.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace plimotest {
+namespace {
+
+std::string g_testDir;
+
+void setEnv(const char* key, const std::string& value) { ::setenv(key, value.c_str(), 1); }
+
+class SandboxListener : public ::testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const ::testing::TestInfo&) override {
+        std::string base = fs::temp_directory_path().string();
+        if (const char* root = std::getenv("PLIMO_TEST_ROOT")) base = root;
+        std::string pattern = base + "/plimo-test-XXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+        g_testDir = buf.data();
+        fs::create_directories(g_testDir + "/win/TEMP");
+        fs::create_directories(g_testDir + "/tmp");
+        fs::create_directories(g_testDir + "/units");
+        fs::create_directories(g_testDir + "/home");
+        setEnv("windir", g_testDir + "/win");
+        setEnv("TEMP", g_testDir + "/tmp");
+        setEnv("TMP", g_testDir + "/tmp");
+        setEnv("TMPDIR", g_testDir + "/tmp");
+        setEnv("VSUPT_SERVICE_DIR", g_testDir + "/units");
+        setEnv("ZUA_CMDLOG", g_testDir + "/cmdlog");
+        setEnv("HOME", g_testDir + "/home");
+        setEnv("XDG_STATE_HOME", g_testDir + "/home/state");
+        setEnv("PLIMO_SKIP_REBOOT", "1");
+        setEnv("PLIMO_SKIP_NOTIFICATION", "1");
+        ::unsetenv("PLIMO_LOGLEVEL");
+        ::unsetenv("PLIMO_LOGTARGET");
+        ::unsetenv("PLIMO_CMDLINE_TEST");
+        ::unsetenv("NOTIFY_SOCKET");
+    }
+    void OnTestEnd(const ::testing::TestInfo& info) override {
+        bool keep = info.result()->Failed() && std::getenv("PLIMO_KEEP_TEST_DIRS");
+        if (!keep && !g_testDir.empty()) {
+            std::error_code ec;
+            fs::remove_all(g_testDir, ec);
+        }
+        g_testDir.clear();
+    }
+};
+
+} // namespace
+
+const std::string& testDir() { return g_testDir; }
+
+std::string writeFile(const std::string& path, const std::string& content, bool executable) {
+    fs::path p(path);
+    if (p.has_parent_path()) fs::create_directories(p.parent_path());
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << content;
+    }
+    if (executable) ::chmod(path.c_str(), 0755);
+    return path;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                     const std::string& workingDirectory) {
+    RunResult result;
+    int outPipe[2], errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+
+    // Build the child's environment.
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
+    for (const auto& entry : env) {
+        auto eq = entry.find('=');
+        std::string key = entry.substr(0, eq);
+        std::erase_if(envStrings, [&](const std::string& s) { return s.compare(0, key.size() + 1, key + "=") == 0; });
+        if (eq != std::string::npos) envStrings.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<char*> argp;
+    for (auto& s : args) argp.push_back(s.data());
+    argp.push_back(nullptr);
+
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int devnull = ::open("/dev/null", O_RDONLY);
+        ::dup2(devnull, 0);
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
+        ::execve(argp[0], argp.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    char buf[4096];
+    while (open > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+void installSandbox() {
+    ::setenv("PLIMO_SKIP_REBOOT", "1", 1);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new SandboxListener);
+}
+
+} // namespace plimotest

@@ -1,0 +1,36 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// The per-test sandbox. Before every test the harness creates a fresh
+// directory and points the system's directories into it:
+//   windir            <dir>/win        (with <dir>/win/TEMP created)
+//   TEMP, TMP, TMPDIR <dir>/tmp
+//   VSUPT_SERVICE_DIR <dir>/units
+//   ZUA_CMDLOG        <dir>/cmdlog
+//   HOME, XDG_STATE_HOME inside <dir>
+// PLIMO_SKIP_REBOOT is set for the whole process. The directory is removed
+// after the test (kept when the test failed and PLIMO_KEEP_TEST_DIRS is set).
+namespace plimotest {
+
+// The current test's own directory (absolute, no trailing '/').
+const std::string& testDir();
+
+// Writes a file (creating parent directories); returns its path.
+std::string writeFile(const std::string& path, const std::string& content, bool executable = false);
+// The whole content of a file, or "" when it cannot be read.
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+struct RunResult {
+    int exitCode = -1;       // exit status, or -1 when killed by a signal
+    std::string out;         // standard output
+    std::string err;         // standard error
+};
+// Runs a program (argv[0] is the path) without a shell, with extra
+// environment entries "K=V" (an entry "K" alone unsets K), and captures its
+// output. Standard input is /dev/null.
+RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                     const std::string& workingDirectory = "");
+
+} // namespace plimotest
