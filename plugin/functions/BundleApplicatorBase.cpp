@@ -1,0 +1,1 @@
+// BundleApplicatorBase: to be written

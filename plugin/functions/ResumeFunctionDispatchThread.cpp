@@ -1,0 +1,1 @@
+// ResumeFunctionDispatchThread: to be written

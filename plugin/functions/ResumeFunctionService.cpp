@@ -1,0 +1,1 @@
+// ResumeFunctionService: to be written

@@ -1,0 +1,1 @@
+// UpdateFunctionBase: to be written
