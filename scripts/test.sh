@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: a normal build, the
+# same under AddressSanitizer + UndefinedBehaviorSanitizer, the resume tests
+# under ThreadSanitizer, and (when clang is present) the firmware-table fuzzer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# No test may ever restart the machine.
+export PLIMO_SKIP_REBOOT=1
+
+scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+summary=()
+total_passed=0
+total_failed=0
+
+run_ctest() { # <name> <build dir> [ctest args...]
+  local name=$1 dir=$2
+  shift 2
+  local log="$dir/ctest-$name.log" rc=0
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 300 "$@") 2>&1 | tee "$log" || rc=$?
+  local line passed failed
+  line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -1 || true)
+  failed=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+  if [[ -z "$line" ]]; then failed=1; total=0; fi
+  passed=$((total - failed))
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+  summary+=("$name: $passed passed, $failed failed")
+  if ((rc != 0)); then
+    return 0
+  fi
+}
+
+echo "== normal build"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+run_ctest normal build
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPLIMO_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_ctest sanitizers build-asan
+
+echo "== ThreadSanitizer build (resume tests)"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DPLIMO_TSAN=ON >/dev/null
+cmake --build build-tsan -j"$jobs"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest tsan build-tsan -L resume
+
+if command -v clang++ >/dev/null 2>&1 && [[ -x scripts/fuzz-smbios.sh ]]; then
+  echo "== firmware table fuzzer (60 s)"
+  if scripts/fuzz-smbios.sh 60; then
+    summary+=("fuzz: 1 passed, 0 failed")
+    total_passed=$((total_passed + 1))
+  else
+    summary+=("fuzz: 0 passed, 1 failed")
+    total_failed=$((total_failed + 1))
+  fi
+else
+  echo "== fuzzer skipped (no clang++)"
+fi
+
+echo
+echo "== summary"
+printf '%s\n' "${summary[@]}"
+echo "total: $total_passed passed, $total_failed failed"
+((total_failed == 0))
