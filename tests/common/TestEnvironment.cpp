@@ -25,15 +25,16 @@ namespace plimotest {
 namespace {
 
 std::string g_testDir;
+// Where test directories are made; fixed once before the first test, since
+// each test points TMPDIR into its own (later removed) directory.
+std::string g_testRoot;
 
 void setEnv(const char* key, const std::string& value) { ::setenv(key, value.c_str(), 1); }
 
 class SandboxListener : public ::testing::EmptyTestEventListener {
 public:
     void OnTestStart(const ::testing::TestInfo&) override {
-        std::string base = fs::temp_directory_path().string();
-        if (const char* root = std::getenv("PLIMO_TEST_ROOT")) base = root;
-        std::string pattern = base + "/plimo-test-XXXXXX";
+        std::string pattern = g_testRoot + "/plimo-test-XXXXXX";
         std::vector<char> buf(pattern.begin(), pattern.end());
         buf.push_back('\0');
         if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
@@ -161,6 +162,13 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std
 }
 
 void installSandbox() {
+    if (const char* root = std::getenv("PLIMO_TEST_ROOT")) {
+        g_testRoot = root;
+    } else {
+        std::error_code ec;
+        g_testRoot = fs::temp_directory_path(ec).string();
+        if (ec || g_testRoot.empty()) g_testRoot = "/tmp";
+    }
     ::setenv("PLIMO_SKIP_REBOOT", "1", 1);
     ::testing::UnitTest::GetInstance()->listeners().Append(new SandboxListener);
 }
