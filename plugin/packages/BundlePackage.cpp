@@ -1,0 +1,328 @@
+#include "BundlePackage.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <exception>
+#include <stdexcept>
+
+#include "BAXMLDoc.h"
+#include "BAXMLPackageNode.h"
+#include "VorkException.h"
+#include "VorkLocaleFactory.h"
+#include "VorkLogRecord.h"
+#include "VorkScopeTrace.h"
+#include "VorkStringUtilities.h"
+
+using VorkSupport::VorkException;
+
+namespace {
+
+// The Status child of a Package element, which carries state and code.
+xmlNodePtr statusElement(xmlNodePtr package) {
+    for (xmlNodePtr child = package ? package->children : nullptr; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE && xmlStrcmp(child->name, BAD_CAST "Status") == 0) return child;
+    }
+    throw VorkException("BundlePackage::BundlePackage (resume): no Status element for package", 0);
+}
+
+} // namespace
+
+BundlePackage::BundlePackage(BAXMLDoc* statusLog, const std::string& releaseID,
+                             const std::string& packageAbsFileName, const std::string& packageType,
+                             const std::string& installParams, int updateOnly)
+    : m_pStatusLog(statusLog),
+      m_pLogNode(nullptr),
+      m_sReleaseID(releaseID),
+      m_sPackageAbsFileName(packageAbsFileName),
+      m_nState(STATE_NOT_RUN),
+      m_nStatus(0),
+      m_nOsErrorCode(NO_OS_ERROR_CODE),
+      m_bRestartAfterReboot(false),
+      m_sPackageType(packageType),
+      m_sInstallParams(installParams),
+      m_nUpdateOnly(updateOnly) {
+    VORK_TRACE("BundlePackage::BundlePackage");
+    VORK_LOG(3, "BundlePackage::BundlePackage (start): m_sReleaseID=" << "|" << m_sReleaseID
+                << "|, m_sPackageAbsFileName=" << "|" << m_sPackageAbsFileName << "|");
+}
+
+BundlePackage::BundlePackage(BAXMLDoc* statusLog, xmlNodePtr logNode)
+    : m_pStatusLog(statusLog),
+      m_pLogNode(logNode),
+      m_nState(STATE_NOT_RUN),
+      m_nStatus(0),
+      m_nOsErrorCode(NO_OS_ERROR_CODE),
+      m_bRestartAfterReboot(false),
+      m_nUpdateOnly(-1) {
+    VORK_TRACE("BundlePackage::BundlePackage");
+    try {
+        m_sReleaseID = BAAnyXMLDoc::getStringAttribute(logNode, "releaseID");
+    } catch (...) {
+        VORK_LOG(4, "BundlePackage::BundlePackage (resume): no releaseID for package");
+        m_sReleaseID.clear();
+    }
+    m_sPackageAbsFileName = BAAnyXMLDoc::getStringAttribute(logNode, "path");
+    try {
+        m_sPackageType = BAAnyXMLDoc::getStringAttribute(logNode, "packageType");
+    } catch (const VorkException&) {
+        VORK_LOG(4, "BundlePackage::BundlePackage (resume): no packageType attribute for package");
+    }
+    try {
+        m_sInstallParams = BAAnyXMLDoc::getStringAttribute(logNode, "installparams");
+    } catch (const VorkException&) {
+        VORK_LOG(4, "BundlePackage::BundlePackage (resume): no installparams attribute for package");
+    }
+    try {
+        m_nUpdateOnly = readUpdateOnly(BAAnyXMLDoc::getStringAttribute(logNode, "updateonly"));
+    } catch (const VorkException&) {
+        VORK_LOG(4, "BundlePackage::BundlePackage (resume): no updateonly attribute for package");
+        m_nUpdateOnly = -1;
+    }
+    VORK_LOG(3, "BundlePackage::BundlePackage (resume): m_sReleaseID=" << "|" << m_sReleaseID
+                << "|, m_sPackageAbsFileName=" << "|" << m_sPackageAbsFileName << "|"
+                << ", packageType = |" << m_sPackageType << "|"
+                << ", installparams = |" << m_sInstallParams << "|"
+                << ", updateonly = |" << m_nUpdateOnly << "|");
+
+    m_nStatus = 0;
+    const xmlNodePtr status = statusElement(m_pLogNode);
+    const std::string state = BAAnyXMLDoc::getStringAttribute(status, "state");
+    VORK_LOG(3, "BundlePackage::BundlePackage (resume): sState=" << "|" << state << "|");
+    if (state == "complete") {
+        m_nState = STATE_COMPLETE;
+        m_nStatus = std::atoi(BAAnyXMLDoc::getStringAttribute(status, "code").c_str());
+        VORK_LOG(3, "BundlePackage::BundlePackage (resume): m_nStatus=" << m_nStatus);
+    } else if (state == "in-progress") {
+        m_nState = STATE_IN_PROGRESS;
+    } else if (state == "missing") {
+        m_nState = STATE_MISSING;
+    } else if (state == "skipped") {
+        m_nState = STATE_SKIPPED;
+    } else {
+        m_nState = STATE_NOT_RUN;
+    }
+}
+
+BundlePackage::BundlePackage(const BundlePackage& other) = default;
+
+BundlePackage::~BundlePackage() = default;
+
+int BundlePackage::getState() const { return m_nState; }
+int BundlePackage::getStatus() const { return m_nStatus; }
+const std::string& BundlePackage::getReleaseID() const { return m_sReleaseID; }
+const std::string& BundlePackage::getPackageAbsFileName() const { return m_sPackageAbsFileName; }
+
+bool BundlePackage::equalsNoCase(const std::string& left, const std::string& right) {
+    VORK_TRACE("BundlePackage::equalsNoCase");
+    // Texts end at their first NUL, as C strings would.
+    const std::locale& locale = VorkSupport::VorkLocaleFactory::getDefaultLocale(true);
+    return VorkSupport::VorkStringUtilities::tolower(std::string(left.c_str()), locale) ==
+           VorkSupport::VorkStringUtilities::tolower(std::string(right.c_str()), locale);
+}
+
+int BundlePackage::readUpdateOnly(const std::string& text) {
+    VORK_TRACE("BundlePackage::readUpdateOnly");
+    if (text.empty()) return -1;
+    return equalsNoCase(text, "true") ? 1 : 0;
+}
+
+int BundlePackage::validate() {
+    VORK_TRACE("BundlePackage::validate");
+    struct stat info;
+    if (::stat(m_sPackageAbsFileName.c_str(), &info) != 0) {
+        VORK_LOG(1, "BundlePackage::validate: package is missing: " << "|" << m_sPackageAbsFileName << "|");
+        m_pStatusLog->createMissingPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
+                                           m_nUpdateOnly);
+        return 3075;
+    }
+    return 0;
+}
+
+int BundlePackage::execute(bool& notRun) {
+    VORK_TRACE("BundlePackage::execute");
+    notRun = false;
+    int result = 0;
+    VORK_LOG(3, "BundlePackage::execute: starting package: " << "releaseId = |" << m_sReleaseID << "|, "
+                << "path = |" << m_sPackageAbsFileName << "|, " << "packageType = |" << m_sPackageType << "|, "
+                << "state = |" << m_nState << "|, " << "status = |" << m_nStatus << "|, ");
+
+    const int entryState = m_nState;
+    if (entryState == STATE_IN_PROGRESS) {
+        VORK_LOG(2, "BundlePackage::execute: package already started, restarting");
+        m_nState = STATE_NOT_RUN;
+        m_nStatus = 0;
+    } else if (entryState == STATE_COMPLETE) {
+        if (m_nStatus == 1) {
+            VORK_LOG(4, "BundlePackage::execute: package failed previously; report failed");
+            result = 3072;
+        } else if (m_nStatus == 2) {
+            m_bRestartAfterReboot = true;
+            VORK_LOG(4, "BundlePackage::execute: package already executed, with hard dependency error, restarting");
+            m_nState = STATE_NOT_RUN;
+        } else if (m_nStatus == 4) {
+            VORK_LOG(4, "BundlePackage::execute: package already executed, with hard dependency error, restarting");
+            m_nState = STATE_NOT_RUN;
+        }
+    }
+
+    if (entryState == STATE_NOT_RUN && shouldBeSkipped()) {
+        VORK_LOG(2, "BundlePackage::execute: subclass indicated package should be skipped; skipping package");
+        m_nState = STATE_SKIPPED;
+        m_nStatus = 3;
+        m_pStatusLog->createSkippedPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
+                                           m_nUpdateOnly, m_sPrependMessage);
+        m_pStatusLog->save();
+    }
+
+    if (completeAfterReboot()) markCompleteAfterReboot();
+
+    switch (m_nState) {
+    case STATE_COMPLETE:
+    case STATE_MISSING:
+        VORK_LOG(4, "BundlePackage::execute: package already executed or missing, skipping");
+        notRun = true;
+        return result;
+    case STATE_SKIPPED:
+        VORK_LOG(4, "BundlePackage::execute: skipping package");
+        notRun = true;
+        return 3087;
+    case STATE_NOT_RUN:
+        break;
+    default:
+        VORK_LOG(1, "BundlePackage::execute: invalid code path encountered");
+        throw VorkException("BundlePackage::execute: invalid code path encountered", 0);
+    }
+
+    // The run.
+    buildCommandLine();
+    std::unique_ptr<BAXMLPackageNode> entry;
+    if (m_bRestartAfterReboot) {
+        entry = existingEntry(m_sCommandLine);
+    } else {
+        entry = m_pStatusLog->createPackage(m_sReleaseID, m_sPackageAbsFileName, m_sCommandLine, m_sPackageType,
+                                            m_sInstallParams, m_nUpdateOnly);
+        m_pStatusLog->save();
+    }
+
+    if (!executeImpl()) {
+        removeOutputLog();
+        reportMissing();
+        m_nState = STATE_MISSING;
+        m_nStatus = 0;
+        entry->setMissing();
+        m_pStatusLog->save();
+        if (!ignoreSetting()) {
+            VORK_LOG(9, "BundlePackage::execute: package missing, generating exception");
+            throw VorkException("BundlePackage::execute: package missing", 3075);
+        }
+        return result;
+    }
+
+    performReturnMapping();
+    m_nState = STATE_COMPLETE;
+    const std::string outputLog = shouldUseOutputLog() ? m_pStatusLog->qpkLogName : std::string();
+    if (m_bRestartAfterReboot) {
+        entry->setStatus(m_nStatus);
+        entry->setPackageLog(m_nStatus, outputLog, m_sPrependMessage, m_nOsErrorCode);
+    } else {
+        entry->setComplete(m_nStatus, outputLog, m_sPrependMessage, m_nOsErrorCode);
+    }
+    m_pStatusLog->save();
+    removeOutputLog();
+    VORK_LOG(4, "BundlePackage::execute: package " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
+                << " returned: " << m_nOsErrorCode << " m_nStatus: " << m_nStatus << ".");
+
+    switch (m_nStatus) {
+    case 1:
+        VORK_LOG(9, "BundlePackage::execute: package failed, reporting failure");
+        result = failureResult();
+        break;
+    case 2:
+        VORK_LOG(9, "BundlePackage::execute: package requires reboot");
+        result = 3073;
+        break;
+    case 4:
+        VORK_LOG(9, "BundlePackage::execute: package requires resume after reboot");
+        result = 3074;
+        break;
+    case 21:
+    case 22:
+    case 23:
+        result = 3088;
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
+bool BundlePackage::shouldBeSkipped() { return false; }
+
+bool BundlePackage::completeAfterReboot() { return false; }
+
+void BundlePackage::performReturnMapping() { m_nStatus = m_nOsErrorCode; }
+
+bool BundlePackage::shouldUseOutputLog() { return true; }
+
+int BundlePackage::failureResult() { return 3072; }
+
+void BundlePackage::reportMissing() {
+    VORK_LOG(4, "BundlePackage::execute: package missing: " << m_sPackageAbsFileName << " - " << m_sReleaseID
+                << ".");
+}
+
+void BundlePackage::removeOutputLog() const {
+    // The output log belongs to one run only; a failure to delete it matters
+    // to nobody.
+    if (!m_pStatusLog->qpkLogName.empty()) ::unlink(m_pStatusLog->qpkLogName.c_str());
+}
+
+namespace {
+
+// A boolean setting of the status log; absent (or unreadable) reads as false.
+template <typename Getter>
+bool settingOrFalse(Getter getter) {
+    try {
+        return getter();
+    } catch (const VorkException&) {
+        return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+bool BundlePackage::ignoreSetting() const {
+    return settingOrFalse([this] { return m_pStatusLog->ignore(); });
+}
+
+bool BundlePackage::forceSetting() const {
+    return settingOrFalse([this] { return m_pStatusLog->force(); });
+}
+
+bool BundlePackage::preInstallEnvSetting() const {
+    return settingOrFalse([this] { return m_pStatusLog->preInstallEnv(); });
+}
+
+std::unique_ptr<BAXMLPackageNode> BundlePackage::existingEntry(const std::string& commandLine) {
+    if (m_pLogNode != nullptr) return std::make_unique<BAXMLPackageNode>(m_pStatusLog, m_pLogNode);
+    // A package that has no recorded entry of its own gets a new one rather
+    // than writing into nothing.
+    std::unique_ptr<BAXMLPackageNode> entry = m_pStatusLog->createPackage(
+        m_sReleaseID, m_sPackageAbsFileName, commandLine, m_sPackageType, m_sInstallParams, m_nUpdateOnly);
+    m_pStatusLog->save();
+    return entry;
+}
+
+void BundlePackage::markCompleteAfterReboot() {
+    m_nState = STATE_COMPLETE;
+    m_nStatus = 0;
+    if (m_pLogNode != nullptr) {
+        BAXMLPackageNode entry(m_pStatusLog, m_pLogNode);
+        entry.setStatus(0);
+    }
+    m_pStatusLog->save();
+}

@@ -1,0 +1,91 @@
+#pragma once
+#include <memory>
+#include <string>
+
+#include <libxml/tree.h>
+
+class BAXMLDoc;
+class BAXMLPackageNode;
+
+// Abstract base of the package kinds. It identifies one package of a bundle,
+// holds the package's execution state and status as the status log records
+// them, and decides through the execution state machine in execute() whether
+// the package runs, runs again, is skipped, or reports an earlier failure.
+// Objects rebuilt from the status log after a reboot take the same decisions
+// as the object that first ran.
+class BundlePackage {
+public:
+    // Execution states (m_nState).
+    enum State { STATE_NOT_RUN = 0, STATE_COMPLETE = 1, STATE_IN_PROGRESS = 2, STATE_MISSING = 3, STATE_SKIPPED = 4 };
+    // The OS error code that means "no code".
+    static constexpr int NO_OS_ERROR_CODE = -31415;
+
+    // Fresh package from the bundle definition. The status log is borrowed and
+    // must outlive the package.
+    BundlePackage(BAXMLDoc* statusLog, const std::string& releaseID, const std::string& packageAbsFileName,
+                  const std::string& packageType, const std::string& installParams, int updateOnly);
+    // Package rebuilt from its Package element of the status log. Raises
+    // VorkException when the element lacks path, state, or code on a
+    // complete entry.
+    BundlePackage(BAXMLDoc* statusLog, xmlNodePtr logNode);
+    BundlePackage(const BundlePackage& other);
+    BundlePackage& operator=(const BundlePackage&) = delete;
+    virtual ~BundlePackage();
+
+    // 0, or 3075 (after recording the package as missing) when the package
+    // file does not exist.
+    virtual int validate();
+    // The state machine; answers a status code (0, 3072, 3073, 3074, 3086,
+    // 3087, 3088). notRun is set when the package is not run because its
+    // recorded state says it is done, missing or skipped.
+    virtual int execute(bool& notRun);
+    virtual int getState() const;
+    virtual int getStatus() const;
+    virtual const std::string& getReleaseID() const;
+    virtual const std::string& getPackageAbsFileName() const;
+
+    // Case-insensitive text equality: both texts up to their first NUL,
+    // lower-cased under the default locale, compared byte for byte.
+    static bool equalsNoCase(const std::string& left, const std::string& right);
+    // The update-only setting of a text: -1 for "", 1 for "true" in any case,
+    // 0 otherwise.
+    static int readUpdateOnly(const std::string& text);
+
+protected:
+    virtual bool executeImpl() = 0;
+    virtual void buildCommandLine() = 0;
+    virtual bool shouldBeSkipped();
+    virtual bool completeAfterReboot();
+    virtual void performReturnMapping();
+    virtual bool shouldUseOutputLog();
+    virtual int failureResult();
+    virtual void reportMissing();
+
+    // Shared pieces of the kinds' execute operations.
+    // Deletes the package output log file (qpkLogName); a failure is ignored.
+    void removeOutputLog() const;
+    // The status log's boolean settings; an absent setting reads as false.
+    bool ignoreSetting() const;
+    bool forceSetting() const;
+    bool preInstallEnvSetting() const;
+    // A handle on the package's existing log entry (m_pLogNode); a package
+    // without one gets a fresh in-progress entry carrying commandLine.
+    std::unique_ptr<BAXMLPackageNode> existingEntry(const std::string& commandLine);
+    // After the reboot that a package asked for: the package counts as
+    // complete with status 0, in memory and in its log entry.
+    void markCompleteAfterReboot();
+
+    BAXMLDoc* m_pStatusLog;
+    xmlNodePtr m_pLogNode;
+    std::string m_sReleaseID;
+    std::string m_sPackageAbsFileName;
+    int m_nState;
+    int m_nStatus;
+    std::string m_sCommandLine;
+    std::string m_sPrependMessage;
+    int m_nOsErrorCode;
+    bool m_bRestartAfterReboot;
+    std::string m_sPackageType;
+    std::string m_sInstallParams;
+    int m_nUpdateOnly;
+};

@@ -1,0 +1,43 @@
+#include "BundlePackageGZ.h"
+
+#include "VorkException.h"
+#include "VorkLogRecord.h"
+#include "VorkScopeTrace.h"
+
+using VorkSupport::VorkException;
+
+BundlePackageGZ::BundlePackageGZ(BAXMLDoc* statusLog, const std::string& releaseID,
+                                 const std::string& packageAbsFileName, const std::string& packageType,
+                                 const std::string& installParams, int updateOnly)
+    : BundlePackage(statusLog, releaseID, packageAbsFileName, packageType, installParams, updateOnly) {}
+
+BundlePackageGZ::BundlePackageGZ(BAXMLDoc* statusLog, xmlNodePtr logNode) : BundlePackage(statusLog, logNode) {}
+
+BundlePackageGZ::BundlePackageGZ(const BundlePackageGZ& other) = default;
+
+BundlePackageGZ::~BundlePackageGZ() = default;
+
+bool BundlePackageGZ::shouldBeSkipped() {
+    VORK_TRACE("BundlePackageGZ::shouldBeSkipped");
+    VORK_LOG(4, "BundlePackageGZ::shouldBeSkipped: returning true, GZ type invalid on Windows");
+    m_sPrependMessage = "The update package was skipped. GZ package types are invalid for Windows systems.";
+    return true;
+}
+
+bool BundlePackageGZ::completeAfterReboot() { return m_bRestartAfterReboot; }
+
+bool BundlePackageGZ::executeImpl() {
+    throw VorkException("BundlePackageGZ::executeImpl: invalid code path encountered", 0);
+}
+
+void BundlePackageGZ::buildCommandLine() {
+    throw VorkException("BundlePackageGZ::buildCommandLine: invalid code path encountered", 0);
+}
+
+void BundlePackageGZ::performReturnMapping() {
+    throw VorkException("BundlePackageGZ::performReturnMapping: invalid code path encountered", 0);
+}
+
+bool BundlePackageGZ::shouldUseOutputLog() {
+    throw VorkException("BundlePackageGZ::shouldUseOutputLog: invalid code path encountered", 0);
+}

@@ -1,0 +1,241 @@
+#include "BundlePackageMSI.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <vector>
+
+#include "BAXMLDoc.h"
+#include "BAXMLPackageNode.h"
+#include "GetWindowsErrorMessage.h"
+#include "VorkException.h"
+#include "VorkExecuteProgram.h"
+#include "VorkFindFile.h"
+#include "VorkLogRecord.h"
+#include "VorkPlatform.h"
+#include "VorkScopeTrace.h"
+
+using VorkSupport::VorkException;
+
+namespace {
+
+const char* const kEngineUpgradeProgram = "upgrade_msi_engine.bat";
+const char* const kInstallFailureMessage =
+    "There was an installation error. This may be due to attempting an upgrade or downgrade that the product "
+    "does not allow.";
+
+// Installer return codes.
+constexpr int kInstallFailure = 1603;
+constexpr int kInstallPackageVersion = 1613;
+constexpr int kInstallNotUsed = 1634;
+constexpr int kProductVersion = 1638;
+constexpr int kRebootInitiated = 1641;
+constexpr int kPatchTargetNotFound = 1642;
+constexpr int kRebootRequired = 3010;
+
+int mapInstallerCode(int code) {
+    switch (code) {
+    case 0: return 0;
+    case kInstallNotUsed:
+    case kPatchTargetNotFound: return 5;
+    case kRebootInitiated:
+    case kRebootRequired: return 2;
+    default: return 1;
+    }
+}
+
+std::string currentDirectory() {
+    std::vector<char> buffer(PATH_MAX + 1);
+    if (::getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
+    return std::string(buffer.data());
+}
+
+// The program part of a command line: quoted, so that blanks in the path do
+// not split it (a path that itself holds a quote is left as it is).
+std::string programWord(const std::string& path) {
+    if (path.find('"') != std::string::npos) return path;
+    return "\"" + path + "\"";
+}
+
+} // namespace
+
+BundlePackageMSI::BundlePackageMSI(BAXMLDoc* statusLog, const std::string& releaseID,
+                                   const std::string& packageAbsFileName, const std::string& packageType,
+                                   const std::string& installParams, int updateOnly)
+    : BundlePackage(statusLog, releaseID, packageAbsFileName, packageType, installParams, updateOnly) {}
+
+BundlePackageMSI::BundlePackageMSI(BAXMLDoc* statusLog, xmlNodePtr logNode) : BundlePackage(statusLog, logNode) {}
+
+BundlePackageMSI::BundlePackageMSI(const BundlePackageMSI& other) = default;
+
+BundlePackageMSI::~BundlePackageMSI() = default;
+
+bool BundlePackageMSI::executeImpl() {
+    throw VorkException("BundlePackageMSI::executeImpl: invalid code path encountered", 0);
+}
+
+void BundlePackageMSI::buildCommandLine() {
+    throw VorkException("BundlePackageMSI::buildCommandLine: invalid code path encountered", 0);
+}
+
+int BundlePackageMSI::execute(bool& notRun) {
+    VORK_TRACE("BundlePackageMSI::execute");
+    notRun = false;
+    int result = 0;
+
+    if (m_nState == STATE_IN_PROGRESS) {
+        VORK_LOG(2, "BundlePackageMSI::execute: package already started, restarting");
+        m_nState = STATE_NOT_RUN;
+        m_nStatus = 0;
+    } else if (m_nState == STATE_COMPLETE) {
+        if (m_nStatus == 1) {
+            VORK_LOG(4, "BundlePackageMSI::execute: package failed previously; report failed");
+            result = 3072;
+        } else if (m_nStatus == 2) {
+            // The reboot has completed the installation: not run again.
+            VORK_LOG(4,
+                     "BundlePackageMSI::execute: package already executed, with hard dependency error, restarting");
+            m_bRestartAfterReboot = true;
+            markCompleteAfterReboot();
+        } else if (m_nStatus == 4) {
+            VORK_LOG(4,
+                     "BundlePackageMSI::execute: package already executed, with hard dependency error, restarting");
+            m_nState = STATE_NOT_RUN;
+        }
+    }
+
+    if (m_nState == STATE_COMPLETE || m_nState == STATE_MISSING) {
+        VORK_LOG(4, "BundlePackageMSI::execute: package already executed, skipping");
+        notRun = true;
+        return result;
+    }
+    if (m_nState == STATE_SKIPPED) {
+        VORK_LOG(4, "BundlePackageMSI::execute: skipping package (preinstallenv flag not true)");
+        notRun = true;
+        return 3087;
+    }
+    if (m_nState != STATE_NOT_RUN) {
+        VORK_LOG(1, "BundlePackageMSI::execute: invalid code path encountered");
+        return result;
+    }
+
+    std::string installCommand =
+        "msiexec.exe /qn /i " + m_sPackageAbsFileName + " /le " + m_pStatusLog->qpkLogName;
+    std::unique_ptr<BAXMLPackageNode> entry = m_pStatusLog->createPackage(
+        m_sReleaseID, m_sPackageAbsFileName, installCommand, m_sPackageType, m_sInstallParams, m_nUpdateOnly);
+    m_pStatusLog->save();
+
+    installCommand += " REBOOT=REALLYSUPPRESS";
+    if (!m_sInstallParams.empty()) {
+        installCommand += " " + m_sInstallParams;
+    } else {
+        const std::string bundleParams = m_pStatusLog->installParams();
+        if (!bundleParams.empty()) installCommand += " " + bundleParams;
+    }
+    const std::string reinstallCommand = installCommand + " REINSTALL=ALL REINSTALLMODE=vomus";
+    VORK_LOG(3, "BundlePackageMSI::execute: executing MSI.  CommandLine=" << "|" << installCommand << "|");
+
+    int code = 0;
+    int engineCode = 0;
+    bool engineFailed = false;
+    bool engineStarted = true;
+
+    auto runReinstall = [&](bool& started) {
+        started = VorkSupport::VorkExecuteProgram(reinstallCommand, true, nullptr, &code);
+        VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = " << reinstallCommand
+                    << ", MSIExecutionSuccessful = " << started << ", MSIReturnCode = " << code << ".");
+        if (started && code == kInstallFailure) {
+            VORK_LOG(2, "MSI returned ERROR_INSTALL_FAILURE on upgrade retry.");
+        }
+    };
+
+    bool started = VorkSupport::VorkExecuteProgram(installCommand, true, nullptr, &code);
+    VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: MSIExecutionSuccessful = "
+                << started << ", MSIReturnCode = " << code << ".");
+
+    if (started) {
+        if (code == kInstallPackageVersion) {
+            const std::string::size_type slash = m_sPackageAbsFileName.find_last_of("\\/");
+            const std::string packageDirectory =
+                slash == std::string::npos ? m_sPackageAbsFileName : m_sPackageAbsFileName.substr(0, slash);
+            const std::string engineUpgradePath =
+                packageDirectory + VorkSupport::VorkPlatform::separator + kEngineUpgradeProgram;
+            VORK_LOG(4, "BundlePackageMSI::execute: checking for " << kEngineUpgradeProgram);
+            if (VorkSupport::VorkFindFile(engineUpgradePath).hasMore()) {
+                // The upgrade program runs with the package directory as its
+                // current directory; the plug-in's own directory is shared
+                // with the host and never changes.
+                const std::string savedDirectory = currentDirectory();
+                VORK_LOG(9, "BundlePackageMSI::execute: setting current directory for MSI upgrade to " << "|"
+                            << packageDirectory << "|");
+                engineStarted = VorkSupport::VorkExecuteProgram(programWord(engineUpgradePath), true, nullptr,
+                                                                &engineCode, packageDirectory);
+                VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = "
+                            << kEngineUpgradeProgram << "engineUpgradeExecutionSuccessful = " << engineStarted
+                            << ", engineUpgradeReturnCode = " << engineCode << ".");
+                VORK_LOG(9, "BundlePackageMSI::execute: resetting current directory to " << "|" << savedDirectory
+                            << "|");
+                if (engineStarted) {
+                    if (engineCode != 0 && engineCode != kRebootRequired) {
+                        VORK_LOG(1, "BundlePackageMSI::execute: MSI Engine Upgrade returned a failure code of:"
+                                    << engineCode);
+                        engineFailed = true;
+                    } else {
+                        started = VorkSupport::VorkExecuteProgram(installCommand, true, nullptr, &code);
+                        VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = "
+                                    << installCommand << ", MSIExecutionSuccessful = " << started
+                                    << ", MSIReturnCode = " << code << ".");
+                        if (started && code == kProductVersion) runReinstall(started);
+                    }
+                }
+            } else {
+                VORK_LOG(2, "BundlePackageMSI::execute: " << kEngineUpgradeProgram
+                            << " not found; returning ERROR_INSTALL_PACKAGE_VERSION");
+            }
+        } else if (code == kProductVersion) {
+            runReinstall(started);
+        }
+    }
+
+    if (!started || !engineStarted) {
+        removeOutputLog();
+        if (!engineStarted) {
+            VORK_LOG(4, "BundlePackageMSI::execute: MSI Engine upgrade package missing.");
+        } else {
+            VORK_LOG(4, "BundlePackageMSI::execute: MSI package missing: " << m_sPackageAbsFileName << " - "
+                        << m_sReleaseID << ".");
+        }
+        m_nState = STATE_MISSING;
+        m_nStatus = 0;
+        entry->setMissing();
+        m_pStatusLog->save();
+        if (!ignoreSetting()) {
+            VORK_LOG(9, "BundlePackageMSI::execute: MSI missing, generating exception");
+            throw VorkException("BundlePackageMSI::execute: MSI missing", 3075);
+        }
+        return result;
+    }
+
+    const int finalCode = engineFailed ? engineCode : code;
+    m_nStatus = mapInstallerCode(finalCode);
+    m_nState = STATE_COMPLETE;
+    std::string message;
+    if (finalCode == kInstallFailure) {
+        message = kInstallFailureMessage;
+    } else if (finalCode != 0) {
+        GetWindowsErrorMessage(finalCode, message);
+    }
+    entry->setComplete(m_nStatus, m_pStatusLog->qpkLogName, message, finalCode);
+    m_pStatusLog->save();
+    removeOutputLog();
+    VORK_LOG(4, "BundlePackageMSI::execute: MSI " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
+                << " returned: " << m_nStatus << ".");
+    if (m_nStatus == 1) {
+        VORK_LOG(9, "BundlePackageMSI::execute: MSI failed, reporting failure");
+        result = finalCode == kInstallPackageVersion ? 3086 : 3072;
+    } else if (m_nStatus == 2) {
+        VORK_LOG(9, "BundlePackageMSI::execute: MSI requires reboot");
+        result = 3073;
+    }
+    return result;
+}

@@ -1,0 +1,321 @@
+// The execution state machine shared by every kind, the resume constructor,
+// validation and the two text rules.
+#include <sys/stat.h>
+
+#include "BundlePackage.h"
+#include "BundlePackageGZ.h"
+#include "BundlePackageMSI.h"
+#include "BundlePackageMSP.h"
+#include "BundlePackageQPK.h"
+#include "PackageTestSupport.h"
+
+using namespace packagetest;
+
+namespace {
+
+enum class Kind { QPK, MSI, MSP, GZ };
+const Kind kAllKinds[] = {Kind::QPK, Kind::MSI, Kind::MSP, Kind::GZ};
+
+const char* kindName(Kind kind) {
+    switch (kind) {
+    case Kind::QPK: return "QPK";
+    case Kind::MSI: return "MSI";
+    case Kind::MSP: return "MSP";
+    case Kind::GZ: return "GZ";
+    }
+    return "?";
+}
+
+std::unique_ptr<BundlePackage> resumed(Kind kind, BAXMLDoc* doc, xmlNodePtr node) {
+    switch (kind) {
+    case Kind::QPK: return std::make_unique<BundlePackageQPK>(doc, node);
+    case Kind::MSI: return std::make_unique<BundlePackageMSI>(doc, node);
+    case Kind::MSP: return std::make_unique<BundlePackageMSP>(doc, node);
+    case Kind::GZ: return std::make_unique<BundlePackageGZ>(doc, node);
+    }
+    return nullptr;
+}
+
+// Exposes what a resumed package read from its entry.
+class Probe : public BundlePackageQPK {
+public:
+    using BundlePackageQPK::BundlePackageQPK;
+    const std::string& packageType() const { return m_sPackageType; }
+    const std::string& installParams() const { return m_sInstallParams; }
+    int updateOnly() const { return m_nUpdateOnly; }
+    int osErrorCode() const { return m_nOsErrorCode; }
+    bool logNodeSet() const { return m_pLogNode != nullptr; }
+};
+
+// A kind that runs through the base run path: its "program" answers a
+// chosen OS code, or fails to start.
+class BaseKind : public BundlePackage {
+public:
+    BaseKind(BAXMLDoc* doc, const std::string& path, bool starts, int osCode)
+        : BundlePackage(doc, "B1", path, "base", "", -1), m_starts(starts), m_osCode(osCode) {}
+    int runs = 0;
+
+protected:
+    bool executeImpl() override {
+        ++runs;
+        if (!m_starts) return false;
+        plimotest::writeFile(m_pStatusLog->qpkLogName, "base output\n");
+        m_nOsErrorCode = m_osCode;
+        return true;
+    }
+    void buildCommandLine() override { m_sCommandLine = m_sPackageAbsFileName + " --go"; }
+
+private:
+    bool m_starts;
+    int m_osCode;
+};
+
+} // namespace
+
+class BundlePackageTest : public PackageTest {};
+
+TEST_F(BundlePackageTest, RecordedOutcomesAreReportedWithoutRunning) {
+    struct Row {
+        const char* state;
+        const char* code;
+        int qpk, msi, msp, gz;  // expected results per kind
+        bool skippedRow;
+    };
+    const Row rows[] = {
+        {"complete", "1", 3072, 3072, 3072, 3072, false},
+        {"complete", "0", 0, 0, 0, 0, false},
+        {"complete", "3", 0, 0, 0, 0, false},
+        {"complete", "5", 0, 0, 0, 0, false},
+        {"missing", "", 0, 0, 0, 0, false},
+        {"skipped", "3", 0, 3087, 0, 3087, true},
+    };
+    for (const Row& row : rows) {
+        for (Kind kind : kAllKinds) {
+            SCOPED_TRACE(std::string(kindName(kind)) + " " + row.state + "/" + row.code);
+            ScriptedRunner runner(outputLog());
+            xmlNodePtr node = loadWithPackages(packageXml("/pkg/p1", row.state, row.code));
+            auto package = resumed(kind, m_doc.get(), node);
+            const int stateBefore = package->getState();
+            bool notRun = false;
+            const int expected = kind == Kind::QPK ? row.qpk : kind == Kind::MSI ? row.msi
+                                 : kind == Kind::MSP ? row.msp : row.gz;
+            EXPECT_EQ(expected, package->execute(notRun));
+            // The skipped state is "done" only for the kinds that know it.
+            const bool skippedUnknown = row.skippedRow && (kind == Kind::QPK || kind == Kind::MSP);
+            EXPECT_EQ(!skippedUnknown, notRun);
+            EXPECT_TRUE(runner.calls.empty());
+            EXPECT_EQ(stateBefore, package->getState());
+            EXPECT_EQ(1u, packageCount(doc()));
+        }
+    }
+}
+
+TEST_F(BundlePackageTest, RebootCompletesInstallersButRunsQpkAgainOnItsEntry) {
+    for (Kind kind : kAllKinds) {
+        SCOPED_TRACE(kindName(kind));
+        ScriptedRunner runner(outputLog());
+        xmlNodePtr node = loadWithPackages(packageXml("/pkg/p1", "complete", "2"),
+                                           "reboot=\"false\" force=\"true\" ignore=\"false\" preInstallEnv=\"false\"");
+        auto package = resumed(kind, m_doc.get(), node);
+        bool notRun = false;
+        const int result = package->execute(notRun);
+        EXPECT_EQ(1u, packageCount(doc()));
+        if (kind == Kind::QPK) {
+            // Runs again, without " /f", into the same entry.
+            EXPECT_EQ(0, result);
+            EXPECT_FALSE(notRun);
+            ASSERT_EQ(1u, runner.calls.size());
+            EXPECT_EQ("/pkg/p1 /s /l=" + outputLog(), runner.calls[0].commandLine);
+            EXPECT_EQ("old command", exeCmd(doc(), 1));
+            EXPECT_EQ("2", attr(statusNode(doc(), 1), "status"));
+            ASSERT_EQ(1u, pkgLogs(doc(), 1).size());
+            EXPECT_EQ("run 1 output", content(pkgLogs(doc(), 1)[0]));
+            EXPECT_EQ("0", attr(pkgLogs(doc(), 1)[0], "code"));
+            EXPECT_FALSE(plimotest::fileExists(outputLog()));
+        } else {
+            // The reboot finished the work: complete with status 0, not run.
+            EXPECT_EQ(0, result);
+            EXPECT_TRUE(notRun);
+            EXPECT_TRUE(runner.calls.empty());
+            EXPECT_EQ(BundlePackage::STATE_COMPLETE, package->getState());
+            EXPECT_EQ(0, package->getStatus());
+            EXPECT_EQ("2", attr(statusNode(savedDoc(), 1), "status"));
+        }
+    }
+}
+
+TEST_F(BundlePackageTest, InterruptedAndResumeRequiredPackagesRunAgainOnANewEntry) {
+    const Kind runnable[] = {Kind::QPK, Kind::MSI, Kind::MSP};
+    for (const char* recorded : {"in-progress", "complete4"}) {
+        for (Kind kind : runnable) {
+            SCOPED_TRACE(std::string(kindName(kind)) + " " + recorded);
+            ScriptedRunner runner(outputLog());
+            const bool complete = std::string(recorded) == "complete4";
+            xmlNodePtr node = loadWithPackages(
+                packageXml("/pkg/p1", complete ? "complete" : "in-progress", complete ? "4" : ""),
+                "reboot=\"false\" force=\"true\" ignore=\"false\" preInstallEnv=\"false\"");
+            auto package = resumed(kind, m_doc.get(), node);
+            bool notRun = true;
+            EXPECT_EQ(0, package->execute(notRun));
+            EXPECT_FALSE(notRun);
+            ASSERT_EQ(1u, runner.calls.size());
+            if (kind == Kind::QPK) {
+                EXPECT_EQ("/pkg/p1 /f /s /l=" + outputLog(), runner.calls[0].commandLine);
+            }
+            // The first entry stays as it was; the run has an entry of its own.
+            ASSERT_EQ(2u, packageCount(savedDoc()));
+            EXPECT_EQ(complete ? "complete" : "in-progress", attr(statusNode(savedDoc(), 1), "state"));
+            EXPECT_EQ("complete", attr(statusNode(savedDoc(), 2), "state"));
+            EXPECT_EQ("0", attr(statusNode(savedDoc(), 2), "code"));
+            EXPECT_EQ(BundlePackage::STATE_COMPLETE, package->getState());
+        }
+    }
+}
+
+TEST_F(BundlePackageTest, UnknownStateTextCountsAsNotRun) {
+    for (Kind kind : {Kind::QPK, Kind::GZ}) {
+        SCOPED_TRACE(kindName(kind));
+        ScriptedRunner runner(outputLog());
+        xmlNodePtr node = loadWithPackages(packageXml("/pkg/p1", "Complete", "1"));
+        auto package = resumed(kind, m_doc.get(), node);
+        EXPECT_EQ(BundlePackage::STATE_NOT_RUN, package->getState());
+        EXPECT_EQ(0, package->getStatus());
+        bool notRun = false;
+        const int result = package->execute(notRun);
+        ASSERT_EQ(2u, packageCount(doc()));
+        if (kind == Kind::QPK) {
+            EXPECT_EQ(0, result);
+            EXPECT_EQ(1u, runner.calls.size());
+        } else {
+            EXPECT_EQ(3087, result);
+            EXPECT_EQ("skipped", attr(statusNode(doc(), 2), "state"));
+        }
+    }
+}
+
+TEST_F(BundlePackageTest, GzPackageIsSkippedWithItsMessage) {
+    ScriptedRunner runner(outputLog());
+    BundlePackageGZ package(m_doc.get(), "G1", "/pkg/tools.tar.gz", "gz", "-x", 1);
+    bool notRun = false;
+    EXPECT_EQ(3087, package.execute(notRun));
+    EXPECT_TRUE(notRun);
+    EXPECT_TRUE(runner.calls.empty());
+    EXPECT_EQ(BundlePackage::STATE_SKIPPED, package.getState());
+    EXPECT_EQ(3, package.getStatus());
+
+    xmlDocPtr saved = savedDoc();
+    ASSERT_EQ(1u, packageCount(saved));
+    xmlNodePtr entry = packageNode(saved, 1);
+    EXPECT_EQ("G1", attr(entry, "releaseID"));
+    EXPECT_EQ("gz", attr(entry, "packageType"));
+    EXPECT_EQ("-x", attr(entry, "installparams"));
+    EXPECT_EQ("true", attr(entry, "updateonly"));
+    EXPECT_EQ("skipped", attr(statusNode(saved, 1), "state"));
+    EXPECT_EQ("3", attr(statusNode(saved, 1), "code"));
+    EXPECT_EQ("/pkg/tools.tar.gz", exeCmd(saved, 1));
+    ASSERT_EQ(1u, pkgLogs(saved, 1).size());
+    EXPECT_EQ("The update package was skipped. GZ package types are invalid for Windows systems.",
+              content(pkgLogs(saved, 1)[0]));
+
+    // Rebuilt after a reboot, the skipped entry stays skipped.
+    BundlePackageGZ again(m_doc.get(), packageNode(doc(), 1));
+    EXPECT_EQ(3087, again.execute(notRun));
+    EXPECT_EQ(1u, packageCount(doc()));
+}
+
+TEST_F(BundlePackageTest, ResumeConstructorReadsTheEntry) {
+    xmlNodePtr node = loadWithPackages(
+        "<Package releaseID=\"R7\" packageType=\"msi\" installparams=\"A=1\" updateonly=\"TRUE\" path=\"/p/x.msi\">"
+        "<Status state=\"complete\" code=\"3010x\" status=\"1\"/><ExeCmd/></Package>"
+        "<Package path=\"/p/y\"><Status state=\"skipped\"/><ExeCmd/></Package>"
+        "<Package releaseID=\"R9\"><Status state=\"complete\" code=\"0\"/><ExeCmd/></Package>"
+        "<Package path=\"/p/z\"><Status state=\"complete\"/><ExeCmd/></Package>"
+        "<Package path=\"/p/w\" updateonly=\"yes\"><ExeCmd/></Package>");
+    Probe full(m_doc.get(), node);
+    EXPECT_EQ("R7", full.getReleaseID());
+    EXPECT_EQ("/p/x.msi", full.getPackageAbsFileName());
+    EXPECT_EQ("msi", full.packageType());
+    EXPECT_EQ("A=1", full.installParams());
+    EXPECT_EQ(1, full.updateOnly());
+    EXPECT_EQ(BundlePackage::STATE_COMPLETE, full.getState());
+    EXPECT_EQ(3010, full.getStatus());  // read as atoi reads it
+    EXPECT_EQ(BundlePackage::NO_OS_ERROR_CODE, full.osErrorCode());
+    EXPECT_TRUE(full.logNodeSet());
+
+    Probe bare(m_doc.get(), packageNode(doc(), 2));
+    EXPECT_EQ("", bare.getReleaseID());
+    EXPECT_EQ("", bare.packageType());
+    EXPECT_EQ("", bare.installParams());
+    EXPECT_EQ(-1, bare.updateOnly());
+    EXPECT_EQ(BundlePackage::STATE_SKIPPED, bare.getState());
+
+    // path, state, and code on a complete entry are required.
+    EXPECT_EQ(0, exceptionCode([&] { Probe p(m_doc.get(), packageNode(doc(), 3)); }));
+    EXPECT_EQ(0, exceptionCode([&] { Probe p(m_doc.get(), packageNode(doc(), 4)); }));
+    EXPECT_EQ(0, exceptionCode([&] { Probe p(m_doc.get(), packageNode(doc(), 5)); }));
+}
+
+TEST_F(BundlePackageTest, ValidateRecordsAMissingFile) {
+    const std::string file = plimotest::writeFile(plimotest::testDir() + "/bundle/p.exe", "x");
+    EXPECT_EQ(0, BundlePackageQPK(m_doc.get(), "R1", file, "", "", -1).validate());
+    EXPECT_EQ(0, BundlePackageQPK(m_doc.get(), "R2", plimotest::testDir() + "/bundle", "", "", -1).validate());
+    EXPECT_EQ(0u, packageCount(doc()));
+
+    const std::string missing = plimotest::testDir() + "/bundle/gone.exe";
+    EXPECT_EQ(3075, BundlePackageMSI(m_doc.get(), "R3", missing, "msi", "P=1", 0).validate());
+    ASSERT_EQ(1u, packageCount(doc()));
+    EXPECT_EQ("missing", attr(statusNode(doc(), 1), "state"));
+    EXPECT_EQ(missing, attr(packageNode(doc(), 1), "path"));
+    EXPECT_EQ("false", attr(packageNode(doc(), 1), "updateonly"));
+}
+
+TEST(BundlePackageTextRules, CaseInsensitiveComparisonAndUpdateOnlyReading) {
+    EXPECT_TRUE(BundlePackage::equalsNoCase("MSI", "msi"));
+    EXPECT_TRUE(BundlePackage::equalsNoCase("", ""));
+    EXPECT_FALSE(BundlePackage::equalsNoCase("msi", "msp"));
+    EXPECT_FALSE(BundlePackage::equalsNoCase("msi", "msi "));
+    // A text ends at its first NUL.
+    EXPECT_TRUE(BundlePackage::equalsNoCase(std::string("GZ\0junk", 7), "gz"));
+
+    EXPECT_EQ(1, BundlePackage::readUpdateOnly("TRUE"));
+    EXPECT_EQ(1, BundlePackage::readUpdateOnly("true"));
+    EXPECT_EQ(0, BundlePackage::readUpdateOnly("yes"));
+    EXPECT_EQ(0, BundlePackage::readUpdateOnly("false"));
+    EXPECT_EQ(-1, BundlePackage::readUpdateOnly(""));
+}
+
+TEST_F(BundlePackageTest, BaseRunPathMapsTheOsCode) {
+    const struct {
+        int osCode;
+        int result;
+    } cases[] = {{0, 0}, {1, 3072}, {2, 3073}, {4, 3074}, {21, 3088}, {23, 3088}, {7, 0}};
+    int entries = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.osCode);
+        BaseKind package(m_doc.get(), "/pkg/base", true, c.osCode);
+        bool notRun = true;
+        EXPECT_EQ(c.result, package.execute(notRun));
+        EXPECT_FALSE(notRun);
+        ++entries;
+        ASSERT_EQ(static_cast<std::size_t>(entries), packageCount(savedDoc()));
+        EXPECT_EQ("/pkg/base --go", exeCmd(savedDoc(), entries));
+        EXPECT_EQ(std::to_string(c.osCode), attr(statusNode(savedDoc(), entries), "code"));
+        EXPECT_EQ("base output", content(pkgLogs(savedDoc(), entries).at(0)));
+        EXPECT_EQ(std::to_string(c.osCode), attr(pkgLogs(savedDoc(), entries).at(0), "osErrCode"));
+        EXPECT_FALSE(plimotest::fileExists(outputLog()));
+    }
+
+    // A program that does not start: missing, and 3075 unless ignored.
+    plimotest::writeFile(outputLog(), "stale");
+    BaseKind notStarting(m_doc.get(), "/pkg/base", false, 0);
+    bool notRun = false;
+    EXPECT_EQ(3075, exceptionCode([&] { notStarting.execute(notRun); }));
+    EXPECT_EQ(BundlePackage::STATE_MISSING, notStarting.getState());
+    EXPECT_EQ("missing", attr(statusNode(savedDoc(), entries + 1), "state"));
+    EXPECT_FALSE(plimotest::fileExists(outputLog()));
+
+    m_doc->ignore(true);
+    BaseKind ignored(m_doc.get(), "/pkg/base", false, 0);
+    EXPECT_EQ(0, ignored.execute(notRun));
+    EXPECT_EQ(BundlePackage::STATE_MISSING, ignored.getState());
+}
