@@ -1,1 +1,514 @@
-// BundleApplicatorBase: to be written
+#include "BundleApplicatorBase.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include <libxml/xmlerror.h>
+
+#include "BAXMLDoc.h"
+#include "VorkException.h"
+#include "VorkLogRecord.h"
+#include "VorkPlatform.h"
+#include "VorkPropertyNotFound.h"
+#include "VorkRemoveDirectory.h"
+#include "VorkScopeTrace.h"
+#include "getAbsolutePath.h"
+
+using VorkSupport::VorkException;
+using VorkSupport::VorkPlatform;
+using VorkSupport::VorkProperties;
+
+namespace {
+
+// The XML library must never print parse errors of the system's files.
+void silentGenericError(void*, const char*, ...) {}
+void silentStructuredError(void*, xmlErrorPtr) {}
+
+// A required key: raises VorkPropertyNotFound when absent.
+std::string requireProperty(const VorkProperties<std::string>& properties, const std::string& key) {
+    std::string value;
+    if (!properties.getPropertyValue(key, value)) throw VorkSupport::VorkPropertyNotFound(key);
+    return value;
+}
+
+bool fileExists(const std::string& name) {
+    struct stat st {};
+    return !name.empty() && ::stat(name.c_str(), &st) == 0;
+}
+
+bool hasControlCharacter(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7f) return true;
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Zip extraction
+
+// The work one bundle package may demand.
+constexpr std::uint64_t kMaxExtractedBytes = 16ULL * 1024 * 1024 * 1024;
+constexpr std::uint64_t kMaxEntries = 100000;
+
+struct ArchiveCloser {
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor(Descriptor&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            if (m_fd >= 0) ::close(m_fd);
+            m_fd = other.m_fd;
+            other.m_fd = -1;
+        }
+        return *this;
+    }
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The safe parts of a stored name: both separators split it, and empty, "."
+// and ".." parts are dropped, so nothing can land outside the target.
+std::vector<std::string> safeParts(const std::string& name) {
+    std::vector<std::string> parts;
+    std::string part;
+    auto flush = [&]() {
+        if (!part.empty() && part != "." && part != "..") parts.push_back(part);
+        part.clear();
+    };
+    for (char c : name) {
+        if (c == '/' || c == '\\')
+            flush();
+        else
+            part += c;
+    }
+    flush();
+    return parts;
+}
+
+// Opens (creating when missing) the directory parts [0, count) below root,
+// never following a symbolic link.
+Descriptor openDirectoryChain(int rootFd, const std::vector<std::string>& parts, std::size_t count) {
+    Descriptor current(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0));
+    if (current.get() < 0) return current;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (::mkdirat(current.get(), parts[i].c_str(), 0700) != 0 && errno != EEXIST) return Descriptor();
+        Descriptor next(::openat(current.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) return Descriptor();
+        current = std::move(next);
+    }
+    return current;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool extractArchive(const std::string& packageFile, const std::string& directory) {
+    std::unique_ptr<archive, ArchiveCloser> reader(archive_read_new());
+    if (!reader) return false;
+    archive_read_support_format_zip(reader.get());
+    if (archive_read_open_filename(reader.get(), packageFile.c_str(), 64 * 1024) != ARCHIVE_OK) {
+        VORK_LOG(1, "extractBundlePackage: cannot open |" << packageFile << "|: "
+                                                          << (archive_error_string(reader.get()) ? archive_error_string(reader.get()) : ""));
+        return false;
+    }
+
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    Descriptor root(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.get() < 0) return false;
+
+    std::uint64_t entries = 0;
+    std::uint64_t total = 0;
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        archive_entry* entry = nullptr;
+        int rc = archive_read_next_header(reader.get(), &entry);
+        if (rc == ARCHIVE_EOF) break;
+        if (rc != ARCHIVE_OK) {
+            VORK_LOG(1, "extractBundlePackage: bad entry header: "
+                            << (archive_error_string(reader.get()) ? archive_error_string(reader.get()) : ""));
+            return false;
+        }
+        const char* rawName = archive_entry_pathname(entry);
+        std::string name = rawName ? rawName : "";
+        if (++entries > kMaxEntries) {
+            VORK_LOG(1, "extractBundlePackage: more than " << kMaxEntries << " entries");
+            return false;
+        }
+        if (archive_entry_is_encrypted(entry)) {
+            VORK_LOG(1, "extractBundlePackage: encrypted entry |" << name << "| not extracted");
+            return false;
+        }
+        if (archive_entry_hardlink(entry) != nullptr) {
+            VORK_LOG(1, "extractBundlePackage: link entry |" << name << "| not created");
+            return false;
+        }
+        if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0) {
+            std::uint64_t declared = static_cast<std::uint64_t>(archive_entry_size(entry));
+            if (declared > kMaxExtractedBytes || total + declared > kMaxExtractedBytes) {
+                VORK_LOG(1, "extractBundlePackage: archive too large at |" << name << "|");
+                return false;
+            }
+        }
+
+        std::vector<std::string> parts = safeParts(name);
+        mode_t type = archive_entry_filetype(entry);
+        if (type == AE_IFDIR) {
+            if (!parts.empty() && openDirectoryChain(root.get(), parts, parts.size()).get() < 0) {
+                VORK_LOG(1, "extractBundlePackage: cannot create directory |" << name << "|");
+                return false;
+            }
+            continue;
+        }
+        if (type != AE_IFREG) {
+            VORK_LOG(1, "extractBundlePackage: entry |" << name << "| is not a file or directory, not created");
+            return false;
+        }
+        if (parts.empty()) {
+            VORK_LOG(1, "extractBundlePackage: entry without a usable name |" << name << "|");
+            return false;
+        }
+        Descriptor parent = openDirectoryChain(root.get(), parts, parts.size() - 1);
+        if (parent.get() < 0) {
+            VORK_LOG(1, "extractBundlePackage: cannot create the directory of |" << name << "|");
+            return false;
+        }
+        mode_t mode = (archive_entry_perm(entry) & 0777) | 0600;
+        Descriptor file(::openat(parent.get(), parts.back().c_str(),
+                                 O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (file.get() < 0) {
+            VORK_LOG(1, "extractBundlePackage: cannot create |" << name << "|");
+            return false;
+        }
+        ::fchmod(file.get(), mode);
+        for (;;) {
+            la_ssize_t got = archive_read_data(reader.get(), buffer.data(), buffer.size());
+            if (got == 0) break;
+            if (got < 0) {
+                VORK_LOG(1, "extractBundlePackage: cannot read |" << name << "|: "
+                                << (archive_error_string(reader.get()) ? archive_error_string(reader.get()) : ""));
+                return false;
+            }
+            total += static_cast<std::uint64_t>(got);
+            if (total > kMaxExtractedBytes) {
+                VORK_LOG(1, "extractBundlePackage: archive too large at |" << name << "|");
+                return false;
+            }
+            if (!writeAll(file.get(), buffer.data(), static_cast<std::size_t>(got))) {
+                VORK_LOG(1, "extractBundlePackage: cannot write |" << name << "|");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool extractBundlePackage(const char* packageFile, const char* directory) {
+    VORK_TRACE("BundleApplicatorBase::extractBundlePackage");
+    if (packageFile == nullptr || directory == nullptr || *packageFile == '\0' || *directory == '\0') return false;
+    return extractArchive(packageFile, directory);
+}
+
+// ---------------------------------------------------------------------------
+
+BundleApplicatorBase::BundleApplicatorBase()
+    : VorkService(true, std::string()), m_bUpdateCompleted(false), m_pDebugLog(nullptr), m_nLockFile(-1) {
+    VORK_TRACE("BundleApplicatorBase::BundleApplicatorBase");
+    xmlSetGenericErrorFunc(nullptr, silentGenericError);
+    xmlSetStructuredErrorFunc(nullptr, silentStructuredError);
+    setServiceName("plimo");
+    setSecondName("plimo");
+    setDisplayName("Bundle Applicator");
+    setCommandLine("plimo zuacmd=resume");
+}
+
+BundleApplicatorBase::~BundleApplicatorBase() {
+    deleteDebugLog();
+}
+
+void BundleApplicatorBase::deleteDebugLog() {
+    if (m_pDebugLog == nullptr) return;
+    // No record may reach the log once it is gone.
+    if (VorkSupport::VorkLogging::getInstance() == m_pDebugLog) VorkSupport::VorkLogging::setInstance(nullptr);
+    delete m_pDebugLog;
+    m_pDebugLog = nullptr;
+}
+
+bool BundleApplicatorBase::startIt() {
+    return false;
+}
+
+bool BundleApplicatorBase::pauseIt() {
+    return false;
+}
+
+std::string BundleApplicatorBase::systemTempFolder() {
+    return VorkPlatform::windowsDirectory() + VorkPlatform::separatorText + "TEMP";
+}
+
+std::string BundleApplicatorBase::internalLogName() {
+    return systemTempFolder() + "/" + "BAUpdate" + ".xml";
+}
+
+std::string BundleApplicatorBase::lockFileName() {
+    return systemTempFolder() + VorkPlatform::separatorText + "plimo.tmp";
+}
+
+void BundleApplicatorBase::processBaseParameters(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {
+    VORK_TRACE("BundleApplicatorBase::processBaseParameters");
+    int level = 0;
+    int target = 0;
+    std::string value;
+    if (properties.getPropertyValue("dbglevel", value)) {
+        level = std::atoi(value.c_str());
+        target = 1;
+    } else if (const char* env = std::getenv("PLIMO_LOGLEVEL")) {
+        level = std::atoi(env);
+    }
+    if (properties.getPropertyValue("dbgtarget", value)) {
+        target = std::atoi(value.c_str());
+    } else if (const char* env = std::getenv("PLIMO_LOGTARGET")) {
+        target = std::atoi(env);
+    }
+    if ((target & 15) != 0) {
+        // A second call replaces the log this object made before.
+        deleteDebugLog();
+        m_pDebugLog = new VorkSupport::VorkLogging("./plimo.log", target, level);
+        VorkSupport::VorkLogging::setInstance(m_pDebugLog);
+    }
+    getUpdateId(properties, statusLog);
+    getLogTarget(properties, statusLog);
+}
+
+bool BundleApplicatorBase::getUpdateId(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {
+    VORK_TRACE("BundleApplicatorBase::getUpdateId");
+    std::string value;
+    if (!properties.getPropertyValue("updateid", value)) {
+        VORK_LOG(9, "BundleApplicatorBase::getUpdateId: No updateid parameter specified");
+        return false;
+    }
+    // The id names a file beside the internal log and goes into the resume
+    // service's command line: it may neither leave that folder nor break a line.
+    if (hasControlCharacter(value) || value.find('/') != std::string::npos ||
+        value.find('\\') != std::string::npos) {
+        VORK_LOG(1, "BundleApplicatorBase::getUpdateId: refusing updateid with a separator or control character");
+        throw VorkException("BundleApplicatorBase::getUpdateId: invalid updateid: it may hold no separator and no "
+                            "control character",
+                            0);
+    }
+    statusLog.updateId(value);
+    VORK_LOG(9, "BundleApplicatorBase::getUpdateId: updateid=|" << value << "|");
+    return true;
+}
+
+bool BundleApplicatorBase::getLogTarget(const VorkProperties<std::string>& properties, std::string& logTarget) {
+    VORK_TRACE("BundleApplicatorBase::getLogTarget");
+    logTarget.clear();
+    std::string value;
+    if (!properties.getPropertyValue("logtarget", value)) {
+        VORK_LOG(9, "BundleApplicatorBase::getLogTarget (string): No logtarget parameter specified");
+        return false;
+    }
+    getAbsolutePath(value, logTarget, false);
+    VORK_LOG(9, "BundleApplicatorBase::getLogTarget (string): logtarget=|" << logTarget << "|");
+    return true;
+}
+
+bool BundleApplicatorBase::getLogTarget(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {
+    VORK_TRACE("BundleApplicatorBase::getLogTarget");
+    std::string name;
+    if (!getLogTarget(properties, name)) return false;
+    statusLog.logTarget(name);
+    return true;
+}
+
+void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::string>& properties,
+                                                   BAXMLDoc& statusLog) {
+    VORK_TRACE("BundleApplicatorBase::processBundleParameters");
+    processBaseParameters(properties, statusLog);
+
+    std::string bundleRoot = properties.getProperty("bundlepath", "");
+    std::string definitionPath;
+    std::string relocationPath;
+    // A directory this call extracted into; it goes again when the call fails,
+    // since nothing would ever record or remove it.
+    std::string extractedDirectory;
+    try {
+        if (!bundleRoot.empty()) {
+            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepath=" << bundleRoot);
+            getAbsolutePath(bundleRoot, bundleRoot, true);
+            statusLog.bundlePath(bundleRoot);
+            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
+
+            std::string bundleName = requireProperty(properties, "bundle");
+            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundle=" << bundleName);
+            statusLog.bundleName(bundleName);
+            getAbsolutePath(bundleRoot + bundleName, definitionPath, false);
+            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
+
+            std::string relocation;
+            if (properties.getPropertyValue("relocation", relocation)) {
+                VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: relocation=" << relocation);
+                relocationPath = fileExists(relocation) ? relocation : bundleRoot + relocation;
+            } else {
+                relocationPath = bundleRoot + "relocation.xml";
+            }
+            if (!fileExists(relocationPath)) {
+                relocationPath.clear();
+            } else {
+                getAbsolutePath(relocationPath, relocationPath, false);
+                statusLog.relocationFile(relocationPath);
+            }
+            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
+        } else {
+            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: no bundlepath parameter found");
+            std::string packageFile = requireProperty(properties, "bundlepackage");
+            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepackage=" << packageFile);
+            getAbsolutePath(packageFile, packageFile, false);
+            statusLog.bundlePackage(packageFile);
+
+            std::string installParams = properties.getProperty("installparams", "");
+            if (!installParams.empty()) {
+                VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: installparams=" << installParams);
+                statusLog.installParams(installParams);
+            }
+
+            // A new private directory: a predictable name could be planted
+            // first by another local user.
+            std::string pattern = VorkPlatform::tempDirectory() + VorkPlatform::separatorText + "plimoXXXXXX";
+            std::vector<char> buffer(pattern.begin(), pattern.end());
+            buffer.push_back('\0');
+            if (::mkdtemp(buffer.data()) == nullptr)
+                throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
+            extractedDirectory = buffer.data();
+            getAbsolutePath(extractedDirectory, bundleRoot, false);
+            statusLog.bundlePath(bundleRoot);
+            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
+
+            bool extracted = extractBundlePackage(packageFile.c_str(), bundleRoot.c_str());
+            try {
+                std::string clear;
+                if (properties.getPropertyValue("clearpackage", clear) && clear == "true")
+                    ::unlink(packageFile.c_str());
+            } catch (...) {
+            }
+            if (!extracted)
+                throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
+
+            definitionPath = bundleRoot + "/bundle.xml";
+            relocationPath = bundleRoot + "/relocation.xml";
+            if (!fileExists(relocationPath)) relocationPath.clear();
+            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
+            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
+        }
+
+        std::string userInfo = requireProperty(properties, "zuausrinfo");
+        VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: userinfo=" << userInfo);
+        statusLog.UserInfo(userInfo);
+
+        if (!fileExists(definitionPath))
+            throw VorkException("BundleApplicatorBase::processBaseParameters: no bundle.xml exception\n", 3081);
+    } catch (...) {
+        if (!extractedDirectory.empty()) {
+            try {
+                VorkSupport::VorkRemoveDirectory(extractedDirectory, true);
+            } catch (const VorkException&) {
+                VORK_LOG(1, "BundleApplicatorBase::processBundleParameters: could not remove "
+                                << extractedDirectory);
+            }
+        }
+        throw;
+    }
+}
+
+bool BundleApplicatorBase::updateLogExists(const std::string& updateId, std::string& logName) {
+    VORK_TRACE("BundleApplicatorBase::updateLogExists");
+    logName = systemTempFolder() + "/" + updateId + ".xml";
+    VORK_LOG(3, "BundleApplicatorBase::updateLogExists: checking for log file: " << logName);
+    return fileExists(logName);
+}
+
+bool BundleApplicatorBase::defaultUpdateLogExists() {
+    VORK_TRACE("BundleApplicatorBase::defaultUpdateLogExists");
+    std::string logName;
+    return updateLogExists("BAUpdate", logName);
+}
+
+bool BundleApplicatorBase::startExclusiveUpdate() {
+    VORK_TRACE("BundleApplicatorBase::startExclusiveUpdate");
+    if (m_nLockFile != -1) {
+        // A lock cannot be taken twice, not even by its holder.
+        VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
+        return false;
+    }
+    const std::string name = lockFileName();
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
+        return false;
+    }
+    bool locked = false;
+    while (true) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            locked = true;
+            break;
+        }
+        if (errno != EINTR) break;
+    }
+    if (locked) {
+        // The holder before us may have removed the file between our open and
+        // our lock: then the lock we hold guards nothing.
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(fd, &held) != 0 || ::stat(name.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+            held.st_ino != named.st_ino)
+            locked = false;
+    }
+    if (!locked) {
+        ::close(fd);
+        VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
+        return false;
+    }
+    m_nLockFile = fd;
+    return true;
+}
+
+void BundleApplicatorBase::endExclusiveUpdate() {
+    VORK_TRACE("BundleApplicatorBase::endExclusiveUpdate");
+    if (m_nLockFile == -1) return;
+    // Unlink while still holding the lock, so no one locks a file about to go.
+    ::unlink(lockFileName().c_str());
+    ::close(m_nLockFile);
+    m_nLockFile = -1;
+}

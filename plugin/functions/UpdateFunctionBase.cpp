@@ -1,1 +1,81 @@
-// UpdateFunctionBase: to be written
+#include "UpdateFunctionBase.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "BAXMLDoc.h"
+#include "VorkException.h"
+#include "VorkExecuteProgram.h"
+#include "VorkLogRecord.h"
+#include "VorkScopeTrace.h"
+#include "getAbsolutePath.h"
+
+namespace {
+
+// Whether this process may restart the machine: root, or CAP_SYS_BOOT in its
+// effective capability set.
+bool mayRestartMachine() {
+    if (::geteuid() == 0) return true;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("CapEff:", 0) != 0) continue;
+        std::istringstream hex(line.substr(7));
+        unsigned long long capabilities = 0;
+        hex >> std::hex >> capabilities;
+        constexpr int kCapSysBoot = 22;
+        return (capabilities >> kCapSysBoot) & 1ULL;
+    }
+    return false;
+}
+
+} // namespace
+
+UpdateFunctionBase::UpdateFunctionBase() {
+    VORK_TRACE("UpdateFunctionBase::UpdateFunctionBase");
+}
+
+UpdateFunctionBase::~UpdateFunctionBase() {
+    endExclusiveUpdate();
+}
+
+bool UpdateFunctionBase::startIt() {
+    return false;
+}
+
+bool UpdateFunctionBase::pauseIt() {
+    return false;
+}
+
+void UpdateFunctionBase::reboot() {
+    VORK_TRACE("UpdateFunctionBase::reboot");
+    VORK_LOG(4, "UpdateFunctionBase::reboot: starting system reboot");
+    if (std::getenv("PLIMO_SKIP_REBOOT") != nullptr) return;
+    // Without the right to restart, the request is quietly dropped.
+    if (!mayRestartMachine()) return;
+
+    int exitCode = -1;
+    bool started = VorkSupport::VorkExecuteProgram("systemctl --no-wall reboot", true, nullptr, &exitCode);
+    if (started && exitCode == 0) {
+        VORK_LOG(4, "UpdateFunctionBase::reboot: reboot initiated - " << 0u);
+        return;
+    }
+    std::string text = started ? "the system manager refused the restart (exit code " + std::to_string(exitCode) + ")"
+                               : std::string("the system manager could not be started");
+    VORK_LOG(1, "UpdateFunctionBase::reboot: reboot failed - " << text);
+    throw VorkSupport::VorkException(text, 0);
+}
+
+void UpdateFunctionBase::setQpkLog(BAXMLDoc& statusLog) {
+    VORK_TRACE("UpdateFunctionBase::setQpkLog");
+    std::string name = internalLogName();
+    std::string::size_type cut = name.find_last_of("\\/");
+    if (cut != std::string::npos) name.erase(cut);
+    name += "/QPK.log";
+    getAbsolutePath(name, name, false);
+    statusLog.qpkLogName = name;
+}

@@ -1,3 +1,196 @@
 #include "UpdateFunctionDispatch.h"
 
-std::string UpdateFunctionDispatch::execute(const VorkSupport::VorkProperties<std::string>&) { return std::string(); }
+#include <unistd.h>
+
+#include <exception>
+
+#include "BAXMLDoc.h"
+#include "Bundle.h"
+#include "UpdateFunctionBase.h"
+#include "VorkException.h"
+#include "VorkLogRecord.h"
+#include "VorkScopeTrace.h"
+#include "VorkStringUtilities.h"
+
+using VorkSupport::VorkException;
+using VorkSupport::VorkProperties;
+
+namespace {
+
+const char* const kVorkPrefix = "UpdateFunctionDispatch::execute: VorkException: \n";
+const char* const kStdPrefix = "UpdateFunctionDispatch::execute: std::exception: \n";
+
+// Logs a caught failure and records its status: the exception's code, or
+// 3079 when it carries none.
+void reportFailure(BAXMLDoc& statusLog, const std::string& text, int code) {
+    int status = code == 0 ? 3079 : code;
+    VORK_LOG(1, text << ". code=" << status);
+    statusLog.SMStatus(status);
+}
+
+bool hasControlCharacter(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7f) return true;
+    return false;
+}
+
+bool isTrue(const VorkProperties<std::string>& properties, const char* key) {
+    return properties.getProperty(key, "") == "true";
+}
+
+// Runs the bundle and decides what follows its result: the end of the
+// update, or the resume service and a restart.
+void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanupAtEnd) {
+    Bundle bundle(&statusLog, false);
+    // A service left over from an earlier update goes.
+    applicator.remove();
+    if (!statusLog.preInstallEnv()) bundle.notifyConsumers(false);
+    int result = bundle.execute(false);
+    statusLog.SMStatus(result);
+
+    auto rebootBranch = [&](bool saveBeforeNotify) {
+        if (statusLog.rebootCount() < 3 && statusLog.reboot()) {
+            // The internal log carries the update across the restart.
+            cleanupAtEnd = false;
+            applicator.install();
+            statusLog.rebootCount(statusLog.rebootCount() + 1);
+            statusLog.save();
+            if (!statusLog.logTarget().empty()) statusLog.saveTo(statusLog.logTarget());
+            applicator.reboot();
+        } else {
+            statusLog.progressPercent(100);
+            if (saveBeforeNotify) statusLog.save();
+            if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
+        }
+    };
+
+    switch (result) {
+    case 0:
+    case 3072:
+    case 3085:
+    case 3086:
+    case 3087:
+        if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
+        break;
+    case 3073:
+        rebootBranch(true);
+        break;
+    case 3084:
+        if (statusLog.reboot()) statusLog.SMStatus(statusLog.continueOnFailure() ? 3085 : 3072);
+        rebootBranch(true);
+        break;
+    case 3074:
+        rebootBranch(false);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& properties) {
+    VORK_TRACE("UpdateFunctionDispatch::execute");
+    UpdateFunctionBase applicator;
+    BAXMLDoc statusLog(applicator.internalLogName());
+    bool cleanupAtEnd = false;
+
+    if (!applicator.startExclusiveUpdate()) {
+        VORK_LOG(3, "UpdateFunctionDispatch::execute: the PLIMO is already running, returning update in progress "
+                    "status");
+        statusLog.SMStatus(3077);
+        statusLog.setDocDateTime();
+        return statusLog.dumpRoot();
+    }
+
+    try {
+        applicator.setQpkLog(statusLog);
+
+        // An internal log that is not stable while we hold the lock records a
+        // run that was cut off: nobody is running it any more.
+        if (applicator.defaultUpdateLogExists()) {
+            BAXMLDoc previous(applicator.internalLogName());
+            previous.load();
+            if (!previous.stable()) {
+                previous.removeTempFiles();
+                VORK_LOG(3, "UpdateFunctionDispatch::execute: removing internal XML log file : "
+                                << previous.getFileName());
+                ::unlink(previous.getFileName().c_str());
+                applicator.remove();
+            }
+        }
+
+        if (applicator.defaultUpdateLogExists()) {
+            // A stable internal log waits for its resume.
+            VORK_LOG(1, "UpdateFunctionDispatch::execute: update already in progress");
+            statusLog.SMStatus(3077);
+        } else {
+            bool hasUpdateId = applicator.getUpdateId(properties, statusLog);
+            // The final log of such an id would be the internal log itself and
+            // would block every later update.
+            if (hasUpdateId && statusLog.updateId() == "BAUpdate")
+                throw VorkException("UpdateFunctionDispatch::execute: the updateid BAUpdate is reserved", 0);
+            if (hasUpdateId)
+                VORK_LOG(3, "UpdateFunctionDispatch::execute: using updateid=" << statusLog.updateId());
+            else
+                VORK_LOG(3, "UpdateFunctionDispatch::execute: no updateid specified");
+            VORK_LOG(3, "UpdateFunctionDispatch::execute: starting new update");
+
+            // The resume service's command line goes into a unit file: refuse
+            // anything that could break out of its line before any work starts.
+            std::string commandLine;
+            if (properties.getPropertyValue("restart-params", commandLine)) {
+                if (hasControlCharacter(commandLine))
+                    throw VorkException("UpdateFunctionDispatch::execute: restart-params may hold no control "
+                                        "character",
+                                        0);
+            } else {
+                commandLine = "plimo zuacmd=resume";
+                if (hasUpdateId) commandLine += " updateid=" + statusLog.updateId();
+            }
+
+            applicator.processBundleParameters(properties, statusLog);
+            cleanupAtEnd = true;
+
+            statusLog.reboot(isTrue(properties, "reboot"));
+            statusLog.force(isTrue(properties, "force"));
+            statusLog.clearPackage(properties.getProperty("clearpackage", "true") == "true");
+            statusLog.notify(isTrue(properties, "notify"));
+            statusLog.ignore(isTrue(properties, "ignore"));
+            statusLog.continueOnFailure(isTrue(properties, "continueonfailure"));
+            statusLog.preInstallEnv(isTrue(properties, "preinstenv"));
+            statusLog.updateOnly(isTrue(properties, "updateonly"));
+
+            applicator.setCommandLine(commandLine);
+
+            std::string priorLog;
+            if (hasUpdateId && applicator.updateLogExists(statusLog.updateId(), priorLog)) {
+                VORK_LOG(3, "UpdateFunctionDispatch::execute: removing prior update with same updateid");
+                ::unlink(priorLog.c_str());
+            }
+
+            try {
+                runBundle(applicator, statusLog, cleanupAtEnd);
+            } catch (const VorkException& e) {
+                reportFailure(statusLog, kVorkPrefix + VorkSupport::VorkStringUtilities::narrow(e.getMessage()),
+                              e.getCode());
+            } catch (const std::exception& e) {
+                reportFailure(statusLog, std::string(kStdPrefix) + e.what(), 0);
+            }
+
+            statusLog.setDocDateTime();
+            statusLog.save();
+            if (!statusLog.logTarget().empty()) statusLog.saveTo(statusLog.logTarget());
+        }
+    } catch (const VorkException& e) {
+        reportFailure(statusLog, kVorkPrefix + VorkSupport::VorkStringUtilities::narrow(e.getMessage()), e.getCode());
+        statusLog.setDocDateTime();
+    } catch (const std::exception& e) {
+        reportFailure(statusLog, std::string(kStdPrefix) + e.what(), 0);
+        statusLog.setDocDateTime();
+    }
+
+    if (cleanupAtEnd) statusLog.cleanup();
+    applicator.endExclusiveUpdate();
+    return statusLog.dumpRoot();
+}

@@ -1,0 +1,80 @@
+#pragma once
+#include <string>
+
+#include "VorkLogging.h"
+#include "VorkProperties.h"
+#include "VorkService.h"
+
+class BAXMLDoc;
+
+// The common ground of the update functions: it turns the property list of a
+// call into the settings of the status log, names the system's files, holds
+// the exclusive-update lock and is the identity of the resume service.
+class BundleApplicatorBase : public VorkSupport::VorkService {
+public:
+    BundleApplicatorBase();
+    ~BundleApplicatorBase() override;
+
+    // The service hooks: nothing to do for a plain applicator.
+    bool startIt() override;
+    bool pauseIt() override;
+
+    // Debug log, update id and log target.
+    void processBaseParameters(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
+    // processBaseParameters, then the bundle location (directory or zipped
+    // package), relocation file, installation parameters and user information;
+    // raises 3081 when the bundle definition file does not exist.
+    void processBundleParameters(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
+
+    // Copies "updateid" into the status log; false when absent.
+    bool getUpdateId(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
+    // The absolute name of "logtarget"; false and an empty text when absent.
+    bool getLogTarget(const VorkSupport::VorkProperties<std::string>& properties, std::string& logTarget);
+    // The same, written to the status log when present.
+    bool getLogTarget(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
+
+    // Builds the final-log name of updateId into logName (always) and tells
+    // whether that file exists.
+    bool updateLogExists(const std::string& updateId, std::string& logName);
+    // Whether the internal log exists.
+    bool defaultUpdateLogExists();
+
+    // Takes the exclusive-update lock; false when another holder has it.
+    bool startExclusiveUpdate();
+    // Releases the lock and deletes the lock file; nothing when not held.
+    void endExclusiveUpdate();
+    // Whether this object holds the lock.
+    bool holdsExclusiveUpdate() const { return m_nLockFile != -1; }
+
+    // The system's file names.
+    std::string internalLogName();
+    std::string lockFileName();
+
+    // The resume's flag: true once a resumed run has gone through its
+    // packages without asking for another reboot.
+    bool updateCompleted() const { return m_bUpdateCompleted; }
+    void setUpdateCompleted(bool completed) { m_bUpdateCompleted = completed; }
+
+    BundleApplicatorBase(const BundleApplicatorBase&) = delete;
+    BundleApplicatorBase& operator=(const BundleApplicatorBase&) = delete;
+
+    // Set and read by the resume (its dispatch and its worker thread share
+    // it through the service object).
+    bool m_bUpdateCompleted;
+
+protected:
+    // The debug log created by processBaseParameters, owned.
+    VorkSupport::VorkLogging* m_pDebugLog;
+    // Descriptor of the open lock file while the lock is held, else -1.
+    int m_nLockFile;
+
+private:
+    // The "<windir>/TEMP" folder that holds the system's files.
+    static std::string systemTempFolder();
+    void deleteDebugLog();
+};
+
+// Unzips the whole bundle package into directory (created when missing).
+// Entries never land outside directory; links, device entries and encrypted
+// entries make the extraction fail, as do archives beyond the size bounds.
+bool extractBundlePackage(const char* packageFile, const char* directory);
