@@ -53,6 +53,9 @@ public:
         setEnv("XDG_STATE_HOME", g_testDir + "/home/state");
         setEnv("PLIMO_SKIP_REBOOT", "1");
         setEnv("PLIMO_SKIP_NOTIFICATION", "1");
+        // Tests never read physical memory: without an image of their own
+        // the firmware reader finds nothing and the system identifier is 0.
+        setEnv("PLIMO_MEMFILE", g_testDir + "/no-memory-image");
         ::unsetenv("PLIMO_LOGLEVEL");
         ::unsetenv("PLIMO_LOGTARGET");
         ::unsetenv("PLIMO_CMDLINE_TEST");

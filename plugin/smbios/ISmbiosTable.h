@@ -1,0 +1,41 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "ConstSmbiosTableIterator.h"
+#include "ISmbiosItem.h"
+#include "SmbiosTableIterator.h"
+
+namespace smbios {
+
+// The SMBIOS structure table of the machine.
+class ISmbiosTable {
+public:
+    using EntryPoint = std::array<std::uint8_t, 32>;
+
+    virtual ~ISmbiosTable() = default;
+
+    // An iterator on the first structure of a type (-1: the first structure).
+    ConstSmbiosTableIterator begin(int type = -1) const;
+    ConstSmbiosTableIterator end() const;
+    SmbiosTableIterator begin(int type = -1);
+    SmbiosTableIterator end();
+
+    // The entry point record (the 32 bytes of an SMBIOS 2.x entry point).
+    virtual const EntryPoint& getEntryPoint() const = 0;
+    // The table buffer, exactly as long as the entry point says.
+    virtual const std::uint8_t* getTableData() const = 0;
+    virtual std::size_t getTableLength() const = 0;
+
+    // The walk, by position in the table buffer (null: none).
+    virtual const std::uint8_t* firstStructure() const = 0;
+    virtual const std::uint8_t* nextStructure(const std::uint8_t* position) const = 0;
+    // The item of a structure's position, made on first use and kept.
+    virtual ISmbiosItem& itemAt(const std::uint8_t* position) const = 0;
+
+private:
+    const std::uint8_t* firstOfType(int type) const;
+};
+
+} // namespace smbios

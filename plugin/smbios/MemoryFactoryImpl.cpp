@@ -1,0 +1,62 @@
+#include "MemoryFactoryImpl.h"
+
+#include <cstdlib>
+
+#include "MemoryOsSpecific.h"
+#include "NotImplemented.h"
+#include "ParameterException.h"
+
+namespace memory {
+
+namespace {
+
+std::string defaultMemFile() {
+    const char* image = std::getenv("PLIMO_MEMFILE");
+    if (image != nullptr && *image != '\0') return image;
+    return "/dev/mem";
+}
+
+smbios::ParameterException unknownParameter(const std::string& name) {
+    smbios::ParameterException error("Unknown memory factory parameter: %(name)s");
+    error.setParameter("name", name);
+    return error;
+}
+
+} // namespace
+
+MemoryFactoryImpl::MemoryFactoryImpl() : m_sMemFile(defaultMemFile()) {}
+
+MemoryFactoryImpl::~MemoryFactoryImpl() = default;
+
+IMemory* MemoryFactoryImpl::getMemory() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_pMemory) {
+        if (m_nMode != 0) throw smbios::NotImplemented("Unknown memory factory mode requested");
+        m_pMemory = std::make_unique<MemoryOsSpecific>(m_sMemFile);
+    }
+    return m_pMemory.get();
+}
+
+void MemoryFactoryImpl::setParameter(const std::string& name, const std::string& value) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (name != "memFile") throw unknownParameter(name);
+    m_sMemFile = value;
+}
+
+std::string MemoryFactoryImpl::getParameter(const std::string& name) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (name != "memFile") throw unknownParameter(name);
+    return m_sMemFile;
+}
+
+void MemoryFactoryImpl::setMode(int mode) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nMode = mode;
+}
+
+int MemoryFactoryImpl::getMode() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nMode;
+}
+
+} // namespace memory

@@ -1,0 +1,66 @@
+#include "SmbiosFactoryImpl.h"
+
+#include <utility>
+#include <vector>
+
+#include "NotImplemented.h"
+#include "ParameterException.h"
+#include "SmbiosMemoryStrategy.h"
+#include "SmbiosTable.h"
+
+namespace smbios {
+
+namespace {
+
+ParameterException unknownParameter(const std::string& name) {
+    ParameterException error("Unknown smbios factory parameter: %(name)s");
+    error.setParameter("name", name);
+    return error;
+}
+
+} // namespace
+
+SmbiosFactoryImpl::SmbiosFactoryImpl() = default;
+
+SmbiosFactoryImpl::~SmbiosFactoryImpl() = default;
+
+ISmbiosTable* SmbiosFactoryImpl::getTable() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_pTable) return m_pTable.get();
+    if (m_nMode != 0 && m_nMode != 1) throw NotImplemented("Unknown smbios factory mode requested");
+    std::vector<std::unique_ptr<SmbiosStrategy>> strategies;
+    strategies.push_back(std::make_unique<SmbiosMemoryStrategy>(static_cast<std::uint64_t>(m_nOffset)));
+    // A failed build raises here and leaves nothing stored: the next call
+    // tries again.
+    m_pTable = std::make_unique<SmbiosTable>(std::move(strategies), m_nStrictValidation != 0);
+    return m_pTable.get();
+}
+
+void SmbiosFactoryImpl::setParameter(const std::string& name, long value) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (name == "strictValidation")
+        m_nStrictValidation = value;
+    else if (name == "offset")
+        m_nOffset = value;
+    else
+        throw unknownParameter(name);
+}
+
+long SmbiosFactoryImpl::getParameter(const std::string& name) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (name == "strictValidation") return m_nStrictValidation;
+    if (name == "offset") return m_nOffset;
+    throw unknownParameter(name);
+}
+
+void SmbiosFactoryImpl::setMode(int mode) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nMode = mode;
+}
+
+int SmbiosFactoryImpl::getMode() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nMode;
+}
+
+} // namespace smbios

@@ -1,0 +1,19 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace smbios {
+
+// A way of finding and loading the SMBIOS entry point and structure table.
+class SmbiosStrategy {
+public:
+    virtual ~SmbiosStrategy() = default;
+
+    // Loads the 32-byte entry point record and the structure table. Answers
+    // false when this way cannot deliver them; entryPoint and table are then
+    // left as they were.
+    virtual bool getSmbiosTable(std::array<std::uint8_t, 32>& entryPoint, std::vector<std::uint8_t>& table) = 0;
+};
+
+} // namespace smbios
