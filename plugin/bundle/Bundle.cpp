@@ -1,0 +1,305 @@
+#include "Bundle.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <unordered_set>
+
+#include "BAXMLDoc.h"
+#include "BundlePackage.h"
+#include "BundlePackageGZ.h"
+#include "BundlePackageMSI.h"
+#include "BundlePackageMSP.h"
+#include "BundlePackageQPK.h"
+#include "VorkException.h"
+#include "VorkLibrary.h"
+#include "VorkLogRecord.h"
+#include "VorkScopeTrace.h"
+#include "XPathNodeList.h"
+#include "getAbsolutePath.h"
+#include "zuacs64.h"
+
+using VorkSupport::VorkException;
+
+namespace {
+
+const char* kindText(Bundle::PackageType kind) {
+    switch (kind) {
+    case Bundle::MSP: return "Package is MSP";
+    case Bundle::MSI: return "Package is MSI";
+    case Bundle::GZ: return "Package is GZ";
+    case Bundle::QPK: break;
+    }
+    return "Package is QPK";
+}
+
+std::unique_ptr<BundlePackage> makePackage(Bundle::PackageType kind, BAXMLDoc* statusLog,
+                                           const std::string& releaseID, const std::string& path,
+                                           const std::string& packageType, const std::string& installParams,
+                                           int updateOnly) {
+    switch (kind) {
+    case Bundle::MSP:
+        return std::make_unique<BundlePackageMSP>(statusLog, releaseID, path, packageType, installParams, updateOnly);
+    case Bundle::MSI:
+        return std::make_unique<BundlePackageMSI>(statusLog, releaseID, path, packageType, installParams, updateOnly);
+    case Bundle::GZ:
+        return std::make_unique<BundlePackageGZ>(statusLog, releaseID, path, packageType, installParams, updateOnly);
+    case Bundle::QPK: break;
+    }
+    return std::make_unique<BundlePackageQPK>(statusLog, releaseID, path, packageType, installParams, updateOnly);
+}
+
+std::unique_ptr<BundlePackage> makePackage(Bundle::PackageType kind, BAXMLDoc* statusLog, xmlNodePtr entry) {
+    switch (kind) {
+    case Bundle::MSP: return std::make_unique<BundlePackageMSP>(statusLog, entry);
+    case Bundle::MSI: return std::make_unique<BundlePackageMSI>(statusLog, entry);
+    case Bundle::GZ: return std::make_unique<BundlePackageGZ>(statusLog, entry);
+    case Bundle::QPK: break;
+    }
+    return std::make_unique<BundlePackageQPK>(statusLog, entry);
+}
+
+// The last n characters of a text, or "" when it is shorter.
+std::string suffix(const std::string& text, std::size_t n) {
+    return text.size() >= n ? text.substr(text.size() - n) : std::string();
+}
+
+// The entry point of the notification library.
+using NotifyFunction = void (*)(const char* message, const char** arguments);
+
+} // namespace
+
+Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
+    VORK_TRACE("Bundle::Bundle");
+    std::string directory;
+    std::string definitionFile;
+    std::string relocationName;
+    m_pStatusLog->getStartParameters(directory, definitionFile, relocationName);
+    m_pDefinition = std::make_unique<BundleDefinition>(directory + "/" + definitionFile);
+    m_pRelocation = std::make_unique<RelocationDefinition>(relocationName, directory);
+
+    if (!resume) {
+        VORK_LOG(3, "Bundle::Bundle: starting fresh update");
+        const std::vector<std::string>& ids = m_pDefinition->packageIDs();
+        m_packages.reserve(ids.size());
+        for (const std::string& id : ids) {
+            const std::string releaseID = m_pDefinition->hasReleaseID(id) ? id : std::string();
+            const std::string name = m_pDefinition->packageName(id);
+            const std::string packageType = m_pDefinition->packageType(id);
+            const std::string installParams = m_pDefinition->pkgInstParms(id);
+            const int updateOnly = BundlePackage::readUpdateOnly(m_pDefinition->pkgUpdateOnly(id));
+            std::string packagePath = m_pRelocation->packageLocation(id) + "/" + name;
+            const PackageType kind = determinePackageType(name, packageType);
+            getAbsolutePath(packagePath, packagePath);
+            VORK_LOG(3, "Bundle::Bundle: creating BundlePackage: releaseID: "
+                            << "|" << releaseID << "|, packagePath: "
+                            << "|" << packagePath << "|");
+            VORK_LOG(3, kindText(kind));
+            m_packages.push_back(
+                makePackage(kind, m_pStatusLog, releaseID, packagePath, packageType, installParams, updateOnly));
+        }
+    } else {
+        VORK_LOG(3, "Bundle::Bundle: resuming incomplete update");
+        XPathNodeList entries(m_pStatusLog->getDocument(), "/BundleLog/Package");
+        m_packages.reserve(entries.size());
+        for (xmlNodePtr entry : entries) {
+            const std::string path = BAAnyXMLDoc::getStringAttribute(entry, "path");
+            std::string packageType;
+            if (xmlHasProp(entry, reinterpret_cast<const xmlChar*>("packageType")) != nullptr)
+                packageType = BAAnyXMLDoc::getStringAttribute(entry, "packageType");
+            const PackageType kind = determinePackageType(path, packageType);
+            VORK_LOG(3, kindText(kind));
+            m_packages.push_back(makePackage(kind, m_pStatusLog, entry));
+        }
+    }
+}
+
+Bundle::~Bundle() = default;
+
+Bundle::PackageType Bundle::determinePackageType(const std::string& path, const std::string& packageType) {
+    VORK_TRACE("Bundle::determinePackageType");
+    if (!packageType.empty()) {
+        VORK_LOG(5, "Bundle::determinePackageType: packageType = " << packageType);
+        if (BundlePackage::equalsNoCase(packageType, "lwxp") || BundlePackage::equalsNoCase(packageType, "llxp"))
+            return QPK;
+        if (BundlePackage::equalsNoCase(packageType, "gz")) return GZ;
+        if (BundlePackage::equalsNoCase(packageType, "msi")) return MSI;
+        if (BundlePackage::equalsNoCase(packageType, "msp")) return MSP;
+        return QPK;
+    }
+    const std::string first = suffix(path, 4);
+    const std::string second = suffix(path, 7);
+    VORK_LOG(5, "Bundle::determinePackageType: Package extension #1 is: " << first
+                                                                          << ", Package extension #2 is: " << second);
+    if (!first.empty() && BundlePackage::equalsNoCase(first, ".msp")) return MSP;
+    if (!first.empty() && BundlePackage::equalsNoCase(first, ".msi")) return MSI;
+    if (!second.empty() && BundlePackage::equalsNoCase(second, ".tar.gz")) return GZ;
+    return QPK;
+}
+
+int Bundle::combineResult(int current, int packageResult, bool rebootPending, bool continueOnFailure) {
+    switch (packageResult) {
+    case 3072:
+        if (rebootPending) return 3084;
+        return continueOnFailure ? 3085 : 3072;
+    case 3073:
+        if (current == 3085 || current == 3084) return 3084;
+        return current == 3074 ? 3074 : 3073;
+    case 3074:
+        return (current == 3085 || current == 3084) ? 3084 : 3074;
+    case 3086:
+    case 3087:
+        if (current == 3072 || current == 3073 || current == 3074 || current == 3084 || current == 3085)
+            return current;
+        return packageResult;
+    case 3088:
+        return 3088;
+    default:
+        return current;
+    }
+}
+
+int Bundle::validate(bool ignore, bool keepProgress) {
+    VORK_TRACE("Bundle::validate");
+    const bool osValid = m_pDefinition->validOS();
+    const bool systemValid = m_pDefinition->validSystem();
+    m_pStatusLog->osSupported(osValid);
+    m_pStatusLog->systemSupported(systemValid);
+
+    int result = 0;
+    if (!ignore) {
+        // Every package is checked, so each missing one records itself.
+        for (const auto& package : m_packages) {
+            const int rc = package->validate();
+            if (result == 0) result = rc;
+        }
+    }
+    if (!osValid || !systemValid) result = 3076;
+    if (!keepProgress) m_pStatusLog->progressPercent(100);
+    return result;
+}
+
+int Bundle::execute(bool keepProgress) {
+    VORK_TRACE("Bundle::execute");
+    if (m_pStatusLog->SMStatus() == 3072) return 3072;
+
+    const int rc = validate(m_pStatusLog->ignore(), keepProgress);
+    if (rc != 0) {
+        VORK_LOG(1, "Bundle::execute: bundle validation failed: rc=" << rc);
+        throw VorkException("Bundle::execute: bundle validation failed", rc);
+    }
+
+    m_pStatusLog->stable(false);
+    m_pStatusLog->progressPercent(0);
+    m_pStatusLog->save();
+
+    // A package recorded as "resume after reboot required" is passed over
+    // when the same package (release identifier and path) comes again later
+    // in the list: the later entry is the one that runs. Found in one pass
+    // from the end.
+    const std::size_t total = m_packages.size();
+    std::vector<bool> repeatedLater(total, false);
+    {
+        struct Key {
+            std::string_view releaseID;
+            std::string_view path;
+            bool operator==(const Key&) const = default;
+        };
+        struct KeyHash {
+            std::size_t operator()(const Key& key) const {
+                const std::size_t h = std::hash<std::string_view>()(key.releaseID);
+                return h ^ (std::hash<std::string_view>()(key.path) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2));
+            }
+        };
+        std::unordered_set<Key, KeyHash> seen;
+        seen.reserve(total);
+        for (std::size_t i = total; i-- > 0;) {
+            Key key{m_packages[i]->getReleaseID(), m_packages[i]->getPackageAbsFileName()};
+            repeatedLater[i] = !seen.insert(key).second;
+        }
+    }
+
+    int result = 0;
+    int done = 0;
+    bool rebootPending = false;
+    try {
+        for (std::size_t i = 0; i < total; ++i) {
+            BundlePackage& package = *m_packages[i];
+            if (package.getState() == 1 && package.getStatus() == 4 && repeatedLater[i]) continue;
+
+            bool notRun = false;
+            const int packageResult = package.execute(notRun);
+            bool continueOnFailure = false;
+            if (packageResult == 3072) {
+                VORK_LOG(1, "Bundle::execute: package failed");
+                continueOnFailure = m_pStatusLog->continueOnFailure();
+            } else if (packageResult == 3073) {
+                VORK_LOG(1, "Bundle::execute: package requires reboot before complete");
+            } else if (packageResult == 3074) {
+                VORK_LOG(1, "Bundle::execute: package requires restart before complete");
+            }
+            result = combineResult(result, packageResult, rebootPending, continueOnFailure);
+            const bool counts = packageResult != 3073 && packageResult != 3074 && packageResult != 3088;
+            const bool stopAfterFailure = packageResult == 3072 && !continueOnFailure;
+            if (packageResult == 3073 || packageResult == 3074) rebootPending = true;
+            if (counts) {
+                ++done;
+                m_pStatusLog->progressPercent(static_cast<int>(static_cast<long long>(done) * 100 /
+                                                               static_cast<long long>(total)));
+            }
+            m_pStatusLog->SMStatus(result);
+            if (stopAfterFailure) throw VorkException("Bundle::execute: QPK Failed", 3072);
+        }
+    } catch (const VorkException& e) {
+        VORK_LOG(2, "Bundle::execute: caught exception (ignoring): " << e.getMessageNarrow());
+    }
+
+    m_pStatusLog->stable(true);
+    return result;
+}
+
+void Bundle::notifyConsumers(bool completed) {
+    VORK_TRACE("Bundle::notifyConsumers");
+    const bool skip = std::getenv("PLIMO_SKIP_NOTIFICATION") != nullptr;
+    VORK_LOG(4, "Bundle::notifyConsumers: completed = " << completed << ", skipNotification = " << skip);
+
+    if (completed && !skip) {
+        try {
+            const int status = m_pStatusLog->SMStatus();
+            const uint32_t commandId = status != 0 ? 3072u : 6101u;
+            const uint16_t type = status != 0 ? 1 : 0;
+            const std::string userInfo = m_pStatusLog->UserInfo();
+            VORK_LOG(3, "Bundle::notifyConsumers: calling ZCSAppendToCmdLog(): cmdId = "
+                            << commandId << ", pUserInfo = \"" << userInfo << "\", type = " << type);
+            (void)ZCSAppendToCmdLog(commandId, userInfo.c_str(), "PLIMO", "Bundle Update", type);
+        } catch (const VorkException& e) {
+            // A status log without a status code cannot fail the update here.
+            VORK_LOG(1, "Bundle::notifyConsumers: no command log entry: " << e.getMessageNarrow());
+        }
+    }
+
+    try {
+        VorkSupport::VorkLibrary library("zuintf32", false);
+        auto notifyFunction = reinterpret_cast<NotifyFunction>(library.getProcAddr("VorkNNNotify"));
+        if (notifyFunction != nullptr) {
+            const char* message = completed ? "cm.bundle.completeUpdate" : "cm.bundle.beginUpdate";
+            const bool notify = m_pStatusLog->notify();
+            const char* arguments[4] = {notify && !skip ? "notify=true" : "notify=false", nullptr, nullptr, nullptr};
+            VORK_LOG(3, "Bundle::notifyConsumers: calling VorkNNNotify(): message = " << message);
+            notifyFunction(message, arguments);
+            if (completed && notify && !skip) {
+                const std::string root = m_pStatusLog->dumpRoot();
+                const char* updateArguments[4] = {root.c_str(), nullptr, nullptr, nullptr};
+                VORK_LOG(3, "Bundle::notifyConsumers: calling VorkNNNotify(): message = \""
+                                << "cm.bundle.update"
+                                << "\"");
+                notifyFunction("cm.bundle.update", updateArguments);
+            }
+        } else {
+            VORK_LOG(2, "Bundle::notifyConsumers: loaded zuintf library, but failed to find function VorkNNNotify()");
+        }
+    } catch (const VorkException& e) {
+        VORK_LOG(3, "Bundle::notifyConsumers: failed to load the zuintf library.  " << e.getMessageNarrow()
+                                                                                     << ".  Not sending notification.");
+    }
+}

@@ -1,0 +1,54 @@
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BundleDefinition.h"
+#include "RelocationDefinition.h"
+
+class BAXMLDoc;
+class BundlePackage;
+
+// One run of a bundle over one status log: builds the package objects in run
+// order (fresh from the definition file, or resumed from the status log),
+// checks applicability, runs the packages and combines their results into
+// one status code, keeping progress and status in the status log current.
+class Bundle {
+public:
+    // Kind of a package, which selects its class.
+    enum PackageType { QPK = 0, MSP = 1, MSI = 2, GZ = 3 };
+
+    // The status log is borrowed and must outlive the Bundle.
+    Bundle(BAXMLDoc* statusLog, bool resume);
+    virtual ~Bundle();
+
+    Bundle(const Bundle&) = delete;
+    Bundle& operator=(const Bundle&) = delete;
+
+    // Checks OS, system and (unless ignore) the package files; answers a
+    // status code (0, 3075 or 3076).
+    int validate(bool ignore, bool keepProgress);
+    // Validates, then runs the packages; answers the combined status code.
+    // A validation failure raises VorkException with its code.
+    int execute(bool keepProgress);
+    // Tells the host's command log and the notification library that the
+    // update begins (false) or has completed (true).
+    void notifyConsumers(bool completed);
+
+    // The bundle result after one more package result: "current" is the
+    // bundle result so far, rebootPending whether an earlier package asked
+    // for a reboot.
+    static int combineResult(int current, int packageResult, bool rebootPending, bool continueOnFailure);
+
+    static PackageType determinePackageType(const std::string& path, const std::string& packageType);
+
+    // The packages in run order (read-only view, for callers and tests).
+    std::size_t packageCount() const { return m_packages.size(); }
+    const BundlePackage& package(std::size_t index) const { return *m_packages.at(index); }
+
+private:
+    BAXMLDoc* m_pStatusLog;
+    std::unique_ptr<BundleDefinition> m_pDefinition;
+    std::unique_ptr<RelocationDefinition> m_pRelocation;
+    std::vector<std::unique_ptr<BundlePackage>> m_packages;
+};

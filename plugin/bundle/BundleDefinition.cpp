@@ -1,0 +1,183 @@
+#include "BundleDefinition.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "VorkException.h"
+#include "VorkLogRecord.h"
+#include "VorkScopeTrace.h"
+#include "XPathNodeList.h"
+#include "SystemId.h"
+
+using VorkSupport::VorkException;
+
+namespace {
+const char* const kPackagesPath = "/SoftwareBundle/Contents/Package";
+const char* const kModelsPath = "/SoftwareBundle/TargetSystems/Brand/Model";
+const char* const kOSesPath = "/SoftwareBundle/TargetOSes/OperatingSystem";
+// The running operating system's name as the bundle definitions know it.
+const char* const kOSName = "WIN";
+
+bool hasAttribute(xmlNodePtr node, const char* name) {
+    return xmlHasProp(node, reinterpret_cast<const xmlChar*>(name)) != nullptr;
+}
+} // namespace
+
+std::string BundleDefinition::packageKey(xmlNodePtr package) {
+    if (hasAttribute(package, "releaseID")) return getStringAttribute(package, "releaseID");
+    return getStringAttribute(package, "path");
+}
+
+BundleDefinition::BundleDefinition(const std::string& definitionFile) : BAAnyXMLDoc(definitionFile, true) {
+    VORK_TRACE("BundleDefinition::BundleDefinition");
+    struct stat info;
+    if (m_pDocument == nullptr && ::stat(m_sFileName.c_str(), &info) == 0) {
+        // A definition that is there but cannot be read must not pass for an
+        // empty bundle that applies everywhere and succeeds.
+        VORK_LOG(1, "BundleDefinition::BundleDefinition: definition file is not well-formed: |" << m_sFileName
+                                                                                                  << "|");
+        throw VorkException("BundleDefinition::BundleDefinition: definition file is not well-formed: " + m_sFileName,
+                            3081);
+    }
+    XPathNodeList packages(m_pDocument, kPackagesPath);
+    m_packageIDs.reserve(packages.size());
+    m_index.reserve(packages.size());
+    for (xmlNodePtr package : packages) {
+        std::string key;
+        if (hasAttribute(package, "releaseID")) {
+            key = getStringAttribute(package, "releaseID");
+            VORK_LOG(4, "BundleDefinition::BundleDefinition: adding Package using releaseID attribute: " << key);
+        } else {
+            key = getStringAttribute(package, "path");
+            VORK_LOG(4, "BundleDefinition::BundleDefinition: adding Package using path attribute: " << key);
+        }
+        m_index.emplace(key, package); // keeps the first element of a key
+        m_packageIDs.push_back(std::move(key));
+    }
+}
+
+BundleDefinition::~BundleDefinition() = default;
+
+bool BundleDefinition::findAttribute(const std::string& id, const std::string& attribute, std::string& value) const {
+    VORK_TRACE("BundleDefinition::findAttribute");
+    value.clear();
+    auto found = m_index.find(id);
+    if (found == m_index.end()) {
+        VORK_LOG(1, "BundleDefinition::findAttribute: package NOT found for ID: " << id);
+        throw VorkException("BundleDefinition::findAttribute: ID not found in bundle", 3075);
+    }
+    bool result = false;
+    if (hasAttribute(found->second, attribute.c_str())) {
+        value = getStringAttribute(found->second, attribute);
+        result = true;
+    }
+    VORK_LOG(4, "BundleDefinition::findAttribute: node found for ID: " << id << ", attribute = |" << attribute
+                                                                       << "|, value = |" << value << "|");
+    return result;
+}
+
+bool BundleDefinition::hasReleaseID(const std::string& id) const {
+    VORK_TRACE("BundleDefinition::hasReleaseID");
+    std::string value;
+    if (findAttribute(id, "releaseID", value) && !value.empty()) {
+        VORK_LOG(4, "BundleDefinition::hasReleaseID: match found for ID: " << id << ", releaseId: |" << value << "|");
+        return true;
+    }
+    VORK_LOG(4, "BundleDefinition::hasReleaseID: releaseId not found for ID: " << id);
+    return false;
+}
+
+std::string BundleDefinition::packageName(const std::string& id) const {
+    VORK_TRACE("BundleDefinition::packageName");
+    std::string value;
+    if (findAttribute(id, "path", value))
+        VORK_LOG(4, "BundleDefinition::packageName: match found for ID: " << id << ", path: |" << value << "|");
+    else
+        VORK_LOG(2, "BundleDefinition::packageName: packageName NOT found for ID: " << id);
+    return value;
+}
+
+std::string BundleDefinition::packageType(const std::string& id) const {
+    VORK_TRACE("BundleDefinition::packageType");
+    std::string value;
+    if (findAttribute(id, "packageType", value))
+        VORK_LOG(4, "BundleDefinition::packageType: match found for ID: " << id << ", packageType: |" << value
+                                                                           << "|");
+    else
+        VORK_LOG(4, "BundleDefinition::packageType: packageType NOT found for ID: " << id);
+    return value;
+}
+
+std::string BundleDefinition::pkgInstParms(const std::string& id) const {
+    VORK_TRACE("BundleDefinition::pkgInstParms");
+    std::string value;
+    if (findAttribute(id, "installparams", value))
+        VORK_LOG(4, "BundleDefinition::pkgInstParms: match found for ID: " << id << ", pkgInstParms: |" << value
+                                                                            << "|");
+    else
+        VORK_LOG(4, "BundleDefinition::pkgInstParms: installparams NOT found for ID: " << id);
+    return value;
+}
+
+std::string BundleDefinition::pkgUpdateOnly(const std::string& id) const {
+    VORK_TRACE("BundleDefinition::pkgUpdateOnly");
+    std::string value;
+    if (findAttribute(id, "updateonly", value))
+        VORK_LOG(4, "BundleDefinition::pkgUpdateOnly: match found for ID: " << id << ", pkgUpdateOnly: |" << value
+                                                                             << "|");
+    else
+        VORK_LOG(4, "BundleDefinition::pkgUpdateOnly: updateonly NOT found for ID: " << id);
+    return value;
+}
+
+bool BundleDefinition::validSystem() const {
+    VORK_TRACE("BundleDefinition::validSystem");
+    XPathNodeList models(m_pDocument, kModelsPath);
+    if (models.empty()) {
+        VORK_LOG(9, "BundleDefinition::validSystem: no systems defined in bundle, assuming system is valid");
+        return true;
+    }
+    const unsigned int systemId = static_cast<unsigned int>(getSystemId()) & 0xFFFFu;
+    if (VorkSupport::VorkLogging::enabled(9)) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%X", systemId);
+        VORK_LOG(9, "BundleDefinition::validSystem: system id=" << systemId << " (0x" << hex << ")"
+                                                                << " - SMBIOS lib version - " << getLibraryVersion());
+    }
+    for (xmlNodePtr model : models) {
+        const std::string text = getStringAttribute(model, "systemID");
+        // strtoul in base 16, saturating at the 32-bit maximum as a 32-bit
+        // unsigned long does.
+        const unsigned long parsed = std::strtoul(text.c_str(), nullptr, 16);
+        const unsigned int supported = parsed > 0xFFFFFFFFul ? 0xFFFFFFFFu : static_cast<unsigned int>(parsed);
+        VORK_LOG(9, "BundleDefinition::validSystem: supported system=" << supported);
+        if (supported == systemId) {
+            VORK_LOG(4, "BundleDefinition::validSystem: match found for: " << systemId);
+            return true;
+        }
+    }
+    VORK_LOG(9, "BundleDefinition::validSystem: no matching system found");
+    return false;
+}
+
+bool BundleDefinition::validOS() const {
+    VORK_TRACE("BundleDefinition::validOS");
+    XPathNodeList systems(m_pDocument, kOSesPath);
+    if (systems.empty()) {
+        VORK_LOG(9, "BundleDefinition::validOS: no OS defined in bundle, assuming OS is valid");
+        return true;
+    }
+    VORK_LOG(9, "BundleDefinition::validOS: OS name=" << kOSName);
+    for (xmlNodePtr system : systems) {
+        const std::string code = getStringAttribute(system, "osCode");
+        VORK_LOG(9, "BundleDefinition::validOS: supported OS=" << code);
+        if (code.find(kOSName) != std::string::npos) {
+            VORK_LOG(4, "BundleDefinition::validOS: match found for: " << kOSName);
+            return true;
+        }
+    }
+    VORK_LOG(9, "BundleDefinition::validOS: no matching OS found");
+    return false;
+}

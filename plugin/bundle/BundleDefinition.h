@@ -1,0 +1,55 @@
+#pragma once
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <libxml/tree.h>
+
+#include "BAAnyXMLDoc.h"
+
+// The bundle definition file (normally bundle.xml): the ordered list of the
+// bundle's packages, their attributes, and the systems and operating systems
+// the bundle applies to. Read once, never written.
+//
+// A package's key is its releaseID attribute when present (even when empty),
+// else its path attribute. A key that occurs twice is listed twice; every
+// lookup answers the first element with that key.
+class BundleDefinition : public BAAnyXMLDoc {
+public:
+    // Loads the file. A file that exists but yields no document (not
+    // well-formed, unreadable) raises VorkException code 3081: it must never
+    // run as an empty bundle. A missing file gives an empty definition.
+    explicit BundleDefinition(const std::string& definitionFile);
+    ~BundleDefinition();
+
+    BundleDefinition(const BundleDefinition&) = delete;
+    BundleDefinition& operator=(const BundleDefinition&) = delete;
+
+    const std::vector<std::string>& packageIDs() const { return m_packageIDs; }
+
+    // Reads one attribute of the package with that key; false (value empty)
+    // when the package lacks the attribute. Raises VorkException 3075 when no
+    // package has that key.
+    bool findAttribute(const std::string& id, const std::string& attribute, std::string& value) const;
+
+    bool hasReleaseID(const std::string& id) const;
+    std::string packageName(const std::string& id) const;
+    std::string packageType(const std::string& id) const;
+    std::string pkgInstParms(const std::string& id) const;
+    std::string pkgUpdateOnly(const std::string& id) const;
+
+    // Whether the bundle applies to this machine's system identifier.
+    bool validSystem() const;
+    // Whether the bundle applies to the running operating system (the fixed
+    // name "WIN").
+    bool validOS() const;
+
+    // The key of a Package element: releaseID when present, else path
+    // (raises when the element has neither).
+    static std::string packageKey(xmlNodePtr package);
+
+private:
+    std::vector<std::string> m_packageIDs;
+    // Key to the first Package element with that key, built once.
+    std::unordered_map<std::string, xmlNodePtr> m_index;
+};
