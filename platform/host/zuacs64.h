@@ -12,6 +12,13 @@ __attribute__((visibility("default"))) int ZCSSetProcessEnvironment(void);
 // directory. One line per record; texts are escaped so no record can span
 // lines; appends from several processes never interleave. Answers 0 on
 // success, another value on failure.
+// Record: the fields below separated by one TAB, ended by one LF:
+//   time (ISO-8601 UTC, "2026-12-09T07:46:17Z"), command id, type (both
+//   decimal), source, description, user information.
+// In the three texts a backslash becomes two backslashes, a LF the two
+// characters backslash 'n', a TAB backslash 't', and any other control
+// character backslash 'x' and two upper-case hex digits; a null text is
+// empty. The file is created mode 0600, its directory when missing.
 __attribute__((visibility("default"))) int ZCSAppendToCmdLog(uint32_t commandId, const char* userInfo,
                                                              const char* source, const char* description,
                                                              uint16_t type);

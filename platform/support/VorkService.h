@@ -21,6 +21,11 @@ namespace VorkSupport {
 //    has been called (at once when startIt() answers false). With a service
 //    manager it also tells systemd READY/STOPPING through NOTIFY_SOCKET when
 //    that is set.
+//    A stop() that comes before start() waits (even before startIt()
+//    returns) is kept, so start() then returns without waiting.
+//  - ExecStart holds the command line split into words as
+//    VorkSplitCommandLine splits it, each written so that systemd passes it
+//    on unchanged ('%' '$' '\\' '"' escaped, words with blanks quoted).
 //  - stop() releases a waiting start(); it may be called from any thread.
 class VorkService {
 public:

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -41,7 +42,9 @@ public:
 
 private:
     std::thread m_thread;
-    volatile bool m_stop = false;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_running{false};
+    std::atomic<std::thread::id> m_workerId{};
     int m_priority = 0;
     std::string m_workInfo;
     int m_result = 0;

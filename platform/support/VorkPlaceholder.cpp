@@ -1,1 +1,0 @@
-// replaced by the support library's sources

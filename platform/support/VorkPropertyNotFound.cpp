@@ -1,0 +1,8 @@
+#include "VorkPropertyNotFound.h"
+
+namespace VorkSupport {
+
+VorkPropertyNotFound::VorkPropertyNotFound(const std::string& key)
+    : VorkException("Property not found: " + key, 0), m_key(key) {}
+
+} // namespace VorkSupport

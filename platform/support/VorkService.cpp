@@ -1,0 +1,300 @@
+#include "VorkService.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "VorkExecuteProgram.h"
+#include "VorkLogRecord.h"
+#include "VorkScopeTrace.h"
+
+extern char** environ;
+
+namespace VorkSupport {
+
+namespace {
+
+bool hasControlCharacter(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
+// systemd expands '%' specifiers in every value and '$' in command lines.
+std::string escapeSpecifiers(const std::string& text, bool dollar) {
+    std::string out;
+    for (char c : text) {
+        if (c == '%') out += "%%";
+        else if (dollar && c == '$') out += "$$";
+        else out.push_back(c);
+    }
+    return out;
+}
+
+// A double-quoted word of a unit file.
+std::string quoteWord(const std::string& text, bool dollar) {
+    std::string out = "\"";
+    for (char c : escapeSpecifiers(text, dollar)) {
+        if (c == '"' || c == '\\') out.push_back('\\');
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
+// One word of ExecStart: plain when nothing in it is special to systemd,
+// quoted and escaped otherwise.
+std::string execWord(const std::string& word) {
+    if (!word.empty() && word != ";" && word.find_first_of(" \"'\\%$;") == std::string::npos) return word;
+    return quoteWord(word, true);
+}
+
+// systemd accepts unit names of letters, digits and ":-_.\\@" only.
+bool validServiceName(const std::string& name) {
+    if (name.empty() || name.size() > 200 || name[0] == '.') return false;
+    for (char c : name) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!plain && (c == '\0' || std::strchr(":-_.\\@", c) == nullptr)) return false;
+    }
+    return true;
+}
+
+bool systemdManaged() {
+    if (std::getenv("VSUPT_SERVICE_DIR")) return false;
+    struct stat st {};
+    return ::stat("/run/systemd/system", &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool systemctl(const std::string& arguments) {
+    int exitCode = -1;
+    return VorkExecuteProgram("systemctl " + arguments, true, nullptr, &exitCode) && exitCode == 0;
+}
+
+void makeDirectories(const std::string& path) {
+    std::size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        std::string partial = path.substr(0, pos);
+        if (!partial.empty()) ::mkdir(partial.c_str(), 0755);
+    }
+}
+
+bool writeAll(int fd, const std::string& data) {
+    const char* p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Tells the service manager about a state change (a datagram to NOTIFY_SOCKET).
+void notifyServiceManager(const char* state) {
+    const char* socketPath = std::getenv("NOTIFY_SOCKET");
+    if (!socketPath || (socketPath[0] != '/' && socketPath[0] != '@')) return;
+    struct sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const std::size_t length = std::strlen(socketPath);
+    if (length >= sizeof address.sun_path) return;
+    std::memcpy(address.sun_path, socketPath, length);
+    if (address.sun_path[0] == '@') address.sun_path[0] = '\0';
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    const auto size = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + length);
+    if (::sendto(fd, state, std::strlen(state), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr*>(&address), size) < 0) {
+        VORK_LOG(3, "VorkService: service manager notification failed: " << std::strerror(errno));
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+VorkService::VorkService(bool flag, const std::string& name)
+    : m_flag(flag), m_serviceName(name), m_secondName(name) {}
+
+VorkService::~VorkService() = default;
+
+std::string VorkService::unitDirectory() {
+    const char* dir = std::getenv("VSUPT_SERVICE_DIR");
+    if (dir && *dir) return dir;
+    return "/etc/systemd/system";
+}
+
+std::string VorkService::unitFileName() const { return unitDirectory() + "/" + m_serviceName + ".service"; }
+
+std::string VorkService::serviceHostPath() {
+    Dl_info info{};
+    std::string libraryDir;
+    if (::dladdr(reinterpret_cast<void*>(&VorkService::unitDirectory), &info) != 0 && info.dli_fname) {
+        char resolved[PATH_MAX];
+        std::string library = ::realpath(info.dli_fname, resolved) ? std::string(resolved) : info.dli_fname;
+        std::size_t slash = library.rfind('/');
+        if (slash != std::string::npos) libraryDir = library.substr(0, slash);
+    }
+    if (libraryDir.empty()) libraryDir = "/usr/lib";
+    std::string host = libraryDir + "/../bin/zuasvchost";
+    char resolved[PATH_MAX];
+    if (::realpath(host.c_str(), resolved)) return resolved;
+    // Not there (yet): name it without the "..".
+    std::size_t slash = libraryDir.rfind('/');
+    std::string parent = slash == std::string::npos || slash == 0 ? std::string() : libraryDir.substr(0, slash);
+    return parent + "/bin/zuasvchost";
+}
+
+bool VorkService::install() {
+    VORK_TRACE("VorkService::install");
+    if (!validServiceName(m_serviceName)) {
+        VORK_LOG(1, "VorkService::install: invalid service name |" << m_serviceName << "|");
+        return false;
+    }
+    const std::string host = serviceHostPath();
+    if (hasControlCharacter(m_displayName) || hasControlCharacter(m_commandLine) || hasControlCharacter(host)) {
+        VORK_LOG(1, "VorkService::install: control character in the service definition, refused");
+        return false;
+    }
+
+    std::string unit;
+    unit += "[Unit]\n";
+    unit += "Description=" + escapeSpecifiers(m_displayName.empty() ? m_serviceName : m_displayName, false) + "\n";
+    unit += "\n[Service]\nType=oneshot\n";
+    // The command line is split the way the system splits every command
+    // line, and each word is written so that systemd hands it over unchanged.
+    unit += "ExecStart=" + execWord(host);
+    for (const std::string& word : VorkSplitCommandLine(m_commandLine)) unit += " " + execWord(word);
+    unit += "\n";
+
+    std::vector<std::string> variables;
+    for (const char* name : {"windir", "TEMP", "TMP"}) {
+        if (const char* value = std::getenv(name)) variables.push_back(std::string(name) + "=" + value);
+    }
+    for (char** entry = environ; entry && *entry; ++entry) {
+        if (std::strncmp(*entry, "PLIMO_", 6) == 0 && std::strchr(*entry, '=')) variables.emplace_back(*entry);
+    }
+    for (const auto& variable : variables) {
+        if (hasControlCharacter(variable)) {
+            VORK_LOG(1, "VorkService::install: control character in the environment, refused");
+            return false;
+        }
+        unit += "Environment=" + quoteWord(variable, false) + "\n";
+    }
+    unit += "\n[Install]\nWantedBy=multi-user.target\n";
+
+    const std::string directory = unitDirectory();
+    const std::string target = unitFileName();
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0) {
+        VORK_LOG(3, "VorkService::install: |" << target << "| exists already, left as it is");
+        return false;
+    }
+    makeDirectories(directory);
+
+    std::string temporary = target + ".XXXXXX";
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        VORK_LOG(1, "VorkService::install: cannot write in |" << directory << "|: " << std::strerror(errno));
+        return false;
+    }
+    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, unit) && ::fsync(fd) == 0;
+    if (::close(fd) != 0) ok = false;
+    if (ok) {
+        // Never replace a unit that appeared meanwhile.
+        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+            if ((errno == EINVAL || errno == ENOSYS) && ::lstat(target.c_str(), &st) != 0) {
+                ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+            } else {
+                ok = false;
+            }
+        }
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        VORK_LOG(1, "VorkService::install: |" << target << "| not written");
+        return false;
+    }
+    if (int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    VORK_LOG(4, "VorkService::install: |" << target << "| written");
+    if (systemdManaged()) {
+        systemctl("daemon-reload");
+        if (!systemctl("enable " + m_serviceName + ".service")) {
+            VORK_LOG(1, "VorkService::install: systemctl enable failed for |" << m_serviceName << "|");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool VorkService::remove() {
+    VORK_TRACE("VorkService::remove");
+    if (!validServiceName(m_serviceName)) return false;
+    const std::string target = unitFileName();
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0) return false;
+    const bool managed = systemdManaged();
+    if (managed) systemctl("disable " + m_serviceName + ".service");
+    if (::unlink(target.c_str()) != 0) {
+        VORK_LOG(1, "VorkService::remove: cannot delete |" << target << "|: " << std::strerror(errno));
+        return false;
+    }
+    if (managed) systemctl("daemon-reload");
+    VORK_LOG(4, "VorkService::remove: |" << target << "| deleted");
+    return true;
+}
+
+bool VorkService::start(const std::vector<std::string>& /*arguments*/, bool serviceManager) {
+    VORK_TRACE("VorkService::start");
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = true;
+    }
+    if (!startIt()) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = false;
+        m_stopRequested = false;
+        return false;
+    }
+    if (serviceManager) notifyServiceManager("READY=1");
+    {
+        // stop() may already have been called, from the work itself or from
+        // another thread: the flag keeps it until it is consumed here.
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_stopped.wait(lock, [this] { return m_stopRequested; });
+        m_stopRequested = false;
+        m_running = false;
+    }
+    if (serviceManager) notifyServiceManager("STOPPING=1");
+    return true;
+}
+
+bool VorkService::stop() {
+    VORK_TRACE("VorkService::stop");
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopRequested = true;
+    }
+    m_stopped.notify_all();
+    return true;
+}
+
+bool VorkService::startIt() { return false; }
+
+bool VorkService::pauseIt() { return false; }
+
+} // namespace VorkSupport

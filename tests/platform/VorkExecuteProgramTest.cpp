@@ -1,0 +1,140 @@
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "TestEnvironment.h"
+#include "VorkExecuteProgram.h"
+
+using namespace VorkSupport;
+using plimotest::testDir;
+
+namespace {
+
+std::string script(const std::string& path, const std::string& body) {
+    return plimotest::writeFile(path, "#!/bin/sh\n" + body + "\n", true);
+}
+
+int run(const std::string& commandLine, bool* started = nullptr, const std::string& dir = "") {
+    int code = 12345;
+    bool ok = VorkExecuteProgram(commandLine, true, nullptr, &code, dir);
+    if (started) *started = ok;
+    return code;
+}
+
+} // namespace
+
+TEST(VorkExecuteProgram, ReportsExitStatusAndSignal) {
+    const std::string prog = script(testDir() + "/bin/code", "exit \"$1\"");
+    EXPECT_EQ(run(prog + " 0"), 0);
+    EXPECT_EQ(run(prog + " 1"), 1);
+    EXPECT_EQ(run(prog + " 255"), 255);
+    const std::string killer = script(testDir() + "/bin/killer", "kill -KILL $$");
+    bool started = false;
+    EXPECT_EQ(run(killer, &started), -1);
+    EXPECT_TRUE(started);
+}
+
+TEST(VorkExecuteProgram, MissingProgramIsNotStartedAndLeavesExitCode) {
+    int code = 777;
+    EXPECT_FALSE(VorkExecuteProgram(testDir() + "/nothing/here --x", true, nullptr, &code));
+    EXPECT_EQ(code, 777);
+    EXPECT_FALSE(VorkExecuteProgram("plimo-no-such-program-anywhere", true, nullptr, &code));
+    EXPECT_FALSE(VorkExecuteProgram("", true, nullptr, &code));
+    // A directory or a file without execute permission is not a program.
+    plimotest::writeFile(testDir() + "/plain", "#!/bin/sh\nexit 0\n", false);
+    EXPECT_FALSE(VorkExecuteProgram(testDir() + "/plain", true, nullptr, &code));
+    EXPECT_FALSE(VorkExecuteProgram(testDir(), true, nullptr, &code));
+    EXPECT_EQ(code, 777);
+}
+
+TEST(VorkExecuteProgram, UnquotedPathWithBlanksAndArguments) {
+    // "<dir>/my progs" is a directory: the shortest prefix that is an
+    // executable file is "<dir>/my progs/run me".
+    const std::string out = testDir() + "/args.txt";
+    script(testDir() + "/my progs/run me", "for a in \"$@\"; do echo \"<$a>\"; done > '" + out + "'");
+    EXPECT_EQ(run(testDir() + "/my progs/run me first \"second word\" \"say \\\"hi\\\"\""), 0);
+    EXPECT_EQ(plimotest::readFile(out), "<first>\n<second word>\n<say \"hi\">\n");
+    // The quoted form starts the same program.
+    EXPECT_EQ(run("\"" + testDir() + "/my progs/run me\" only"), 0);
+    EXPECT_EQ(plimotest::readFile(out), "<only>\n");
+}
+
+TEST(VorkExecuteProgram, BareNameIsLookedUpOnPath) {
+    const std::string out = testDir() + "/ran.txt";
+    script(testDir() + "/pathdir/plimo-stand-in.exe", "echo ran \"$1\" > '" + out + "'\nexit 7");
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (testDir() + "/pathdir:" + oldPath).c_str(), 1);
+    const int code = run("plimo-stand-in.exe /i x.msi");
+    ::setenv("PATH", oldPath.c_str(), 1);
+    EXPECT_EQ(code, 7);
+    EXPECT_EQ(plimotest::readFile(out), "ran /i\n");
+}
+
+TEST(VorkExecuteProgram, ChildGetsDevNullStdinNoLeakedDescriptorsAndItsOwnDirectory) {
+    int leaked = ::open("/dev/null", O_RDONLY); // deliberately without O_CLOEXEC
+    ASSERT_GT(leaked, 2);
+    const std::string out = testDir() + "/child.txt";
+    const std::string work = testDir() + "/work";
+    plimotest::writeFile(work + "/marker", "");
+    script(testDir() + "/bin/probe",
+           "{ readlink /proc/$$/fd/0; if [ -e /proc/$$/fd/" + std::to_string(leaked) +
+               " ]; then echo leaked; else echo closed; fi; pwd; } > '" + out + "'");
+    char before[PATH_MAX];
+    ASSERT_NE(::getcwd(before, sizeof before), nullptr);
+    EXPECT_EQ(run(testDir() + "/bin/probe", nullptr, work), 0);
+    ::close(leaked);
+    char after[PATH_MAX];
+    ASSERT_NE(::getcwd(after, sizeof after), nullptr);
+    EXPECT_STREQ(before, after);
+    EXPECT_EQ(plimotest::readFile(out), "/dev/null\nclosed\n" + work + "\n");
+    // A working directory that does not exist: nothing starts.
+    int code = 5;
+    EXPECT_FALSE(VorkExecuteProgram(testDir() + "/bin/probe", true, nullptr, &code, testDir() + "/absent"));
+    EXPECT_EQ(code, 5);
+}
+
+TEST(VorkExecuteProgram, NoWaitHandsOverThePid) {
+    const std::string prog = script(testDir() + "/bin/code", "exit 3");
+    pid_t pid = 0;
+    ASSERT_TRUE(VorkExecuteProgram(prog, false, &pid, nullptr));
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
+TEST(VorkExecuteProgram, ReplaceableRunnerServesBothOverloads) {
+    std::string seenLine, seenDir;
+    VorkSetProgramRunner([&](const std::string& line, bool, void*, int* exitCode, const std::string& dir) {
+        seenLine = line;
+        seenDir = dir;
+        *exitCode = 3010;
+        return true;
+    });
+    int code = 0;
+    EXPECT_TRUE(VorkExecuteProgram("msiexec.exe /i a.msi", true, nullptr, &code));
+    EXPECT_EQ(code, 3010);
+    EXPECT_EQ(seenLine, "msiexec.exe /i a.msi");
+    EXPECT_TRUE(VorkExecuteProgram("x", true, nullptr, &code, "/some/dir"));
+    EXPECT_EQ(seenDir, "/some/dir");
+    VorkSetProgramRunner(nullptr);
+    code = 0;
+    EXPECT_FALSE(VorkExecuteProgram("plimo-no-such-program-anywhere", true, nullptr, &code));
+    EXPECT_EQ(code, 0);
+}
+
+TEST(VorkExecuteProgram, SplitsWindowsStyle) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(VorkSplitCommandLine("  a  b\tc "), (V{"a", "b", "c"}));
+    EXPECT_EQ(VorkSplitCommandLine("\"a b\" c\"d e\"f \"\""), (V{"a b", "cd ef", ""}));
+    EXPECT_EQ(VorkSplitCommandLine("\"x \\\"y\\\"\" C:\\dir\\f"), (V{"x \"y\"", "C:\\dir\\f"}));
+    EXPECT_EQ(VorkSplitCommandLine("\"unterminated word"), (V{"unterminated word"}));
+    EXPECT_TRUE(VorkSplitCommandLine("   ").empty());
+}
