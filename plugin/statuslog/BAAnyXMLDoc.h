@@ -1,0 +1,77 @@
+#pragma once
+#include <libxml/tree.h>
+
+#include <string>
+
+// One parsed XML file: the document and the absolute name of the file it
+// belongs to. Elements are found by absolute XPath expressions; attributes are
+// read and written as strings, booleans and integers, either on an element the
+// caller holds (static forms) or on the first element an expression finds.
+class BAAnyXMLDoc {
+public:
+    BAAnyXMLDoc();
+    // Makes fileName absolute (its directory must exist, else VorkException
+    // "getAbsolutePath: Invalid path") and parses it when loadNow is true.
+    BAAnyXMLDoc(const std::string& fileName, bool loadNow);
+    ~BAAnyXMLDoc();
+
+    BAAnyXMLDoc(const BAAnyXMLDoc&) = delete;
+    BAAnyXMLDoc& operator=(const BAAnyXMLDoc&) = delete;
+
+    // Replaces the document with the parsed file; a missing, unreadable,
+    // malformed or hostile file leaves no document. Never reads other files
+    // or the network.
+    void load();
+    // Replaces the file atomically with the document; a failure is logged at
+    // level 1 and never raised, and the old file stays as it was.
+    void save();
+    void setFileName(const std::string& fileName);
+    const std::string& getFileName() const { return m_sFileName; }
+    xmlDocPtr getDocument() const { return m_pDocument; }
+
+    // Files that hold update state are written mode 0600 (the default);
+    // with false, a saved file gets the mode the umask leaves.
+    void setPrivateFile(bool privateFile) { m_bPrivateFile = privateFile; }
+    bool privateFile() const { return m_bPrivateFile; }
+
+    // The first element the expression matches, in document order; raises
+    // VorkException "BAAnyXMLDoc::getFirstNode: Node does not exist" (code 0)
+    // when there is none.
+    xmlNodePtr getFirstNode(const std::string& xpath);
+
+    static void setStringAttribute(xmlNodePtr node, const std::string& name, const std::string& value);
+    static void setBoolAttribute(xmlNodePtr node, const std::string& name, bool value);
+    static void setIntAttribute(xmlNodePtr node, const std::string& name, int value);
+    static std::string getStringAttribute(xmlNodePtr node, const std::string& name);
+    static bool getBoolAttribute(xmlNodePtr node, const std::string& name);
+    static int getIntAttribute(xmlNodePtr node, const std::string& name);
+
+    void setStringAttribute(const std::string& xpath, const std::string& name, const std::string& value);
+    void setBoolAttribute(const std::string& xpath, const std::string& name, bool value);
+    void setIntAttribute(const std::string& xpath, const std::string& name, int value);
+    std::string getStringAttribute(const std::string& xpath, const std::string& name);
+    bool getBoolAttribute(const std::string& xpath, const std::string& name);
+    int getIntAttribute(const std::string& xpath, const std::string& name);
+
+    // Parses a file safely: no network, no external DTD or entity, no entity
+    // substitution, no error output. Null when the file cannot be parsed.
+    static xmlDocPtr parseFile(const std::string& fileName);
+
+    // Writes doc to fileName through a new file in the same directory that is
+    // flushed to disk and renamed over the target; mode 0600 when
+    // privateFile, else as the umask allows. A symbolic link stays and the
+    // file it names is replaced; a device or pipe is written in place.
+    // False (the target unchanged) on any failure.
+    static bool writeFileAtomically(xmlDocPtr doc, const std::string& fileName, bool privateFile);
+
+    // Test seam: called after the new file is complete and before it replaces
+    // the target; answering false abandons the save there (as a crash would,
+    // except that the new file is removed). Null restores normal saving.
+    using ReplaceHook = bool (*)(const std::string& tempFileName, const std::string& fileName);
+    static void setReplaceHook(ReplaceHook hook);
+
+protected:
+    xmlDocPtr m_pDocument = nullptr;
+    std::string m_sFileName;
+    bool m_bPrivateFile = true;
+};
