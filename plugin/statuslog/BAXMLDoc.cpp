@@ -1,4 +1,5 @@
 #include "BAXMLDoc.h"
+#include "VorkPlatform.h"
 
 #include <sys/stat.h>
 
@@ -229,7 +230,13 @@ void BAXMLDoc::getStartParameters(std::string& directory, std::string& definitio
     directory = bundlePath();
     if (findNode(kBundlePackagePath) != nullptr) {
         definitionFile = "bundle.xml";
-        relocationName = "relocation.xml";
+        // The relocation file of an extracted bundle lies in the bundle
+        // directory, never in whatever the process's current directory is.
+        relocationName = directory;
+        if (relocationName.empty() || (relocationName.back() != '/' && relocationName.back() != '\\')) {
+            relocationName += VorkSupport::VorkPlatform::separator;
+        }
+        relocationName += "relocation.xml";
         VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: found BundlePackage element, using default bundle.xml and "
                     "relocation.xml");
     } else {

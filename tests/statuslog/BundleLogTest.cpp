@@ -1,3 +1,4 @@
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -236,13 +237,23 @@ TEST(BAXMLDoc, StartParametersComeFromThePackageOrTheBundleAttributes)
     doc.getStartParameters(directory, definition, relocation);
     EXPECT_EQ(relocation, "");
 
-    // A zipped bundle always uses the default names (the relocation name is
-    // taken against the current directory, where there is none).
+    // A zipped bundle always uses the default names, looked for in the
+    // extracted bundle directory (not in the current directory).
     doc.bundlePackage(testDir() + "/b.zip");
     doc.relocationFile(relocationFile);
     doc.getStartParameters(directory, definition, relocation);
     EXPECT_EQ(definition, "bundle.xml");
     EXPECT_EQ(relocation, "");
+    writeFile(testDir() + "/relocation.xml", "<stray/>");
+    ASSERT_EQ(::chdir(testDir().c_str()), 0);
+    doc.getStartParameters(directory, definition, relocation);
+    EXPECT_EQ(relocation, "");
+    const std::string packaged = writeFile(testDir() + "/b/relocation.xml", "<x/>");
+    doc.getStartParameters(directory, definition, relocation);
+    EXPECT_EQ(relocation, packaged);
+    doc.bundlePath(testDir() + "/b");
+    doc.getStartParameters(directory, definition, relocation);
+    EXPECT_EQ(relocation, packaged);
 }
 
 TEST(BAXMLDoc, RemoveTempFilesDeletesOnlyAnExtractedBundle)
