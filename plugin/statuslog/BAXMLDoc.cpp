@@ -1,5 +1,4 @@
 #include "BAXMLDoc.h"
-#include "VorkPlatform.h"
 
 #include <sys/stat.h>
 
@@ -11,6 +10,7 @@
 
 #include "VorkException.h"
 #include "VorkLogRecord.h"
+#include "VorkPlatform.h"
 #include "VorkRemoveDirectory.h"
 #include "VorkScopeTrace.h"
 #include "getAbsolutePath.h"
