@@ -1,3 +1,74 @@
 #include "CleanFunctionDispatch.h"
 
-std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std::string>&) { return std::string(); }
+#include <cstdio>
+#include <exception>
+
+#include "BAXMLDoc.h"
+#include "BundleApplicatorBase.h"
+#include "VorkException.h"
+#include "VorkLocaleFactory.h"
+#include "VorkLogRecord.h"
+#include "VorkScopeTrace.h"
+#include "VorkStringUtilities.h"
+
+using VorkSupport::VorkException;
+
+std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std::string>& properties) {
+    VORK_TRACE("CleanFunctionDispatch::execute");
+    BundleApplicatorBase applicator;
+    BAXMLDoc answerLog;
+    std::string logTarget;
+
+    try {
+        applicator.getLogTarget(properties, logTarget);
+
+        if (applicator.startExclusiveUpdate()) {
+            int code = 0;
+            try {
+                if (applicator.defaultUpdateLogExists()) {
+                    const std::string internalLog = applicator.internalLogName();
+                    BAXMLDoc storedLog(internalLog);
+                    storedLog.load();
+                    storedLog.removeTempFiles();
+                    VORK_LOG(3, "CleanFunctionDispatch::execute: removing internal XML log file : " << internalLog);
+                    std::remove(internalLog.c_str());
+                }
+                if (applicator.getUpdateId(properties, answerLog)) {
+                    const std::string updateId = answerLog.updateId();
+                    std::string logName;
+                    if (applicator.updateLogExists(updateId, logName)) {
+                        VORK_LOG(3, "CleanFunctionDispatch::execute: cleaning up resources for updateid=" << updateId);
+                        std::remove(logName.c_str());
+                    }
+                } else {
+                    VORK_LOG(3, "CleanFunctionDispatch::execute: no updateid specified");
+                }
+                applicator.remove();
+            } catch (const VorkException& e) {
+                code = e.getCode() != 0 ? e.getCode() : 3079;
+                VORK_LOG(1, "CleanFunctionDispatch::execute: exception\n"
+                                << VorkSupport::VorkStringUtilities::narrow(
+                                       e.getMessage(), VorkSupport::VorkLocaleFactory::getDefaultLocale())
+                                << ". code=" << code);
+            } catch (const std::exception& e) {
+                code = 3079;
+                VORK_LOG(1, "CleanFunctionDispatch::execute: exception\n" << e.what() << ". code=" << code);
+            }
+            answerLog.SMStatus(code);
+            answerLog.setDocDateTime();
+            applicator.endExclusiveUpdate();
+        } else {
+            VORK_LOG(3, "CleanFunctionDispatch::execute: another update is running, returning update in progress status");
+            answerLog.SMStatus(3077);
+            answerLog.setDocDateTime();
+        }
+
+        if (!logTarget.empty()) answerLog.saveTo(logTarget);
+    } catch (...) {
+        VORK_LOG(1, "CleanFunctionDispatch::execute: generic exception" << ". code=" << 3079);
+        applicator.endExclusiveUpdate();
+        answerLog.SMStatus(3079);
+        answerLog.setDocDateTime();
+    }
+    return answerLog.dumpRoot();
+}

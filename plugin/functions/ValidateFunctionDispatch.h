@@ -3,7 +3,8 @@
 
 #include "FunctionDispatch.h"
 
-// Stub: answers an empty text until the function is implemented.
+// "validate": checks a bundle against this machine (system, operating system,
+// package files) without running any package and without the lock.
 class ValidateFunctionDispatch : public DataAccess::zua::FunctionDispatch<std::string> {
 public:
     std::string execute(const VorkSupport::VorkProperties<std::string>& properties) override;
