@@ -47,8 +47,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== ThreadSanitizer build (resume tests)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DPLIMO_TSAN=ON >/dev/null
-cmake --build build-tsan -j"$jobs"
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest tsan build-tsan -L resume
+cmake --build build-tsan -j"$jobs" --target e2e_resume
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest tsan build-tsan -L '^resume$'
 
 if command -v clang++ >/dev/null 2>&1 && [[ -x scripts/fuzz-smbios.sh ]]; then
   echo "== firmware table fuzzer (60 s)"
