@@ -149,23 +149,7 @@ int BundlePackage::execute(bool& notRun) {
                 << "state = |" << m_nState << "|, " << "status = |" << m_nStatus << "|, ");
 
     const int entryState = m_nState;
-    if (entryState == STATE_IN_PROGRESS) {
-        VORK_LOG(2, "BundlePackage::execute: package already started, restarting");
-        m_nState = STATE_NOT_RUN;
-        m_nStatus = 0;
-    } else if (entryState == STATE_COMPLETE) {
-        if (m_nStatus == 1) {
-            VORK_LOG(4, "BundlePackage::execute: package failed previously; report failed");
-            result = 3072;
-        } else if (m_nStatus == 2) {
-            m_bRestartAfterReboot = true;
-            VORK_LOG(4, "BundlePackage::execute: package already executed, with hard dependency error, restarting");
-            m_nState = STATE_NOT_RUN;
-        } else if (m_nStatus == 4) {
-            VORK_LOG(4, "BundlePackage::execute: package already executed, with hard dependency error, restarting");
-            m_nState = STATE_NOT_RUN;
-        }
-    }
+    settleRecordedState("BundlePackage", false, result);
 
     if (entryState == STATE_NOT_RUN && shouldBeSkipped()) {
         VORK_LOG(2, "BundlePackage::execute: subclass indicated package should be skipped; skipping package");
@@ -197,40 +181,20 @@ int BundlePackage::execute(bool& notRun) {
 
     // The run.
     buildCommandLine();
-    std::unique_ptr<BAXMLPackageNode> entry;
-    if (m_bRestartAfterReboot) {
-        entry = existingEntry(m_sCommandLine);
-    } else {
-        entry = m_pStatusLog->createPackage(m_sReleaseID, m_sPackageAbsFileName, m_sCommandLine, m_sPackageType,
-                                            m_sInstallParams, m_nUpdateOnly);
-        m_pStatusLog->save();
-    }
+    const std::unique_ptr<BAXMLPackageNode> entry =
+        m_bRestartAfterReboot ? existingEntry(m_sCommandLine) : newEntry(m_sCommandLine);
 
     if (!executeImpl()) {
         removeOutputLog();
         reportMissing();
-        m_nState = STATE_MISSING;
-        m_nStatus = 0;
-        entry->setMissing();
-        m_pStatusLog->save();
-        if (!ignoreSetting()) {
-            VORK_LOG(9, "BundlePackage::execute: package missing, generating exception");
-            throw VorkException("BundlePackage::execute: package missing", 3075);
-        }
+        recordMissing(entry.get(), "BundlePackage::execute: package missing", 9);
         return result;
     }
 
     performReturnMapping();
     m_nState = STATE_COMPLETE;
     const std::string outputLog = shouldUseOutputLog() ? m_pStatusLog->qpkLogName : std::string();
-    if (m_bRestartAfterReboot) {
-        entry->setStatus(m_nStatus);
-        entry->setPackageLog(m_nStatus, outputLog, m_sPrependMessage, m_nOsErrorCode);
-    } else {
-        entry->setComplete(m_nStatus, outputLog, m_sPrependMessage, m_nOsErrorCode);
-    }
-    m_pStatusLog->save();
-    removeOutputLog();
+    recordRun(*entry, m_bRestartAfterReboot, outputLog, m_sPrependMessage, m_nOsErrorCode);
     VORK_LOG(4, "BundlePackage::execute: package " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                 << " returned: " << m_nOsErrorCode << " m_nStatus: " << m_nStatus << ".");
 
@@ -307,14 +271,30 @@ bool BundlePackage::preInstallEnvSetting() const {
     return settingOrFalse([this] { return m_pStatusLog->preInstallEnv(); });
 }
 
-std::unique_ptr<BAXMLPackageNode> BundlePackage::existingEntry(const std::string& commandLine) {
-    if (m_pLogNode != nullptr) return std::make_unique<BAXMLPackageNode>(m_pStatusLog, m_pLogNode);
-    // A package that has no recorded entry of its own gets a new one rather
-    // than writing into nothing.
+std::unique_ptr<BAXMLPackageNode> BundlePackage::newEntry(const std::string& commandLine) {
     std::unique_ptr<BAXMLPackageNode> entry = m_pStatusLog->createPackage(
         m_sReleaseID, m_sPackageAbsFileName, commandLine, m_sPackageType, m_sInstallParams, m_nUpdateOnly);
     m_pStatusLog->save();
     return entry;
+}
+
+std::unique_ptr<BAXMLPackageNode> BundlePackage::existingEntry(const std::string& commandLine) {
+    if (m_pLogNode != nullptr) return std::make_unique<BAXMLPackageNode>(m_pStatusLog, m_pLogNode);
+    // A package that has no recorded entry of its own gets a new one rather
+    // than writing into nothing.
+    return newEntry(commandLine);
+}
+
+void BundlePackage::recordRun(BAXMLPackageNode& entry, bool onExisting, const std::string& outputLog,
+                              const std::string& message, int osErrorCode) {
+    if (onExisting) {
+        entry.setStatus(m_nStatus);
+        entry.setPackageLog(m_nStatus, outputLog, message, osErrorCode);
+    } else {
+        entry.setComplete(m_nStatus, outputLog, message, osErrorCode);
+    }
+    m_pStatusLog->save();
+    removeOutputLog();
 }
 
 void BundlePackage::markCompleteAfterReboot() {
@@ -325,4 +305,61 @@ void BundlePackage::markCompleteAfterReboot() {
         entry.setStatus(0);
     }
     m_pStatusLog->save();
+}
+
+bool BundlePackage::settleRecordedState(const char* className, bool rebootCompletes, int& result) {
+    if (m_nState == STATE_IN_PROGRESS) {
+        VORK_LOG(2, className << "::execute: package already started, restarting");
+        m_nState = STATE_NOT_RUN;
+        m_nStatus = 0;
+        return false;
+    }
+    if (m_nState != STATE_COMPLETE) return false;
+    switch (m_nStatus) {
+    case 1:
+        VORK_LOG(4, className << "::execute: package failed previously; report failed");
+        result = 3072;
+        return false;
+    case 2:
+        m_bRestartAfterReboot = true;
+        VORK_LOG(4, className << "::execute: package already executed, with hard dependency error, restarting");
+        if (rebootCompletes) {
+            markCompleteAfterReboot();
+        } else {
+            m_nState = STATE_NOT_RUN;
+        }
+        return true;
+    case 4:
+        VORK_LOG(4, className << "::execute: package already executed, with hard dependency error, restarting");
+        m_nState = STATE_NOT_RUN;
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool BundlePackage::readyForOwnRun(const char* className, bool& notRun) {
+    if (m_nState == STATE_COMPLETE || m_nState == STATE_MISSING) {
+        VORK_LOG(4, className << "::execute: package already executed, skipping");
+        notRun = true;
+        return false;
+    }
+    if (m_nState != STATE_NOT_RUN) {
+        VORK_LOG(1, className << "::execute: invalid code path encountered");
+        return false;
+    }
+    return true;
+}
+
+void BundlePackage::recordMissing(BAXMLPackageNode* entry, const std::string& what, int logLevel) {
+    m_nState = STATE_MISSING;
+    m_nStatus = 0;
+    if (entry != nullptr) {
+        entry->setMissing();
+        m_pStatusLog->save();
+    }
+    if (!ignoreSetting()) {
+        VORK_LOG(logLevel, what << ", generating exception");
+        throw VorkException(what, 3075);
+    }
 }

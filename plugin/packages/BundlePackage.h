@@ -68,12 +68,39 @@ protected:
     bool ignoreSetting() const;
     bool forceSetting() const;
     bool preInstallEnvSetting() const;
+    // A fresh in-progress log entry carrying commandLine; the status log is
+    // saved at once.
+    std::unique_ptr<BAXMLPackageNode> newEntry(const std::string& commandLine);
     // A handle on the package's existing log entry (m_pLogNode); a package
     // without one gets a fresh in-progress entry carrying commandLine.
     std::unique_ptr<BAXMLPackageNode> existingEntry(const std::string& commandLine);
+    // Records a finished run (m_nStatus, the output log, message, osErrorCode)
+    // in its entry: onExisting updates an entry carried over from before a
+    // reboot, otherwise the entry is completed. Then saves the status log and
+    // deletes the package output log file.
+    void recordRun(BAXMLPackageNode& entry, bool onExisting, const std::string& outputLog,
+                   const std::string& message, int osErrorCode);
     // After the reboot that a package asked for: the package counts as
     // complete with status 0, in memory and in its log entry.
     void markCompleteAfterReboot();
+    // The reading of the recorded state that opens every execute: an
+    // interrupted run starts over; a complete package that failed sets result
+    // to 3072; one that asked for a reboot (status 2) sets
+    // m_bRestartAfterReboot and is then either marked complete after the
+    // reboot (rebootCompletes) or made ready to run again; one that asked to
+    // resume after a reboot (status 4) runs again. className prefixes the log
+    // records. Returns true for the status 2 case.
+    bool settleRecordedState(const char* className, bool rebootCompletes, int& result);
+    // For the kinds with their own run: true when the package is to run now
+    // (state not run). A complete or missing package sets notRun; any other
+    // state is logged as an invalid code path. className prefixes the log
+    // records.
+    bool readyForOwnRun(const char* className, bool& notRun);
+    // A package that failed to start counts as missing with status 0; entry,
+    // when given, is marked missing and the status log saved. Unless the
+    // ignore setting is set, "<what>, generating exception" is logged at
+    // logLevel and VorkException <what> with code 3075 raised.
+    void recordMissing(BAXMLPackageNode* entry, const std::string& what, int logLevel);
 
     BAXMLDoc* m_pStatusLog;
     xmlNodePtr m_pLogNode;

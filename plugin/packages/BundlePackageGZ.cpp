@@ -6,17 +6,6 @@
 
 using VorkSupport::VorkException;
 
-BundlePackageGZ::BundlePackageGZ(BAXMLDoc* statusLog, const std::string& releaseID,
-                                 const std::string& packageAbsFileName, const std::string& packageType,
-                                 const std::string& installParams, int updateOnly)
-    : BundlePackage(statusLog, releaseID, packageAbsFileName, packageType, installParams, updateOnly) {}
-
-BundlePackageGZ::BundlePackageGZ(BAXMLDoc* statusLog, xmlNodePtr logNode) : BundlePackage(statusLog, logNode) {}
-
-BundlePackageGZ::BundlePackageGZ(const BundlePackageGZ& other) = default;
-
-BundlePackageGZ::~BundlePackageGZ() = default;
-
 bool BundlePackageGZ::shouldBeSkipped() {
     VORK_TRACE("BundlePackageGZ::shouldBeSkipped");
     VORK_LOG(4, "BundlePackageGZ::shouldBeSkipped: returning true, GZ type invalid on Windows");

@@ -4,11 +4,9 @@
 // A tar.gz package: never run on this system, always recorded as skipped.
 class BundlePackageGZ : public BundlePackage {
 public:
-    BundlePackageGZ(BAXMLDoc* statusLog, const std::string& releaseID, const std::string& packageAbsFileName,
-                    const std::string& packageType, const std::string& installParams, int updateOnly);
-    BundlePackageGZ(BAXMLDoc* statusLog, xmlNodePtr logNode);
-    BundlePackageGZ(const BundlePackageGZ& other);
-    ~BundlePackageGZ() override;
+    // The start and resume constructors of the base; copies and destruction
+    // as the base does them.
+    using BundlePackage::BundlePackage;
 
 protected:
     bool shouldBeSkipped() override;

@@ -59,17 +59,6 @@ std::string programWord(const std::string& path) {
 
 } // namespace
 
-BundlePackageMSI::BundlePackageMSI(BAXMLDoc* statusLog, const std::string& releaseID,
-                                   const std::string& packageAbsFileName, const std::string& packageType,
-                                   const std::string& installParams, int updateOnly)
-    : BundlePackage(statusLog, releaseID, packageAbsFileName, packageType, installParams, updateOnly) {}
-
-BundlePackageMSI::BundlePackageMSI(BAXMLDoc* statusLog, xmlNodePtr logNode) : BundlePackage(statusLog, logNode) {}
-
-BundlePackageMSI::BundlePackageMSI(const BundlePackageMSI& other) = default;
-
-BundlePackageMSI::~BundlePackageMSI() = default;
-
 bool BundlePackageMSI::executeImpl() {
     throw VorkException("BundlePackageMSI::executeImpl: invalid code path encountered", 0);
 }
@@ -83,47 +72,19 @@ int BundlePackageMSI::execute(bool& notRun) {
     notRun = false;
     int result = 0;
 
-    if (m_nState == STATE_IN_PROGRESS) {
-        VORK_LOG(2, "BundlePackageMSI::execute: package already started, restarting");
-        m_nState = STATE_NOT_RUN;
-        m_nStatus = 0;
-    } else if (m_nState == STATE_COMPLETE) {
-        if (m_nStatus == 1) {
-            VORK_LOG(4, "BundlePackageMSI::execute: package failed previously; report failed");
-            result = 3072;
-        } else if (m_nStatus == 2) {
-            // The reboot has completed the installation: not run again.
-            VORK_LOG(4,
-                     "BundlePackageMSI::execute: package already executed, with hard dependency error, restarting");
-            m_bRestartAfterReboot = true;
-            markCompleteAfterReboot();
-        } else if (m_nStatus == 4) {
-            VORK_LOG(4,
-                     "BundlePackageMSI::execute: package already executed, with hard dependency error, restarting");
-            m_nState = STATE_NOT_RUN;
-        }
-    }
-
-    if (m_nState == STATE_COMPLETE || m_nState == STATE_MISSING) {
-        VORK_LOG(4, "BundlePackageMSI::execute: package already executed, skipping");
-        notRun = true;
-        return result;
-    }
+    // A package that asked for a reboot is complete once the reboot is over:
+    // it is not run again.
+    settleRecordedState("BundlePackageMSI", true, result);
     if (m_nState == STATE_SKIPPED) {
         VORK_LOG(4, "BundlePackageMSI::execute: skipping package (preinstallenv flag not true)");
         notRun = true;
         return 3087;
     }
-    if (m_nState != STATE_NOT_RUN) {
-        VORK_LOG(1, "BundlePackageMSI::execute: invalid code path encountered");
-        return result;
-    }
+    if (!readyForOwnRun("BundlePackageMSI", notRun)) return result;
 
     std::string installCommand =
         "msiexec.exe /qn /i " + m_sPackageAbsFileName + " /le " + m_pStatusLog->qpkLogName;
-    std::unique_ptr<BAXMLPackageNode> entry = m_pStatusLog->createPackage(
-        m_sReleaseID, m_sPackageAbsFileName, installCommand, m_sPackageType, m_sInstallParams, m_nUpdateOnly);
-    m_pStatusLog->save();
+    const std::unique_ptr<BAXMLPackageNode> entry = newEntry(installCommand);
 
     installCommand += " REBOOT=REALLYSUPPRESS";
     if (!m_sInstallParams.empty()) {
@@ -205,14 +166,7 @@ int BundlePackageMSI::execute(bool& notRun) {
             VORK_LOG(4, "BundlePackageMSI::execute: MSI package missing: " << m_sPackageAbsFileName << " - "
                         << m_sReleaseID << ".");
         }
-        m_nState = STATE_MISSING;
-        m_nStatus = 0;
-        entry->setMissing();
-        m_pStatusLog->save();
-        if (!ignoreSetting()) {
-            VORK_LOG(9, "BundlePackageMSI::execute: MSI missing, generating exception");
-            throw VorkException("BundlePackageMSI::execute: MSI missing", 3075);
-        }
+        recordMissing(entry.get(), "BundlePackageMSI::execute: MSI missing", 9);
         return result;
     }
 
@@ -225,9 +179,7 @@ int BundlePackageMSI::execute(bool& notRun) {
     } else if (finalCode != 0) {
         GetWindowsErrorMessage(finalCode, message);
     }
-    entry->setComplete(m_nStatus, m_pStatusLog->qpkLogName, message, finalCode);
-    m_pStatusLog->save();
-    removeOutputLog();
+    recordRun(*entry, false, m_pStatusLog->qpkLogName, message, finalCode);
     VORK_LOG(4, "BundlePackageMSI::execute: MSI " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                 << " returned: " << m_nStatus << ".");
     if (m_nStatus == 1) {

@@ -6,11 +6,9 @@
 // when the installer engine is too old.
 class BundlePackageMSI : public BundlePackage {
 public:
-    BundlePackageMSI(BAXMLDoc* statusLog, const std::string& releaseID, const std::string& packageAbsFileName,
-                     const std::string& packageType, const std::string& installParams, int updateOnly);
-    BundlePackageMSI(BAXMLDoc* statusLog, xmlNodePtr logNode);
-    BundlePackageMSI(const BundlePackageMSI& other);
-    ~BundlePackageMSI() override;
+    // The start and resume constructors of the base; copies and destruction
+    // as the base does them.
+    using BundlePackage::BundlePackage;
 
     int execute(bool& notRun) override;
 

@@ -4,11 +4,9 @@
 // An installer patch applied through msiexec.exe.
 class BundlePackageMSP : public BundlePackage {
 public:
-    BundlePackageMSP(BAXMLDoc* statusLog, const std::string& releaseID, const std::string& packageAbsFileName,
-                     const std::string& packageType, const std::string& installParams, int updateOnly);
-    BundlePackageMSP(BAXMLDoc* statusLog, xmlNodePtr logNode);
-    BundlePackageMSP(const BundlePackageMSP& other);
-    ~BundlePackageMSP() override;
+    // The start and resume constructors of the base; copies and destruction
+    // as the base does them.
+    using BundlePackage::BundlePackage;
 
     int execute(bool& notRun) override;
 

@@ -5,11 +5,9 @@
 // code is the package status.
 class BundlePackageQPK : public BundlePackage {
 public:
-    BundlePackageQPK(BAXMLDoc* statusLog, const std::string& releaseID, const std::string& packageAbsFileName,
-                     const std::string& packageType, const std::string& installParams, int updateOnly);
-    BundlePackageQPK(BAXMLDoc* statusLog, xmlNodePtr logNode);
-    BundlePackageQPK(const BundlePackageQPK& other);
-    ~BundlePackageQPK() override;
+    // The start and resume constructors of the base; copies and destruction
+    // as the base does them.
+    using BundlePackage::BundlePackage;
 
     int execute(bool& notRun) override;
 

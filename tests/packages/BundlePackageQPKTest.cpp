@@ -98,6 +98,31 @@ TEST_F(BundlePackageQPKTest, ProgramThatCannotStartIsRecordedMissing) {
     EXPECT_EQ("missing", attr(statusNode(savedDoc(), 2), "state"));
 }
 
+TEST_F(BundlePackageQPKTest, RestartedProgramThatCannotStartLeavesItsEntryAlone) {
+    const std::string absent = plimotest::testDir() + "/bundle/absent.bin";
+    for (bool ignore : {false, true}) {
+        SCOPED_TRACE(ignore ? "ignored" : "not ignored");
+        plimotest::writeFile(m_logFile,
+                             "<?xml version=\"1.0\"?>\n<BundleLog update-id=\"U1\"><BundleSettings bundle-path=\"/b/\" "
+                             "ignore=\"" + std::string(ignore ? "true" : "false") +
+                                 "\"/><Package releaseID=\"R1\" path=\"" + absent +
+                                 "\"><Status state=\"complete\" code=\"2\" status=\"2\"/><ExeCmd>old</ExeCmd>"
+                                 "</Package></BundleLog>\n");
+        m_doc->load();
+        plimotest::writeFile(outputLog(), "left from before");
+        BundlePackageQPK package(m_doc.get(), packageNode(doc(), 1));
+        bool notRun = false;
+        EXPECT_EQ(ignore ? -1 : 3075, exceptionCode([&] { EXPECT_EQ(0, package.execute(notRun)); }));
+        EXPECT_EQ(BundlePackage::STATE_MISSING, package.getState());
+        EXPECT_EQ(0, package.getStatus());
+        EXPECT_FALSE(plimotest::fileExists(outputLog()));
+        // The entry from before the reboot still says what that run ended with.
+        ASSERT_EQ(1u, packageCount(doc()));
+        EXPECT_EQ("complete", attr(statusNode(doc(), 1), "state"));
+        EXPECT_EQ("2", attr(statusNode(doc(), 1), "code"));
+    }
+}
+
 TEST_F(BundlePackageQPKTest, RebootRequiredRunContinuesInTheSameEntryAfterReboot) {
     m_doc->force(true);
     const std::string program = writeQpk(plimotest::testDir() + "/bundle/twice.bin", "exit 2");

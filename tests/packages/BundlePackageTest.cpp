@@ -2,12 +2,15 @@
 // validation and the two text rules.
 #include <sys/stat.h>
 
+#include <sstream>
+
 #include "BundlePackage.h"
 #include "BundlePackageGZ.h"
 #include "BundlePackageMSI.h"
 #include "BundlePackageMSP.h"
 #include "BundlePackageQPK.h"
 #include "PackageTestSupport.h"
+#include "VorkLogging.h"
 
 using namespace packagetest;
 
@@ -190,6 +193,94 @@ TEST_F(BundlePackageTest, UnknownStateTextCountsAsNotRun) {
             EXPECT_EQ(3087, result);
             EXPECT_EQ("skipped", attr(statusNode(doc(), 2), "state"));
         }
+    }
+}
+
+// The debug log at level 9 into a file of the test directory while in scope.
+class CapturedLog {
+public:
+    explicit CapturedLog(const std::string& name)
+        : m_file(plimotest::testDir() + "/" + name + ".log"), m_logging(m_file, 1, 9) {
+        VorkSupport::VorkLogging::setInstance(&m_logging);
+    }
+    ~CapturedLog() { VorkSupport::VorkLogging::setInstance(nullptr); }
+    CapturedLog(const CapturedLog&) = delete;
+    CapturedLog& operator=(const CapturedLog&) = delete;
+
+    // The records that read the recorded state, as "[level] text".
+    std::vector<std::string> stateRecords() const {
+        static const char* const phrases[] = {"::execute: package already", "::execute: package failed previously",
+                                              "::execute: skipping package", "::execute: invalid code path"};
+        std::vector<std::string> records;
+        std::istringstream lines(plimotest::readFile(m_file));
+        std::string line;
+        while (std::getline(lines, line)) {
+            for (const char* phrase : phrases) {
+                if (line.find(phrase) != std::string::npos) {
+                    records.push_back(line.substr(line.find(" [") + 1));
+                    break;
+                }
+            }
+        }
+        return records;
+    }
+
+private:
+    std::string m_file;
+    VorkSupport::VorkLogging m_logging;
+};
+
+TEST_F(BundlePackageTest, RecordedStateIsLoggedUnderTheKindsNameAndLevel) {
+    struct Row {
+        const char* state;
+        const char* code;
+        Kind kind;
+        std::vector<std::string> records;  // with K for the class name
+    };
+    const std::string restarting = "[4] K::execute: package already executed, with hard dependency error, restarting";
+    const std::string done = "[4] K::execute: package already executed, skipping";
+    const std::string failedBefore = "[4] K::execute: package failed previously; report failed";
+    const std::string invalid = "[1] K::execute: invalid code path encountered";
+    const std::vector<Row> rows = {
+        {"in-progress", "", Kind::QPK, {"[2] K::execute: package already started, restarting"}},
+        {"in-progress", "", Kind::MSI, {"[2] K::execute: package already started, restarting"}},
+        {"in-progress", "", Kind::MSP, {"[2] K::execute: package already started, restarting"}},
+        {"complete", "1", Kind::QPK, {failedBefore, done}},
+        {"complete", "1", Kind::MSI, {failedBefore, done}},
+        {"complete", "1", Kind::MSP, {failedBefore, done}},
+        {"complete", "1", Kind::GZ, {failedBefore, "[4] K::execute: package already executed or missing, skipping"}},
+        {"complete", "2", Kind::QPK, {restarting}},
+        {"complete", "2", Kind::MSI, {restarting, done}},
+        {"complete", "2", Kind::MSP, {restarting, done}},
+        {"complete", "2", Kind::GZ, {restarting, "[4] K::execute: package already executed or missing, skipping"}},
+        {"complete", "4", Kind::QPK, {restarting}},
+        {"complete", "4", Kind::MSI, {restarting}},
+        {"complete", "4", Kind::MSP, {restarting}},
+        {"missing", "", Kind::QPK, {done}},
+        {"missing", "", Kind::MSI, {done}},
+        {"missing", "", Kind::MSP, {done}},
+        {"skipped", "3", Kind::QPK, {invalid}},
+        {"skipped", "3", Kind::MSI, {"[4] K::execute: skipping package (preinstallenv flag not true)"}},
+        {"skipped", "3", Kind::MSP, {invalid}},
+        {"skipped", "3", Kind::GZ, {"[4] K::execute: skipping package"}},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        const std::string className = row.kind == Kind::GZ ? "BundlePackage"
+                                                           : std::string("BundlePackage") + kindName(row.kind);
+        SCOPED_TRACE(className + " " + row.state + "/" + row.code);
+        ScriptedRunner runner(outputLog());
+        xmlNodePtr node = loadWithPackages(packageXml("/pkg/p1", row.state, row.code));
+        auto package = resumed(row.kind, m_doc.get(), node);
+        CapturedLog log("state" + std::to_string(++n));
+        bool notRun = false;
+        package->execute(notRun);
+        std::vector<std::string> expected;
+        for (std::string record : row.records) {
+            record.replace(record.find('K'), 1, className);
+            expected.push_back(record);
+        }
+        EXPECT_EQ(expected, log.stateRecords());
     }
 }
 
