@@ -53,11 +53,11 @@ run "$root/build/bin/zuasvchost" plimo zuacmd=update bundlepath="$root/examples/
 step "the resume service it installed"
 cat "$VSUPT_SERVICE_DIR/plimo.service"
 
-step "progress while the update waits for its resume"
+step "progress while the update waits for its resume (status 3082, which -progress reports as exit code 255)"
 run "$orvane" -progress
 
 # What the machine would run after the restart: the unit's ExecStart line.
-step "the resume after the restart"
+step "the resume after the restart (status 3087: the tar.gz package is always skipped)"
 read -r -a resume <<<"$(sed -n 's/^ExecStart=//p' "$VSUPT_SERVICE_DIR/plimo.service")"
 run "${resume[@]}"
 step "after the resume: no unit left, the final log of the update is kept"
