@@ -10,6 +10,8 @@
 #include <ctime>
 #include <shared_mutex>
 
+#include "VorkWriteAll.h"
+
 namespace VorkSupport {
 
 namespace {
@@ -23,20 +25,6 @@ std::shared_mutex& instanceMutex() {
 }
 VorkLogging* g_instance = nullptr;
 std::atomic<int> g_enabledLevel{INT_MIN};
-
-void writeAll(int fd, const std::string& data) {
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-}
 
 std::string timestamp() {
     struct timeval tv {};
@@ -89,8 +77,8 @@ void VorkLogging::write(int level, const std::string& text) {
     if (level > m_level) return;
     std::string record = timestamp() + " [" + std::to_string(level) + "] " + text + "\n";
     std::lock_guard<std::mutex> lock(m_mutex);
-    if ((m_target & 1) && m_fd >= 0) writeAll(m_fd, record);
-    if (m_target & 2) writeAll(STDERR_FILENO, record);
+    if ((m_target & 1) && m_fd >= 0) VorkWriteAll(m_fd, record.data(), record.size());
+    if (m_target & 2) VorkWriteAll(STDERR_FILENO, record.data(), record.size());
 }
 
 void VorkLogging::log(int level, const std::string& text) {
@@ -101,3 +89,4 @@ void VorkLogging::log(int level, const std::string& text) {
 bool VorkLogging::enabled(int level) { return level <= g_enabledLevel.load(std::memory_order_relaxed); }
 
 } // namespace VorkSupport
+

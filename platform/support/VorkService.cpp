@@ -16,6 +16,7 @@
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
+#include "VorkWriteAll.h"
 
 extern char** environ;
 
@@ -86,21 +87,6 @@ void makeDirectories(const std::string& path) {
         std::string partial = path.substr(0, pos);
         if (!partial.empty()) ::mkdir(partial.c_str(), 0755);
     }
-}
-
-bool writeAll(int fd, const std::string& data) {
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Tells the service manager about a state change (a datagram to NOTIFY_SOCKET).
@@ -209,7 +195,7 @@ bool VorkService::install() {
         VORK_LOG(1, "VorkService::install: cannot write in |" << directory << "|: " << std::strerror(errno));
         return false;
     }
-    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, unit) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, 0644) == 0 && VorkWriteAll(fd, unit.data(), unit.size()) && ::fsync(fd) == 0;
     if (::close(fd) != 0) ok = false;
     if (ok) {
         // Never replace a unit that appeared meanwhile.

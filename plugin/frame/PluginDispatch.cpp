@@ -17,6 +17,7 @@
 #include "VorkObjectFactoryCreator.h"
 #include "VorkPropertyNotFound.h"
 #include "VorkSmartPointer.h"
+#include "requireProperty.h"
 
 using VorkSupport::VorkException;
 using VorkSupport::VorkObjectBase;
@@ -41,12 +42,6 @@ VorkObjectFactoryCreator<UpdateFunctionDispatch> g_update("update", PluginFactor
 VorkObjectFactoryCreator<ValidateFunctionDispatch> g_validate("validate", PluginFactoryGuard::factory());
 
 } // namespace
-
-std::string PluginDispatch::requireProperty(const VorkProperties<std::string>& properties, const std::string& key) {
-    std::string value;
-    if (!properties.getPropertyValue(key, value)) throw VorkSupport::VorkPropertyNotFound(key);
-    return value;
-}
 
 std::string PluginDispatch::dispatch(const VorkProperties<std::string>& properties) {
     std::string result;

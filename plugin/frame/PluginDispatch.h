@@ -13,10 +13,6 @@ public:
     // Releases a buffer answered by sendCmd; nothing for null.
     static void freeData(void* data) noexcept;
 
-    // The value of key; raises VorkPropertyNotFound when it is absent.
-    static std::string requireProperty(const VorkSupport::VorkProperties<std::string>& properties,
-                                       const std::string& key);
-
 private:
     static std::string dispatch(const VorkSupport::VorkProperties<std::string>& properties);
     static char* makeAnswer(const std::string& text);

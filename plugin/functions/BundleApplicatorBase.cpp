@@ -22,7 +22,9 @@
 #include "VorkPropertyNotFound.h"
 #include "VorkRemoveDirectory.h"
 #include "VorkScopeTrace.h"
+#include "VorkWriteAll.h"
 #include "getAbsolutePath.h"
+#include "requireProperty.h"
 
 using VorkSupport::VorkException;
 using VorkSupport::VorkPlatform;
@@ -33,13 +35,6 @@ namespace {
 // The XML library must never print parse errors of the system's files.
 void silentGenericError(void*, const char*, ...) {}
 void silentStructuredError(void*, xmlErrorPtr) {}
-
-// A required key: raises VorkPropertyNotFound when absent.
-std::string requireProperty(const VorkProperties<std::string>& properties, const std::string& key) {
-    std::string value;
-    if (!properties.getPropertyValue(key, value)) throw VorkSupport::VorkPropertyNotFound(key);
-    return value;
-}
 
 bool fileExists(const std::string& name) {
     struct stat st {};
@@ -117,19 +112,6 @@ Descriptor openDirectoryChain(int rootFd, const std::vector<std::string>& parts,
         current = std::move(next);
     }
     return current;
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 bool extractArchive(const std::string& packageFile, const std::string& directory) {
@@ -223,7 +205,7 @@ bool extractArchive(const std::string& packageFile, const std::string& directory
                 VORK_LOG(1, "extractBundlePackage: archive too large at |" << name << "|");
                 return false;
             }
-            if (!writeAll(file.get(), buffer.data(), static_cast<std::size_t>(got))) {
+            if (!VorkSupport::VorkWriteAll(file.get(), buffer.data(), static_cast<std::size_t>(got))) {
                 VORK_LOG(1, "extractBundlePackage: cannot write |" << name << "|");
                 return false;
             }

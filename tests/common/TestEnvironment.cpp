@@ -99,6 +99,18 @@ bool fileExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> result;
+    for (char** e = environ; *e; ++e) result.emplace_back(*e);
+    for (const auto& entry : extra) {
+        const auto eq = entry.find('=');
+        const std::string key = entry.substr(0, eq) + "=";
+        std::erase_if(result, [&](const std::string& s) { return s.compare(0, key.size(), key) == 0; });
+        if (eq != std::string::npos) result.push_back(entry);
+    }
+    return result;
+}
+
 RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                      const std::string& workingDirectory) {
     RunResult result;
@@ -106,15 +118,7 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
 
-    // Build the child's environment.
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
-    for (const auto& entry : env) {
-        auto eq = entry.find('=');
-        std::string key = entry.substr(0, eq);
-        std::erase_if(envStrings, [&](const std::string& s) { return s.compare(0, key.size() + 1, key + "=") == 0; });
-        if (eq != std::string::npos) envStrings.push_back(entry);
-    }
+    std::vector<std::string> envStrings = mergedEnvironment(env);
     std::vector<char*> envp;
     for (auto& s : envStrings) envp.push_back(s.data());
     envp.push_back(nullptr);

@@ -28,6 +28,10 @@ struct RunResult {
     std::string out;         // standard output
     std::string err;         // standard error
 };
+// This process's environment with the entries "K=V" put in (an entry "K"
+// alone removes K).
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra);
+
 // Runs a program (argv[0] is the path) without a shell, with extra
 // environment entries "K=V" (an entry "K" alone unsets K), and captures its
 // output. Standard input is /dev/null.

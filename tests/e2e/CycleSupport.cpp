@@ -18,8 +18,6 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 
 namespace e2e {
@@ -39,18 +37,6 @@ std::string caseArms(const std::vector<T>& values, const char* variable) {
     s << "  *) " << variable << "=" << values.back() << ";;\n";
     s << "esac\n";
     return s.str();
-}
-
-std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
-    std::vector<std::string> result;
-    for (char** e = environ; *e; ++e) result.emplace_back(*e);
-    for (const auto& entry : extra) {
-        const auto eq = entry.find('=');
-        const std::string key = entry.substr(0, eq) + "=";
-        std::erase_if(result, [&](const std::string& s) { return s.compare(0, key.size(), key) == 0; });
-        if (eq != std::string::npos) result.push_back(entry);
-    }
-    return result;
 }
 
 // One word of a unit file: plain up to a blank, or double-quoted with
@@ -226,7 +212,7 @@ plimotest::RunResult runUnit(const std::vector<std::string>& extraEnv) {
 }
 
 int spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
-    std::vector<std::string> envStrings = mergedEnvironment(childEnvironment(extraEnv));
+    std::vector<std::string> envStrings = plimotest::mergedEnvironment(childEnvironment(extraEnv));
     std::vector<char*> envp;
     for (auto& s : envStrings) envp.push_back(s.data());
     envp.push_back(nullptr);

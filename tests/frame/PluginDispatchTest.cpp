@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ExpectedTexts.h"
 #include "FunctionDispatch.h"
 #include "PluginDispatch.h"
 #include "PluginFactoryGuard.h"
@@ -137,14 +138,7 @@ TEST(PluginDispatch, MissingOrUnusableVectorGivesANullAnswer) {
 }
 
 TEST(PluginDispatch, FunctionListFollowsTheRegistrations) {
-    const std::string seven = "\n<Functions>\n"
-                              "\t<Function name='capabilities' />\n"
-                              "\t<Function name='clean' />\n"
-                              "\t<Function name='progress' />\n"
-                              "\t<Function name='resume' />\n"
-                              "\t<Function name='update' />\n"
-                              "\t<Function name='validate' />\n"
-                              "</Functions>\n";
+    const std::string& seven = frametest::functionsText;
     EXPECT_EQ(answerText({"zuacmd=list-da-functions"}), seven);
     {
         // A registration lives exactly as long as its object.

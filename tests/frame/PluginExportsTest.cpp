@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ExpectedTexts.h"
+
 #include "TestEnvironment.h"
 
 namespace {
@@ -19,23 +21,8 @@ const char* const pluginFile = PLIMO_PLUGIN_DIR "/libplimo64.so";
 using SendCmd = char* (*)(int, char**);
 using FreeData = void (*)(void*);
 
-const std::string capabilitiesText = "<Capabilities>\n"
-                                     "\t<force/>\n"
-                                     "\t<ignore/>\n"
-                                     "\t<reboot/>\n"
-                                     "\t<resume/>\n"
-                                     "\t<installparams/>\n"
-                                     "\t<continueonfailure/>\n"
-                                     "</Capabilities>\n";
-
-const std::string functionsText = "\n<Functions>\n"
-                                  "\t<Function name='capabilities' />\n"
-                                  "\t<Function name='clean' />\n"
-                                  "\t<Function name='progress' />\n"
-                                  "\t<Function name='resume' />\n"
-                                  "\t<Function name='update' />\n"
-                                  "\t<Function name='validate' />\n"
-                                  "</Functions>\n";
+using frametest::capabilitiesText;
+using frametest::functionsText;
 
 class LoadedPlugin {
 public:
