@@ -6,7 +6,6 @@
 
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
-#include <libxml/xpath.h>
 
 #include <atomic>
 #include <cerrno>
@@ -20,6 +19,7 @@
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
+#include "XPathNodeList.h"
 #include "getAbsolutePath.h"
 
 using VorkSupport::VorkException;
@@ -32,16 +32,6 @@ const xmlChar* toXml(const std::string& text)
 }
 
 std::atomic<BAAnyXMLDoc::ReplaceHook> g_replaceHook{nullptr};
-
-// XPath errors are the caller's concern; libxml2 must not print them.
-void ignoreStructuredError(void*, xmlErrorPtr) {}
-
-struct XPathContextDeleter {
-    void operator()(xmlXPathContextPtr context) const { xmlXPathFreeContext(context); }
-};
-struct XPathObjectDeleter {
-    void operator()(xmlXPathObjectPtr object) const { xmlXPathFreeObject(object); }
-};
 
 // True when the document's DTD declares entities of its own. Such documents
 // are refused: none of the system's files needs them, and expanding them can
@@ -206,23 +196,10 @@ void BAAnyXMLDoc::setFileName(const std::string& fileName)
 xmlNodePtr BAAnyXMLDoc::getFirstNode(const std::string& xpath)
 {
     VORK_TRACE("BAAnyXMLDoc::getFirstNode");
-    if (m_pDocument != nullptr) {
-        std::unique_ptr<xmlXPathContext, XPathContextDeleter> context(xmlXPathNewContext(m_pDocument));
-        if (!context) throw std::bad_alloc();
-        context->error = ignoreStructuredError;
-        std::unique_ptr<xmlXPathObject, XPathObjectDeleter> result(
-            xmlXPathEvalExpression(toXml(xpath), context.get()));
-        if (!result) throw std::exception();
-        const xmlNodeSetPtr nodes = result->nodesetval;
-        if (nodes != nullptr) {
-            for (int i = 0; i < nodes->nodeNr; ++i) {
-                xmlNodePtr node = nodes->nodeTab[i];
-                if (node != nullptr && node->type == XML_ELEMENT_NODE) {
-                    VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: found a matching node");
-                    return node;
-                }
-            }
-        }
+    const XPathNodeList nodes(m_pDocument, xpath);
+    if (!nodes.empty()) {
+        VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: found a matching node");
+        return nodes.nodes().front();
     }
     VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: Node does not exist");
     throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);

@@ -2,10 +2,14 @@
 
 #include <exception>
 #include <memory>
+#include <new>
 
 #include <libxml/xpath.h>
 
 namespace {
+// XPath errors are the caller's concern; libxml2 must not print them.
+void ignoreStructuredError(void*, xmlErrorPtr) {}
+
 struct ContextFree {
     void operator()(xmlXPathContextPtr context) const { xmlXPathFreeContext(context); }
 };
@@ -17,7 +21,8 @@ struct ObjectFree {
 XPathNodeList::XPathNodeList(xmlDocPtr document, const std::string& xpath) {
     if (document == nullptr) return;
     std::unique_ptr<xmlXPathContext, ContextFree> context(xmlXPathNewContext(document));
-    if (!context) throw std::exception();
+    if (!context) throw std::bad_alloc();
+    context->error = ignoreStructuredError;
     std::unique_ptr<xmlXPathObject, ObjectFree> result(
         xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(xpath.c_str()), context.get()));
     if (!result) throw std::exception();

@@ -6,8 +6,9 @@
 
 // The element nodes that an absolute XPath expression selects in a document,
 // in document order. Other node kinds in the result are passed over. A null
-// document selects nothing. Raises a default-constructed std::exception when
-// the expression cannot be evaluated at all (no context or no result).
+// document selects nothing. Evaluation errors are never printed. Raises
+// std::bad_alloc when no evaluation context can be made and a
+// default-constructed std::exception when the expression cannot be evaluated.
 class XPathNodeList {
 public:
     XPathNodeList(xmlDocPtr document, const std::string& xpath);
