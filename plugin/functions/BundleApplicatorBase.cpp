@@ -17,11 +17,13 @@
 
 #include "BAXMLDoc.h"
 #include "VorkException.h"
+#include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
 #include "VorkPlatform.h"
 #include "VorkPropertyNotFound.h"
 #include "VorkRemoveDirectory.h"
 #include "VorkScopeTrace.h"
+#include "VorkStringUtilities.h"
 #include "VorkWriteAll.h"
 #include "getAbsolutePath.h"
 #include "requireProperty.h"
@@ -493,4 +495,17 @@ void BundleApplicatorBase::endExclusiveUpdate() {
     ::unlink(lockFileName().c_str());
     ::close(m_nLockFile);
     m_nLockFile = -1;
+}
+
+int BundleApplicatorBase::reportException(const std::string& prefix, const VorkException& e, int fallback) {
+    const int status = e.getCode() != 0 ? e.getCode() : fallback;
+    VORK_LOG(1, prefix << VorkSupport::VorkStringUtilities::narrow(e.getMessage(),
+                                                                   VorkSupport::VorkLocaleFactory::getDefaultLocale())
+                       << ". code=" << status);
+    return status;
+}
+
+int BundleApplicatorBase::reportException(const std::string& prefix, const std::exception& e) {
+    VORK_LOG(1, prefix << e.what() << ". code=" << 3079);
+    return 3079;
 }

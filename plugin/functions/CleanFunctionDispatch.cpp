@@ -6,10 +6,8 @@
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
 #include "VorkException.h"
-#include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-#include "VorkStringUtilities.h"
 
 using VorkSupport::VorkException;
 
@@ -45,14 +43,9 @@ std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std
                 }
                 applicator.remove();
             } catch (const VorkException& e) {
-                code = e.getCode() != 0 ? e.getCode() : 3079;
-                VORK_LOG(1, "CleanFunctionDispatch::execute: exception\n"
-                                << VorkSupport::VorkStringUtilities::narrow(
-                                       e.getMessage(), VorkSupport::VorkLocaleFactory::getDefaultLocale())
-                                << ". code=" << code);
+                code = BundleApplicatorBase::reportException("CleanFunctionDispatch::execute: exception\n", e);
             } catch (const std::exception& e) {
-                code = 3079;
-                VORK_LOG(1, "CleanFunctionDispatch::execute: exception\n" << e.what() << ". code=" << code);
+                code = BundleApplicatorBase::reportException("CleanFunctionDispatch::execute: exception\n", e);
             }
             answerLog.SMStatus(code);
             answerLog.setDocDateTime();

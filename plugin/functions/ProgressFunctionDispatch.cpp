@@ -6,10 +6,8 @@
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
 #include "VorkException.h"
-#include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-#include "VorkStringUtilities.h"
 
 using VorkSupport::VorkException;
 
@@ -122,17 +120,15 @@ std::string ProgressFunctionDispatch::execute(const VorkSupport::VorkProperties<
             answerLog.saveTo(logTarget);
         }
     } catch (const VorkException& e) {
-        const int code = e.getCode() != 0 ? e.getCode() : 3079;
-        VORK_LOG(1, "ProgressFunctionDispatch::execute: VorkException: \n"
-                        << VorkSupport::VorkStringUtilities::narrow(
-                               e.getMessage(), VorkSupport::VorkLocaleFactory::getDefaultLocale())
-                        << ". code=" << code);
+        const int code =
+            BundleApplicatorBase::reportException("ProgressFunctionDispatch::execute: VorkException: \n", e);
         applicator.endExclusiveUpdate();
         reportStatus(answerLog, code);
     } catch (const std::exception& e) {
-        VORK_LOG(1, "ProgressFunctionDispatch::execute: std::exception: \n" << e.what() << ". code=" << 3079);
+        const int code =
+            BundleApplicatorBase::reportException("ProgressFunctionDispatch::execute: std::exception: \n", e);
         applicator.endExclusiveUpdate();
-        reportStatus(answerLog, 3079);
+        reportStatus(answerLog, code);
     }
     return answerLog.dumpRoot();
 }

@@ -173,8 +173,7 @@ void ResumeFunctionDispatch::resumeRun() {
     try {
         bundleRoot = m_statusLog.bundlePath();
     } catch (const VorkException& e) {
-        VORK_LOG(1, "ResumeFunctionDispatch::restart: exception :\n"
-                        << narrowMessage(e) << ". code=" << (e.getCode() != 0 ? e.getCode() : 3089));
+        BundleApplicatorBase::reportException("ResumeFunctionDispatch::restart: exception :\n", e, 3089);
         return;
     }
 
@@ -223,13 +222,14 @@ void ResumeFunctionDispatch::resumeRun() {
             break;
         }
     } catch (const VorkException& e) {
-        const int code = e.getCode() != 0 ? e.getCode() : 3079;
-        VORK_LOG(1, "ResumeFunctionDispatch::restart: update vork exception\n" << narrowMessage(e) << ". code=" << code);
+        const int code =
+            BundleApplicatorBase::reportException("ResumeFunctionDispatch::restart: update vork exception\n", e);
         m_statusLog.setDocDateTime();
         m_statusLog.SMStatus(code);
     } catch (const std::exception& e) {
-        VORK_LOG(1, "ResumeFunctionDispatch::restart: update std exception\n" << e.what() << ". code=" << 3079);
+        const int code =
+            BundleApplicatorBase::reportException("ResumeFunctionDispatch::restart: update std exception\n", e);
         m_statusLog.setDocDateTime();
-        m_statusLog.SMStatus(3079);
+        m_statusLog.SMStatus(code);
     }
 }

@@ -10,7 +10,6 @@
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-#include "VorkStringUtilities.h"
 
 using VorkSupport::VorkException;
 using VorkSupport::VorkProperties;
@@ -20,13 +19,6 @@ namespace {
 const char* const kVorkPrefix = "UpdateFunctionDispatch::execute: VorkException: \n";
 const char* const kStdPrefix = "UpdateFunctionDispatch::execute: std::exception: \n";
 
-// Logs a caught failure and records its status: the exception's code, or
-// 3079 when it carries none.
-void reportFailure(BAXMLDoc& statusLog, const std::string& text, int code) {
-    int status = code == 0 ? 3079 : code;
-    VORK_LOG(1, text << ". code=" << status);
-    statusLog.SMStatus(status);
-}
 
 bool hasControlCharacter(const std::string& text) {
     for (unsigned char c : text)
@@ -172,10 +164,9 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
             try {
                 runBundle(applicator, statusLog, cleanupAtEnd);
             } catch (const VorkException& e) {
-                reportFailure(statusLog, kVorkPrefix + VorkSupport::VorkStringUtilities::narrow(e.getMessage()),
-                              e.getCode());
+                statusLog.SMStatus(BundleApplicatorBase::reportException(kVorkPrefix, e));
             } catch (const std::exception& e) {
-                reportFailure(statusLog, std::string(kStdPrefix) + e.what(), 0);
+                statusLog.SMStatus(BundleApplicatorBase::reportException(kStdPrefix, e));
             }
 
             statusLog.setDocDateTime();
@@ -183,10 +174,10 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
             if (!statusLog.logTarget().empty()) statusLog.saveTo(statusLog.logTarget());
         }
     } catch (const VorkException& e) {
-        reportFailure(statusLog, kVorkPrefix + VorkSupport::VorkStringUtilities::narrow(e.getMessage()), e.getCode());
+        statusLog.SMStatus(BundleApplicatorBase::reportException(kVorkPrefix, e));
         statusLog.setDocDateTime();
     } catch (const std::exception& e) {
-        reportFailure(statusLog, std::string(kStdPrefix) + e.what(), 0);
+        statusLog.SMStatus(BundleApplicatorBase::reportException(kStdPrefix, e));
         statusLog.setDocDateTime();
     }
 

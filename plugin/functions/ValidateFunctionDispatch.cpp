@@ -6,27 +6,19 @@
 #include "Bundle.h"
 #include "BundleApplicatorBase.h"
 #include "VorkException.h"
-#include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-#include "VorkStringUtilities.h"
 
 using VorkSupport::VorkException;
 
 namespace {
 
 int reportVorkException(const VorkException& e) {
-    const int code = e.getCode() != 0 ? e.getCode() : 3079;
-    VORK_LOG(1, "ValidateFunctionDispatch::execute: VorkException: \n"
-                    << VorkSupport::VorkStringUtilities::narrow(e.getMessage(),
-                                                                VorkSupport::VorkLocaleFactory::getDefaultLocale())
-                    << ". code=" << code);
-    return code;
+    return BundleApplicatorBase::reportException("ValidateFunctionDispatch::execute: VorkException: \n", e);
 }
 
 int reportStdException(const std::exception& e) {
-    VORK_LOG(1, "ValidateFunctionDispatch::execute: std::exception: \n" << e.what() << ". code=" << 3079);
-    return 3079;
+    return BundleApplicatorBase::reportException("ValidateFunctionDispatch::execute: std::exception: \n", e);
 }
 
 } // namespace
