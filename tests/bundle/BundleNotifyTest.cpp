@@ -7,17 +7,13 @@
 #include "BAXMLDoc.h"
 #include "Bundle.h"
 #include "BundleTestSupport.h"
+#include "TestEnvironment.h"
 
 using bundletest::BundleTest;
 
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
+using plimotest::lines;
 
 class BundleNotifyTest : public BundleTest {
 protected:

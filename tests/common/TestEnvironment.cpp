@@ -99,6 +99,20 @@ bool fileExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+}
+
+std::vector<char*> cStringArray(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& s : strings) result.push_back(s.data());
+    result.push_back(nullptr);
+    return result;
+}
+
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> result;
     for (char** e = environ; *e; ++e) result.emplace_back(*e);
@@ -119,13 +133,9 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std
         throw std::runtime_error("pipe failed");
 
     std::vector<std::string> envStrings = mergedEnvironment(env);
-    std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
+    std::vector<char*> envp = cStringArray(envStrings);
     std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (auto& s : args) argp.push_back(s.data());
-    argp.push_back(nullptr);
+    std::vector<char*> argp = cStringArray(args);
 
     pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");

@@ -28,6 +28,13 @@ struct RunResult {
     std::string out;         // standard output
     std::string err;         // standard error
 };
+// The lines of a text, without their line ends.
+std::vector<std::string> lines(const std::string& text);
+
+// A null-terminated array of pointers into strings (for exec and spawn);
+// valid while strings is alive and unchanged.
+std::vector<char*> cStringArray(std::vector<std::string>& strings);
+
 // This process's environment with the entries "K=V" put in (an entry "K"
 // alone removes K).
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra);

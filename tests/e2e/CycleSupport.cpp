@@ -84,10 +84,7 @@ std::string writeQpk(const std::string& dir, const std::string& name, const std:
 }
 
 std::vector<std::string> qpkRunLines(const std::string& dir, const std::string& name) {
-    std::vector<std::string> lines;
-    std::istringstream in(plimotest::readFile(dir + "/" + name + ".runs"));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+    return plimotest::lines(plimotest::readFile(dir + "/" + name + ".runs"));
 }
 
 int qpkRuns(const std::string& dir, const std::string& name) {
@@ -213,13 +210,9 @@ plimotest::RunResult runUnit(const std::vector<std::string>& extraEnv) {
 
 int spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
     std::vector<std::string> envStrings = plimotest::mergedEnvironment(childEnvironment(extraEnv));
-    std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
+    std::vector<char*> envp = plimotest::cStringArray(envStrings);
     std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (auto& s : args) argp.push_back(s.data());
-    argp.push_back(nullptr);
+    std::vector<char*> argp = plimotest::cStringArray(args);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

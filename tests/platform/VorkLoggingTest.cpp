@@ -1,5 +1,4 @@
 #include <atomic>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,12 +14,7 @@ using namespace VorkSupport;
 
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
+using plimotest::lines;
 
 // "YYYY-MM-DD HH:MM:SS.mmm " at the start of a record.
 bool hasTimestamp(const std::string& record) {
