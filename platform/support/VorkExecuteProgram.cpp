@@ -78,43 +78,98 @@ private:
     bool m_ok = false;
 };
 
-bool realRunner(const std::string& commandLine, bool wait, void* handle, int* exitCode,
-                const std::string& workingDirectory) {
-    const std::vector<std::string> words = VorkSplitCommandLine(commandLine);
-    std::string program;
-    std::size_t used = 0;
-    std::string candidate;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        candidate = i == 0 ? words[0] : candidate + " " + words[i];
-        program = resolveProgram(candidate);
+// Owns the attributes of one spawn.
+class SpawnAttributes {
+public:
+    SpawnAttributes() { m_ok = ::posix_spawnattr_init(&m_attributes) == 0; }
+    ~SpawnAttributes() {
+        if (m_ok) ::posix_spawnattr_destroy(&m_attributes);
+    }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    bool ok() const { return m_ok; }
+    posix_spawnattr_t* get() { return &m_attributes; }
+
+private:
+    posix_spawnattr_t m_attributes{};
+    bool m_ok = false;
+};
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The program that programText names and the words that follow it; false
+// when no prefix names an executable.
+bool resolveProgramText(const std::string& programText, std::string& program, std::vector<std::string>& words) {
+    std::size_t begin = 0;
+    while (begin < programText.size() && isBlank(programText[begin])) ++begin;
+    const std::string text = programText.substr(begin);
+    if (!text.empty() && text[0] == '"') {
+        words = VorkSplitCommandLine(text);
+        program = resolveProgram(words.front());
+        words.erase(words.begin());
+        return !program.empty();
+    }
+    // Prefixes of the text as given, so that runs of blanks and quotes in a
+    // path survive.
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+        if (cut < text.size() && !isBlank(text[cut])) continue;
+        if (cut == 0) continue;
+        program = resolveProgram(text.substr(0, cut));
         if (!program.empty()) {
-            used = i + 1;
-            break;
+            words = VorkSplitCommandLine(text.substr(cut));
+            return true;
         }
     }
-    if (program.empty()) {
-        VORK_LOG(1, "VorkExecuteProgram: no program found in |" << commandLine << "|");
+    return false;
+}
+
+bool waitForChild(pid_t pid, int* exitCode) {
+    int status = 0;
+    pid_t done;
+    while ((done = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (done < 0) return false;
+    if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return true;
+}
+
+bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitCode) {
+    std::string program;
+    std::vector<std::string> words;
+    if (!resolveProgramText(call.programText, program, words)) {
+        VORK_LOG(1, "VorkExecuteProgram: no program found in |" << call.displayText() << "|");
         return false;
     }
 
     std::vector<std::string> args;
+    args.reserve(1 + words.size() + call.arguments.size());
     args.push_back(program);
-    args.insert(args.end(), words.begin() + static_cast<std::ptrdiff_t>(used), words.end());
+    args.insert(args.end(), words.begin(), words.end());
+    args.insert(args.end(), call.arguments.begin(), call.arguments.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
     SpawnActions actions;
-    if (!actions.ok()) return false;
+    SpawnAttributes attributes;
+    if (!actions.ok() || !attributes.ok()) return false;
     if (::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0) != 0) return false;
+    if (call.outputFd >= 0 && (::posix_spawn_file_actions_adddup2(actions.get(), call.outputFd, 1) != 0 ||
+                               ::posix_spawn_file_actions_adddup2(actions.get(), call.outputFd, 2) != 0)) {
+        return false;
+    }
     if (::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) return false;
-    if (!workingDirectory.empty() &&
-        ::posix_spawn_file_actions_addchdir_np(actions.get(), workingDirectory.c_str()) != 0) {
+    if (!call.workingDirectory.empty() &&
+        ::posix_spawn_file_actions_addchdir_np(actions.get(), call.workingDirectory.c_str()) != 0) {
+        return false;
+    }
+    if (call.ownProcessGroup && (::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP) != 0 ||
+                                 ::posix_spawnattr_setpgroup(attributes.get(), 0) != 0)) {
         return false;
     }
 
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
     if (rc != 0) {
         VORK_LOG(1, "VorkExecuteProgram: cannot start |" << program << "|: " << std::strerror(rc));
         return false;
@@ -123,21 +178,11 @@ bool realRunner(const std::string& commandLine, bool wait, void* handle, int* ex
     if (!wait) {
         if (!handle) {
             // Nobody else will collect this child: reap it in the background.
-            std::thread([pid] {
-                int status = 0;
-                while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-                }
-            }).detach();
+            std::thread([pid] { waitForChild(pid, nullptr); }).detach();
         }
         return true;
     }
-    int status = 0;
-    pid_t done;
-    while ((done = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-    }
-    if (done < 0) return false;
-    if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return true;
+    return waitForChild(pid, exitCode);
 }
 
 } // namespace
@@ -174,21 +219,28 @@ std::vector<std::string> VorkSplitCommandLine(const std::string& commandLine) {
     return words;
 }
 
-bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode) {
-    return VorkExecuteProgram(commandLine, wait, handle, exitCode, std::string());
-}
-
-bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode,
-                        const std::string& workingDirectory) {
+bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode) {
     VORK_TRACE("VorkExecuteProgram");
     VorkProgramRunner runner;
     {
         std::lock_guard<std::mutex> lock(runnerMutex());
         runner = runnerSlot();
     }
-    VORK_LOG(4, "VorkExecuteProgram: |" << commandLine << "|");
-    if (runner) return runner(commandLine, wait, handle, exitCode, workingDirectory);
-    return realRunner(commandLine, wait, handle, exitCode, workingDirectory);
+    VORK_LOG(4, "VorkExecuteProgram: |" << call.displayText() << "|");
+    if (runner) return runner(call.displayText(), wait, handle, exitCode, call.workingDirectory);
+    return realRunner(call, wait, handle, exitCode);
+}
+
+bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode) {
+    return VorkExecuteProgram(commandLine, wait, handle, exitCode, std::string());
+}
+
+bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode,
+                        const std::string& workingDirectory) {
+    VorkProgramCall call;
+    call.programText = commandLine;
+    call.workingDirectory = workingDirectory;
+    return VorkExecuteProgram(call, wait, handle, exitCode);
 }
 
 void VorkSetProgramRunner(VorkProgramRunner runner) {

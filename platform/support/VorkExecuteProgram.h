@@ -5,27 +5,59 @@
 
 namespace VorkSupport {
 
-// Starts a program without a shell.
-//  - The command line is split Windows-style: blanks separate words, double
-//    quotes group (the quotes are removed; \" inside quotes is a quote).
-//  - The program is the shortest run of leading words, joined by single
-//    blanks, that names an existing executable file; a first word without
-//    '/' is looked up on PATH. The other words are the arguments.
-//  - Standard input is /dev/null, the environment is inherited, and no
-//    descriptor besides 0, 1 and 2 reaches the child.
-//  - Returns false when no program could be started. With wait true, waits
-//    for the end and stores the exit status (0..255) in *exitCode, or -1 when
-//    the child was ended by a signal. handle, when not null, receives the pid
-//    (with wait false the caller then owns the child).
-//  - workingDirectory, when not empty, is the child's current directory; the
-//    caller's own current directory never changes.
+// One program start, described in two ways: the command line as the caller
+// records and logs it, and what the program receives.
+//  - programText holds the program, possibly followed by leading arguments.
+//    A text that begins with a double quote names the program by its first
+//    (quoted) word. Otherwise the program is the shortest prefix of the text,
+//    cut before a blank or at its end, that names an existing executable
+//    file, so an unquoted path with blanks, with two blanks in a row or with a
+//    quote in it still starts; a prefix without '/' is looked up on PATH.
+//    What follows the program in programText is split Windows-style (blanks
+//    separate words, double quotes group, \" inside quotes is a quote).
+//  - arguments follow those words, each passed as one argument whatever it
+//    holds (a log path with blanks, a package path with a quote).
+//  - commandLine is the text that is logged and that a replaced runner (the
+//    test seam below) receives; empty means programText.
+struct VorkProgramCall {
+    std::string commandLine;
+    std::string programText;
+    std::vector<std::string> arguments;
+    // The child's current directory when not empty; the caller's own current
+    // directory never changes.
+    std::string workingDirectory;
+    // Descriptor that receives the child's standard output and error; -1
+    // leaves them the caller's.
+    int outputFd = -1;
+    // The child leads a process group of its own, so that it and whatever it
+    // starts can be signalled together.
+    bool ownProcessGroup = false;
+
+    const std::string& displayText() const { return commandLine.empty() ? programText : commandLine; }
+    // programText and the arguments joined by single blanks, as a log shows
+    // them.
+    std::string joined() const {
+        std::string text = programText;
+        for (const std::string& argument : arguments) text += " " + argument;
+        return text;
+    }
+};
+
+// Starts a program without a shell. Standard input is /dev/null, the
+// environment is inherited, and no descriptor besides 0, 1 and 2 reaches the
+// child. Returns false when no program could be started. With wait true,
+// waits for the end and stores the exit status (0..255) in *exitCode, or -1
+// when the child was ended by a signal. handle, when not null, receives the
+// pid (with wait false the caller then owns the child).
+bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode);
+// The same for a whole command line (programText = commandLine).
 bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode);
 bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode,
                         const std::string& workingDirectory);
 
 // Test seam: replaces the program runner for the whole process (nullptr puts
 // the real one back). For unit tests only: it lets a test answer exit codes a
-// real child cannot give (above 255).
+// real child cannot give (above 255). It receives the call's display text.
 using VorkProgramRunner = std::function<bool(const std::string& commandLine, bool wait, void* handle,
                                              int* exitCode, const std::string& workingDirectory)>;
 void VorkSetProgramRunner(VorkProgramRunner runner);

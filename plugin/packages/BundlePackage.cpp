@@ -9,9 +9,11 @@
 
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
+#include "PackageConsoleLog.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
+#include "VorkPlatform.h"
 #include "VorkScopeTrace.h"
 #include "VorkStringUtilities.h"
 
@@ -235,6 +237,20 @@ int BundlePackage::failureResult() { return 3072; }
 void BundlePackage::reportMissing() {
     VORK_LOG(4, "BundlePackage::execute: package missing: " << m_sPackageAbsFileName << " - " << m_sReleaseID
                 << ".");
+}
+
+bool BundlePackage::runProgram(VorkSupport::VorkProgramCall call, int& exitCode) {
+    // The console log lives beside the package output log, in the state
+    // folder.
+    const std::string& outputLog = m_pStatusLog->qpkLogName;
+    const std::string::size_type slash = outputLog.find_last_of('/');
+    const std::string folder = slash != std::string::npos
+                                   ? outputLog.substr(0, slash)
+                                   : VorkSupport::VorkPlatform::windowsDirectory() + "/TEMP";
+    const PackageConsoleLog console(folder, m_sReleaseID, call.displayText());
+    call.outputFd = console.fd();
+    call.ownProcessGroup = true;
+    return VorkSupport::VorkExecuteProgram(call, true, nullptr, &exitCode);
 }
 
 void BundlePackage::removeOutputLog() const {

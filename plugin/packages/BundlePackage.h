@@ -4,6 +4,8 @@
 
 #include <libxml/tree.h>
 
+#include "VorkExecuteProgram.h"
+
 class BAXMLDoc;
 class BAXMLPackageNode;
 
@@ -62,6 +64,10 @@ protected:
     virtual void reportMissing();
 
     // Shared pieces of the kinds' execute operations.
+    // Starts one program of this package and waits for its end: its standard
+    // output and error go to the package console log, it leads a process
+    // group of its own. False when it could not be started.
+    bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode);
     // Deletes the package output log file (qpkLogName); a failure is ignored.
     void removeOutputLog() const;
     // The status log's boolean settings; an absent setting reads as false.

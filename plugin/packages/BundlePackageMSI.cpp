@@ -9,7 +9,6 @@
 #include "BAXMLPackageNode.h"
 #include "GetWindowsErrorMessage.h"
 #include "VorkException.h"
-#include "VorkExecuteProgram.h"
 #include "VorkFindFile.h"
 #include "VorkLogRecord.h"
 #include "VorkPlatform.h"
@@ -82,18 +81,25 @@ int BundlePackageMSI::execute(bool& notRun) {
     }
     if (!readyForOwnRun("BundlePackageMSI", notRun)) return result;
 
-    std::string installCommand =
-        "msiexec.exe /qn /i " + m_sPackageAbsFileName + " /le " + m_pStatusLog->qpkLogName;
-    const std::unique_ptr<BAXMLPackageNode> entry = newEntry(installCommand);
+    // The program receives the package and log paths as one argument each.
+    VorkSupport::VorkProgramCall install;
+    install.programText = "msiexec.exe";
+    install.arguments = {"/qn", "/i", m_sPackageAbsFileName, "/le", m_pStatusLog->qpkLogName};
+    const std::unique_ptr<BAXMLPackageNode> entry = newEntry(install.joined());
 
-    installCommand += " REBOOT=REALLYSUPPRESS";
-    if (!m_sInstallParams.empty()) {
-        installCommand += " " + m_sInstallParams;
-    } else {
-        const std::string bundleParams = m_pStatusLog->installParams();
-        if (!bundleParams.empty()) installCommand += " " + bundleParams;
+    install.arguments.push_back("REBOOT=REALLYSUPPRESS");
+    std::string installCommand = install.joined();
+    const std::string params = !m_sInstallParams.empty() ? m_sInstallParams : m_pStatusLog->installParams();
+    if (!params.empty()) {
+        installCommand += " " + params;
+        for (const std::string& word : VorkSupport::VorkSplitCommandLine(params)) install.arguments.push_back(word);
     }
-    const std::string reinstallCommand = installCommand + " REINSTALL=ALL REINSTALLMODE=vomus";
+    install.commandLine = installCommand;
+    VorkSupport::VorkProgramCall reinstall = install;
+    reinstall.arguments.push_back("REINSTALL=ALL");
+    reinstall.arguments.push_back("REINSTALLMODE=vomus");
+    reinstall.commandLine = installCommand + " REINSTALL=ALL REINSTALLMODE=vomus";
+    const std::string& reinstallCommand = reinstall.commandLine;
     VORK_LOG(3, "BundlePackageMSI::execute: executing MSI.  CommandLine=" << "|" << installCommand << "|");
 
     int code = 0;
@@ -102,7 +108,7 @@ int BundlePackageMSI::execute(bool& notRun) {
     bool engineStarted = true;
 
     auto runReinstall = [&](bool& started) {
-        started = VorkSupport::VorkExecuteProgram(reinstallCommand, true, nullptr, &code);
+        started = runProgram(reinstall, code);
         VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = " << reinstallCommand
                     << ", MSIExecutionSuccessful = " << started << ", MSIReturnCode = " << code << ".");
         if (started && code == kInstallFailure) {
@@ -110,7 +116,7 @@ int BundlePackageMSI::execute(bool& notRun) {
         }
     };
 
-    bool started = VorkSupport::VorkExecuteProgram(installCommand, true, nullptr, &code);
+    bool started = runProgram(install, code);
     VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: MSIExecutionSuccessful = "
                 << started << ", MSIReturnCode = " << code << ".");
 
@@ -129,8 +135,10 @@ int BundlePackageMSI::execute(bool& notRun) {
                 const std::string savedDirectory = currentDirectory();
                 VORK_LOG(9, "BundlePackageMSI::execute: setting current directory for MSI upgrade to " << "|"
                             << packageDirectory << "|");
-                engineStarted = VorkSupport::VorkExecuteProgram(programWord(engineUpgradePath), true, nullptr,
-                                                                &engineCode, packageDirectory);
+                VorkSupport::VorkProgramCall engine;
+                engine.programText = programWord(engineUpgradePath);
+                engine.workingDirectory = packageDirectory;
+                engineStarted = runProgram(engine, engineCode);
                 VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = "
                             << kEngineUpgradeProgram << "engineUpgradeExecutionSuccessful = " << engineStarted
                             << ", engineUpgradeReturnCode = " << engineCode << ".");
@@ -142,7 +150,7 @@ int BundlePackageMSI::execute(bool& notRun) {
                                     << engineCode);
                         engineFailed = true;
                     } else {
-                        started = VorkSupport::VorkExecuteProgram(installCommand, true, nullptr, &code);
+                        started = runProgram(install, code);
                         VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = "
                                     << installCommand << ", MSIExecutionSuccessful = " << started
                                     << ", MSIReturnCode = " << code << ".");

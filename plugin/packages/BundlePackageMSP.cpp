@@ -3,7 +3,6 @@
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
 #include "VorkException.h"
-#include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 
@@ -27,13 +26,17 @@ int BundlePackageMSP::execute(bool& notRun) {
     settleRecordedState("BundlePackageMSP", true, result);
     if (!readyForOwnRun("BundlePackageMSP", notRun)) return result;
 
-    // Installer arguments are not given to patches.
-    const std::string commandLine = "msiexec.exe /qn /p " + m_sPackageAbsFileName + " /le " +
-                                    m_pStatusLog->qpkLogName + " REBOOT=REALLYSUPPRESS";
+    // Installer arguments are not given to patches. The program receives the
+    // package and log paths as one argument each.
+    VorkSupport::VorkProgramCall call;
+    call.programText = "msiexec.exe";
+    call.arguments = {"/qn", "/p", m_sPackageAbsFileName, "/le", m_pStatusLog->qpkLogName, "REBOOT=REALLYSUPPRESS"};
+    const std::string commandLine = call.joined();
+    call.commandLine = commandLine;
     VORK_LOG(3, "BundlePackageMSP::execute: executing MSP.  sCommandLine=" << "|" << commandLine << "|");
     const std::unique_ptr<BAXMLPackageNode> entry = newEntry(commandLine);
 
-    if (VorkSupport::VorkExecuteProgram(commandLine, true, nullptr, &m_nStatus)) {
+    if (runProgram(call, m_nStatus)) {
         switch (m_nStatus) {
         case 0: break;
         case 1634:

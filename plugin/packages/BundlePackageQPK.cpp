@@ -27,19 +27,27 @@ int BundlePackageQPK::execute(bool& notRun) {
     const bool restart = settleRecordedState("BundlePackageQPK", false, result);
     if (!readyForOwnRun("BundlePackageQPK", notRun)) return result;
 
-    std::string commandLine = m_sPackageAbsFileName;
-    if (forceSetting() && !restart) commandLine += " /f";
-    commandLine += " /s /l=";
-    commandLine += m_pStatusLog->qpkLogName;
+    // The recorded command line is the package path and its arguments joined
+    // by blanks; the program receives the log path as one argument whatever
+    // it holds.
+    VorkSupport::VorkProgramCall call;
+    call.programText = m_sPackageAbsFileName;
+    if (forceSetting() && !restart) call.arguments.push_back("/f");
+    call.arguments.push_back("/s");
+    call.arguments.push_back("/l=" + m_pStatusLog->qpkLogName);
+    std::string commandLine = call.joined();
     if (!m_sInstallParams.empty()) {
         commandLine += " ";
         commandLine += m_sInstallParams;
+        for (const std::string& word : VorkSupport::VorkSplitCommandLine(m_sInstallParams))
+            call.arguments.push_back(word);
     }
+    call.commandLine = commandLine;
     VORK_LOG(3, "BundlePackageQPK::execute: executing QPK.  sCommandLine=" << "|" << commandLine << "|");
 
     const std::unique_ptr<BAXMLPackageNode> entry = restart ? existingEntry(commandLine) : newEntry(commandLine);
 
-    if (VorkSupport::VorkExecuteProgram(commandLine, true, nullptr, &m_nStatus)) {
+    if (runProgram(call, m_nStatus)) {
         m_nState = STATE_COMPLETE;
         recordRun(*entry, restart, m_pStatusLog->qpkLogName, "", NO_OS_ERROR_CODE);
         VORK_LOG(4, "BundlePackageQPK::execute: QPK " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
