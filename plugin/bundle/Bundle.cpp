@@ -251,7 +251,12 @@ int Bundle::execute(bool keepProgress) {
             if (stopAfterFailure) throw VorkException("Bundle::execute: QPK Failed", 3072);
         }
     } catch (const VorkException& e) {
-        VORK_LOG(2, "Bundle::execute: caught exception (ignoring): " << e.getMessageNarrow());
+        // A run cut short is never a success: the packages after this one
+        // did not run. A failure already reached stays.
+        if (result != 3072 && result != 3084 && result != 3085) result = e.getCode() != 0 ? e.getCode() : 3079;
+        VORK_LOG(2, "Bundle::execute: package loop ended by exception: " << e.getMessageNarrow()
+                        << "; result=" << result);
+        m_pStatusLog->SMStatus(result);
     }
 
     m_pStatusLog->stable(true);

@@ -29,7 +29,9 @@ public:
     // status code (0, 3075 or 3076).
     int validate(bool ignore, bool keepProgress);
     // Validates, then runs the packages; answers the combined status code.
-    // A validation failure raises VorkException with its code.
+    // A validation failure raises VorkException with its code. A
+    // VorkException that ends the package loop makes its code (3079 when 0)
+    // the result, unless a failure (3072, 3084, 3085) was reached before.
     int execute(bool keepProgress);
     // Tells the host's command log and the notification library that the
     // update begins (false) or has completed (true).

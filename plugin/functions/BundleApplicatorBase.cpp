@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -451,6 +452,7 @@ bool BundleApplicatorBase::defaultUpdateLogExists() {
 
 bool BundleApplicatorBase::startExclusiveUpdate() {
     VORK_TRACE("BundleApplicatorBase::startExclusiveUpdate");
+    m_nLockFailureStatus = 3077;
     if (m_nLockFile != -1) {
         // A lock cannot be taken twice, not even by its holder.
         VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
@@ -459,16 +461,28 @@ bool BundleApplicatorBase::startExclusiveUpdate() {
     const std::string name = lockFileName();
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
+        // Nobody holds a lock that cannot even be created: the state folder
+        // is unusable (read-only, full, missing or not ours).
+        const int error = errno;
+        m_nLockFailureStatus = 3079;
+        VORK_LOG(1, "BundleApplicatorBase::startExclusiveUpdate: cannot create the lock file |"
+                        << name << "|: " << std::strerror(error));
         return false;
     }
     bool locked = false;
+    int error = 0;
     while (true) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             locked = true;
             break;
         }
-        if (errno != EINTR) break;
+        error = errno;
+        if (error != EINTR) break;
+    }
+    if (!locked && error != EWOULDBLOCK) {
+        m_nLockFailureStatus = 3079;
+        VORK_LOG(1, "BundleApplicatorBase::startExclusiveUpdate: cannot lock |" << name << "|: "
+                        << std::strerror(error));
     }
     if (locked) {
         // The holder before us may have removed the file between our open and

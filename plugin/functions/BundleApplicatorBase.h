@@ -41,8 +41,12 @@ public:
     // Whether the internal log exists.
     bool defaultUpdateLogExists();
 
-    // Takes the exclusive-update lock; false when another holder has it.
+    // Takes the exclusive-update lock; false when another holder has it or
+    // the lock file cannot be made (lockFailureStatus tells which).
     bool startExclusiveUpdate();
+    // Why the last startExclusiveUpdate failed: 3077 when a live holder has
+    // the lock, 3079 when the lock file could not be created or locked.
+    int lockFailureStatus() const { return m_nLockFailureStatus; }
     // Releases the lock and deletes the lock file; nothing when not held.
     void endExclusiveUpdate();
     // Whether this object holds the lock.
@@ -77,6 +81,7 @@ protected:
     VorkSupport::VorkLogging* m_pDebugLog;
     // Descriptor of the open lock file while the lock is held, else -1.
     int m_nLockFile;
+    int m_nLockFailureStatus = 3077;
 
 private:
     // The "<windir>/TEMP" folder that holds the system's files.

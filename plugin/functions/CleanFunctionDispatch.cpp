@@ -52,7 +52,7 @@ std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std
             applicator.endExclusiveUpdate();
         } else {
             VORK_LOG(3, "CleanFunctionDispatch::execute: another update is running, returning update in progress status");
-            answerLog.SMStatus(3077);
+            answerLog.SMStatus(applicator.lockFailureStatus());
             answerLog.setDocDateTime();
         }
 

@@ -58,7 +58,7 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
 
     if (!service.startExclusiveUpdate()) {
         VORK_LOG(3, "ResumeFunctionDispatch::execute: the PLIMO is already running, returning update in progress status");
-        m_statusLog.SMStatus(3077);
+        m_statusLog.SMStatus(service.lockFailureStatus());
         m_statusLog.setDocDateTime();
         return m_statusLog.dumpRoot();
     }

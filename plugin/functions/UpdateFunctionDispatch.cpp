@@ -90,7 +90,7 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
     if (!applicator.startExclusiveUpdate()) {
         VORK_LOG(3, "UpdateFunctionDispatch::execute: the PLIMO is already running, returning update in progress "
                     "status");
-        statusLog.SMStatus(3077);
+        statusLog.SMStatus(applicator.lockFailureStatus());
         statusLog.setDocDateTime();
         return statusLog.dumpRoot();
     }

@@ -196,7 +196,7 @@ int BundlePackage::execute(bool& notRun) {
     performReturnMapping();
     m_nState = STATE_COMPLETE;
     const std::string outputLog = shouldUseOutputLog() ? m_pStatusLog->qpkLogName : std::string();
-    recordRun(*entry, m_bRestartAfterReboot, outputLog, m_sPrependMessage, m_nOsErrorCode);
+    recordRun(*entry, outputLog, m_sPrependMessage, m_nOsErrorCode);
     VORK_LOG(4, "BundlePackage::execute: package " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                 << " returned: " << m_nOsErrorCode << " m_nStatus: " << m_nStatus << ".");
 
@@ -301,13 +301,19 @@ std::unique_ptr<BAXMLPackageNode> BundlePackage::existingEntry(const std::string
     return newEntry(commandLine);
 }
 
-void BundlePackage::recordRun(BAXMLPackageNode& entry, bool onExisting, const std::string& outputLog,
+void BundlePackage::recordRun(BAXMLPackageNode& entry, const std::string& outputLog,
                               const std::string& message, int osErrorCode) {
-    if (onExisting) {
-        entry.setStatus(m_nStatus);
-        entry.setPackageLog(m_nStatus, outputLog, message, osErrorCode);
-    } else {
+    // A run after a reboot records its own exit code too: left at the code
+    // of the run that asked for the reboot, it would make every later resume
+    // run the package again.
+    try {
         entry.setComplete(m_nStatus, outputLog, message, osErrorCode);
+    } catch (const VorkException&) {
+        // The run is over and its exit code recorded, whatever became of its
+        // output log.
+        m_pStatusLog->save();
+        removeOutputLog();
+        throw;
     }
     m_pStatusLog->save();
     removeOutputLog();

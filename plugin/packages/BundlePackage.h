@@ -80,12 +80,13 @@ protected:
     // A handle on the package's existing log entry (m_pLogNode); a package
     // without one gets a fresh in-progress entry carrying commandLine.
     std::unique_ptr<BAXMLPackageNode> existingEntry(const std::string& commandLine);
-    // Records a finished run (m_nStatus, the output log, message, osErrorCode)
-    // in its entry: onExisting updates an entry carried over from before a
-    // reboot, otherwise the entry is completed. Then saves the status log and
-    // deletes the package output log file.
-    void recordRun(BAXMLPackageNode& entry, bool onExisting, const std::string& outputLog,
-                   const std::string& message, int osErrorCode);
+    // Records a finished run (m_nStatus as state complete and code, the
+    // output log, message, osErrorCode) in its entry, which may be one
+    // carried over from before a reboot. Then saves the status log and
+    // deletes the package output log file. An output log that cannot be read
+    // raises VorkException 3079 after the rest is recorded and saved.
+    void recordRun(BAXMLPackageNode& entry, const std::string& outputLog, const std::string& message,
+                   int osErrorCode);
     // After the reboot that a package asked for: the package counts as
     // complete with status 0, in memory and in its log entry.
     void markCompleteAfterReboot();

@@ -187,7 +187,7 @@ int BundlePackageMSI::execute(bool& notRun) {
     } else if (finalCode != 0) {
         GetWindowsErrorMessage(finalCode, message);
     }
-    recordRun(*entry, false, m_pStatusLog->qpkLogName, message, finalCode);
+    recordRun(*entry, m_pStatusLog->qpkLogName, message, finalCode);
     VORK_LOG(4, "BundlePackageMSI::execute: MSI " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                 << " returned: " << m_nStatus << ".");
     if (m_nStatus == 1) {

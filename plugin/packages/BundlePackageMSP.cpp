@@ -46,7 +46,7 @@ int BundlePackageMSP::execute(bool& notRun) {
         default: m_nStatus = 1; break;
         }
         m_nState = STATE_COMPLETE;
-        recordRun(*entry, false, m_pStatusLog->qpkLogName, "", NO_OS_ERROR_CODE);
+        recordRun(*entry, m_pStatusLog->qpkLogName, "", NO_OS_ERROR_CODE);
         VORK_LOG(4, "BundlePackageMSP::execute: MSP " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                     << " returned: " << m_nStatus << ".");
         if (m_nStatus == 1) {

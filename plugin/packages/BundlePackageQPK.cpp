@@ -49,7 +49,7 @@ int BundlePackageQPK::execute(bool& notRun) {
 
     if (runProgram(call, m_nStatus)) {
         m_nState = STATE_COMPLETE;
-        recordRun(*entry, restart, m_pStatusLog->qpkLogName, "", NO_OS_ERROR_CODE);
+        recordRun(*entry, m_pStatusLog->qpkLogName, "", NO_OS_ERROR_CODE);
         VORK_LOG(4, "BundlePackageQPK::execute: QPK " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                     << " returned: " << m_nStatus << ".");
         switch (m_nStatus) {

@@ -298,6 +298,9 @@ void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLog
             FileHandle peek(sQpkLogName, O_RDONLY);
             if (!peek.isOpen()) {
                 VORK_LOG(4, "BAXMLPackageNode::setPackageLog: Could not open file: " << sQpkLogName);
+                // The entry still says what became of the run.
+                appendPackageLog(xmlSafeText(text + "No output log could be read from " + sQpkLogName + "."),
+                                 nResultCode, nOsErrorCode);
                 throw VorkException("BAXMLPackageNode::setPackageLog: Unable to open file for unicode peek.", 3079);
             }
             unsigned char mark[2] = {0, 0};
@@ -340,7 +343,11 @@ void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLog
     text = xmlSafeText(text);
     VORK_LOG(4, "BAXMLPackageNode::setPackageLog: log data (count=" << text.size() << ")\n" << text);
     if (text.empty()) return;
+    appendPackageLog(text, nResultCode, nOsErrorCode);
+}
 
+void BAXMLPackageNode::appendPackageLog(const std::string& text, int nResultCode, int nOsErrorCode)
+{
     NodeHolder log(xmlNewDocNode(m_pDoc->getDocument(), nullptr, toXml("PkgLog"), nullptr));
     if (!log) {
         VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog node");

@@ -44,8 +44,8 @@ public:
     void setComplete(int nResultCode, const std::string& sQpkLogName, const std::string& sPrependMessage,
                      int nOsErrorCode);
     // Appends a PkgLog with the prepended message and the package's own log
-    // file (UTF-16 with FF FE mark, or UTF-8); raises VorkException code 3079
-    // when the log file cannot be opened.
+    // file (UTF-16 with FF FE mark, or UTF-8). When the log file cannot be
+    // opened the PkgLog says so and VorkException code 3079 is raised.
     void setPackageLog(int nResultCode, const std::string& sQpkLogName, const std::string& sPrependMessage,
                        int nOsErrorCode);
 
@@ -55,6 +55,8 @@ public:
 
 private:
     xmlNodePtr statusNode();
+    // Appends a PkgLog element holding text, with the code attributes.
+    void appendPackageLog(const std::string& text, int nResultCode, int nOsErrorCode);
 
     BAXMLDoc* m_pDoc;
     xmlNodePtr m_pPackage;

@@ -71,14 +71,16 @@ TEST_F(BundlePackageQPKTest, CommandLineIsUnquotedWithForceFirstAndArgumentsLast
     EXPECT_EQ("qpk ran with: /f /s /l=" + outputLog() + " -q -x=1", content(pkgLogs(savedDoc(), 1).at(0)));
 }
 
-TEST_F(BundlePackageQPKTest, ProgramWithoutLogFileLeavesTheRunUnsaved) {
-    const std::string program = writeQpk(plimotest::testDir() + "/bundle/quiet.bin", "exit 0", false);
+TEST_F(BundlePackageQPKTest, ProgramWithoutLogFileRecordsItsRunAndRaises) {
+    const std::string program = writeQpk(plimotest::testDir() + "/bundle/quiet.bin", "exit 2", false);
     BundlePackageQPK package(m_doc.get(), "R1", program, "qpk", "", -1);
     bool notRun = false;
     EXPECT_EQ(3079, exceptionCode([&] { package.execute(notRun); }));
-    // The in-progress entry was saved before the run; the failed capture
-    // saved nothing more.
-    EXPECT_EQ("in-progress", attr(statusNode(savedDoc(), 1), "state"));
+    // The run is over: its exit code is saved with a line saying that no
+    // output log could be read.
+    EXPECT_EQ("complete", attr(statusNode(savedDoc(), 1), "state"));
+    EXPECT_EQ("2", attr(statusNode(savedDoc(), 1), "code"));
+    EXPECT_EQ(1u, pkgLogs(savedDoc(), 1).size());
 }
 
 TEST_F(BundlePackageQPKTest, ProgramThatCannotStartIsRecordedMissing) {

@@ -207,7 +207,8 @@ TEST_F(PackageLog, MessagesAndUnreadableLogs)
     }
     EXPECT_EQ(pkgLogs, 1);
 
-    // A log file that does not exist raises 3079 after the completion.
+    // A log file that does not exist raises 3079 after the completion, and
+    // the entry says that no output log could be read.
     BAXMLDoc other;
     auto missing = other.createPackage("R9", "/p/z.exe", "z", "", "", -1);
     try {
@@ -219,7 +220,8 @@ TEST_F(PackageLog, MessagesAndUnreadableLogs)
     }
     EXPECT_EQ(dumpNode(missing->getPackageNode()),
               "<Package releaseID=\"R9\" path=\"/p/z.exe\"><Status state=\"complete\" code=\"2\" status=\"3\"/>"
-              "<ExeCmd>z</ExeCmd></Package>");
+              "<ExeCmd>z</ExeCmd><PkgLog code=\"2\" osErrCode=\"3\">message\n\nNo output log could be read from " +
+                  testDir() + "/none/QPK.log.</PkgLog></Package>");
 }
 
 TEST_F(PackageLog, ControlCharactersCannotBreakTheSavedLog)
