@@ -284,7 +284,10 @@ int OrvaneFrontEnd::run() {
         return -1;
     }
 
-    std::printf("%s", answer);
+    // Standard output carries the answer alone, ended by a newline.
+    const std::size_t length = std::strlen(answer);
+    std::fputs(answer, stdout);
+    if (length == 0 || answer[length - 1] != '\n') std::fputc('\n', stdout);
     std::fflush(stdout);
     if (!writeResultLog(answer)) {
         std::fputs("\nError! writing log file", stderr);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "BAXMLDoc.h"
@@ -82,36 +83,58 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
         VORK_LOG(3, "Bundle::Bundle: starting fresh update");
         const std::vector<std::string>& ids = m_pDefinition->packageIDs();
         m_packages.reserve(ids.size());
-        for (const std::string& id : ids) {
-            const std::string releaseID = m_pDefinition->hasReleaseID(id) ? id : std::string();
-            const std::string name = m_pDefinition->packageName(id);
-            const std::string packageType = m_pDefinition->packageType(id);
-            const std::string installParams = m_pDefinition->pkgInstParms(id);
-            const int updateOnly = BundlePackage::readUpdateOnly(m_pDefinition->pkgUpdateOnly(id));
-            std::string packagePath = m_pRelocation->packageLocation(id) + "/" + name;
-            const PackageType kind = determinePackageType(name, packageType);
-            getAbsolutePath(packagePath, packagePath);
-            VORK_LOG(3, "Bundle::Bundle: creating BundlePackage: releaseID: "
-                            << "|" << releaseID << "|, packagePath: "
-                            << "|" << packagePath << "|");
-            VORK_LOG(3, kindText(kind));
-            m_packages.push_back(
-                makePackage(kind, m_pStatusLog, releaseID, packagePath, packageType, installParams, updateOnly));
-        }
-    } else {
-        VORK_LOG(3, "Bundle::Bundle: resuming incomplete update");
-        XPathNodeList entries(m_pStatusLog->getDocument(), "/BundleLog/Package");
-        m_packages.reserve(entries.size());
-        for (xmlNodePtr entry : entries) {
-            const std::string path = BAAnyXMLDoc::getStringAttribute(entry, "path");
-            std::string packageType;
-            if (xmlHasProp(entry, reinterpret_cast<const xmlChar*>("packageType")) != nullptr)
-                packageType = BAAnyXMLDoc::getStringAttribute(entry, "packageType");
-            const PackageType kind = determinePackageType(path, packageType);
-            VORK_LOG(3, kindText(kind));
-            m_packages.push_back(makePackage(kind, m_pStatusLog, entry));
-        }
+        for (const std::string& id : ids) m_packages.push_back(freshPackage(id));
+        return;
     }
+
+    VORK_LOG(3, "Bundle::Bundle: resuming incomplete update");
+    XPathNodeList entries(m_pStatusLog->getDocument(), "/BundleLog/Package");
+    m_packages.reserve(entries.size());
+    // How many entries each package (release id and path) has in the log.
+    std::unordered_map<std::string, std::size_t> recorded;
+    for (xmlNodePtr entry : entries) {
+        const std::string path = BAAnyXMLDoc::getStringAttribute(entry, "path");
+        std::string packageType;
+        if (xmlHasProp(entry, reinterpret_cast<const xmlChar*>("packageType")) != nullptr)
+            packageType = BAAnyXMLDoc::getStringAttribute(entry, "packageType");
+        const PackageType kind = determinePackageType(path, packageType);
+        VORK_LOG(3, kindText(kind));
+        m_packages.push_back(makePackage(kind, m_pStatusLog, entry));
+        ++recorded[packageKey(m_packages.back()->getReleaseID(), path)];
+    }
+    // A run that stopped before it reached some packages (a crash, a
+    // restart) left them without entries: they run after the rebuilt ones,
+    // in definition order, as in a fresh run.
+    for (const std::string& id : m_pDefinition->packageIDs()) {
+        std::unique_ptr<BundlePackage> package = freshPackage(id);
+        auto found = recorded.find(packageKey(package->getReleaseID(), package->getPackageAbsFileName()));
+        if (found != recorded.end() && found->second > 0) {
+            --found->second;
+            continue;
+        }
+        VORK_LOG(3, "Bundle::Bundle: package never started, adding it: |" << package->getPackageAbsFileName() << "|");
+        m_packages.push_back(std::move(package));
+    }
+}
+
+std::string Bundle::packageKey(const std::string& releaseID, const std::string& path) {
+    return releaseID + '\0' + path;
+}
+
+std::unique_ptr<BundlePackage> Bundle::freshPackage(const std::string& id) {
+    const std::string releaseID = m_pDefinition->hasReleaseID(id) ? id : std::string();
+    const std::string name = m_pDefinition->packageName(id);
+    const std::string packageType = m_pDefinition->packageType(id);
+    const std::string installParams = m_pDefinition->pkgInstParms(id);
+    const int updateOnly = BundlePackage::readUpdateOnly(m_pDefinition->pkgUpdateOnly(id));
+    std::string packagePath = m_pRelocation->packageLocation(id) + "/" + name;
+    const PackageType kind = determinePackageType(name, packageType);
+    getAbsolutePath(packagePath, packagePath);
+    VORK_LOG(3, "Bundle::Bundle: creating BundlePackage: releaseID: "
+                    << "|" << releaseID << "|, packagePath: "
+                    << "|" << packagePath << "|");
+    VORK_LOG(3, kindText(kind));
+    return makePackage(kind, m_pStatusLog, releaseID, packagePath, packageType, installParams, updateOnly);
 }
 
 Bundle::~Bundle() = default;

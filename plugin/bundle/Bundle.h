@@ -18,7 +18,9 @@ public:
     // Kind of a package, which selects its class.
     enum PackageType { QPK = 0, MSP = 1, MSI = 2, GZ = 3 };
 
-    // The status log is borrowed and must outlive the Bundle.
+    // The status log is borrowed and must outlive the Bundle. A resumed
+    // bundle rebuilds its packages from the log's entries, followed by the
+    // definition's packages that have no entry yet.
     Bundle(BAXMLDoc* statusLog, bool resume);
     virtual ~Bundle();
 
@@ -49,6 +51,11 @@ public:
     const BundlePackage& package(std::size_t index) const { return *m_packages.at(index); }
 
 private:
+    // A fresh package for the definition's package id.
+    std::unique_ptr<BundlePackage> freshPackage(const std::string& id);
+    // The text that identifies a package among the log entries.
+    static std::string packageKey(const std::string& releaseID, const std::string& path);
+
     BAXMLDoc* m_pStatusLog;
     std::unique_ptr<BundleDefinition> m_pDefinition;
     std::unique_ptr<RelocationDefinition> m_pRelocation;

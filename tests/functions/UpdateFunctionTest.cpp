@@ -405,7 +405,7 @@ TEST_F(UpdateFunction, OrvaneRunsTheExampleBundle) {
     EXPECT_TRUE(contains(r.out, "<SMStatus result=\"3073\"")) << r.out;
     EXPECT_TRUE(contains(r.out, "skipped")) << r.out;
     EXPECT_TRUE(contains(r.out, "Firmware")) << r.out;
-    EXPECT_EQ(readFile(testDir() + "/tmp/Orvane.log"), r.out);
+    EXPECT_EQ(readFile(testDir() + "/tmp/Orvane.log") + "\n", r.out);
     EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_FALSE(fileExists(lockFile()));
     EXPECT_FALSE(fileExists(unitFile()));
