@@ -1,6 +1,8 @@
 // Updates carried across restarts: the update installs the resume unit, and
 // the test plays the machine after its restart by running the unit's command
 // line (zuasvchost plimo zuacmd=resume ...) with the unit's environment.
+#include <signal.h>
+
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -223,6 +225,38 @@ TEST(ResumeCycleTest, UserLogFollowsTheResumedUpdate) {
     EXPECT_EQ(statusOf(userLog), 0);
     EXPECT_EQ(userLog.find("log-target"), std::string::npos);
     EXPECT_EQ(userLog.find("stable"), std::string::npos);
+}
+
+TEST(ResumeCycleTest, ResumeFinishesTheBundleAndRunsNothingTwice) {
+    // An update killed part-way: the resume also runs the package that never
+    // got an entry.
+    writeQpk(bundleDir(), "a", {0});
+    writeQpk(bundleDir(), "b", {0}, {30, 0});
+    writeQpk(bundleDir(), "c", {0});
+    writeBundle(bundleDir(), {"a.sh", "b.sh", "c.sh"});
+    const int pid = spawn({svchostPath(), "plimo", "zuacmd=update", "bundlepath=" + bundleDir(), "bundle=bundle.xml",
+                           "updateid=K1", "zuausrinfo=tester"});
+    ASSERT_TRUE(waitForFile(bundleDir() + "/b.started", 30));
+    ::kill(pid, SIGKILL);
+    waitChild(pid);
+    ::kill(-pid, SIGKILL);
+    auto resumed = svchost({"zuacmd=resume", "updateid=K1"});
+    EXPECT_EQ(statusOf(resumed.out), 0) << resumed.out;
+    EXPECT_EQ(qpkRuns(bundleDir(), "a"), 1);
+    EXPECT_EQ(qpkRuns(bundleDir(), "b"), 2);
+    EXPECT_EQ(qpkRuns(bundleDir(), "c"), 1);
+
+    // A package whose run after its restart succeeded is not run again by a
+    // later resume that another package asked for.
+    std::filesystem::remove_all(bundleDir());
+    writeQpk(bundleDir(), "a", {2, 0});
+    writeQpk(bundleDir(), "b", {4, 4, 0});
+    writeBundle(bundleDir(), {"a.sh", "b.sh"});
+    EXPECT_EQ(statusOf(updateWithReboot("R1").out), 3083);
+    EXPECT_EQ(statusOf(resumeAfterRestart().out), 3083);
+    EXPECT_EQ(statusOf(resumeAfterRestart().out), 0);
+    EXPECT_EQ(qpkRuns(bundleDir(), "a"), 2);
+    EXPECT_EQ(qpkRuns(bundleDir(), "b"), 3);
 }
 
 } // namespace
