@@ -26,16 +26,8 @@ options:
     description:
       - Identifier of the update to report. Without it, the update under way is reported.
     type: str
-  service_host:
-    description:
-      - Path of the service host program on the host.
-      - Default is the C(zuasvchost) found on C(PATH), else C(/usr/bin/zuasvchost).
-    type: path
-    aliases: [zuasvchost]
-notes:
-  - Supports check mode.
-author:
-  - plimo contributors
+extends_documentation_fragment:
+  - plimo.bundle.service_host
 """
 
 EXAMPLES = r"""

@@ -99,17 +99,10 @@ options:
     description: User information recorded in the status log.
     type: str
     default: ansible
-  service_host:
-    description:
-      - Path of the service host program on the host.
-      - Default is the C(zuasvchost) found on C(PATH), else C(/usr/bin/zuasvchost).
-    type: path
-    aliases: [zuasvchost]
 notes:
-  - Supports check mode.
   - Status codes of the applicator that the module does not know make it fail.
-author:
-  - plimo contributors
+extends_documentation_fragment:
+  - plimo.bundle.service_host
 """
 
 EXAMPLES = r"""
