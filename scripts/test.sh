@@ -39,6 +39,20 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLIMO_TESTS=ON >/dev/nul
 cmake --build build -j"$jobs"
 run_ctest normal build
 
+echo "== Ansible collection against the normal build"
+ansible_log=build/ansible-tests.log
+contrib/ansible/tests/run.sh build 2>&1 | tee "$ansible_log" || true
+ansible_line=$(grep -E "^ansible: [0-9]+ passed, [0-9]+ failed$" "$ansible_log" | tail -1 || true)
+if [[ -n "$ansible_line" ]]; then
+  ansible_passed=$(sed -E 's/^ansible: ([0-9]+) passed.*/\1/' <<<"$ansible_line")
+  ansible_failed=$(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$ansible_line")
+else
+  ansible_passed=0 ansible_failed=1
+fi
+total_passed=$((total_passed + ansible_passed))
+total_failed=$((total_failed + ansible_failed))
+summary+=("ansible: $ansible_passed passed, $ansible_failed failed")
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPLIMO_SANITIZE=ON -DPLIMO_TESTS=ON >/dev/null
 cmake --build build-asan -j"$jobs"

@@ -1,0 +1,326 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Copyright: contributors to plimo
+# GNU General Public License v3.0+ (see https://www.gnu.org/licenses/gpl-3.0.txt)
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r"""
+---
+module: bundle_update
+short_description: Apply an update bundle on the host with the bundle applicator
+version_added: "1.0.0"
+description:
+  - Applies a bundle of firmware, driver and software update packages that is already on the
+    host, through the service host C(zuasvchost) of the bundle applicator, and reports the
+    status log that the update answers.
+  - The machine is never restarted unless C(reboot=true); by default a package that needs a
+    restart makes the module return C(reboot_required=true) and leaves the restart to the play.
+  - In check mode the bundle is only validated against the host and the packages that would
+    run are listed; nothing is written.
+options:
+  path:
+    description:
+      - The bundle on the host, as a bundle directory, the definition file inside a bundle
+        directory, or a zipped bundle package.
+    type: path
+    required: true
+  definition:
+    description:
+      - Name of the bundle definition file inside the bundle directory; used when I(path) is a
+        directory.
+    type: str
+    default: bundle.xml
+  relocation:
+    description: Relocation file that says where packages lie outside the bundle directory.
+    type: path
+  update_id:
+    description:
+      - Identifier of the update. The final log of the update is kept under this name, and
+        M(plimo.bundle.bundle_progress) finds it with it.
+    type: str
+  reboot:
+    description:
+      - Let the applicator restart the machine itself when a package needs it and resume the
+        update after the restart. The call may then never return to the controller; run it
+        with C(async) and C(poll=0) and follow it with M(plimo.bundle.bundle_progress).
+    type: bool
+    default: false
+  force:
+    description: Run packages even when they report that they do not apply.
+    type: bool
+    default: false
+  ignore:
+    description: Run the bundle without checking that every package is present.
+    type: bool
+    default: false
+  continue_on_failure:
+    description: Go on with the next package after a package failed.
+    type: bool
+    default: false
+  preinstenv:
+    description: The update runs in a pre-installation environment; no notifications are sent.
+    type: bool
+    default: false
+  update_only:
+    description: Only update components that are already installed.
+    type: bool
+    default: false
+  notify:
+    description: Ask the applicator to notify its consumers.
+    type: bool
+    default: false
+  clear_package:
+    description: Delete the zipped bundle package once it has been extracted.
+    type: bool
+  install_params:
+    description: Installation parameters for the whole bundle (zipped bundle packages only).
+    type: str
+  restart_params:
+    description: Command line of the resume service that continues the update after a restart.
+    type: str
+  timeout:
+    description:
+      - Longest time in seconds that one package may run (key C(packagetimeout)); applicator
+        versions without package time limits ignore it.
+    type: int
+  verify:
+    description:
+      - How the bundle's integrity is verified before it runs (key C(verify)); applicator
+        versions without bundle verification ignore it.
+    type: str
+    choices: [digests, signed]
+  log_target:
+    description: File on the host that receives a copy of the status log.
+    type: path
+  user_info:
+    description: User information recorded in the status log.
+    type: str
+    default: ansible
+notes:
+  - Status codes of the applicator that the module does not know make it fail.
+extends_documentation_fragment:
+  - plimo.bundle.service_host
+"""
+
+EXAMPLES = r"""
+- name: Apply the bundle, leaving any restart to the play
+  plimo.bundle.bundle_update:
+    path: /var/tmp/bundles/server-2024-06
+    update_id: "rollout-{{ inventory_hostname }}"
+  register: update
+
+- name: Restart when a package asked for it
+  ansible.builtin.reboot:
+  when: update.reboot_required
+
+- name: Apply a zipped bundle, verified against its digests, 15 minutes per package at most
+  plimo.bundle.bundle_update:
+    path: /var/tmp/bundles/server-2024-06.zip
+    verify: digests
+    timeout: 900
+    continue_on_failure: true
+"""
+
+RETURN = r"""
+status:
+  description: Status code of the update (0 for success, 3072 to 3092 otherwise).
+  returned: always
+  type: int
+  sample: 3073
+message:
+  description: Message of the status code.
+  returned: always
+  type: str
+  sample: All update packages executed successfully.  System reboot required for updates to be applied.
+exit_code:
+  description: Exit code that the console front end C(Orvane -update) gives this status.
+  returned: always
+  type: int
+  sample: 4
+update_id:
+  description: Update identifier recorded in the status log.
+  returned: always
+  type: str
+progress:
+  description: Percentage of packages done while a run is under way; null when no run is.
+  returned: always
+  type: int
+reboot_count:
+  description: Number of restarts that the update has caused.
+  returned: always
+  type: int
+packages:
+  description: One entry per package that the update reached, in the order they ran.
+  returned: always
+  type: list
+  elements: dict
+  contains:
+    release_id:
+      description: Release identifier of the package.
+      type: str
+    path:
+      description: Absolute path of the package file.
+      type: str
+    type:
+      description: Package type as the bundle definition gives it.
+      type: str
+    state:
+      description: One of C(complete), C(in-progress), C(missing), C(skipped).
+      type: str
+    status:
+      description: Status number of the package result (2 success, 3 restart, 5 failed, ...).
+      type: int
+    exit_code:
+      description: Result code of the package program.
+      type: int
+    os_error_code:
+      description: Operating system error code recorded with the package log, if any.
+      type: int
+    log:
+      description: Text of the package's own log.
+      type: str
+would_run:
+  description: In check mode, the packages of the bundle definition that an update would start.
+  returned: in check mode
+  type: list
+  elements: dict
+changed:
+  description: Whether any package was started (in check mode, whether any would be).
+  returned: always
+  type: bool
+failed:
+  description:
+    - Whether the update failed - a failure code, a package that failed, or a run that ended
+      before its last package without a pending resume.
+  returned: always
+  type: bool
+reboot_required:
+  description: Whether the machine must be restarted (status 3073, 3074, 3078 or 3084).
+  returned: always
+  type: bool
+resume_pending:
+  description: Whether the update goes on after a restart that the applicator started itself.
+  returned: always
+  type: bool
+"""
+
+import os
+import zipfile
+import xml.etree.ElementTree as ElementTree
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.plimo.bundle.plugins.module_utils.bundle_answer import (
+    UPDATE_EXIT_CODES, AnswerError, find_service_host, module_result, run_command)
+
+UPDATE_OPTIONS = [
+    ("reboot", "reboot"), ("force", "force"), ("ignore", "ignore"),
+    ("continueonfailure", "continue_on_failure"), ("preinstenv", "preinstenv"),
+    ("updateonly", "update_only"), ("notify", "notify"),
+]
+
+
+def bundle_keys(params):
+    """The keys that locate the bundle: a directory with its definition, or a zipped package."""
+    path = params["path"]
+    if os.path.isdir(path):
+        return [("bundlepath", path), ("bundle", params["definition"]), ("relocation", params["relocation"])]
+    if path.lower().endswith(".xml"):
+        directory, name = os.path.split(path)
+        return [("bundlepath", directory or "."), ("bundle", name), ("relocation", params["relocation"])]
+    return [("bundlepackage", path), ("installparams", params["install_params"]),
+            ("clearpackage", params["clear_package"])]
+
+
+def update_keys(params):
+    """Every key of an update: the bundle, the options given, the identity of the update."""
+    keys = bundle_keys(params) + [("zuausrinfo", params["user_info"]), ("updateid", params["update_id"])]
+    keys += [(key, True) for key, option in UPDATE_OPTIONS if params[option]]
+    keys += [("restart-params", params["restart_params"]), ("packagetimeout", params["timeout"]),
+             ("verify", params["verify"]), ("logtarget", params["log_target"])]
+    return keys
+
+
+def definition_packages(params):
+    """The packages that the bundle definition lists, read without extracting anything."""
+    keys = dict(bundle_keys(params))
+    if "bundlepackage" in keys:
+        with zipfile.ZipFile(keys["bundlepackage"]) as archive:
+            text = archive.read("bundle.xml")
+    else:
+        with open(os.path.join(keys["bundlepath"], keys["bundle"]), "rb") as definition:
+            text = definition.read()
+    if b"<!DOCTYPE" in text:
+        raise ValueError("the bundle definition declares a document type")
+    root = ElementTree.fromstring(text)
+    return [{"release_id": p.get("releaseID"), "path": p.get("path"), "type": p.get("packageType")}
+            for p in root.iter("Package")]
+
+
+def always_skipped(package):
+    """tar.gz packages are never run by the applicator."""
+    kind = (package["type"] or "").lower()
+    return kind == "gz" or (package["path"] or "").lower().endswith(".tar.gz")
+
+
+def check_update(module, service_host):
+    """Check mode: validate the bundle and list what an update would start."""
+    keys = bundle_keys(module.params) + [("zuausrinfo", module.params["user_info"])]
+    answer = run_command(module, service_host, "validate", keys)
+    result = module_result(answer, UPDATE_EXIT_CODES)
+    try:
+        would_run = [p for p in definition_packages(module.params) if not always_skipped(p)]
+    except (OSError, KeyError, ValueError, zipfile.BadZipFile, ElementTree.ParseError) as error:
+        module.fail_json(msg="cannot read the bundle definition: %s" % error, **result)
+    result.update(would_run=would_run, changed=not result["failed"] and bool(would_run))
+    return result
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            path=dict(type="path", required=True),
+            definition=dict(type="str", default="bundle.xml"),
+            relocation=dict(type="path"),
+            update_id=dict(type="str"),
+            reboot=dict(type="bool", default=False),
+            force=dict(type="bool", default=False),
+            ignore=dict(type="bool", default=False),
+            continue_on_failure=dict(type="bool", default=False),
+            preinstenv=dict(type="bool", default=False),
+            update_only=dict(type="bool", default=False),
+            notify=dict(type="bool", default=False),
+            clear_package=dict(type="bool"),
+            install_params=dict(type="str"),
+            restart_params=dict(type="str"),
+            timeout=dict(type="int"),
+            verify=dict(type="str", choices=["digests", "signed"]),
+            log_target=dict(type="path"),
+            user_info=dict(type="str", default="ansible"),
+            service_host=dict(type="path", aliases=["zuasvchost"]),
+        ),
+        supports_check_mode=True,
+    )
+    path = module.params["path"]
+    if not os.path.exists(path):
+        module.fail_json(msg="the bundle path %s does not exist" % path, changed=False)
+    if module.params["timeout"] is not None and module.params["timeout"] <= 0:
+        module.fail_json(msg="timeout must be a positive number of seconds", changed=False)
+    service_host = find_service_host(module.params["service_host"])
+    try:
+        if module.check_mode:
+            result = check_update(module, service_host)
+        else:
+            result = module_result(run_command(module, service_host, "update", update_keys(module.params)),
+                                   UPDATE_EXIT_CODES)
+    except AnswerError as error:
+        module.fail_json(msg=str(error), changed=False)
+    if result["failed"]:
+        module.fail_json(**result)
+    module.exit_json(**result)
+
+
+if __name__ == "__main__":
+    main()
