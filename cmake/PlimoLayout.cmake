@@ -7,7 +7,8 @@
 #
 # Sets:
 #   PLIMO_PLUGIN_INSTALL_DIR   <libdir>/zua, relative to the prefix
-#   PLIMO_BUILD_BINDIR, PLIMO_BUILD_LIBDIR, PLIMO_BUILD_PLUGINDIR
+#   PLIMO_BUILD_BINDIR, PLIMO_BUILD_LIBDIR, PLIMO_BUILD_PLUGINDIR,
+#   PLIMO_BUILD_MANDIR
 #                              the same directories inside the build tree
 #   PLIMO_PROGRAM_RPATH        run path of a program in <bindir>
 #   PLIMO_PLUGIN_RPATH         run path of a plug-in in <libdir>/zua
@@ -46,6 +47,7 @@ endfunction()
 plimo_build_dir(PLIMO_BUILD_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
 plimo_build_dir(PLIMO_BUILD_LIBDIR ${CMAKE_INSTALL_FULL_LIBDIR})
 plimo_build_dir(PLIMO_BUILD_PLUGINDIR ${PLIMO_FULL_PLUGINDIR})
+plimo_build_dir(PLIMO_BUILD_MANDIR ${CMAKE_INSTALL_FULL_MANDIR})
 
 plimo_relative(bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 plimo_relative(plugin_to_lib ${PLIMO_FULL_PLUGINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
