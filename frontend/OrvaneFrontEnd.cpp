@@ -73,6 +73,25 @@ void OrvaneFrontEnd::printHelp() {
     std::fputs("\t-progress [-logc <log file name>]\n", stdout);
 }
 
+// The program's version and the version the plug-in's library names.
+int OrvaneFrontEnd::printVersion() {
+    std::printf("Orvane %s\n", PLIMO_VERSION);
+    const uint64_t plugin = findPlugin();
+    if (plugin == 0) return -1;
+    const char* version = ZUDBPluginGetVersion(plugin);
+    std::printf("plug-in %s %s\n", pluginPrefix, version != nullptr ? version : "(no version)");
+    return 0;
+}
+
+// The plug-in's handle from the data manager; 0 (reported) when there is none.
+uint64_t OrvaneFrontEnd::findPlugin() {
+    ZCSSetProcessEnvironment();
+    ::setenv("MNF_BYPASS_PLUGIN_INSTALL_CHECK", "TRUE", 1);
+    const uint64_t plugin = ZUDBPluginGetIDByPrefix(pluginPrefix);
+    if (plugin == 0) std::fprintf(stderr, "Error! plugin \"%s\" not found\n", pluginPrefix);
+    return plugin;
+}
+
 const OrvaneFrontEnd::Option* OrvaneFrontEnd::findExact(const std::string& argument) {
     for (const Option* option = s_options; *option->option != '\0'; ++option) {
         if (argument == option->option) return option;
@@ -248,6 +267,7 @@ int OrvaneFrontEnd::run() {
         printHelp();
         return 0;
     }
+    if (m_arguments[1] == "-version") return printVersion();
     if (!checkArguments() || !buildVector()) {
         printHelp();
         return -1;
@@ -259,14 +279,8 @@ int OrvaneFrontEnd::run() {
         return -1;
     }
 
-    ZCSSetProcessEnvironment();
-    ::setenv("MNF_BYPASS_PLUGIN_INSTALL_CHECK", "TRUE", 1);
-
-    const uint64_t plugin = ZUDBPluginGetIDByPrefix(pluginPrefix);
-    if (plugin == 0) {
-        std::fprintf(stderr, "Error! plugin \"%s\" not found\n", pluginPrefix);
-        return -1;
-    }
+    const uint64_t plugin = findPlugin();
+    if (plugin == 0) return -1;
     if (m_bDebugEcho) {
         for (std::size_t k = 0; k < m_commandVector.size(); ++k) {
             std::fputs("Just before sending to the PLIMO library", stdout);

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ private:
     static const Option s_options[];
 
     static void printHelp();
+    static int printVersion();
+    static uint64_t findPlugin();
     static const Option* findExact(const std::string& argument);
     static const Option* findContained(const std::string& argument);
     static bool takesValue(const Option& option);

@@ -3,7 +3,11 @@
 # Runs "apt-get update" at most once, and only when something is missing.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libxml2-dev libarchive-dev libgtest-dev ansible-core)
+packages=(cmake make g++ pkg-config libxml2-dev libarchive-dev libgtest-dev
+  # the playbook tests
+  ansible-core
+  # manual pages, the Debian package and its checks
+  scdoc dpkg-dev file lintian man-db bash-completion)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: a normal build, the
 # same under AddressSanitizer + UndefinedBehaviorSanitizer, the resume tests
-# under ThreadSanitizer, and (when clang is present) the firmware-table fuzzer.
+# under ThreadSanitizer, the Debian package and the /usr layout, and (when
+# clang is present) the firmware-table fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -63,6 +64,16 @@ echo "== ThreadSanitizer build (resume tests)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DPLIMO_TSAN=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target e2e_resume
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest tsan build-tsan -L '^resume$'
+
+echo "== Debian package and installed layout"
+package_log=build/test-package.log
+scripts/test-package.sh 2>&1 | tee "$package_log" || true
+line=$(grep -E "^[0-9]+ passed, [0-9]+ failed$" "$package_log" | tail -1 || true)
+if [[ -z "$line" ]]; then line="0 passed, 1 failed"; fi
+summary+=("package: $line")
+total_passed=$((total_passed + ${line%% passed*}))
+failed=${line#*, }
+total_failed=$((total_failed + ${failed%% failed}))
 
 if command -v clang++ >/dev/null 2>&1 && [[ -x scripts/fuzz-smbios.sh ]]; then
   echo "== firmware table fuzzer (60 s)"

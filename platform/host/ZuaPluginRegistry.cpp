@@ -3,11 +3,86 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <limits.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
+
+#include "ZuaPluginVersionNote.h"
+
+namespace {
+
+// The directory of a file, without resolving it further.
+std::string directoryOf(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return file.substr(0, slash == 0 ? 1 : slash);
+}
+
+// <libdir>/zua, found from the place of this library in <libdir>.
+std::string installedPluginDirectory() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&ZuaPluginRegistry::instance), &info) == 0 || !info.dli_fname) return {};
+    char resolved[PATH_MAX];
+    if (!::realpath(info.dli_fname, resolved)) return {};
+    const std::filesystem::path directory = directoryOf(resolved);
+    return (directory / ZUA_PLUGIN_DIR_FROM_LIBDIR).lexically_normal().string();
+}
+
+std::size_t padded(std::size_t size, std::size_t alignment) { return (size + alignment - 1) / alignment * alignment; }
+
+// The version note among the notes of one segment, or "".
+std::string versionIn(const char* notes, std::size_t size, std::size_t alignment) {
+    std::size_t offset = 0;
+    while (offset + sizeof(ElfW(Nhdr)) <= size) {
+        ElfW(Nhdr) header;
+        std::memcpy(&header, notes + offset, sizeof header);
+        const std::size_t owner = offset + sizeof header;
+        const std::size_t descriptor = owner + padded(header.n_namesz, alignment);
+        const std::size_t next = descriptor + padded(header.n_descsz, alignment);
+        if (next > size) break;
+        if (header.n_type == zua::versionNoteType && header.n_namesz == sizeof zua::versionNoteOwner &&
+            std::memcmp(notes + owner, zua::versionNoteOwner, sizeof zua::versionNoteOwner) == 0) {
+            return std::string(notes + descriptor, ::strnlen(notes + descriptor, header.n_descsz));
+        }
+        offset = next;
+    }
+    return {};
+}
+
+struct NoteSearch {
+    const struct link_map* library;
+    std::string version;
+};
+
+int searchNotes(struct dl_phdr_info* info, std::size_t, void* data) {
+    auto* search = static_cast<NoteSearch*>(data);
+    if (info->dlpi_addr != search->library->l_addr || !info->dlpi_name ||
+        std::strcmp(info->dlpi_name, search->library->l_name) != 0)
+        return 0;
+    for (ElfW(Half) i = 0; i < info->dlpi_phnum && search->version.empty(); ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_NOTE) continue;
+        const char* notes = reinterpret_cast<const char*>(info->dlpi_addr + segment.p_vaddr);
+        search->version = versionIn(notes, segment.p_memsz, segment.p_align == 8 ? 8 : 4);
+    }
+    return 1;
+}
+
+// The version that a loaded library's note names, or "".
+std::string versionOf(void* library) {
+    struct link_map* map = nullptr;
+    if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map) return {};
+    NoteSearch search{map, {}};
+    ::dl_iterate_phdr(searchNotes, &search);
+    return search.version;
+}
+
+} // namespace
 
 ZuaPluginRegistry& ZuaPluginRegistry::instance() {
     // Never destroyed: a plug-in answer may be freed during static destruction.
@@ -30,13 +105,8 @@ std::vector<std::string> ZuaPluginRegistry::searchDirectories() {
     }
     char exe[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        std::string program(exe, static_cast<std::size_t>(n));
-        std::size_t slash = program.rfind('/');
-        std::string dir = slash == std::string::npos ? std::string(".") : program.substr(0, slash == 0 ? 1 : slash);
-        dirs.push_back(dir);
-        dirs.push_back(dir + "/../lib/zua");
-    }
+    if (n > 0) dirs.push_back(directoryOf(std::string(exe, static_cast<std::size_t>(n))));
+    if (std::string installed = installedPluginDirectory(); !installed.empty()) dirs.push_back(installed);
     return dirs;
 }
 
@@ -54,7 +124,7 @@ uint64_t ZuaPluginRegistry::load(const std::string& directory, const std::string
         ::dlclose(library);
         return 0;
     }
-    m_plugins.push_back(Plugin{key, library, sendCmd, freeData});
+    m_plugins.push_back(Plugin{key, library, sendCmd, freeData, versionOf(library)});
     const uint64_t handle = m_plugins.size();
     m_byPath[key] = handle;
     return handle;
@@ -93,4 +163,11 @@ bool ZuaPluginRegistry::exports(uint64_t handle, SendCmd& sendCmd, FreeData& fre
     sendCmd = plugin.sendCmd;
     freeData = plugin.freeData;
     return true;
+}
+
+const char* ZuaPluginRegistry::version(uint64_t handle) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (handle == 0 || handle > m_plugins.size()) return nullptr;
+    const std::string& text = m_plugins[handle - 1].version;
+    return text.empty() ? nullptr : text.c_str();
 }

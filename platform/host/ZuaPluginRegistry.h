@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -20,6 +21,9 @@ public:
     uint64_t find(const std::string& prefix);
     // The exports of a handle; false for 0 or an unknown handle.
     bool exports(uint64_t handle, SendCmd& sendCmd, FreeData& freeData) const;
+    // The version note of a handle's library; null when it has none or the
+    // handle is unknown. The text lives as long as the registry.
+    const char* version(uint64_t handle) const;
 
     // The directories searched, in order.
     static std::vector<std::string> searchDirectories();
@@ -30,13 +34,14 @@ private:
         void* library = nullptr;
         SendCmd sendCmd = nullptr;
         FreeData freeData = nullptr;
+        std::string version;
     };
 
     ZuaPluginRegistry() = default;
     uint64_t load(const std::string& directory, const std::string& name);
 
     mutable std::mutex m_mutex;
-    std::vector<Plugin> m_plugins;
+    std::deque<Plugin> m_plugins; // a deque keeps every version text in place
     std::map<std::string, uint64_t> m_byPrefix;
     std::map<std::string, uint64_t> m_byPath;
 };

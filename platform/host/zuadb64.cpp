@@ -24,4 +24,6 @@ void ZUDBPluginFreeData(uint64_t plugin, void* data) {
     if (!ZuaPluginRegistry::instance().exports(plugin, sendCmd, freeData)) return;
     freeData(data);
 }
+
+const char* ZUDBPluginGetVersion(uint64_t plugin) { return ZuaPluginRegistry::instance().version(plugin); }
 }

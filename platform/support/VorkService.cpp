@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
@@ -124,22 +125,17 @@ std::string VorkService::unitDirectory() {
 std::string VorkService::unitFileName() const { return unitDirectory() + "/" + m_serviceName + ".service"; }
 
 std::string VorkService::serviceHostPath() {
+    // The service host lies in <bindir>; this library in <libdir>. Seen from
+    // the library's real place, so that a moved or unpacked tree names its
+    // own service host.
     Dl_info info{};
-    std::string libraryDir;
-    if (::dladdr(reinterpret_cast<void*>(&VorkService::unitDirectory), &info) != 0 && info.dli_fname) {
-        char resolved[PATH_MAX];
-        std::string library = ::realpath(info.dli_fname, resolved) ? std::string(resolved) : info.dli_fname;
-        std::size_t slash = library.rfind('/');
-        if (slash != std::string::npos) libraryDir = library.substr(0, slash);
-    }
-    if (libraryDir.empty()) libraryDir = "/usr/lib";
-    std::string host = libraryDir + "/../bin/zuasvchost";
     char resolved[PATH_MAX];
-    if (::realpath(host.c_str(), resolved)) return resolved;
-    // Not there (yet): name it without the "..".
-    std::size_t slash = libraryDir.rfind('/');
-    std::string parent = slash == std::string::npos || slash == 0 ? std::string() : libraryDir.substr(0, slash);
-    return parent + "/bin/zuasvchost";
+    if (::dladdr(reinterpret_cast<void*>(&VorkService::unitDirectory), &info) == 0 || !info.dli_fname ||
+        !::realpath(info.dli_fname, resolved)) {
+        return std::string(VSUPT_FULL_BINDIR) + "/zuasvchost";
+    }
+    const std::filesystem::path libraryDirectory = std::filesystem::path(resolved).parent_path();
+    return (libraryDirectory / VSUPT_BINDIR_FROM_LIBDIR / "zuasvchost").lexically_normal().string();
 }
 
 bool VorkService::install() {

@@ -55,7 +55,8 @@ public:
     std::string unitFileName() const;
     // The unit directory in force ($VSUPT_SERVICE_DIR or /etc/systemd/system).
     static std::string unitDirectory();
-    // The absolute path of the service host program.
+    // The absolute path of the service host program: <bindir>/zuasvchost of
+    // the tree this library lies in.
     static std::string serviceHostPath();
 
 private:

@@ -84,6 +84,7 @@ TEST(Orvane, InvalidCommandsEndWithHelp) {
     };
     const std::vector<Case> cases = {
         {{"-update", "-help"}, "\ninvalid command, -help\n"},
+        {{"-progress", "-version"}, "\ninvalid command, -version\n"},
         {{"-progress", "progress"}, "\ninvalid command, progress\n"},
         {{"-update", "-force=true"}, "\ninvalid command, -force=true\n"},
         {{"-dbglevel", "3", "4", "-progress"}, "\ninvalid command, 4\n"},
@@ -292,6 +293,21 @@ TEST(Orvane, NullAnswerAndMissingPlugin) {
     r = plimotest::runProgram({orvane, "-progress"}, {"ZUA_PLUGIN_PATH=" + empty}, plimotest::testDir());
     EXPECT_EQ(r.exitCode, 255);
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error! plugin \"plimo\" not found\n");
+}
+
+TEST(Orvane, VersionOfProgramAndPlugin) {
+    // The real plug-in names the project's version; the stand-in names none.
+    RunResult r = plimotest::runProgram({orvane, "-version", "-update"}, {"ZUA_PLUGIN_PATH"}, plimotest::testDir());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Orvane " PLIMO_VERSION "\nplug-in plimo " PLIMO_VERSION "\n");
+    r = runOrvane({"-version"}, statusAnswer("0"));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "Orvane " PLIMO_VERSION "\nplug-in plimo (no version)\n");
+    EXPECT_FALSE(plimotest::fileExists(recordFile())); // no command was sent
+
+    r = plimotest::runProgram({orvane, "-version"}, {"ZUA_PLUGIN_PATH=" + plimotest::testDir()}, plimotest::testDir());
+    EXPECT_EQ(r.exitCode, 255);
     EXPECT_EQ(r.err, "Error! plugin \"plimo\" not found\n");
 }
 

@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "TestEnvironment.h"
 #include "zuadb64.h"
 
+namespace fs = std::filesystem;
 using plimotest::testDir;
 
 namespace {
@@ -36,6 +38,9 @@ TEST(HostPlugins, FindsTheFirstCompletePluginByPrefixAndPassesCommands) {
     EXPECT_EQ(ZUDBPluginGetIDByPrefix("nosuchplugin"), 0u);
     EXPECT_EQ(ZUDBPluginGetIDByPrefix(""), 0u);
     EXPECT_EQ(ZUDBPluginGetIDByPrefix(nullptr), 0u);
+    EXPECT_STREQ(ZUDBPluginGetVersion(handle), "9.9-test");
+    EXPECT_EQ(ZUDBPluginGetVersion(0), nullptr);
+    EXPECT_EQ(ZUDBPluginGetVersion(handle + 1000), nullptr);
 
     std::vector<std::string> entries = {"zuacmd=progress", "updateid=U1"};
     std::vector<char*> argv;
@@ -64,9 +69,10 @@ TEST(HostServiceHost, RunsThePluginCommandAndReportsByExitCode) {
     EXPECT_EQ(ok.out, "zuatest_b: argc=2 [zuacmd=resume] [updateid=U1]\n");
     EXPECT_EQ(plimotest::readFile(freed), "freed\n");
 
-    auto none = plimotest::runProgram({host, "zuatest", "answer=none"}, env);
+    auto none = plimotest::runProgram({host, "zuatest", "answer=none", "zuacmd=x"}, env);
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_EQ(none.out, "");
+    EXPECT_EQ(none.err, "zuasvchost: plug-in |zuatest| gave no answer to the command |answer=none zuacmd=x|\n");
 
     auto missing = plimotest::runProgram({host, "nosuchplugin", "zuacmd=resume"}, env);
     EXPECT_EQ(missing.exitCode, 1);
@@ -75,8 +81,22 @@ TEST(HostServiceHost, RunsThePluginCommandAndReportsByExitCode) {
     auto usage = plimotest::runProgram({host}, env);
     EXPECT_EQ(usage.exitCode, 2);
     EXPECT_FALSE(usage.err.empty());
+    auto help = plimotest::runProgram({host, "--help"}, env);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind(usage.err, 0), 0u) << help.out;
+    auto version = plimotest::runProgram({host, "--version", "zuacmd=resume"}, env);
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "zuasvchost " PLIMO_VERSION "\n");
+    EXPECT_EQ(plimotest::readFile(freed), "freed\n"); // neither reached the plug-in
 
-    // Without ZUA_PLUGIN_PATH the host looks beside itself and in ../lib/zua.
+    // Without ZUA_PLUGIN_PATH the host looks beside itself, and the data
+    // manager in the zua directory beside its own library, wherever that is.
     auto beside = plimotest::runProgram({host, "zuatest"}, {"ZUA_PLUGIN_PATH"});
     EXPECT_EQ(beside.exitCode, 1);
+    const fs::path moved = testDir() + "/moved/lib";
+    fs::create_directories(moved / "zua");
+    fs::copy_file(std::string(PLIMO_LIB_DIR) + "/libzuadb64.so", moved / "libzuadb64.so");
+    fs::copy_file(std::string(PLIMO_TEST_PLUGIN_DIR) + "/libzuatest_b.so", moved / "zua/libzuatest_b.so");
+    auto found = plimotest::runProgram({host, "zuatest", "zuacmd=x"}, {"ZUA_PLUGIN_PATH", "LD_LIBRARY_PATH=" + moved.string()});
+    EXPECT_EQ(found.out, "zuatest_b: argc=1 [zuacmd=x]\n") << found.err;
 }

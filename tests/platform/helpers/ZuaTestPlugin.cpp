@@ -1,7 +1,8 @@
 // A data-manager plug-in for the host tests. It answers
 // "<name>: argc=N [arg0] [arg1]...", or nothing when the first entry is
 // "answer=none". Each freed answer is counted in the file named by
-// $ZUATEST_FREED (one line per free).
+// $ZUATEST_FREED (one line per free). With ZUATEST_VERSION it names that
+// version in its file's note.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +14,11 @@
 #define ZUATEST_STR(x) ZUATEST_STR2(x)
 #define ZUATEST_CAT2(a, b) a##b
 #define ZUATEST_CAT(a, b) ZUATEST_CAT2(a, b)
+
+#ifdef ZUATEST_VERSION
+#include "ZuaPluginVersionNote.h"
+ZUA_PLUGIN_VERSION_NOTE(ZUATEST_VERSION);
+#endif
 
 extern "C" __attribute__((visibility("default"))) char* ZUATEST_CAT(ZUATEST_NAME, _sendCmd)(int argc, char** argv) {
     if (argc > 0 && std::strcmp(argv[0], "answer=none") == 0) return nullptr;
