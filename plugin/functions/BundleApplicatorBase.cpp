@@ -17,6 +17,7 @@
 #include <libxml/xmlerror.h>
 
 #include "BAXMLDoc.h"
+#include "Bundle.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -421,6 +422,9 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
         std::string userInfo = requireProperty(properties, "zuausrinfo");
         VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: userinfo=" << userInfo);
         statusLog.UserInfo(userInfo);
+
+        std::string verify;
+        if (properties.getPropertyValue("verify", verify)) Bundle::setVerifyPolicy(statusLog, verify);
 
         if (!fileExists(definitionPath))
             throw VorkException("BundleApplicatorBase::processBaseParameters: no bundle.xml exception\n", 3081);
