@@ -19,8 +19,9 @@ public:
     // The open file, or -1.
     int fd() const { return m_file.get(); }
     // The file's digest in lower-case hexadecimal; "" when it could not be
-    // read.
+    // read, and problem() then says why.
     const std::string& sha256() const { return m_sha256; }
+    const std::string& problem() const { return m_sProblem; }
     // "" when the file's digest is expectedText (64 hexadecimal digits in
     // any case); otherwise what is wrong, as the package's log entry tells
     // it.
