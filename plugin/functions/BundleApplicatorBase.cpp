@@ -423,9 +423,6 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
         VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: userinfo=" << userInfo);
         statusLog.UserInfo(userInfo);
 
-        std::string verify;
-        if (properties.getPropertyValue("verify", verify)) Bundle::setVerifyPolicy(statusLog, verify);
-
         if (!fileExists(definitionPath))
             throw VorkException("BundleApplicatorBase::processBaseParameters: no bundle.xml exception\n", 3081);
     } catch (...) {
@@ -439,6 +436,12 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
         }
         throw;
     }
+}
+
+void BundleApplicatorBase::processVerifyPolicy(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {
+    VORK_TRACE("BundleApplicatorBase::processVerifyPolicy");
+    std::string policy;
+    if (properties.getPropertyValue("verify", policy)) Bundle::setVerifyPolicy(statusLog, policy);
 }
 
 bool BundleApplicatorBase::updateLogExists(const std::string& updateId, std::string& logName) {

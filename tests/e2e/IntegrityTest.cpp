@@ -21,6 +21,9 @@ TEST(IntegrityTest, VerifyPolicyAndDigestsThroughOrvane) {
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_EQ(statusOf(r.out), 3092);
     EXPECT_EQ(qpkRuns(dir, "a"), 0);
+    // A policy that is not known is refused rather than ignored.
+    EXPECT_EQ(statusOf(orvane({"-update", "-path", dir + "/bundle.xml", "-verify", "sigend"}).out), 3092);
+    EXPECT_EQ(qpkRuns(dir, "a"), 0);
 
     const std::string before = readFile(dir + "/bundle.xml");
     const auto tool = plimotest::runProgram({std::string(PLIMO_BIN_DIR) + "/bundle-digest", dir + "/bundle.xml"});
