@@ -1,6 +1,8 @@
 #include "VorkStartChild.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,8 +58,24 @@ void closeFrom(int first, int limit) {
     for (int fd = first; fd < limit; ++fd) ::close(fd);
 }
 
+// The caller's signal handlers must not run in the child: they go back to
+// the default before the caller's signal mask returns.
+void resetSignals(const sigset_t& callerMask) {
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction action {};
+        if (::sigaction(signal, nullptr, &action) != 0) continue;
+        if (action.sa_handler == SIG_DFL || action.sa_handler == SIG_IGN) continue;
+        action.sa_handler = SIG_DFL;
+        action.sa_flags = 0;
+        ::sigaction(signal, &action, nullptr);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &callerMask, nullptr);
+}
+
 // Runs in the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] void runChild(const VorkChildSetup& setup, char* const* argv, int nullFd, int reportPipe, int fdLimit) {
+[[noreturn]] void runChild(const VorkChildSetup& setup, char* const* argv, int nullFd, int reportPipe, int fdLimit,
+                           const sigset_t& callerMask) {
+    resetSignals(callerMask);
     if (setup.ownProcessGroup && ::setpgid(0, 0) != 0) failChild(reportPipe);
     const int report = lifted(reportPipe, reportPipe);
     const int input = lifted(nullFd, report);
@@ -107,9 +125,16 @@ int VorkStartChild(const VorkChildSetup& setup, pid_t& pid) {
     Descriptor writeEnd(pipeFds[1]);
     const int fdLimit = descriptorLimit();
 
+    // No signal reaches the child before its handlers are reset.
+    sigset_t all;
+    sigset_t callerMask;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &callerMask);
     const pid_t child = ::fork();
-    if (child < 0) return errno;
-    if (child == 0) runChild(setup, argv.data(), nullFd.get(), writeEnd.get(), fdLimit);
+    if (child == 0) runChild(setup, argv.data(), nullFd.get(), writeEnd.get(), fdLimit, callerMask);
+    const int forkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &callerMask, nullptr);
+    if (child < 0) return forkError;
 
     // The pipe closes at the child's exec: an empty read means it started.
     writeEnd.reset();
