@@ -265,22 +265,23 @@ std::string BundlePackage::validateIntegrity(bool digestRequired) {
     return problem;
 }
 
-bool BundlePackage::runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role) {
+bool BundlePackage::checkBeforeStart(PackageRole role, std::unique_ptr<PackageFile>& checked) {
     m_sRefusal.clear();
-    // Opened here, so that the check is the last thing before the start and
-    // the descriptor outlives it.
+    if (!m_bHasDigest || role == PackageRole::Unrelated) return true;
+    checked = std::make_unique<PackageFile>(m_sPackageAbsFileName);
+    if (checked->missing()) return false;
+    m_sRefusal = checked->mismatch(m_sDigest);
+    if (m_sRefusal.empty()) return true;
+    VORK_LOG(1, "BundlePackage::runProgram: package not started: |" << m_sPackageAbsFileName << "|: " << m_sRefusal);
+    return false;
+}
+
+bool BundlePackage::runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role) {
+    // The check is the last thing before the start, and the descriptor it
+    // read outlives the start.
     std::unique_ptr<PackageFile> checked;
-    if (m_bHasDigest && role != PackageRole::Unrelated) {
-        checked = std::make_unique<PackageFile>(m_sPackageAbsFileName);
-        if (checked->missing()) return false;
-        m_sRefusal = checked->mismatch(m_sDigest);
-        if (!m_sRefusal.empty()) {
-            VORK_LOG(1, "BundlePackage::runProgram: package not started: |" << m_sPackageAbsFileName << "|: "
-                        << m_sRefusal);
-            return false;
-        }
-        if (role == PackageRole::Program) call.programFd = checked->fd();
-    }
+    if (!checkBeforeStart(role, checked)) return false;
+    if (checked && role == PackageRole::Program) call.programFd = checked->fd();
     // The console log lives beside the package output log, in the state
     // folder.
     const std::string& outputLog = m_pStatusLog->qpkLogName;

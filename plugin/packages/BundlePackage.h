@@ -8,6 +8,7 @@
 
 class BAXMLDoc;
 class BAXMLPackageNode;
+class PackageFile;
 
 // Abstract base of the package kinds. It identifies one package of a bundle,
 // holds the package's execution state and status as the status log records
@@ -97,6 +98,10 @@ protected:
     // check, which then counts as a failed run (status 1, the reason in the
     // entry's log, result 3072); false when it simply did not start.
     bool refusedAtStart(BAXMLPackageNode& entry, int& result);
+    // The check of runProgram: false when the package is not to start (it is
+    // missing, or it failed its check and m_sRefusal says why); checked then
+    // holds the file that was checked, if any.
+    bool checkBeforeStart(PackageRole role, std::unique_ptr<PackageFile>& checked);
     // Deletes the package output log file (qpkLogName); a failure is ignored.
     void removeOutputLog() const;
     // The status log's boolean settings; an absent setting reads as false.

@@ -188,6 +188,24 @@ TEST_F(BundleIntegrityTest, PackageReplacedBetweenCheckAndStartDoesNotRun) {
     }
 }
 
+TEST_F(BundleIntegrityTest, ResumeChecksThePackagesItRebuildsFromTheLog) {
+    writeBundle({{"P1", "p1.exe", 4}});
+    setDigest("p1.exe", sha256Of(file("p1.exe")));
+    EXPECT_EQ(run(), 3074);
+    // Changed while the machine restarted: the rebuilt package takes its
+    // digest from the definition, and the resume refuses the bundle.
+    writeQpk(file("p1.exe"), "changed", 0);
+    Bundle resumed(m_log.get(), true);
+    EXPECT_EQ(3092, [&] {
+        try {
+            return resumed.execute(true);
+        } catch (const VorkSupport::VorkException& e) {
+            return e.getCode();
+        }
+    }());
+    EXPECT_EQ(runs(), Runs{"P1"});
+}
+
 TEST_F(BundleIntegrityTest, SignedDefinitions) {
     makeCertificates();
     writeBundle({{"P1", "p1.exe"}});
