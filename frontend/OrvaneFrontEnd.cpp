@@ -53,6 +53,7 @@ const OrvaneFrontEnd::Option OrvaneFrontEnd::s_options[] = {
     {"-path", "bundle=", "getnext"},
     {"-dbglevel", "dbglevel=", "getnext"},
     {"-dbgtarget", "dbgtarget=", "getnext"},
+    {"-verify", "verify=", "getnext"},
     {"", "", ""},
 };
 
@@ -239,7 +240,7 @@ int OrvaneFrontEnd::exitCodeFromAnswer(const std::string& answer, const std::str
     };
     static const Row table[] = {
         {0, 0, 0},     {3072, 3, -1}, {3073, 4, -1}, {3074, 5, -1}, {3075, 2, -1}, {3076, 1, -1},
-        {3077, 6, 0},  {3079, 3, -1}, {3080, -1, 1}, {3084, 8, -1}, {3085, 7, 7},
+        {3077, 6, 0},  {3079, 3, -1}, {3080, -1, 1}, {3084, 8, -1}, {3085, 7, 7}, {3092, 1, -1},
     };
     const std::size_t position = answer.find(statusMarker);
     if (position == std::string::npos) return -1;

@@ -26,6 +26,9 @@ rm -rf "$demo"
 mkdir -p "$demo/win/TEMP" "$demo/tmp" "$demo/units"
 export windir="$demo/win" TEMP="$demo/tmp" TMP="$demo/tmp"
 export VSUPT_SERVICE_DIR="$demo/units" ZUA_CMDLOG="$demo/cmdlog"
+# An empty trust store of the demo's own: the example bundle is not signed,
+# and the machine's /etc/plimo/trust.d must not decide the demo.
+export PLIMO_TRUST_DIR="$demo/trust.d"
 orvane="$root/build/bin/Orvane"
 
 step() { printf '\n=== %s\n' "$*"; }
@@ -36,8 +39,8 @@ run() { # prints the command, runs it, prints its exit code
   printf '\n[exit code %d]\n' "$rc"
 }
 
-step "main job: update of the example bundle"
-run "$orvane" -update -path "$root/examples/bundle/bundle.xml"
+step "main job: update of the example bundle (every package checked against its SHA-256 digest)"
+run "$orvane" -update -path "$root/examples/bundle/bundle.xml" -verify digests
 
 step "progress of the update (it has ended, so no update is in progress)"
 run "$orvane" -progress

@@ -3,7 +3,7 @@
 # Runs "apt-get update" at most once, and only when something is missing.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libxml2-dev libarchive-dev libgtest-dev
+packages=(cmake make g++ pkg-config libxml2-dev libarchive-dev libssl-dev openssl libgtest-dev
   # the playbook tests
   ansible-core
   # manual pages, the Debian package and its checks

@@ -1,7 +1,5 @@
 #include "VorkExecuteProgram.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +13,7 @@
 
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-
-extern char** environ;
+#include "VorkStartChild.h"
 
 namespace VorkSupport {
 
@@ -61,40 +58,6 @@ std::string resolveProgram(const std::string& candidate) {
     return std::string();
 }
 
-// Owns the file actions of one spawn.
-class SpawnActions {
-public:
-    SpawnActions() { m_ok = ::posix_spawn_file_actions_init(&m_actions) == 0; }
-    ~SpawnActions() {
-        if (m_ok) ::posix_spawn_file_actions_destroy(&m_actions);
-    }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-    bool ok() const { return m_ok; }
-    posix_spawn_file_actions_t* get() { return &m_actions; }
-
-private:
-    posix_spawn_file_actions_t m_actions{};
-    bool m_ok = false;
-};
-
-// Owns the attributes of one spawn.
-class SpawnAttributes {
-public:
-    SpawnAttributes() { m_ok = ::posix_spawnattr_init(&m_attributes) == 0; }
-    ~SpawnAttributes() {
-        if (m_ok) ::posix_spawnattr_destroy(&m_attributes);
-    }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    bool ok() const { return m_ok; }
-    posix_spawnattr_t* get() { return &m_attributes; }
-
-private:
-    posix_spawnattr_t m_attributes{};
-    bool m_ok = false;
-};
-
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The program that programText names and the words that follow it; false
@@ -133,45 +96,35 @@ bool waitForChild(pid_t pid, int* exitCode) {
     return true;
 }
 
+// The argument vector and program of a call; false when no program is found.
+bool prepareChild(const VorkProgramCall& call, VorkChildSetup& setup) {
+    if (call.programFd >= 0) {
+        // The program is the open file itself; its text only names it.
+        setup.programFd = call.programFd;
+        setup.arguments.push_back(call.programText);
+    } else {
+        std::vector<std::string> words;
+        if (!resolveProgramText(call.programText, setup.program, words)) {
+            VORK_LOG(1, "VorkExecuteProgram: no program found in |" << call.displayText() << "|");
+            return false;
+        }
+        setup.arguments.push_back(setup.program);
+        setup.arguments.insert(setup.arguments.end(), words.begin(), words.end());
+    }
+    setup.arguments.insert(setup.arguments.end(), call.arguments.begin(), call.arguments.end());
+    setup.outputFd = call.outputFd;
+    setup.workingDirectory = call.workingDirectory;
+    setup.ownProcessGroup = call.ownProcessGroup;
+    return true;
+}
+
 bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitCode) {
-    std::string program;
-    std::vector<std::string> words;
-    if (!resolveProgramText(call.programText, program, words)) {
-        VORK_LOG(1, "VorkExecuteProgram: no program found in |" << call.displayText() << "|");
-        return false;
-    }
-
-    std::vector<std::string> args;
-    args.reserve(1 + words.size() + call.arguments.size());
-    args.push_back(program);
-    args.insert(args.end(), words.begin(), words.end());
-    args.insert(args.end(), call.arguments.begin(), call.arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    SpawnActions actions;
-    SpawnAttributes attributes;
-    if (!actions.ok() || !attributes.ok()) return false;
-    if (::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0) != 0) return false;
-    if (call.outputFd >= 0 && (::posix_spawn_file_actions_adddup2(actions.get(), call.outputFd, 1) != 0 ||
-                               ::posix_spawn_file_actions_adddup2(actions.get(), call.outputFd, 2) != 0)) {
-        return false;
-    }
-    if (::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) return false;
-    if (!call.workingDirectory.empty() &&
-        ::posix_spawn_file_actions_addchdir_np(actions.get(), call.workingDirectory.c_str()) != 0) {
-        return false;
-    }
-    if (call.ownProcessGroup && (::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP) != 0 ||
-                                 ::posix_spawnattr_setpgroup(attributes.get(), 0) != 0)) {
-        return false;
-    }
-
+    VorkChildSetup setup;
+    if (!prepareChild(call, setup)) return false;
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
+    const int rc = VorkStartChild(setup, pid);
     if (rc != 0) {
-        VORK_LOG(1, "VorkExecuteProgram: cannot start |" << program << "|: " << std::strerror(rc));
+        VORK_LOG(1, "VorkExecuteProgram: cannot start |" << setup.arguments.front() << "|: " << std::strerror(rc));
         return false;
     }
     if (handle) *static_cast<pid_t*>(handle) = pid;

@@ -32,6 +32,12 @@ struct VorkProgramCall {
     // The child leads a process group of its own, so that it and whatever it
     // starts can be signalled together.
     bool ownProcessGroup = false;
+    // An open file that is the program itself: it is started from this
+    // descriptor, so bytes that replaced the file at its path since it was
+    // opened never run. programText then only names it (argv[0]) and is
+    // neither looked up nor split. The caller keeps the descriptor open
+    // until the call returns.
+    int programFd = -1;
 
     const std::string& displayText() const { return commandLine.empty() ? programText : commandLine; }
     // programText and the arguments joined by single blanks, as a log shows

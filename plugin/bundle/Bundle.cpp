@@ -12,6 +12,7 @@
 #include "BundlePackageMSI.h"
 #include "BundlePackageMSP.h"
 #include "BundlePackageQPK.h"
+#include "TrustStore.h"
 #include "VorkException.h"
 #include "VorkLibrary.h"
 #include "VorkLogRecord.h"
@@ -65,6 +66,19 @@ std::string suffix(const std::string& text, std::size_t n) {
     return text.size() >= n ? text.substr(text.size() - n) : std::string();
 }
 
+const char* const kSettingsPath = "/BundleLog/BundleSettings";
+const char* const kVerifyAttribute = "verify";
+
+// Names a package that failed its digest check in the Validation section.
+void recordRefusal(BAXMLDoc& log, const BundlePackage& package, const std::string& problem) {
+    xmlNodePtr line = xmlNewTextChild(log.getFirstNode("/BundleLog/Validation"), nullptr,
+                                      reinterpret_cast<const xmlChar*>("Integrity"),
+                                      reinterpret_cast<const xmlChar*>(problem.c_str()));
+    if (line == nullptr) throw VorkException("Bundle::validate: unable to allocate Integrity node", 272);
+    if (!package.getReleaseID().empty()) BAAnyXMLDoc::setStringAttribute(line, "releaseID", package.getReleaseID());
+    BAAnyXMLDoc::setStringAttribute(line, "path", package.getPackageAbsFileName());
+}
+
 // The entry point of the notification library.
 using NotifyFunction = void (*)(const char* message, const char** arguments);
 
@@ -76,7 +90,9 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
     std::string definitionFile;
     std::string relocationName;
     m_pStatusLog->getStartParameters(directory, definitionFile, relocationName);
-    m_pDefinition = std::make_unique<BundleDefinition>(directory + "/" + definitionFile);
+    m_sVerifyPolicy = verifyPolicy(*m_pStatusLog);
+    const TrustStore trustStore(TrustStore::defaultDirectory(), m_sVerifyPolicy == "signed");
+    m_pDefinition = std::make_unique<BundleDefinition>(directory + "/" + definitionFile, &trustStore);
     m_pRelocation = std::make_unique<RelocationDefinition>(relocationName, directory);
 
     if (!resume) {
@@ -88,8 +104,17 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
     }
 
     VORK_LOG(3, "Bundle::Bundle: resuming incomplete update");
+    std::vector<std::unique_ptr<BundlePackage>> fresh;
+    // The definition's packages by release id and path; the first of a key
+    // gives its digest, as every lookup of the definition does.
+    std::unordered_map<std::string, const BundlePackage*> defined;
+    for (const std::string& id : m_pDefinition->packageIDs()) {
+        fresh.push_back(freshPackage(id));
+        defined.emplace(packageKey(fresh.back()->getReleaseID(), fresh.back()->getPackageAbsFileName()),
+                        fresh.back().get());
+    }
     XPathNodeList entries(m_pStatusLog->getDocument(), "/BundleLog/Package");
-    m_packages.reserve(entries.size());
+    m_packages.reserve(entries.size() + fresh.size());
     // How many entries each package (release id and path) has in the log.
     std::unordered_map<std::string, std::size_t> recorded;
     for (xmlNodePtr entry : entries) {
@@ -100,13 +125,17 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
         const PackageType kind = determinePackageType(path, packageType);
         VORK_LOG(3, kindText(kind));
         m_packages.push_back(makePackage(kind, m_pStatusLog, entry));
-        ++recorded[packageKey(m_packages.back()->getReleaseID(), path)];
+        const std::string key = packageKey(m_packages.back()->getReleaseID(), path);
+        ++recorded[key];
+        // The digest comes from the definition, read and checked again now.
+        const auto definedPackage = defined.find(key);
+        if (definedPackage != defined.end() && definedPackage->second->hasExpectedDigest())
+            m_packages.back()->setExpectedDigest(definedPackage->second->expectedDigest());
     }
     // A run that stopped before it reached some packages (a crash, a
     // restart) left them without entries: they run after the rebuilt ones,
     // in definition order, as in a fresh run.
-    for (const std::string& id : m_pDefinition->packageIDs()) {
-        std::unique_ptr<BundlePackage> package = freshPackage(id);
+    for (std::unique_ptr<BundlePackage>& package : fresh) {
         auto found = recorded.find(packageKey(package->getReleaseID(), package->getPackageAbsFileName()));
         if (found != recorded.end() && found->second > 0) {
             --found->second;
@@ -134,7 +163,41 @@ std::unique_ptr<BundlePackage> Bundle::freshPackage(const std::string& id) {
                     << "|" << releaseID << "|, packagePath: "
                     << "|" << packagePath << "|");
     VORK_LOG(3, kindText(kind));
-    return makePackage(kind, m_pStatusLog, releaseID, packagePath, packageType, installParams, updateOnly);
+    std::unique_ptr<BundlePackage> package =
+        makePackage(kind, m_pStatusLog, releaseID, packagePath, packageType, installParams, updateOnly);
+    std::string digest;
+    if (m_pDefinition->findAttribute(id, "sha256", digest)) package->setExpectedDigest(digest);
+    return package;
+}
+
+void Bundle::setVerifyPolicy(BAXMLDoc& statusLog, const std::string& policy) {
+    if (policy != "digests" && policy != "signed") {
+        VORK_LOG(1, "Bundle::setVerifyPolicy: unknown verify policy |" << policy << "|");
+        throw VorkException("Bundle::setVerifyPolicy: unknown verify policy: " + policy, 3092);
+    }
+    statusLog.setStringAttribute(kSettingsPath, kVerifyAttribute, policy);
+}
+
+std::string Bundle::verifyPolicy(BAXMLDoc& statusLog) {
+    try {
+        xmlNodePtr settings = statusLog.getFirstNode(kSettingsPath);
+        if (xmlHasProp(settings, reinterpret_cast<const xmlChar*>(kVerifyAttribute)) != nullptr)
+            return BAAnyXMLDoc::getStringAttribute(settings, kVerifyAttribute);
+    } catch (const VorkException&) {
+        // No settings: no policy.
+    }
+    return std::string();
+}
+
+bool Bundle::checkIntegrity() {
+    bool intact = true;
+    for (const auto& package : m_packages) {
+        const std::string problem = package->validateIntegrity(!m_sVerifyPolicy.empty());
+        if (problem.empty()) continue;
+        recordRefusal(*m_pStatusLog, *package, problem);
+        intact = false;
+    }
+    return intact;
 }
 
 Bundle::~Bundle() = default;
@@ -198,6 +261,9 @@ int Bundle::validate(bool ignore, bool keepProgress) {
         }
     }
     if (!osValid || !systemValid) result = 3076;
+    // A bundle that was tampered with says so first: none of its claims can
+    // be trusted.
+    if (!checkIntegrity()) result = 3092;
     if (!keepProgress) m_pStatusLog->progressPercent(100);
     return result;
 }

@@ -27,8 +27,10 @@ public:
     Bundle(const Bundle&) = delete;
     Bundle& operator=(const Bundle&) = delete;
 
-    // Checks OS, system and (unless ignore) the package files; answers a
-    // status code (0, 3075 or 3076).
+    // Checks OS, system, (unless ignore) the package files and the package
+    // digests; answers a status code (0, 3075, 3076, or 3092 when a package
+    // fails its digest check, which each refused package's entry and the
+    // Validation section tell).
     int validate(bool ignore, bool keepProgress);
     // Validates, then runs the packages; answers the combined status code.
     // A validation failure raises VorkException with its code. A
@@ -46,6 +48,14 @@ public:
 
     static PackageType determinePackageType(const std::string& path, const std::string& packageType);
 
+    // The verify policy of an update, kept in the status log's settings: ""
+    // (the digests present are checked, a signature when the trust store
+    // holds certificates), "digests" (every package must carry a digest) or
+    // "signed" (the definition must be signed as well). Setting any other
+    // value raises VorkException 3092.
+    static void setVerifyPolicy(BAXMLDoc& statusLog, const std::string& policy);
+    static std::string verifyPolicy(BAXMLDoc& statusLog);
+
     // The packages in run order (read-only view, for callers and tests).
     std::size_t packageCount() const { return m_packages.size(); }
     const BundlePackage& package(std::size_t index) const { return *m_packages.at(index); }
@@ -53,10 +63,13 @@ public:
 private:
     // A fresh package for the definition's package id.
     std::unique_ptr<BundlePackage> freshPackage(const std::string& id);
+    // Checks every package against its digest; false when one is refused.
+    bool checkIntegrity();
     // The text that identifies a package among the log entries.
     static std::string packageKey(const std::string& releaseID, const std::string& path);
 
     BAXMLDoc* m_pStatusLog;
+    std::string m_sVerifyPolicy;
     std::unique_ptr<BundleDefinition> m_pDefinition;
     std::unique_ptr<RelocationDefinition> m_pRelocation;
     std::vector<std::unique_ptr<BundlePackage>> m_packages;

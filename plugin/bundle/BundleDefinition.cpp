@@ -1,10 +1,16 @@
 #include "BundleDefinition.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
 
+#include <libxml/parser.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
+#include "FileHandle.h"
+#include "TrustStore.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
@@ -23,6 +29,20 @@ const char* const kOSName = "WIN";
 bool hasAttribute(xmlNodePtr node, const char* name) {
     return xmlHasProp(node, reinterpret_cast<const xmlChar*>(name)) != nullptr;
 }
+
+// The document of the bytes read, parsed as safely as every other file: no
+// network, no external DTD, no entity substitution, no error output. A
+// definition needs no DTD: one that declares anything is refused.
+xmlDocPtr parseDefinition(const std::string& content, const std::string& fileName) {
+    if (content.size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    xmlDocPtr doc = xmlReadMemory(content.data(), static_cast<int>(content.size()), fileName.c_str(), nullptr, options);
+    if (doc != nullptr && doc->intSubset != nullptr && doc->intSubset->children != nullptr) {
+        xmlFreeDoc(doc);
+        return nullptr;
+    }
+    return doc;
+}
 } // namespace
 
 std::string BundleDefinition::packageKey(xmlNodePtr package) {
@@ -30,10 +50,15 @@ std::string BundleDefinition::packageKey(xmlNodePtr package) {
     return getStringAttribute(package, "path");
 }
 
-BundleDefinition::BundleDefinition(const std::string& definitionFile) : BAAnyXMLDoc(definitionFile, true) {
+BundleDefinition::BundleDefinition(const std::string& definitionFile, const TrustStore* trustStore)
+    : BAAnyXMLDoc(definitionFile, false) {
     VORK_TRACE("BundleDefinition::BundleDefinition");
-    struct stat info;
-    if (m_pDocument == nullptr && ::stat(m_sFileName.c_str(), &info) == 0) {
+    std::string content;
+    const bool readable = readFile(content);
+    const bool missing = !readable && errno == ENOENT;
+    if (trustStore != nullptr) checkSignature(*trustStore, readable, content);
+    if (readable) m_pDocument = parseDefinition(content, m_sFileName);
+    if (m_pDocument == nullptr && !missing) {
         // A definition that is there but cannot be read must not pass for an
         // empty bundle that applies everywhere and succeeds.
         VORK_LOG(1, "BundleDefinition::BundleDefinition: definition file is not well-formed: |" << m_sFileName
@@ -59,6 +84,33 @@ BundleDefinition::BundleDefinition(const std::string& definitionFile) : BAAnyXML
 }
 
 BundleDefinition::~BundleDefinition() = default;
+
+bool BundleDefinition::readFile(std::string& content) const {
+    FileHandle file(m_sFileName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (!file.isOpen()) return false;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = file.read(buffer, sizeof buffer);
+        if (count < 0) return false;
+        if (count == 0) return true;
+        content.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+void BundleDefinition::checkSignature(const TrustStore& trustStore, bool readable, const std::string& content) const {
+    if (!trustStore.signatureRequired()) {
+        VORK_LOG(2, "BundleDefinition::checkSignature: the trust store |" << trustStore.directory()
+                    << "| holds no certificate: the definition's signature is not checked");
+        return;
+    }
+    const std::string problem =
+        readable ? trustStore.verify(content, m_sFileName + ".p7s") : "the definition file cannot be read";
+    if (!problem.empty()) {
+        VORK_LOG(1, "BundleDefinition::checkSignature: |" << m_sFileName << "| refused: " << problem);
+        throw VorkException("BundleDefinition::checkSignature: " + problem, 3092);
+    }
+    VORK_LOG(3, "BundleDefinition::checkSignature: signature of |" << m_sFileName << "| verified");
+}
 
 bool BundleDefinition::findAttribute(const std::string& id, const std::string& attribute, std::string& value) const {
     VORK_TRACE("BundleDefinition::findAttribute");

@@ -7,6 +7,8 @@
 
 #include "BAAnyXMLDoc.h"
 
+class TrustStore;
+
 // The bundle definition file (normally bundle.xml): the ordered list of the
 // bundle's packages, their attributes, and the systems and operating systems
 // the bundle applies to. Read once, never written.
@@ -16,10 +18,14 @@
 // lookup answers the first element with that key.
 class BundleDefinition : public BAAnyXMLDoc {
 public:
-    // Loads the file. A file that exists but yields no document (not
-    // well-formed, unreadable) raises VorkException code 3081: it must never
-    // run as an empty bundle. A missing file gives an empty definition.
-    explicit BundleDefinition(const std::string& definitionFile);
+    // Reads the file once, from one descriptor, and parses exactly the bytes
+    // that were read. A file that exists but yields no document (not
+    // well-formed, unreadable, a DTD that declares anything) raises
+    // VorkException code 3081: it must never run as an empty bundle. A
+    // missing file gives an empty definition. With a trust store that
+    // requires signatures, those bytes must carry a valid detached signature
+    // (<definitionFile>.p7s), else VorkException 3092.
+    explicit BundleDefinition(const std::string& definitionFile, const TrustStore* trustStore = nullptr);
     ~BundleDefinition();
 
     BundleDefinition(const BundleDefinition&) = delete;
@@ -49,6 +55,12 @@ public:
     static std::string packageKey(xmlNodePtr package);
 
 private:
+    // The whole file through one descriptor; false when it cannot be read
+    // (errno tells why).
+    bool readFile(std::string& content) const;
+    // Raises VorkException 3092 unless the trust store accepts content.
+    void checkSignature(const TrustStore& trustStore, bool readable, const std::string& content) const;
+
     std::vector<std::string> m_packageIDs;
     // Key to the first Package element with that key, built once.
     std::unordered_map<std::string, xmlNodePtr> m_index;

@@ -17,6 +17,7 @@
 #include <libxml/xmlerror.h>
 
 #include "BAXMLDoc.h"
+#include "Bundle.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -435,6 +436,12 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
         }
         throw;
     }
+}
+
+void BundleApplicatorBase::processVerifyPolicy(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {
+    VORK_TRACE("BundleApplicatorBase::processVerifyPolicy");
+    std::string policy;
+    if (properties.getPropertyValue("verify", policy)) Bundle::setVerifyPolicy(statusLog, policy);
 }
 
 bool BundleApplicatorBase::updateLogExists(const std::string& updateId, std::string& logName) {

@@ -28,6 +28,11 @@ public:
     // raises 3081 when the bundle definition file does not exist.
     void processBundleParameters(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
 
+    // Copies the "verify" policy into the status log's settings (after the
+    // options, which come first); an unknown policy raises VorkException
+    // 3092.
+    void processVerifyPolicy(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
+
     // Copies "updateid" into the status log; false when absent.
     bool getUpdateId(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
     // The absolute name of "logtarget"; false and an empty text when absent.

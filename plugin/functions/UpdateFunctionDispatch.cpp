@@ -152,6 +152,7 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
             statusLog.continueOnFailure(isTrue(properties, "continueonfailure"));
             statusLog.preInstallEnv(isTrue(properties, "preinstenv"));
             statusLog.updateOnly(isTrue(properties, "updateonly"));
+            applicator.processVerifyPolicy(properties, statusLog);
 
             applicator.setCommandLine(commandLine);
 

@@ -31,6 +31,7 @@ std::string ValidateFunctionDispatch::execute(const VorkSupport::VorkProperties<
 
     try {
         applicator.processBundleParameters(properties, answerLog);
+        applicator.processVerifyPolicy(properties, answerLog);
         try {
             Bundle bundle(&answerLog, false);
             answerLog.SMStatus(bundle.validate(false, false));

@@ -10,6 +10,7 @@
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
 #include "PackageConsoleLog.h"
+#include "PackageFile.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -239,7 +240,48 @@ void BundlePackage::reportMissing() {
                 << ".");
 }
 
-bool BundlePackage::runProgram(VorkSupport::VorkProgramCall call, int& exitCode) {
+void BundlePackage::setExpectedDigest(const std::string& digestText) {
+    m_bHasDigest = true;
+    m_sDigest = digestText;
+}
+
+std::string BundlePackage::validateIntegrity(bool digestRequired) {
+    VORK_TRACE("BundlePackage::validateIntegrity");
+    std::string problem;
+    if (!m_bHasDigest) {
+        if (digestRequired) problem = "no SHA-256 digest, and the verify policy requires one";
+    } else {
+        // A missing package is validate()'s to report; a malformed digest is
+        // refused all the same.
+        const PackageFile file(m_sPackageAbsFileName);
+        if (!file.missing() || PackageFile::normalDigest(m_sDigest).empty()) problem = file.mismatch(m_sDigest);
+    }
+    if (problem.empty()) return problem;
+    VORK_LOG(1, "BundlePackage::validateIntegrity: package refused: |" << m_sPackageAbsFileName << "|: " << problem);
+    const std::unique_ptr<BAXMLPackageNode> entry = m_pStatusLog->createPackage(
+        m_sReleaseID, m_sPackageAbsFileName, "", m_sPackageType, m_sInstallParams, m_nUpdateOnly);
+    entry->setMissing();
+    entry->setPackageLog(3092, "", problem, NO_OS_ERROR_CODE);
+    return problem;
+}
+
+bool BundlePackage::checkBeforeStart(PackageRole role, std::unique_ptr<PackageFile>& checked) {
+    m_sRefusal.clear();
+    if (!m_bHasDigest || role == PackageRole::Unrelated) return true;
+    checked = std::make_unique<PackageFile>(m_sPackageAbsFileName);
+    if (checked->missing()) return false;
+    m_sRefusal = checked->mismatch(m_sDigest);
+    if (m_sRefusal.empty()) return true;
+    VORK_LOG(1, "BundlePackage::runProgram: package not started: |" << m_sPackageAbsFileName << "|: " << m_sRefusal);
+    return false;
+}
+
+bool BundlePackage::runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role) {
+    // The check is the last thing before the start, and the descriptor it
+    // read outlives the start.
+    std::unique_ptr<PackageFile> checked;
+    if (!checkBeforeStart(role, checked)) return false;
+    if (checked && role == PackageRole::Program) call.programFd = checked->fd();
     // The console log lives beside the package output log, in the state
     // folder.
     const std::string& outputLog = m_pStatusLog->qpkLogName;
@@ -251,6 +293,17 @@ bool BundlePackage::runProgram(VorkSupport::VorkProgramCall call, int& exitCode)
     call.outputFd = console.fd();
     call.ownProcessGroup = true;
     return VorkSupport::VorkExecuteProgram(call, true, nullptr, &exitCode);
+}
+
+bool BundlePackage::refusedAtStart(BAXMLPackageNode& entry, int& result) {
+    if (m_sRefusal.empty()) return false;
+    removeOutputLog();
+    m_nState = STATE_COMPLETE;
+    m_nStatus = 1;
+    entry.setComplete(m_nStatus, "", m_sRefusal, NO_OS_ERROR_CODE);
+    m_pStatusLog->save();
+    result = 3072;
+    return true;
 }
 
 void BundlePackage::removeOutputLog() const {

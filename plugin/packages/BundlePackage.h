@@ -8,6 +8,7 @@
 
 class BAXMLDoc;
 class BAXMLPackageNode;
+class PackageFile;
 
 // Abstract base of the package kinds. It identifies one package of a bundle,
 // holds the package's execution state and status as the status log records
@@ -46,6 +47,20 @@ public:
     virtual const std::string& getReleaseID() const;
     virtual const std::string& getPackageAbsFileName() const;
 
+    // The package's SHA-256 digest as the bundle definition gives it (the
+    // text of its sha256 attribute, checked when used). A package with a
+    // digest runs only after its file has been checked against it, just
+    // before each program start.
+    void setExpectedDigest(const std::string& digestText);
+    bool hasExpectedDigest() const { return m_bHasDigest; }
+    const std::string& expectedDigest() const { return m_sDigest; }
+    // The check that opens a bundle run: "" when the package file matches
+    // its digest, or carries none and digestRequired is false, or is missing
+    // (which validate() reports). Otherwise the package is recorded in a
+    // missing-package entry whose log says what is wrong, and that text is
+    // answered.
+    std::string validateIntegrity(bool digestRequired);
+
     // Case-insensitive text equality: both texts up to their first NUL,
     // lower-cased under the default locale, compared byte for byte.
     static bool equalsNoCase(const std::string& left, const std::string& right);
@@ -63,11 +78,30 @@ protected:
     virtual int failureResult();
     virtual void reportMissing();
 
+    // How a program start relates to the package file.
+    enum class PackageRole {
+        Program,  // the program is the package itself
+        Argument, // the program (an installer) opens the package
+        Unrelated // the program is not the package (the engine upgrade)
+    };
+
     // Shared pieces of the kinds' execute operations.
     // Starts one program of this package and waits for its end: its standard
     // output and error go to the package console log, it leads a process
-    // group of its own. False when it could not be started.
-    bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode);
+    // group of its own. False when it could not be started. Unless role is
+    // Unrelated, a package with a digest is checked first; the package as
+    // program starts from the descriptor that was checked. A package that
+    // fails the check does not start (false), and refusedAtStart() then
+    // records it.
+    bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role);
+    // After runProgram answered false: true when the package failed its
+    // check, which then counts as a failed run (status 1, the reason in the
+    // entry's log, result 3072); false when it simply did not start.
+    bool refusedAtStart(BAXMLPackageNode& entry, int& result);
+    // The check of runProgram: false when the package is not to start (it is
+    // missing, or it failed its check and m_sRefusal says why); checked then
+    // holds the file that was checked, if any.
+    bool checkBeforeStart(PackageRole role, std::unique_ptr<PackageFile>& checked);
     // Deletes the package output log file (qpkLogName); a failure is ignored.
     void removeOutputLog() const;
     // The status log's boolean settings; an absent setting reads as false.
@@ -122,4 +156,9 @@ protected:
     std::string m_sPackageType;
     std::string m_sInstallParams;
     int m_nUpdateOnly;
+    bool m_bHasDigest = false;
+    std::string m_sDigest;
+    // Why the last runProgram refused to start the package; "" when it did
+    // not refuse.
+    std::string m_sRefusal;
 };

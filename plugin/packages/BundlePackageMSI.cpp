@@ -108,7 +108,7 @@ int BundlePackageMSI::execute(bool& notRun) {
     bool engineStarted = true;
 
     auto runReinstall = [&](bool& started) {
-        started = runProgram(reinstall, code);
+        started = runProgram(reinstall, code, PackageRole::Argument);
         VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = " << reinstallCommand
                     << ", MSIExecutionSuccessful = " << started << ", MSIReturnCode = " << code << ".");
         if (started && code == kInstallFailure) {
@@ -116,7 +116,7 @@ int BundlePackageMSI::execute(bool& notRun) {
         }
     };
 
-    bool started = runProgram(install, code);
+    bool started = runProgram(install, code, PackageRole::Argument);
     VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: MSIExecutionSuccessful = "
                 << started << ", MSIReturnCode = " << code << ".");
 
@@ -128,7 +128,9 @@ int BundlePackageMSI::execute(bool& notRun) {
             const std::string engineUpgradePath =
                 packageDirectory + VorkSupport::VorkPlatform::separator + kEngineUpgradeProgram;
             VORK_LOG(4, "BundlePackageMSI::execute: checking for " << kEngineUpgradeProgram);
-            if (VorkSupport::VorkFindFile(engineUpgradePath).hasMore()) {
+            // Nothing in the bundle definition vouches for the upgrade
+            // program: a package that is checked never starts it unchecked.
+            if (VorkSupport::VorkFindFile(engineUpgradePath).hasMore() && !hasExpectedDigest()) {
                 // The upgrade program runs with the package directory as its
                 // current directory; the plug-in's own directory is shared
                 // with the host and never changes.
@@ -138,7 +140,7 @@ int BundlePackageMSI::execute(bool& notRun) {
                 VorkSupport::VorkProgramCall engine;
                 engine.programText = programWord(engineUpgradePath);
                 engine.workingDirectory = packageDirectory;
-                engineStarted = runProgram(engine, engineCode);
+                engineStarted = runProgram(engine, engineCode, PackageRole::Unrelated);
                 VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = "
                             << kEngineUpgradeProgram << "engineUpgradeExecutionSuccessful = " << engineStarted
                             << ", engineUpgradeReturnCode = " << engineCode << ".");
@@ -150,7 +152,7 @@ int BundlePackageMSI::execute(bool& notRun) {
                                     << engineCode);
                         engineFailed = true;
                     } else {
-                        started = runProgram(install, code);
+                        started = runProgram(install, code, PackageRole::Argument);
                         VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = "
                                     << installCommand << ", MSIExecutionSuccessful = " << started
                                     << ", MSIReturnCode = " << code << ".");
@@ -159,7 +161,8 @@ int BundlePackageMSI::execute(bool& notRun) {
                 }
             } else {
                 VORK_LOG(2, "BundlePackageMSI::execute: " << kEngineUpgradeProgram
-                            << " not found; returning ERROR_INSTALL_PACKAGE_VERSION");
+                            << (hasExpectedDigest() ? " not started for a package with a digest" : " not found")
+                            << "; returning ERROR_INSTALL_PACKAGE_VERSION");
             }
         } else if (code == kProductVersion) {
             runReinstall(started);
@@ -167,6 +170,7 @@ int BundlePackageMSI::execute(bool& notRun) {
     }
 
     if (!started || !engineStarted) {
+        if (refusedAtStart(*entry, result)) return result;
         removeOutputLog();
         if (!engineStarted) {
             VORK_LOG(4, "BundlePackageMSI::execute: MSI Engine upgrade package missing.");

@@ -36,7 +36,7 @@ int BundlePackageMSP::execute(bool& notRun) {
     VORK_LOG(3, "BundlePackageMSP::execute: executing MSP.  sCommandLine=" << "|" << commandLine << "|");
     const std::unique_ptr<BAXMLPackageNode> entry = newEntry(commandLine);
 
-    if (runProgram(call, m_nStatus)) {
+    if (runProgram(call, m_nStatus, PackageRole::Argument)) {
         switch (m_nStatus) {
         case 0: break;
         case 1634:
@@ -56,7 +56,7 @@ int BundlePackageMSP::execute(bool& notRun) {
             VORK_LOG(4, "BundlePackageMSP::execute: MSP requires reboot");
             result = 3073;
         }
-    } else {
+    } else if (!refusedAtStart(*entry, result)) {
         removeOutputLog();
         VORK_LOG(4, "BundlePackageMSP::execute: MSP package missing: " << m_sPackageAbsFileName << " - "
                     << m_sReleaseID << ".");

@@ -47,7 +47,7 @@ int BundlePackageQPK::execute(bool& notRun) {
 
     const std::unique_ptr<BAXMLPackageNode> entry = restart ? existingEntry(commandLine) : newEntry(commandLine);
 
-    if (runProgram(call, m_nStatus)) {
+    if (runProgram(call, m_nStatus, PackageRole::Program)) {
         m_nState = STATE_COMPLETE;
         recordRun(*entry, m_pStatusLog->qpkLogName, "", NO_OS_ERROR_CODE);
         VORK_LOG(4, "BundlePackageQPK::execute: QPK " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
@@ -72,7 +72,7 @@ int BundlePackageQPK::execute(bool& notRun) {
         default:
             break;
         }
-    } else {
+    } else if (!refusedAtStart(*entry, result)) {
         removeOutputLog();
         VORK_LOG(4, "BundlePackageQPK::execute: QPK package missing: " << m_sPackageAbsFileName << " - "
                     << m_sReleaseID << ".");

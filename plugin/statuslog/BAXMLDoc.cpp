@@ -46,7 +46,8 @@ int statusNumber(int code)
     case 3078:
     case 3087:
     case 3088:
-    case 3091: return 3;
+    case 3091:
+    case 3092: return 3;
     case 3075:
     case 3077:
     case 3079:

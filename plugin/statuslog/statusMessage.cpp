@@ -35,6 +35,7 @@ const char* statusMessage(int code)
     case 3089: return "Unable to resume update after reboot.";
     case 3090: return "One or more Update Packages in the System Update Set may not have applied.";
     case 3091: return "All the Update Packages within the System Update Set may have applied successfully.";
+    case 3092: return "Bundle integrity verification failed.  Bundle not executed.";
     default: return "Unknown status";
     }
 }

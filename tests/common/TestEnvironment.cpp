@@ -56,6 +56,8 @@ public:
         // Tests never read physical memory: without an image of their own
         // the firmware reader finds nothing and the system identifier is 0.
         setEnv("PLIMO_MEMFILE", g_testDir + "/no-memory-image");
+        // Nor the machine's trust store: an absent one checks no signature.
+        setEnv("PLIMO_TRUST_DIR", g_testDir + "/trust.d");
         ::unsetenv("PLIMO_LOGLEVEL");
         ::unsetenv("PLIMO_LOGTARGET");
         ::unsetenv("PLIMO_CMDLINE_TEST");

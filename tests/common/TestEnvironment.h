@@ -10,6 +10,7 @@
 //   ZUA_CMDLOG        <dir>/cmdlog
 //   HOME, XDG_STATE_HOME inside <dir>
 //   PLIMO_MEMFILE     <dir>/no-memory-image (absent: no firmware data)
+//   PLIMO_TRUST_DIR   <dir>/trust.d (absent: no signature required)
 // PLIMO_SKIP_REBOOT is set for the whole process. The directory is removed
 // after the test (kept when the test failed and PLIMO_KEEP_TEST_DIRS is set).
 namespace plimotest {

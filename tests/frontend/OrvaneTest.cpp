@@ -146,12 +146,12 @@ TEST(Orvane, CommandVectorThatReachesThePlugin) {
     // Every other option, a repeated one, and values that look like options.
     ::unlink(recordFile().c_str());
     r = runOrvane({"-update", "-force", "-ignore", "-continueonfailure", "-preinstenv", "-force", "-dbglevel", "-1",
-                   "-dbgtarget", "-update", "-progress"},
+                   "-dbgtarget", "-update", "-progress", "-verify", "signed"},
                   answer);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(recorded(), sent({"zuacmd=update", "force=true", "ignore=true", "continueonfailure=true",
                                 "preinstenv=true", "force=true", "dbglevel=-1", "dbgtarget=-update", "zuacmd=progress",
-                                "zuausrmask=7", "zuausrinfo=OrvaneUsr"}));
+                                "verify=signed", "zuausrmask=7", "zuausrinfo=OrvaneUsr"}));
 }
 
 TEST(Orvane, BundleFileMustOpen) {
@@ -254,7 +254,7 @@ TEST(Orvane, ExitCodesOfBothCommands) {
         {"0", 0, 0},       {"3072", 3, 255}, {"3073", 4, 255},  {"3074", 5, 255},  {"3075", 2, 255},
         {"3076", 1, 255},  {"3077", 6, 0},   {"3079", 3, 255},  {"3080", 255, 1},  {"3084", 8, 255},
         {"3085", 7, 7},    {"3078", 255, 255}, {"1", 255, 255}, {"  +3085", 7, 7}, {"", 0, 0},
-        {"4294967296", 255, 255}, {"-3072", 255, 255},
+        {"4294967296", 255, 255}, {"-3072", 255, 255}, {"3092", 1, 255},
     };
     for (const Row& row : rows) {
         const std::string answer = statusAnswer(row.status);

@@ -169,6 +169,42 @@ TEST_F(BundlePackageInstallerTest, MsiEngineUpgrade) {
     }
 }
 
+TEST_F(BundlePackageInstallerTest, PackageWithDigestIsCheckedBeforeTheInstallerStarts) {
+    const std::string digest = "b2d6e91a2086151d526602bbba497382d318625a0e9f36ccd100c746bcf80663"; // "msi bytes"
+    plimotest::writeFile(msiPath(), "msi bytes");
+    plimotest::writeFile(engineUpgrade(), "#!/bin/sh\nexit 0\n", true);
+    // An old engine: nothing vouches for the upgrade program, so it does
+    // not start.
+    {
+        ScriptedRunner runner(outputLog());
+        runner.codes = {1613};
+        BundlePackageMSI package(m_doc.get(), "M1", msiPath(), "msi", "", -1);
+        package.setExpectedDigest(digest);
+        bool notRun = false;
+        EXPECT_EQ(3086, package.execute(notRun));
+        EXPECT_EQ(1u, runner.calls.size());
+    }
+    // Changed since the check that opened the run: neither the installer
+    // nor a patch starts, and the run counts as failed.
+    plimotest::writeFile(msiPath(), "other bytes");
+    for (int entry = 2; entry <= 3; ++entry) {
+        ScriptedRunner runner(outputLog());
+        std::unique_ptr<BundlePackage> package;
+        if (entry == 2)
+            package = std::make_unique<BundlePackageMSI>(m_doc.get(), "M2", msiPath(), "msi", "", -1);
+        else
+            package = std::make_unique<BundlePackageMSP>(m_doc.get(), "P3", msiPath(), "msp", "", -1);
+        package->setExpectedDigest(digest);
+        bool notRun = false;
+        EXPECT_EQ(3072, package->execute(notRun));
+        EXPECT_TRUE(runner.calls.empty());
+        EXPECT_EQ("1", attr(statusNode(savedDoc(), entry), "code"));
+        EXPECT_EQ("SHA-256 mismatch: expected " + digest +
+                      ", found a3ead5eedad5df82318c51685dbc1c147a36d1ff8584fc82de6b08d0bf63a795",
+                  content(pkgLogs(savedDoc(), entry).at(0)));
+    }
+}
+
 TEST_F(BundlePackageInstallerTest, MspReturnCodesFollowPreInstallEnv) {
     const std::string patch = plimotest::testDir() + "/bundle/fix.msp";
     const struct {

@@ -138,3 +138,29 @@ TEST(VorkExecuteProgram, SplitsWindowsStyle) {
     EXPECT_EQ(VorkSplitCommandLine("\"unterminated word"), (V{"unterminated word"}));
     EXPECT_TRUE(VorkSplitCommandLine("   ").empty());
 }
+
+TEST(VorkExecuteProgram, ProgramStartsFromItsDescriptorWhateverNowLiesAtItsPath) {
+    const int leaked = ::fcntl(::open("/dev/null", O_RDONLY | O_CLOEXEC), F_DUPFD, 50); // not close-on-exec
+    ASSERT_GE(leaked, 50);
+    const std::string out = testDir() + "/fds.txt";
+    const std::string prog = script(testDir() + "/bin/checked",
+                                    "{ echo checked \"$1\"; readlink /proc/$$/fd/3; [ -e /proc/$$/fd/" +
+                                        std::to_string(leaked) + " ] && echo leaked; } > '" + out + "'\nexit 0");
+    const int fd = ::open(prog.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    // Replaced at its path after it was opened: the bytes opened still run.
+    script(testDir() + "/bin/swapped", "echo swapped > '" + out + "'");
+    ASSERT_EQ(::rename((testDir() + "/bin/swapped").c_str(), prog.c_str()), 0);
+    VorkProgramCall call;
+    call.programText = prog;
+    call.programFd = fd;
+    call.arguments = {"with blanks"};
+    int code = 99;
+    EXPECT_TRUE(VorkExecuteProgram(call, true, nullptr, &code));
+    ::close(fd);
+    ::close(leaked);
+    // The script's interpreter reads it from descriptor 3, the replaced
+    // file; nothing else of the caller's reaches it.
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(plimotest::readFile(out), "checked with blanks\n" + prog + " (deleted)\n");
+}

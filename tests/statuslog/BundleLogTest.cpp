@@ -367,9 +367,10 @@ TEST(StatusCodes, EveryCodeHasItsMessageAndStatusNumber)
         {3089, "Unable to resume update after reboot.", 4},
         {3090, "One or more Update Packages in the System Update Set may not have applied.", 4},
         {3091, "All the Update Packages within the System Update Set may have applied successfully.", 3},
+        {3092, "Bundle integrity verification failed.  Bundle not executed.", 3},
         {1, "Unknown status", 1},
         {3071, "Unknown status", 1},
-        {3092, "Unknown status", 1},
+        {3093, "Unknown status", 1},
         {-5, "Unknown status", 1},
     };
     BAXMLDoc doc;
