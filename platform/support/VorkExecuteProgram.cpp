@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "VorkChildDeadline.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 
@@ -133,7 +135,20 @@ bool waitForChild(pid_t pid, int* exitCode) {
     return true;
 }
 
-bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitCode) {
+// Waits for a started program, within its time limit when it has one.
+bool waitForProgram(const VorkProgramCall& call, pid_t pid, int* exitCode, bool* timedOut) {
+    if (call.timeoutSeconds <= 0) return waitForChild(pid, exitCode);
+    VorkChildDeadline child(pid, call.ownProcessGroup);
+    if (child.waitFor(std::chrono::seconds(call.timeoutSeconds), exitCode)) return true;
+    VORK_LOG(1, "VorkExecuteProgram: time limit of " << call.timeoutSeconds << " seconds passed, ending |"
+                << call.displayText() << "|");
+    child.end(std::chrono::seconds(call.killGraceSeconds));
+    if (exitCode) *exitCode = -1;
+    if (timedOut) *timedOut = true;
+    return true;
+}
+
+bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitCode, bool* timedOut) {
     std::string program;
     std::vector<std::string> words;
     if (!resolveProgramText(call.programText, program, words)) {
@@ -182,7 +197,7 @@ bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitC
         }
         return true;
     }
-    return waitForChild(pid, exitCode);
+    return waitForProgram(call, pid, exitCode, timedOut);
 }
 
 } // namespace
@@ -219,8 +234,9 @@ std::vector<std::string> VorkSplitCommandLine(const std::string& commandLine) {
     return words;
 }
 
-bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode) {
+bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode, bool* timedOut) {
     VORK_TRACE("VorkExecuteProgram");
+    if (timedOut) *timedOut = false;
     VorkProgramRunner runner;
     {
         std::lock_guard<std::mutex> lock(runnerMutex());
@@ -228,7 +244,7 @@ bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, in
     }
     VORK_LOG(4, "VorkExecuteProgram: |" << call.displayText() << "|");
     if (runner) return runner(call.displayText(), wait, handle, exitCode, call.workingDirectory);
-    return realRunner(call, wait, handle, exitCode);
+    return realRunner(call, wait, handle, exitCode, timedOut);
 }
 
 bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode) {

@@ -1,0 +1,98 @@
+#include "VorkChildDeadline.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/pidfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace VorkSupport {
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Sleeps without a descriptor to wake on are this short, and no single sleep
+// is longer than an hour (poll takes an int of milliseconds).
+constexpr milliseconds kStep(100);
+constexpr milliseconds kLongestPause(3600 * 1000);
+
+milliseconds timeLeft(steady_clock::time_point deadline) {
+    return std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
+}
+
+} // namespace
+
+VorkChildDeadline::VorkChildDeadline(pid_t pid, bool group)
+    : m_pid(pid), m_bGroup(group), m_nPidFd(::pidfd_open(pid, 0)) {}
+
+VorkChildDeadline::~VorkChildDeadline() {
+    if (m_nPidFd >= 0) ::close(m_nPidFd);
+}
+
+bool VorkChildDeadline::collect(int options, int* exitCode) {
+    int status = 0;
+    pid_t done;
+    while ((done = ::waitpid(m_pid, &status, options)) < 0 && errno == EINTR) {
+    }
+    if (done == 0) return false;
+    // A child that someone else collected has ended all the same.
+    m_bCollected = true;
+    if (exitCode) *exitCode = done == m_pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return true;
+}
+
+bool VorkChildDeadline::gone() const {
+    if (!m_bCollected) return false;
+    // Until its leader is collected the group's id cannot be taken by
+    // another process; afterwards only the members left keep it.
+    return !m_bGroup || (::kill(-m_pid, 0) != 0 && errno == ESRCH);
+}
+
+void VorkChildDeadline::signal(int signalNumber) const {
+    if (m_bGroup) {
+        ::kill(-m_pid, signalNumber);
+    } else if (!m_bCollected) {
+        ::kill(m_pid, signalNumber);
+    }
+}
+
+void VorkChildDeadline::pause(milliseconds limit) const {
+    limit = std::clamp(limit, milliseconds(0), kLongestPause);
+    if (m_nPidFd >= 0 && !m_bCollected) {
+        pollfd child{m_nPidFd, POLLIN, 0};
+        ::poll(&child, 1, static_cast<int>(limit.count()));
+    } else {
+        ::poll(nullptr, 0, static_cast<int>(std::min(limit, kStep).count()));
+    }
+}
+
+bool VorkChildDeadline::waitFor(milliseconds time, int* exitCode) {
+    const steady_clock::time_point deadline = steady_clock::now() + time;
+    for (;;) {
+        if (collect(WNOHANG, exitCode)) return true;
+        const milliseconds left = timeLeft(deadline);
+        if (left <= milliseconds(0)) return false;
+        pause(left);
+    }
+}
+
+void VorkChildDeadline::end(milliseconds grace) {
+    signal(SIGTERM);
+    const steady_clock::time_point deadline = steady_clock::now() + grace;
+    for (;;) {
+        if (!m_bCollected) collect(WNOHANG, nullptr);
+        if (gone()) return;
+        const milliseconds left = timeLeft(deadline);
+        if (left <= milliseconds(0)) break;
+        pause(left);
+    }
+    signal(SIGKILL);
+    if (!m_bCollected) collect(0, nullptr);
+}
+
+} // namespace VorkSupport
