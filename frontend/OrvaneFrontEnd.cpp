@@ -53,6 +53,7 @@ const OrvaneFrontEnd::Option OrvaneFrontEnd::s_options[] = {
     {"-path", "bundle=", "getnext"},
     {"-dbglevel", "dbglevel=", "getnext"},
     {"-dbgtarget", "dbgtarget=", "getnext"},
+    {"-timeout", "packagetimeout=", "getnext"},
     {"", "", ""},
 };
 

@@ -2,7 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +21,10 @@ using std::chrono::steady_clock;
 constexpr milliseconds kStep(100);
 constexpr milliseconds kLongestPause(3600 * 1000);
 
+// A process descriptor of the child, or -1 (an old kernel). Always
+// close-on-exec.
+int openProcessDescriptor(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+
 milliseconds timeLeft(steady_clock::time_point deadline) {
     return std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
 }
@@ -28,7 +32,7 @@ milliseconds timeLeft(steady_clock::time_point deadline) {
 } // namespace
 
 VorkChildDeadline::VorkChildDeadline(pid_t pid, bool group)
-    : m_pid(pid), m_bGroup(group), m_nPidFd(::pidfd_open(pid, 0)) {}
+    : m_pid(pid), m_bGroup(group), m_nPidFd(openProcessDescriptor(pid)) {}
 
 VorkChildDeadline::~VorkChildDeadline() {
     if (m_nPidFd >= 0) ::close(m_nPidFd);

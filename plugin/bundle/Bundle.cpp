@@ -102,18 +102,27 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
         m_packages.push_back(makePackage(kind, m_pStatusLog, entry));
         ++recorded[packageKey(m_packages.back()->getReleaseID(), path)];
     }
+    const std::size_t rebuilt = m_packages.size();
+    // The definition's time limit of each package (the first of a key).
+    std::unordered_map<std::string, int> limits;
     // A run that stopped before it reached some packages (a crash, a
     // restart) left them without entries: they run after the rebuilt ones,
     // in definition order, as in a fresh run.
     for (const std::string& id : m_pDefinition->packageIDs()) {
         std::unique_ptr<BundlePackage> package = freshPackage(id);
-        auto found = recorded.find(packageKey(package->getReleaseID(), package->getPackageAbsFileName()));
+        const std::string key = packageKey(package->getReleaseID(), package->getPackageAbsFileName());
+        limits.emplace(key, package->getTimeout());
+        auto found = recorded.find(key);
         if (found != recorded.end() && found->second > 0) {
             --found->second;
             continue;
         }
         VORK_LOG(3, "Bundle::Bundle: package never started, adding it: |" << package->getPackageAbsFileName() << "|");
         m_packages.push_back(std::move(package));
+    }
+    for (std::size_t i = 0; i < rebuilt; ++i) {
+        auto limit = limits.find(packageKey(m_packages[i]->getReleaseID(), m_packages[i]->getPackageAbsFileName()));
+        if (limit != limits.end()) m_packages[i]->setTimeout(limit->second);
     }
 }
 
@@ -134,7 +143,10 @@ std::unique_ptr<BundlePackage> Bundle::freshPackage(const std::string& id) {
                     << "|" << releaseID << "|, packagePath: "
                     << "|" << packagePath << "|");
     VORK_LOG(3, kindText(kind));
-    return makePackage(kind, m_pStatusLog, releaseID, packagePath, packageType, installParams, updateOnly);
+    std::unique_ptr<BundlePackage> package =
+        makePackage(kind, m_pStatusLog, releaseID, packagePath, packageType, installParams, updateOnly);
+    package->setTimeout(m_pDefinition->pkgTimeout(id));
+    return package;
 }
 
 Bundle::~Bundle() = default;

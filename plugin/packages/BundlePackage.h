@@ -45,6 +45,10 @@ public:
     virtual int getStatus() const;
     virtual const std::string& getReleaseID() const;
     virtual const std::string& getPackageAbsFileName() const;
+    // The package's own time limit in seconds; 0 leaves it to the status
+    // log's packageTimeout (0 there too: no limit).
+    void setTimeout(int seconds) { m_nTimeout = seconds; }
+    int getTimeout() const { return m_nTimeout; }
 
     // Case-insensitive text equality: both texts up to their first NUL,
     // lower-cased under the default locale, compared byte for byte.
@@ -66,7 +70,9 @@ protected:
     // Shared pieces of the kinds' execute operations.
     // Starts one program of this package and waits for its end: its standard
     // output and error go to the package console log, it leads a process
-    // group of its own. False when it could not be started.
+    // group of its own. A program still running when the package's time
+    // limit has passed is ended with its group and gives exit code -1; the
+    // next recordRun says so. False when it could not be started.
     bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode);
     // Deletes the package output log file (qpkLogName); a failure is ignored.
     void removeOutputLog() const;
@@ -84,7 +90,9 @@ protected:
     // output log, message, osErrorCode) in its entry, which may be one
     // carried over from before a reboot. Then saves the status log and
     // deletes the package output log file. An output log that cannot be read
-    // raises VorkException 3079 after the rest is recorded and saved.
+    // raises VorkException 3079 after the rest is recorded and saved, unless
+    // the run was ended for its time limit: that run is recorded as timed
+    // out, a failure of its own.
     void recordRun(BAXMLPackageNode& entry, const std::string& outputLog, const std::string& message,
                    int osErrorCode);
     // After the reboot that a package asked for: the package counts as
@@ -122,4 +130,11 @@ protected:
     std::string m_sPackageType;
     std::string m_sInstallParams;
     int m_nUpdateOnly;
+    int m_nTimeout = 0;
+    // The limit that ended the last program run, 0 when it ended by itself.
+    int m_nTimedOutAfter = 0;
+
+private:
+    // The time limit of this package's programs in seconds, 0 for none.
+    int timeLimit() const;
 };
