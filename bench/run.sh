@@ -26,7 +26,8 @@ export TEMP="$work/tmp" TMP="$work/tmp" TMPDIR="$work/tmp"
 export VSUPT_SERVICE_DIR="$work/units"
 export ZUA_CMDLOG="$work/cmdlog"
 export XDG_STATE_HOME="$work/state"
-export PLIMO_SKIP_REBOOT=1 PLIMO_SKIP_NOTIFICATION=1
+export PLIMO_SKIP_REBOOT=1 PLIMO_SKIP_NOTIFICATION=1 PLIMO_SKIP_INHIBIT=1
+export PLIMO_REBOOT_REQUIRED_FILE="$work/reboot-required"
 export PLIMO_MEMFILE="$work/no-memory-image"
 unset PLIMO_LOGLEVEL PLIMO_LOGTARGET PLIMO_CMDLINE_TEST
 mkdir -p "$windir/TEMP" "$TEMP" "$VSUPT_SERVICE_DIR"

@@ -26,6 +26,9 @@ rm -rf "$demo"
 mkdir -p "$demo/win/TEMP" "$demo/tmp" "$demo/units"
 export windir="$demo/win" TEMP="$demo/tmp" TMP="$demo/tmp"
 export VSUPT_SERVICE_DIR="$demo/units" ZUA_CMDLOG="$demo/cmdlog"
+# The restart flag goes here instead of /run; no shutdown inhibitor is asked
+# of the machine's login manager.
+export PLIMO_REBOOT_REQUIRED_FILE="$demo/reboot-required" PLIMO_SKIP_INHIBIT=1
 orvane="$root/build/bin/Orvane"
 
 step() { printf '\n=== %s\n' "$*"; }
@@ -38,6 +41,10 @@ run() { # prints the command, runs it, prints its exit code
 
 step "main job: update of the example bundle"
 run "$orvane" -update -path "$root/examples/bundle/bundle.xml"
+
+step "the restart it leaves undone is flagged the Debian way"
+ls -l "$PLIMO_REBOOT_REQUIRED_FILE"
+cat "$PLIMO_REBOOT_REQUIRED_FILE.pkgs"
 
 step "progress of the update (it has ended, so no update is in progress)"
 run "$orvane" -progress
