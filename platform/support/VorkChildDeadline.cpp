@@ -1,5 +1,6 @@
 #include "VorkChildDeadline.h"
 
+#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -8,6 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace VorkSupport {
 
@@ -27,6 +31,35 @@ int openProcessDescriptor(pid_t pid) { return static_cast<int>(::syscall(SYS_pid
 
 milliseconds timeLeft(steady_clock::time_point deadline) {
     return std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
+}
+
+// Whether a process of the group runs. Members that have ended but wait for
+// whoever adopted them to collect them (slow in some containers) do not
+// count.
+bool hasLiveMember(pid_t group) {
+    DIR* processes = ::opendir("/proc");
+    if (processes == nullptr) return true;
+    bool live = false;
+    while (const dirent* entry = ::readdir(processes)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string text;
+        std::getline(stat, text);
+        // After the name in parentheses: state, parent, group.
+        const std::string::size_type name = text.rfind(')');
+        if (name == std::string::npos) continue;
+        std::istringstream fields(text.substr(name + 1));
+        char state = 'Z';
+        long parent = 0;
+        long memberOf = 0;
+        fields >> state >> parent >> memberOf;
+        if (fields && memberOf == group && state != 'Z' && state != 'X') {
+            live = true;
+            break;
+        }
+    }
+    ::closedir(processes);
+    return live;
 }
 
 } // namespace
@@ -54,7 +87,8 @@ bool VorkChildDeadline::gone() const {
     if (!m_bCollected) return false;
     // Until its leader is collected the group's id cannot be taken by
     // another process; afterwards only the members left keep it.
-    return !m_bGroup || (::kill(-m_pid, 0) != 0 && errno == ESRCH);
+    if (!m_bGroup || (::kill(-m_pid, 0) != 0 && errno == ESRCH)) return true;
+    return !hasLiveMember(m_pid);
 }
 
 void VorkChildDeadline::signal(int signalNumber) const {

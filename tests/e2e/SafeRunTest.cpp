@@ -72,6 +72,21 @@ TEST(SafeRunTest, HangingPackageEndsAtItsLimitWhatOthersLeaveRunningIsLeftAlone)
     EXPECT_EQ(qpkRuns(dir, "after"), 1);
 }
 
+TEST(SafeRunTest, LimitsHoldAfterARestart) {
+    // Each package asks for a restart, and hangs when it runs again.
+    const std::string dir = testDir() + "/bundle";
+    writeQpk(dir, "own", {2, 0}, {0, 60});
+    writeQpk(dir, "wide", {2, 0}, {0, 60});
+    writeBundleWith(dir, {{"own.sh", "timeout=\"2\""}, {"wide.sh", ""}});
+    auto r = svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=me", "reboot=true",
+                      "continueonfailure=true", "packagetimeout=3"});
+    EXPECT_EQ(statusOf(r.out), 3082) << r.out;
+    EXPECT_LT(timed([&] { r = runUnit(); }), std::chrono::seconds(25));
+    EXPECT_EQ(statusOf(r.out), 3085) << r.out;
+    EXPECT_EQ(countOf(r.out, "Timed out after 2 seconds."), 1) << r.out;
+    EXPECT_EQ(countOf(r.out, "Timed out after 3 seconds."), 1) << r.out;
+}
+
 TEST(SafeRunTest, MalformedLimitsAreRefusedBeforeAnythingRuns) {
     const std::string dir = testDir() + "/bundle";
     writeQpk(dir, "a", {0});
