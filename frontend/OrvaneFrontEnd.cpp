@@ -54,6 +54,7 @@ const OrvaneFrontEnd::Option OrvaneFrontEnd::s_options[] = {
     {"-dbglevel", "dbglevel=", "getnext"},
     {"-dbgtarget", "dbgtarget=", "getnext"},
     {"-verify", "verify=", "getnext"},
+    {"-timeout", "packagetimeout=", "getnext"},
     {"", "", ""},
 };
 

@@ -29,6 +29,9 @@ export VSUPT_SERVICE_DIR="$demo/units" ZUA_CMDLOG="$demo/cmdlog"
 # An empty trust store of the demo's own: the example bundle is not signed,
 # and the machine's /etc/plimo/trust.d must not decide the demo.
 export PLIMO_TRUST_DIR="$demo/trust.d"
+# The restart flag goes here instead of /run; no shutdown inhibitor is asked
+# of the machine's login manager.
+export PLIMO_REBOOT_REQUIRED_FILE="$demo/reboot-required" PLIMO_SKIP_INHIBIT=1
 orvane="$root/build/bin/Orvane"
 
 step() { printf '\n=== %s\n' "$*"; }
@@ -41,6 +44,10 @@ run() { # prints the command, runs it, prints its exit code
 
 step "main job: update of the example bundle (every package checked against its SHA-256 digest)"
 run "$orvane" -update -path "$root/examples/bundle/bundle.xml" -verify digests
+
+step "the restart it leaves undone is flagged the Debian way"
+ls -l "$PLIMO_REBOOT_REQUIRED_FILE"
+cat "$PLIMO_REBOOT_REQUIRED_FILE.pkgs"
 
 step "progress of the update (it has ended, so no update is in progress)"
 run "$orvane" -progress

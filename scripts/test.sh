@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 
 # No test may ever restart the machine.
 export PLIMO_SKIP_REBOOT=1
+# Nor talk to the machine's login manager (the bus tests start their own).
+export PLIMO_SKIP_INHIBIT=1
 
 scripts/install-deps.sh
 

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "VorkChildDeadline.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 #include "VorkStartChild.h"
@@ -96,6 +98,19 @@ bool waitForChild(pid_t pid, int* exitCode) {
     return true;
 }
 
+// Waits for a started program, within its time limit when it has one.
+bool waitForProgram(const VorkProgramCall& call, pid_t pid, int* exitCode, bool* timedOut) {
+    if (call.timeoutSeconds <= 0) return waitForChild(pid, exitCode);
+    VorkChildDeadline child(pid, call.ownProcessGroup);
+    if (child.waitFor(std::chrono::seconds(call.timeoutSeconds), exitCode)) return true;
+    VORK_LOG(1, "VorkExecuteProgram: time limit of " << call.timeoutSeconds << " seconds passed, ending |"
+                << call.displayText() << "|");
+    child.end(std::chrono::seconds(call.killGraceSeconds));
+    if (exitCode) *exitCode = -1;
+    if (timedOut) *timedOut = true;
+    return true;
+}
+
 // The argument vector and program of a call; false when no program is found.
 bool prepareChild(const VorkProgramCall& call, VorkChildSetup& setup) {
     if (call.programFd >= 0) {
@@ -118,7 +133,7 @@ bool prepareChild(const VorkProgramCall& call, VorkChildSetup& setup) {
     return true;
 }
 
-bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitCode) {
+bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitCode, bool* timedOut) {
     VorkChildSetup setup;
     if (!prepareChild(call, setup)) return false;
     pid_t pid = -1;
@@ -135,7 +150,7 @@ bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitC
         }
         return true;
     }
-    return waitForChild(pid, exitCode);
+    return waitForProgram(call, pid, exitCode, timedOut);
 }
 
 } // namespace
@@ -172,8 +187,9 @@ std::vector<std::string> VorkSplitCommandLine(const std::string& commandLine) {
     return words;
 }
 
-bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode) {
+bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode, bool* timedOut) {
     VORK_TRACE("VorkExecuteProgram");
+    if (timedOut) *timedOut = false;
     VorkProgramRunner runner;
     {
         std::lock_guard<std::mutex> lock(runnerMutex());
@@ -181,7 +197,7 @@ bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, in
     }
     VORK_LOG(4, "VorkExecuteProgram: |" << call.displayText() << "|");
     if (runner) return runner(call.displayText(), wait, handle, exitCode, call.workingDirectory);
-    return realRunner(call, wait, handle, exitCode);
+    return realRunner(call, wait, handle, exitCode, timedOut);
 }
 
 bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode) {

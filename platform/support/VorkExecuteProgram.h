@@ -38,6 +38,12 @@ struct VorkProgramCall {
     // neither looked up nor split. The caller keeps the descriptor open
     // until the call returns.
     int programFd = -1;
+    // Seconds the program may run when it is waited for; 0 means no limit.
+    // When they have passed the program is ended (SIGTERM, then SIGKILL
+    // killGraceSeconds later if it, or with ownProcessGroup anything of its
+    // group, is still there) and counts as ended by a signal (-1).
+    int timeoutSeconds = 0;
+    int killGraceSeconds = 30;
 
     const std::string& displayText() const { return commandLine.empty() ? programText : commandLine; }
     // programText and the arguments joined by single blanks, as a log shows
@@ -54,8 +60,10 @@ struct VorkProgramCall {
 // child. Returns false when no program could be started. With wait true,
 // waits for the end and stores the exit status (0..255) in *exitCode, or -1
 // when the child was ended by a signal. handle, when not null, receives the
-// pid (with wait false the caller then owns the child).
-bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode);
+// pid (with wait false the caller then owns the child). timedOut, when not
+// null, tells whether the program was ended for running past its time limit.
+bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode,
+                        bool* timedOut = nullptr);
 // The same for a whole command line (programText = commandLine).
 bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode);
 bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode,

@@ -127,10 +127,13 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
         m_packages.push_back(makePackage(kind, m_pStatusLog, entry));
         const std::string key = packageKey(m_packages.back()->getReleaseID(), path);
         ++recorded[key];
-        // The digest comes from the definition, read and checked again now.
+        // Digest and time limit come from the definition, read and checked
+        // again now.
         const auto definedPackage = defined.find(key);
-        if (definedPackage != defined.end() && definedPackage->second->hasExpectedDigest())
+        if (definedPackage == defined.end()) continue;
+        if (definedPackage->second->hasExpectedDigest())
             m_packages.back()->setExpectedDigest(definedPackage->second->expectedDigest());
+        m_packages.back()->setTimeout(definedPackage->second->getTimeout());
     }
     // A run that stopped before it reached some packages (a crash, a
     // restart) left them without entries: they run after the rebuilt ones,
@@ -167,6 +170,7 @@ std::unique_ptr<BundlePackage> Bundle::freshPackage(const std::string& id) {
         makePackage(kind, m_pStatusLog, releaseID, packagePath, packageType, installParams, updateOnly);
     std::string digest;
     if (m_pDefinition->findAttribute(id, "sha256", digest)) package->setExpectedDigest(digest);
+    package->setTimeout(m_pDefinition->pkgTimeout(id));
     return package;
 }
 

@@ -20,7 +20,9 @@ public:
 
     // The status log is borrowed and must outlive the Bundle. A resumed
     // bundle rebuilds its packages from the log's entries, followed by the
-    // definition's packages that have no entry yet.
+    // definition's packages that have no entry yet. Every package gets the
+    // time limit its definition gives it; a malformed one raises
+    // VorkException 3081 before anything runs.
     Bundle(BAXMLDoc* statusLog, bool resume);
     virtual ~Bundle();
 

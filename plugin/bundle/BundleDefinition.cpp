@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include "FileHandle.h"
 #include "TrustStore.h"
@@ -182,6 +183,33 @@ std::string BundleDefinition::pkgUpdateOnly(const std::string& id) const {
     else
         VORK_LOG(4, "BundleDefinition::pkgUpdateOnly: updateonly NOT found for ID: " << id);
     return value;
+}
+
+int BundleDefinition::pkgTimeout(const std::string& id) const {
+    VORK_TRACE("BundleDefinition::pkgTimeout");
+    std::string value;
+    if (!findAttribute(id, "timeout", value)) return 0;
+    int seconds = 0;
+    if (!readTimeout(value, seconds)) {
+        // A limit that cannot be read must not quietly mean "no limit".
+        VORK_LOG(1, "BundleDefinition::pkgTimeout: invalid timeout |" << value << "| for package " << id);
+        throw VorkException("BundleDefinition::pkgTimeout: package " + id + " has an invalid timeout \"" + value +
+                                "\" (a positive whole number of seconds is needed)",
+                            3081);
+    }
+    return seconds;
+}
+
+bool BundleDefinition::readTimeout(const std::string& text, int& seconds) {
+    if (text.empty() || text.size() > 10) return false;
+    long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value <= 0 || value > std::numeric_limits<int>::max()) return false;
+    seconds = static_cast<int>(value);
+    return true;
 }
 
 bool BundleDefinition::validSystem() const {

@@ -43,6 +43,14 @@ public:
     std::string packageType(const std::string& id) const;
     std::string pkgInstParms(const std::string& id) const;
     std::string pkgUpdateOnly(const std::string& id) const;
+    // The package's time limit in seconds (attribute timeout), 0 when it
+    // has none. A limit that is not a positive whole number of seconds
+    // raises VorkException 3081 naming the package.
+    int pkgTimeout(const std::string& id) const;
+
+    // A time limit text: a positive whole number of seconds (decimal digits
+    // only) that fits an int. False for anything else.
+    static bool readTimeout(const std::string& text, int& seconds);
 
     // Whether the bundle applies to this machine's system identifier.
     bool validSystem() const;

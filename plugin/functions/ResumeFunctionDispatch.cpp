@@ -14,6 +14,7 @@
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 #include "VorkStringUtilities.h"
+#include "raiseRebootRequiredFlag.h"
 
 using VorkSupport::VorkException;
 
@@ -190,7 +191,11 @@ void ResumeFunctionDispatch::resumeRun() {
         Bundle bundle(&m_statusLog, true);
         const int count = m_statusLog.rebootCount();
         service.m_bUpdateCompleted = true;
-        const int result = bundle.execute(true);
+        int result = 0;
+        {
+            const VorkSupport::VorkShutdownInhibitor inhibitor = service.inhibitShutdown(m_statusLog.updateId());
+            result = bundle.execute(true);
+        }
         m_statusLog.SMStatus(result);
         m_statusLog.setDocDateTime();
 
@@ -210,8 +215,9 @@ void ResumeFunctionDispatch::resumeRun() {
                 m_statusLog.save();
                 const std::string logTarget = m_statusLog.logTarget();
                 if (!logTarget.empty()) m_statusLog.saveTo(logTarget);
-                service.reboot();
+                service.rebootOrFlag();
             } else {
+                raiseRebootRequiredFlag();
                 if (count >= 3) m_statusLog.SMStatus(3072);
                 m_statusLog.progressPercent(100);
                 m_statusLog.save();

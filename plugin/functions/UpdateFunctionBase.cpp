@@ -11,8 +11,10 @@
 #include "VorkException.h"
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
+#include "VorkLoginManager.h"
 #include "VorkScopeTrace.h"
 #include "getAbsolutePath.h"
+#include "raiseRebootRequiredFlag.h"
 
 namespace {
 
@@ -51,23 +53,61 @@ bool UpdateFunctionBase::pauseIt() {
     return false;
 }
 
-void UpdateFunctionBase::reboot() {
+bool UpdateFunctionBase::reboot() {
     VORK_TRACE("UpdateFunctionBase::reboot");
     VORK_LOG(4, "UpdateFunctionBase::reboot: starting system reboot");
-    if (std::getenv("PLIMO_SKIP_REBOOT") != nullptr) return;
+    if (std::getenv("PLIMO_SKIP_REBOOT") != nullptr) return false;
     // Without the right to restart, the request is quietly dropped.
-    if (!mayRestartMachine()) return;
+    if (!mayRestartMachine()) return false;
 
-    int exitCode = -1;
-    bool started = VorkSupport::VorkExecuteProgram("systemctl --no-wall reboot", true, nullptr, &exitCode);
-    if (started && exitCode == 0) {
+    VorkSupport::VorkLoginManager logind;
+    if (logind.reboot()) {
         VORK_LOG(4, "UpdateFunctionBase::reboot: reboot initiated - " << 0u);
-        return;
+        return true;
     }
-    std::string text = started ? "the system manager refused the restart (exit code " + std::to_string(exitCode) + ")"
-                               : std::string("the system manager could not be started");
+    std::string text = logind.error();
+    if (logind.unreachable()) {
+        VORK_LOG(3, "UpdateFunctionBase::reboot: no login manager (" << text << "), asking the system manager");
+        int exitCode = -1;
+        const bool started = VorkSupport::VorkExecuteProgram("systemctl --no-wall reboot", true, nullptr, &exitCode);
+        if (started && exitCode == 0) {
+            VORK_LOG(4, "UpdateFunctionBase::reboot: reboot initiated - " << 0u);
+            return true;
+        }
+        text = started ? "the system manager refused the restart (exit code " + std::to_string(exitCode) + ")"
+                       : std::string("the system manager could not be started");
+    }
     VORK_LOG(1, "UpdateFunctionBase::reboot: reboot failed - " << text);
     throw VorkSupport::VorkException(text, 0);
+}
+
+void UpdateFunctionBase::rebootOrFlag() {
+    bool restarting = false;
+    try {
+        restarting = reboot();
+    } catch (...) {
+        raiseRebootRequiredFlag();
+        throw;
+    }
+    if (!restarting) raiseRebootRequiredFlag();
+}
+
+VorkSupport::VorkShutdownInhibitor UpdateFunctionBase::inhibitShutdown(const std::string& updateId) {
+    VORK_TRACE("UpdateFunctionBase::inhibitShutdown");
+    if (std::getenv("PLIMO_SKIP_INHIBIT") != nullptr) {
+        VORK_LOG(4, "UpdateFunctionBase::inhibitShutdown: skipped (PLIMO_SKIP_INHIBIT)");
+        return VorkSupport::VorkShutdownInhibitor();
+    }
+    std::string why = "Applying update bundle";
+    if (!updateId.empty()) why += " " + updateId;
+    VorkSupport::VorkShutdownInhibitor inhibitor("plimo", why);
+    if (inhibitor.held()) {
+        VORK_LOG(4, "UpdateFunctionBase::inhibitShutdown: shutdown and sleep blocked: |" << why << "|");
+    } else {
+        VORK_LOG(3, "UpdateFunctionBase::inhibitShutdown: no shutdown inhibitor, going on without: "
+                        << inhibitor.failure());
+    }
+    return inhibitor;
 }
 
 void UpdateFunctionBase::setQpkLog(BAXMLDoc& statusLog) {

@@ -1,10 +1,13 @@
 #pragma once
+#include <string>
+
 #include "BundleApplicatorBase.h"
+#include "VorkShutdownInhibitor.h"
 
 class BAXMLDoc;
 
-// The applicator of the update and of the resume: adds the system restart and
-// the name of the QPK package log.
+// The applicator of the update and of the resume: adds the system restart,
+// the shutdown inhibitor of a run and the name of the QPK package log.
 class UpdateFunctionBase : public BundleApplicatorBase {
 public:
     UpdateFunctionBase();
@@ -15,9 +18,20 @@ public:
     bool pauseIt() override;
 
     // Restarts the machine at once, unless PLIMO_SKIP_REBOOT is set or the
-    // process lacks the right to restart it; raises VorkException (code 0)
-    // when the restart cannot be asked for.
-    void reboot();
+    // process lacks the right to restart it (false). The login manager is
+    // asked; only when none can be reached, the system manager. Raises
+    // VorkException (code 0) when the restart is refused or cannot be asked
+    // for; true when it is on its way.
+    bool reboot();
+    // reboot(); when the machine is not going to restart after all, the
+    // reboot-required flag is raised (a refusal is raised on afterwards).
+    void rebootOrFlag();
+
+    // A shutdown inhibitor for a run of packages, on behalf of the update
+    // updateId (may be empty). Holds nothing with PLIMO_SKIP_INHIBIT set, or
+    // when the login manager cannot give one (logged at level 3): no update
+    // fails for want of it.
+    VorkSupport::VorkShutdownInhibitor inhibitShutdown(const std::string& updateId);
 
     // Sets the status log's QPK log name: QPK.log beside the internal log.
     void setQpkLog(BAXMLDoc& statusLog);

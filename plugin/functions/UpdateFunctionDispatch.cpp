@@ -10,6 +10,7 @@
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
+#include "raiseRebootRequiredFlag.h"
 
 using VorkSupport::VorkException;
 using VorkSupport::VorkProperties;
@@ -30,6 +31,20 @@ bool isTrue(const VorkProperties<std::string>& properties, const char* key) {
     return properties.getProperty(key, "") == "true";
 }
 
+// The time limit of packages without one of their own (key
+// packagetimeout), 0 when not given. A value that is not a positive whole
+// number of seconds is refused before anything runs.
+int packageTimeoutOf(const VorkProperties<std::string>& properties) {
+    std::string text;
+    if (!properties.getPropertyValue("packagetimeout", text)) return 0;
+    int seconds = 0;
+    if (!BundleDefinition::readTimeout(text, seconds))
+        throw VorkException("UpdateFunctionDispatch::execute: packagetimeout must be a positive whole number of "
+                            "seconds: |" + text + "|",
+                            3079);
+    return seconds;
+}
+
 // Runs the bundle and decides what follows its result: the end of the
 // update, or the resume service and a restart.
 void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanupAtEnd) {
@@ -37,7 +52,13 @@ void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanu
     // A service left over from an earlier update goes.
     applicator.remove();
     if (!statusLog.preInstallEnv()) bundle.notifyConsumers(false);
-    int result = bundle.execute(false);
+    int result = 0;
+    {
+        // Nobody's reboot may cut a package short; the lock goes before this
+        // system asks for its own restart.
+        const VorkSupport::VorkShutdownInhibitor inhibitor = applicator.inhibitShutdown(statusLog.updateId());
+        result = bundle.execute(false);
+    }
     statusLog.SMStatus(result);
 
     auto rebootBranch = [&](bool saveBeforeNotify) {
@@ -48,8 +69,9 @@ void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanu
             statusLog.rebootCount(statusLog.rebootCount() + 1);
             statusLog.save();
             if (!statusLog.logTarget().empty()) statusLog.saveTo(statusLog.logTarget());
-            applicator.reboot();
+            applicator.rebootOrFlag();
         } else {
+            raiseRebootRequiredFlag();
             statusLog.progressPercent(100);
             if (saveBeforeNotify) statusLog.save();
             if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
@@ -141,6 +163,8 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
                 if (hasUpdateId) commandLine += " updateid=" + statusLog.updateId();
             }
 
+            const int packageTimeout = packageTimeoutOf(properties);
+
             applicator.processBundleParameters(properties, statusLog);
             cleanupAtEnd = true;
 
@@ -153,6 +177,7 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
             statusLog.preInstallEnv(isTrue(properties, "preinstenv"));
             statusLog.updateOnly(isTrue(properties, "updateonly"));
             applicator.processVerifyPolicy(properties, statusLog);
+            if (packageTimeout > 0) statusLog.packageTimeout(packageTimeout);
 
             applicator.setCommandLine(commandLine);
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <stdexcept>
@@ -292,7 +293,20 @@ bool BundlePackage::runProgram(VorkSupport::VorkProgramCall call, int& exitCode,
     const PackageConsoleLog console(folder, m_sReleaseID, call.displayText());
     call.outputFd = console.fd();
     call.ownProcessGroup = true;
-    return VorkSupport::VorkExecuteProgram(call, true, nullptr, &exitCode);
+    call.timeoutSeconds = timeLimit();
+    bool timedOut = false;
+    const bool started = VorkSupport::VorkExecuteProgram(call, true, nullptr, &exitCode, &timedOut);
+    m_nTimedOutAfter = timedOut ? call.timeoutSeconds : 0;
+    return started;
+}
+
+int BundlePackage::timeLimit() const {
+    if (m_nTimeout > 0) return m_nTimeout;
+    try {
+        return std::max(m_pStatusLog->packageTimeout(), 0);
+    } catch (const VorkException&) {
+        return 0;
+    }
 }
 
 bool BundlePackage::refusedAtStart(BAXMLPackageNode& entry, int& result) {
@@ -356,17 +370,24 @@ std::unique_ptr<BAXMLPackageNode> BundlePackage::existingEntry(const std::string
 
 void BundlePackage::recordRun(BAXMLPackageNode& entry, const std::string& outputLog,
                               const std::string& message, int osErrorCode) {
+    std::string text = message;
+    if (m_nTimedOutAfter > 0) {
+        text = "Timed out after " + std::to_string(m_nTimedOutAfter) + " seconds." +
+               (message.empty() ? "" : "\n" + message);
+    }
     // A run after a reboot records its own exit code too: left at the code
     // of the run that asked for the reboot, it would make every later resume
     // run the package again.
     try {
-        entry.setComplete(m_nStatus, outputLog, message, osErrorCode);
-    } catch (const VorkException&) {
+        entry.setComplete(m_nStatus, outputLog, text, osErrorCode);
+    } catch (const VorkException& e) {
         // The run is over and its exit code recorded, whatever became of its
-        // output log.
+        // output log. A program ended for its time limit may never have
+        // written one: it failed for that reason alone.
         m_pStatusLog->save();
         removeOutputLog();
-        throw;
+        if (m_nTimedOutAfter == 0 || e.getCode() != 3079) throw;
+        return;
     }
     m_pStatusLog->save();
     removeOutputLog();

@@ -46,6 +46,10 @@ public:
     virtual int getStatus() const;
     virtual const std::string& getReleaseID() const;
     virtual const std::string& getPackageAbsFileName() const;
+    // The package's own time limit in seconds; 0 leaves it to the status
+    // log's packageTimeout (0 there too: no limit).
+    void setTimeout(int seconds) { m_nTimeout = seconds; }
+    int getTimeout() const { return m_nTimeout; }
 
     // The package's SHA-256 digest as the bundle definition gives it (the
     // text of its sha256 attribute, checked when used). A package with a
@@ -92,7 +96,9 @@ protected:
     // Unrelated, a package with a digest is checked first; the package as
     // program starts from the descriptor that was checked. A package that
     // fails the check does not start (false), and refusedAtStart() then
-    // records it.
+    // records it. A program still running when the package's time limit has
+    // passed is ended with its group and gives exit code -1; the next
+    // recordRun says so.
     bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role);
     // After runProgram answered false: true when the package failed its
     // check, which then counts as a failed run (status 1, the reason in the
@@ -118,7 +124,9 @@ protected:
     // output log, message, osErrorCode) in its entry, which may be one
     // carried over from before a reboot. Then saves the status log and
     // deletes the package output log file. An output log that cannot be read
-    // raises VorkException 3079 after the rest is recorded and saved.
+    // raises VorkException 3079 after the rest is recorded and saved, unless
+    // the run was ended for its time limit: that run is recorded as timed
+    // out, a failure of its own.
     void recordRun(BAXMLPackageNode& entry, const std::string& outputLog, const std::string& message,
                    int osErrorCode);
     // After the reboot that a package asked for: the package counts as
@@ -161,4 +169,11 @@ protected:
     // Why the last runProgram refused to start the package; "" when it did
     // not refuse.
     std::string m_sRefusal;
+    int m_nTimeout = 0;
+    // The limit that ended the last program run, 0 when it ended by itself.
+    int m_nTimedOutAfter = 0;
+
+private:
+    // The time limit of this package's programs in seconds, 0 for none.
+    int timeLimit() const;
 };

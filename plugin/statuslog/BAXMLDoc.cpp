@@ -398,6 +398,17 @@ BAXMLDOC_BOOL_SETTING(systemSupported, addValidationNode, kValidationPath, "syst
 BAXMLDOC_BOOL_SETTING(osSupported, addValidationNode, kValidationPath, "os-supported")
 #undef BAXMLDOC_BOOL_SETTING
 
+void BAXMLDoc::packageTimeout(int seconds)
+{
+    addBundleSettingsNode();
+    setIntAttribute(kSettingsPath, "packagetimeout", seconds);
+}
+int BAXMLDoc::packageTimeout()
+{
+    if (stringSettingOrEmpty(kSettingsPath, "packagetimeout").empty()) return 0;
+    return getIntAttribute(kSettingsPath, "packagetimeout");
+}
+
 void BAXMLDoc::bundleName(const std::string& value)
 {
     addBundleSettingsBundleNode();

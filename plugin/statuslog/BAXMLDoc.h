@@ -61,6 +61,10 @@ public:
     bool preInstallEnv();
     void updateOnly(bool value);
     bool updateOnly();
+    // The time limit in seconds of the packages that carry none of their
+    // own; 0 (absent) means no limit.
+    void packageTimeout(int seconds);
+    int packageTimeout();
     void bundleName(const std::string& value);
     std::string bundleName();
     void relocationFile(const std::string& value);

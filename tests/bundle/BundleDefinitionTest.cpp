@@ -154,4 +154,23 @@ TEST_F(BundleDefinitionTest, OsCodeMatchesWhenItContainsWIN) {
     EXPECT_THROW(noCode.validOS(), VorkException);
 }
 
+TEST_F(BundleDefinitionTest, TimeoutIsAPositiveWholeNumberOfSecondsOrRefused) {
+    BundleDefinition definition(write("<Contents><Package releaseID=\"R1\" path=\"a\" timeout=\"2147483647\"/>"
+                                      "<Package releaseID=\"R2\" path=\"b\"/></Contents>"));
+    EXPECT_EQ(definition.pkgTimeout("R1"), 2147483647);
+    EXPECT_EQ(definition.pkgTimeout("R2"), 0);
+    for (const char* bad : {"0", "-5", "10s", "", " 10", "+10", "2147483648", "100000000000000000000"}) {
+        SCOPED_TRACE(bad);
+        BundleDefinition refused(
+            write(std::string("<Contents><Package releaseID=\"R9\" path=\"a\" timeout=\"") + bad + "\"/></Contents>"));
+        try {
+            refused.pkgTimeout("R9");
+            ADD_FAILURE() << "accepted";
+        } catch (const VorkException& e) {
+            EXPECT_EQ(e.getCode(), 3081);
+            EXPECT_NE(e.getMessageNarrow().find("package R9"), std::string::npos) << e.getMessageNarrow();
+        }
+    }
+}
+
 } // namespace

@@ -31,6 +31,16 @@ std::string g_testRoot;
 
 void setEnv(const char* key, const std::string& value) { ::setenv(key, value.c_str(), 1); }
 
+// No test reaches the machine's system bus or its /run: the system bus is a
+// socket that does not exist, the shutdown inhibitor is skipped and the
+// reboot-required flag lands in dir. The bus tests start their own bus and
+// override these.
+void keepOffTheSystemBus(const std::string& dir) {
+    setEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir + "/no-system-bus");
+    setEnv("PLIMO_SKIP_INHIBIT", "1");
+    setEnv("PLIMO_REBOOT_REQUIRED_FILE", dir + "/reboot-required");
+}
+
 class SandboxListener : public ::testing::EmptyTestEventListener {
 public:
     void OnTestStart(const ::testing::TestInfo&) override {
@@ -53,6 +63,7 @@ public:
         setEnv("XDG_STATE_HOME", g_testDir + "/home/state");
         setEnv("PLIMO_SKIP_REBOOT", "1");
         setEnv("PLIMO_SKIP_NOTIFICATION", "1");
+        keepOffTheSystemBus(g_testDir);
         // Tests never read physical memory: without an image of their own
         // the firmware reader finds nothing and the system identifier is 0.
         setEnv("PLIMO_MEMFILE", g_testDir + "/no-memory-image");
@@ -189,6 +200,8 @@ void installSandbox() {
         if (ec || g_testRoot.empty()) g_testRoot = "/tmp";
     }
     ::setenv("PLIMO_SKIP_REBOOT", "1", 1);
+    // Before and between tests: a directory that does not exist.
+    keepOffTheSystemBus(g_testRoot + "/plimo-outside-tests");
     ::testing::UnitTest::GetInstance()->listeners().Append(new SandboxListener);
 }
 

@@ -11,8 +11,11 @@
 //   HOME, XDG_STATE_HOME inside <dir>
 //   PLIMO_MEMFILE     <dir>/no-memory-image (absent: no firmware data)
 //   PLIMO_TRUST_DIR   <dir>/trust.d (absent: no signature required)
-// PLIMO_SKIP_REBOOT is set for the whole process. The directory is removed
-// after the test (kept when the test failed and PLIMO_KEEP_TEST_DIRS is set).
+//   DBUS_SYSTEM_BUS_ADDRESS a socket <dir>/no-system-bus that does not exist
+//   PLIMO_REBOOT_REQUIRED_FILE <dir>/reboot-required
+// PLIMO_SKIP_REBOOT and PLIMO_SKIP_INHIBIT are set for the whole process. The
+// directory is removed after the test (kept when the test failed and
+// PLIMO_KEEP_TEST_DIRS is set).
 namespace plimotest {
 
 // The current test's own directory (absolute, no trailing '/').

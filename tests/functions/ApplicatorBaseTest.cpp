@@ -19,6 +19,7 @@
 #include "VorkLogging.h"
 #include "VorkPropertyNotFound.h"
 #include "ZipWriter.h"
+#include "raiseRebootRequiredFlag.h"
 
 namespace fs = std::filesystem;
 using plimotest::fileExists;
@@ -351,4 +352,27 @@ TEST(UpdateFunctionBase, RebootIsSkippedWhenAskedAndNeverReachesTheSystemInTests
     if (privileged) {
         EXPECT_EQ(calls.size(), 1u);
     }
+}
+
+TEST(RebootRequiredFlag, RaisedOnceAndNeverSpoilsWhatAnotherProgramWrote) {
+    const std::string flag = testDir() + "/run/reboot-required";
+    ::setenv("PLIMO_REBOOT_REQUIRED_FILE", flag.c_str(), 1);
+    EXPECT_FALSE(raiseRebootRequiredFlag()) << "its directory does not exist";
+
+    ASSERT_EQ(::mkdir((testDir() + "/run").c_str(), 0755), 0);
+    const mode_t mask = ::umask(077);
+    EXPECT_TRUE(raiseRebootRequiredFlag());
+    EXPECT_TRUE(raiseRebootRequiredFlag());
+    ::umask(mask);
+    struct stat st {};
+    ASSERT_EQ(::stat(flag.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(readFile(flag + ".pkgs"), "plimo\n");
+
+    writeFile(flag, "*** System restart required ***\n");
+    writeFile(flag + ".pkgs", "linux-image");
+    EXPECT_TRUE(raiseRebootRequiredFlag());
+    EXPECT_EQ(readFile(flag), "*** System restart required ***\n");
+    EXPECT_EQ(readFile(flag + ".pkgs"), "linux-image\nplimo\n");
 }

@@ -1,10 +1,13 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +28,18 @@ int run(const std::string& commandLine, bool* started = nullptr, const std::stri
     bool ok = VorkExecuteProgram(commandLine, true, nullptr, &code, dir);
     if (started) *started = ok;
     return code;
+}
+
+// Whether a process runs (a zombie has ended), waiting up to two seconds
+// for it to end.
+bool stillRuns(pid_t pid) {
+    for (int i = 0; i < 40; ++i) {
+        const std::string stat = plimotest::readFile("/proc/" + std::to_string(pid) + "/stat");
+        const auto name = stat.rfind(')');
+        if (name == std::string::npos || name + 2 >= stat.size() || stat[name + 2] == 'Z') return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
 }
 
 } // namespace
@@ -163,4 +178,44 @@ TEST(VorkExecuteProgram, ProgramStartsFromItsDescriptorWhateverNowLiesAtItsPath)
     // file; nothing else of the caller's reaches it.
     EXPECT_EQ(code, 0);
     EXPECT_EQ(plimotest::readFile(out), "checked with blanks\n" + prog + " (deleted)\n");
+}
+
+TEST(VorkExecuteProgram, TimeLimitEndsTheProgramAndItsWholeGroup) {
+    using namespace std::chrono_literals;
+    const std::string pids = testDir() + "/pids";
+    VorkProgramCall call;
+    call.ownProcessGroup = true;
+    call.timeoutSeconds = 1;
+    call.killGraceSeconds = 1;
+    int code = 0;
+    bool timedOut = true;
+    auto timedRun = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(VorkExecuteProgram(call, true, nullptr, &code, &timedOut));
+        return std::chrono::steady_clock::now() - start;
+    };
+
+    // Ended in time: its own exit status.
+    call.programText = script(testDir() + "/bin/quick", "exit 3");
+    timedRun();
+    EXPECT_EQ(code, 3);
+    EXPECT_FALSE(timedOut);
+
+    // Deaf to SIGTERM, and so is what it started: the whole group is killed
+    // once the grace has passed.
+    call.programText = script(testDir() + "/bin/deaf", "trap '' TERM\nsleep 30 & echo $! > '" + pids +
+                                                           "'\nwhile :; do sleep 1; done");
+    auto took = timedRun();
+    EXPECT_EQ(code, -1);
+    EXPECT_TRUE(timedOut);
+    EXPECT_GE(took, 2s);
+    EXPECT_LT(took, 10s);
+    EXPECT_FALSE(stillRuns(std::stoi(plimotest::readFile(pids))));
+
+    // Gone at SIGTERM: the grace is not waited out.
+    call.killGraceSeconds = 30;
+    call.programText = script(testDir() + "/bin/hang", "sleep 30");
+    took = timedRun();
+    EXPECT_TRUE(timedOut);
+    EXPECT_LT(took, 10s);
 }

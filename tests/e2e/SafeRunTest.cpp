@@ -1,0 +1,174 @@
+// Runs on a live server: package time limits, the reboot-required flag, the
+// shutdown inhibitor and the restart, through the real binaries. The bus
+// tests use a private bus with a stand-in login manager.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "CycleSupport.h"
+#include "PrivateLogind.h"
+#include "TestEnvironment.h"
+
+using namespace e2e;
+using plimotest::fileExists;
+using plimotest::readFile;
+using plimotest::testDir;
+using plimotest::writeFile;
+
+namespace {
+
+// bundle.xml in dir: the packages (file names) in order, each with its own
+// extra attributes.
+void writeBundleWith(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& packages) {
+    std::string text = "<?xml version=\"1.0\"?>\n<SoftwareBundle><Contents>\n";
+    for (std::size_t i = 0; i < packages.size(); ++i)
+        text += "<Package releaseID=\"P" + std::to_string(i + 1) + "\" path=\"" + packages[i].first +
+                "\" packageType=\"LWXP\" " + packages[i].second + "/>\n";
+    plimotest::writeFile(dir + "/bundle.xml", text + "</Contents></SoftwareBundle>\n");
+}
+
+// A stand-in package: writes its /l= log, runs body, exits 0.
+std::string writePackage(const std::string& dir, const std::string& name, const std::string& body) {
+    return writeFile(dir + "/" + name,
+                     "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in /l=*) echo " + name +
+                         " > \"${a#/l=}\";; esac; done\n" + body + "\nexit 0\n",
+                     true);
+}
+
+std::chrono::steady_clock::duration timed(const std::function<void()>& run) {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::steady_clock::now() - start;
+}
+
+TEST(SafeRunTest, HangingPackageEndsAtItsLimitWhatOthersLeaveRunningIsLeftAlone) {
+    const std::string dir = testDir() + "/bundle";
+    writePackage(dir, "leaver", "sleep 30 & echo $! > '" + dir + "/leftover.pid'");
+    writeQpk(dir, "hang", {0}, {60});
+    writeQpk(dir, "after", {0});
+
+    // Packages' own limits; the failure stops the run.
+    writeBundleWith(dir, {{"leaver", "timeout=\"5\""}, {"hang.sh", "timeout=\"2\""}, {"after.sh", ""}});
+    plimotest::RunResult r;
+    EXPECT_LT(timed([&] { r = orvane({"-update", "-path", dir + "/bundle.xml"}); }), std::chrono::seconds(20));
+    const pid_t leftover = std::stoi(readFile(dir + "/leftover.pid"));
+    EXPECT_EQ(::kill(leftover, 0), 0) << "a package that ended in time keeps what it left running";
+    ::kill(leftover, SIGKILL);
+    EXPECT_EQ(statusOf(r.out), 3072) << r.out;
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(countOf(r.out, "Timed out after 2 seconds."), 1) << r.out;
+    EXPECT_EQ(countOf(r.out, "code=\"-1\""), 2) << "Status and PkgLog of the timed-out package";
+    EXPECT_EQ(qpkRuns(dir, "after"), 0);
+
+    // The bundle-wide limit for a package without one; the run goes on.
+    writeBundleWith(dir, {{"hang.sh", ""}, {"after.sh", ""}});
+    EXPECT_LT(timed([&] { r = orvane({"-update", "-path", dir + "/bundle.xml", "-timeout", "2", "-continueonfailure"}); }),
+              std::chrono::seconds(20));
+    EXPECT_EQ(statusOf(r.out), 3085) << r.out;
+    EXPECT_EQ(countOf(r.out, "Timed out after 2 seconds."), 1) << r.out;
+    EXPECT_EQ(qpkRuns(dir, "after"), 1);
+}
+
+TEST(SafeRunTest, LimitsHoldAfterARestart) {
+    // Each package asks for a restart, and hangs when it runs again.
+    const std::string dir = testDir() + "/bundle";
+    writeQpk(dir, "own", {2, 0}, {0, 60});
+    writeQpk(dir, "wide", {2, 0}, {0, 60});
+    writeBundleWith(dir, {{"own.sh", "timeout=\"2\""}, {"wide.sh", ""}});
+    auto r = svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=me", "reboot=true",
+                      "continueonfailure=true", "packagetimeout=3"});
+    EXPECT_EQ(statusOf(r.out), 3082) << r.out;
+    EXPECT_LT(timed([&] { r = runUnit(); }), std::chrono::seconds(25));
+    EXPECT_EQ(statusOf(r.out), 3085) << r.out;
+    EXPECT_EQ(countOf(r.out, "Timed out after 2 seconds."), 1) << r.out;
+    EXPECT_EQ(countOf(r.out, "Timed out after 3 seconds."), 1) << r.out;
+}
+
+TEST(SafeRunTest, MalformedLimitsRunNothingAndOnlyAnUndoneRestartIsFlagged) {
+    const std::string dir = testDir() + "/bundle";
+    const std::string flag = testDir() + "/reboot-required";
+    writeQpk(dir, "a", {0, 2});
+    writeBundleWith(dir, {{"a.sh", "timeout=\"10s\""}});
+    EXPECT_EQ(statusOf(orvane({"-update", "-path", dir + "/bundle.xml"}).out), 3081);
+    writeBundleWith(dir, {{"a.sh", ""}});
+    EXPECT_EQ(statusOf(orvane({"-update", "-path", dir + "/bundle.xml", "-timeout", "0"}).out), 3079);
+    EXPECT_EQ(qpkRuns(dir, "a"), 0);
+
+    EXPECT_EQ(statusOf(orvane({"-update", "-path", dir + "/bundle.xml"}).out), 0);
+    EXPECT_FALSE(fileExists(flag) || fileExists(flag + ".pkgs"));
+    EXPECT_EQ(statusOf(orvane({"-update", "-path", dir + "/bundle.xml"}).out), 3073);
+    EXPECT_EQ(readFile(flag), "");
+    EXPECT_EQ(readFile(flag + ".pkgs"), "plimo\n");
+}
+
+// The login manager's part: environment entries that put the system on the
+// private bus with the inhibitor on.
+std::vector<std::string> onBus(const PrivateLogind& bus) {
+    return {"DBUS_SYSTEM_BUS_ADDRESS=" + bus.address(), "PLIMO_SKIP_INHIBIT"};
+}
+
+TEST(SafeRunTest, PackagesRunUnderAShutdownInhibitorWhenTheBusHasOne) {
+    const std::string dir = testDir() + "/bundle";
+    for (const char* name : {"first", "last"})
+        writePackage(dir, name, std::string("dbus-send --system --print-reply --dest=org.freedesktop.login1 ") +
+                                    "/org/freedesktop/login1 org.freedesktop.login1.Manager.ListInhibitors > '" +
+                                    dir + "/" + name + ".seen'");
+    writeBundle(dir, {"first", "last"});
+    const std::vector<std::string> update = {"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml",
+                                             "zuausrinfo=me", "updateid=U7"};
+
+    PrivateLogind bus;
+    EXPECT_EQ(statusOf(svchost(update, onBus(bus)).out), 0);
+    EXPECT_EQ(countOf(bus.calls(), "Inhibit \"shutdown:sleep\" \"plimo\" \"Applying update bundle U7\" \"block\""), 1)
+        << bus.calls();
+    for (const char* name : {"first", "last"})
+        EXPECT_EQ(countOf(readFile(dir + "/" + name + ".seen"), "\"Applying update bundle U7\""), 1) << name;
+    EXPECT_EQ(countOf(bus.inhibitors(), "plimo"), 0) << bus.inhibitors();
+
+    // No bus at all: the update runs all the same.
+    EXPECT_EQ(statusOf(svchost(update, {"PLIMO_SKIP_INHIBIT"}).out), 0);
+    EXPECT_EQ(countOf(readFile(dir + "/last.seen"), "plimo"), 0);
+}
+
+TEST(SafeRunTest, RestartGoesThroughTheLoginManagerNeverWithSkipReboot) {
+    const std::string dir = testDir() + "/bundle";
+    writeQpk(dir, "a", {2});
+    writeBundle(dir, {"a.sh"});
+    // Should anything miss the stand-in login manager, it meets a systemctl
+    // that refuses.
+    const std::string bin = testDir() + "/bin";
+    writeFile(bin + "/systemctl", "#!/bin/sh\necho \"$@\" >> '" + testDir() + "/systemctl.args'\nexit 1\n", true);
+    const char* path = std::getenv("PATH");
+    const std::string pathEntry = "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin");
+    const std::vector<std::string> update = {"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml",
+                                             "zuausrinfo=me", "reboot=true"};
+    const std::string flag = testDir() + "/reboot-required";
+
+    PrivateLogind bus;
+    std::vector<std::string> env = onBus(bus);
+    env.push_back(pathEntry);
+    EXPECT_EQ(statusOf(svchost(update, env).out), 3082);
+    EXPECT_EQ(countOf(bus.calls(), "Reboot"), 0) << bus.calls();
+    EXPECT_TRUE(fileExists(flag)) << "a restart skipped is a restart left undone";
+    ::unlink(flag.c_str());
+    EXPECT_EQ(svchost({"zuacmd=clean"}, env).exitCode, 0);
+
+    env.push_back("PLIMO_SKIP_REBOOT");
+    EXPECT_EQ(statusOf(svchost(update, env).out), 3082);
+    const std::string calls = bus.calls();
+    if (::geteuid() == 0) {
+        EXPECT_EQ(countOf(calls, "Reboot False"), 1) << calls;
+        EXPECT_LT(calls.find("Inhibit"), calls.find("Reboot")) << calls;
+        EXPECT_FALSE(fileExists(flag));
+    } else {
+        EXPECT_EQ(countOf(calls, "Reboot"), 0) << "without the right to restart nothing is asked";
+    }
+    EXPECT_FALSE(fileExists(testDir() + "/systemctl.args"));
+    EXPECT_EQ(countOf(bus.inhibitors(), "plimo"), 0);
+}
+
+} // namespace
