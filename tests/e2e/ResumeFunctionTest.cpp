@@ -87,8 +87,15 @@ TEST_F(ResumeFunctionTest, UnreadableInternalLogIsReportedAndKept) {
     writeFile(unitFile(), "[Service]\n");
     const std::string answer = send({"zuacmd=resume"});
     EXPECT_EQ(statusOf(answer), 3089) << answer;
-    EXPECT_EQ(readFile(internalLog()), "<BundleLog><SMStatus result=\"3082\"");
+    // Moved aside, never over an earlier one; an update is not blocked by it.
+    const auto aside = unreadableLogs();
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readFile(aside[0]), "<BundleLog><SMStatus result=\"3082\"");
+    EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_TRUE(fileExists(unitFile()));
+    writeFile(internalLog(), "garbage");
+    EXPECT_EQ(statusOf(send({"zuacmd=resume"})), 3089);
+    EXPECT_EQ(unreadableLogs().size(), 2u);
     EXPECT_FALSE(fileExists(lockFile()));
 }
 
