@@ -21,6 +21,9 @@ struct Plan {
     std::atomic<bool> fired{false};
     // A write cut short makes the next write fail, as a full disk does.
     std::atomic<bool> failNextWrite{false};
+    // Armed from VSUPT_FAULT: a fault that fires says so on standard error,
+    // so that a driver outside the process can count it.
+    std::atomic<bool> announce{false};
 };
 
 Plan& plan() {
@@ -37,6 +40,7 @@ bool due(VorkFaultSeam::Call call, VorkFaultSeam::Action& action) {
     if (p.remaining.fetch_sub(1) != 1) return false;
     p.fired = true;
     action = static_cast<VorkFaultSeam::Action>(p.action.load());
+    if (p.announce) std::fprintf(stderr, "VSUPT_FAULT fired\n");
     if (action == VorkFaultSeam::Action::Kill) ::kill(::getpid(), SIGKILL);
     return true;
 }
@@ -59,6 +63,7 @@ struct EnvironmentPlan {
         if (std::strcmp(actionName, "short") == 0) action = VorkFaultSeam::Action::Short;
         else if (std::strcmp(actionName, "kill") == 0) action = VorkFaultSeam::Action::Kill;
         VorkFaultSeam::arm(call, n, action);
+        plan().announce = true;
     }
 };
 const EnvironmentPlan g_environmentPlan;
