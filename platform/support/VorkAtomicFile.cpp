@@ -16,6 +16,7 @@
 #include "FileHandle.h"
 #include "VorkFaultSeam.h"
 #include "VorkLogRecord.h"
+#include "VorkWriteAll.h"
 
 namespace VorkSupport {
 
@@ -54,18 +55,7 @@ bool isTemporaryOf(const char* entry, const std::string& base) {
 }
 
 bool writeAll(int fd, const std::string& content) {
-    const char* data = content.data();
-    std::size_t left = content.size();
-    while (left > 0) {
-        const ssize_t count = VorkFaultSeam::write(fd, data, left);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += count;
-        left -= static_cast<std::size_t>(count);
-    }
-    return true;
+    return VorkWriteAll(fd, content.data(), content.size(), VorkFaultSeam::write);
 }
 
 bool syncDirectoryOf(const std::string& fileName) {

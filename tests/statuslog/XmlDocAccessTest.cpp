@@ -274,6 +274,16 @@ TEST(BAAnyXMLDoc, HostileDocumentsNeitherReadOtherFilesNorExpand)
         EXPECT_LT(size, 100000);
         EXPECT_LT(bomb.getStringAttribute("/lolz", "a").size(), 100000u);
     }
+
+    // Any declaration is refused; a bare document type is not.
+    for (const char* subset : {"<!ELEMENT r ANY>", "<!ATTLIST r a CDATA \"d\">", "<!NOTATION n SYSTEM \"x\">",
+                               "<!ENTITY e \"x\">"}) {
+        BAAnyXMLDoc declared(writeFile(testDir() + "/declared.xml", std::string("<!DOCTYPE r [") + subset + "]><r/>"),
+                             true);
+        EXPECT_EQ(declared.getDocument(), nullptr) << subset;
+    }
+    BAAnyXMLDoc bare(writeFile(testDir() + "/bare.xml", "<!DOCTYPE r><r a=\"1\"/>"), true);
+    EXPECT_EQ(bare.getIntAttribute("/r", "a"), 1);
 }
 
 namespace {
