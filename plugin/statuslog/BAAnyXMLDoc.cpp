@@ -172,7 +172,12 @@ bool BAAnyXMLDoc::writeFileAtomically(xmlDocPtr doc, const std::string& fileName
 {
     VORK_TRACE("BAAnyXMLDoc::writeFileAtomically");
     if (doc == nullptr || fileName.empty()) return false;
-    std::string text;
+    // The text of every save of this thread goes into the same memory: a log
+    // saved after each step of an update would otherwise claim fresh pages
+    // for each save. A huge one is not kept.
+    thread_local std::string text;
+    constexpr std::size_t kKeptCapacity = 16 * 1024 * 1024;
+    if (text.capacity() > kKeptCapacity) std::string().swap(text);
     if (!serialiseDocument(doc, text)) {
         VORK_LOG(1, "BAAnyXMLDoc::writeFileAtomically: cannot serialise the document for |" << fileName << "|");
         return false;
