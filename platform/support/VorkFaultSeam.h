@@ -18,7 +18,8 @@ namespace VorkSupport {
 //     action fail (default; the call fails with ENOSPC, EIO or EXDEV)
 //            short (a write stores half its bytes; the next write fails)
 //            kill (the process ends with SIGKILL before the call)
-// Other builds ignore the variable. Disarmed, the seam costs one atomic load.
+// Other builds ignore the variable. Disarmed, the seam costs two atomic
+// operations a call.
 class VorkFaultSeam {
 public:
     enum class Call { Write, Fsync, Rename };
