@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,15 +86,18 @@ bool writeInPlace(const std::string& fileName, const std::string& content) {
     return special.close() && written;
 }
 
+unsigned randomNumber() {
+    unsigned value = 0;
+    if (::getrandom(&value, sizeof value, 0) == static_cast<ssize_t>(sizeof value)) return value;
+    return std::random_device{}();
+}
+
 // A new file with an unpredictable name beside the target; O_EXCL and
 // O_NOFOLLOW keep a planted file or link from being written through.
 int createTemporary(const std::string& fileName, bool privateFile, std::string& tempName) {
-    // Seeded once per thread from the system's entropy: unpredictable, and
-    // cheap for each save.
-    thread_local std::mt19937 randomSource{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[32];
-        std::snprintf(suffix, sizeof suffix, "%s%08x", kTempMark, static_cast<unsigned>(randomSource()));
+        std::snprintf(suffix, sizeof suffix, "%s%08x", kTempMark, randomNumber());
         tempName = fileName + suffix;
         const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                               privateFile ? 0600 : 0666);

@@ -1,6 +1,7 @@
 #include "BAAnyXMLDoc.h"
 
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlsave.h>
 
 #include <cstdio>
@@ -26,16 +27,17 @@ const xmlChar* toXml(const std::string& text)
     return reinterpret_cast<const xmlChar*>(text.c_str());
 }
 
-// Set while parseFile runs on this thread: whether the DTD declared anything.
-// Such documents are refused: none of the system's files needs a declaration,
-// entities can read other files or exhaust memory, and an attribute default
-// is copied into every element it applies to.
-thread_local bool t_declared = false;
+// A parse whose DTD declares anything is stopped there and refused: none of
+// the system's files needs a declaration, entities can read other files or
+// exhaust memory, and an attribute default is copied into every element it
+// applies to. The parser context's _private marks a refusal.
+int g_refusedMark = 0;
 
 void refuseDeclaration(void* context)
 {
-    t_declared = true;
-    xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
+    xmlParserCtxtPtr parser = static_cast<xmlParserCtxtPtr>(context);
+    parser->_private = &g_refusedMark;
+    xmlStopParser(parser);
 }
 
 void onElementDeclaration(void* context, const xmlChar*, int, xmlElementContentPtr)
@@ -107,7 +109,9 @@ xmlDocPtr BAAnyXMLDoc::parseFile(const std::string& fileName)
 {
     VORK_TRACE("BAAnyXMLDoc::parseFile");
     if (fileName.empty()) return nullptr;
-    std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(xmlNewParserCtxt());
+    // No network, no external DTD, no entity substitution, no error output.
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(xmlCreateURLParserCtxt(fileName.c_str(), options));
     if (!context || context->sax == nullptr) return nullptr;
     xmlSAXHandlerPtr handler = context->sax;
     handler->elementDecl = onElementDeclaration;
@@ -115,16 +119,15 @@ xmlDocPtr BAAnyXMLDoc::parseFile(const std::string& fileName)
     handler->entityDecl = onEntityDeclaration;
     handler->notationDecl = onNotationDeclaration;
     handler->unparsedEntityDecl = onUnparsedEntityDeclaration;
-    // No network, no external DTD, no entity substitution, no error output.
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    t_declared = false;
-    xmlDocPtr doc = xmlCtxtReadFile(context.get(), fileName.c_str(), nullptr, options);
-    if (t_declared) {
-        VORK_LOG(9, "BAAnyXMLDoc::parseFile: document declares in its DTD, refused: |" << fileName << "|");
-        if (doc != nullptr) xmlFreeDoc(doc);
+    xmlParseDocument(context.get());
+    xmlDocPtr doc = context->myDoc;
+    context->myDoc = nullptr;
+    const bool refused = context->_private == &g_refusedMark;
+    if (doc != nullptr && (refused || !context->wellFormed)) {
+        if (refused) VORK_LOG(9, "BAAnyXMLDoc::parseFile: document declares in its DTD, refused: |" << fileName << "|");
+        xmlFreeDoc(doc);
         doc = nullptr;
     }
-    t_declared = false;
     return doc;
 }
 
@@ -172,17 +175,11 @@ bool BAAnyXMLDoc::writeFileAtomically(xmlDocPtr doc, const std::string& fileName
 {
     VORK_TRACE("BAAnyXMLDoc::writeFileAtomically");
     if (doc == nullptr || fileName.empty()) return false;
-    // The text of every save of this thread goes into the same memory: a log
-    // saved after each step of an update would otherwise claim fresh pages
-    // for each save. A huge one is not kept.
-    thread_local std::string text;
-    constexpr std::size_t kKeptCapacity = 16 * 1024 * 1024;
-    if (text.capacity() > kKeptCapacity) std::string().swap(text);
-    if (!serialiseDocument(doc, text)) {
+    if (!serialiseDocument(doc, m_sSaveText)) {
         VORK_LOG(1, "BAAnyXMLDoc::writeFileAtomically: cannot serialise the document for |" << fileName << "|");
         return false;
     }
-    return VorkSupport::VorkAtomicFile::write(fileName, text, privateFile);
+    return VorkSupport::VorkAtomicFile::write(fileName, m_sSaveText, privateFile);
 }
 
 void BAAnyXMLDoc::setFileName(const std::string& fileName)

@@ -73,14 +73,17 @@ public:
     static bool serialiseDocument(xmlDocPtr doc, std::string& text);
     static bool serialiseElement(xmlDocPtr doc, xmlNodePtr element, std::string& text);
 
-    // Writes doc to fileName through VorkAtomicFile (mode 0600 when
-    // privateFile, else as the umask allows). False, the target unchanged,
-    // on any failure.
-    static bool writeFileAtomically(xmlDocPtr doc, const std::string& fileName, bool privateFile);
+    // Writes doc (this document, or one made from it) to fileName through
+    // VorkAtomicFile (mode 0600 when privateFile, else as the umask allows).
+    // False, the target unchanged, on any failure.
+    bool writeFileAtomically(xmlDocPtr doc, const std::string& fileName, bool privateFile);
 
 protected:
     xmlDocPtr m_pDocument = nullptr;
     std::string m_sFileName;
     bool m_bPrivateFile = true;
     bool m_bSaveFailed = false;
+    // The text of the last save: a log saved after each step of an update
+    // reuses its memory instead of claiming fresh pages each time.
+    std::string m_sSaveText;
 };
