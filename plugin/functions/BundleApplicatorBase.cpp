@@ -9,8 +9,10 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -506,6 +508,24 @@ bool BundleApplicatorBase::startExclusiveUpdate() {
         return false;
     }
     m_nLockFile = fd;
+    if (lockFolder()) return true;
+    endExclusiveUpdate();
+    VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
+    return false;
+}
+
+bool BundleApplicatorBase::lockFolder() {
+    const int fd = ::open(systemTempFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_nLockFolder = fd;
     return true;
 }
 
@@ -516,6 +536,47 @@ void BundleApplicatorBase::endExclusiveUpdate() {
     ::unlink(lockFileName().c_str());
     ::close(m_nLockFile);
     m_nLockFile = -1;
+    if (m_nLockFolder != -1) ::close(m_nLockFolder);
+    m_nLockFolder = -1;
+}
+
+BundleApplicatorBase::InternalLogState BundleApplicatorBase::internalLogState(BAXMLDoc& log) {
+    xmlDocPtr document = log.getDocument();
+    if (document == nullptr) return fileExists(log.getFileName()) ? InternalLogState::Unreadable : InternalLogState::Absent;
+    int status = 0;
+    try {
+        status = log.SMStatus();
+    } catch (const VorkException&) {
+        return InternalLogState::Unreadable;
+    }
+    if (!log.stable()) return InternalLogState::Run;
+    // 3082 and 3083 wait for the restart; any other status under an installed
+    // service waits for a restart that was asked for and did not come.
+    if (status == 3082 || status == 3083 || fileExists(unitFileName())) return InternalLogState::Waiting;
+    return InternalLogState::Finished;
+}
+
+bool BundleApplicatorBase::moveInternalLogAside() {
+    VORK_TRACE("BundleApplicatorBase::moveInternalLogAside");
+    const std::string name = internalLogName();
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    const std::string aside = name + ".unreadable-" + stamp;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string target = attempt == 0 ? aside : aside + "-" + std::to_string(attempt);
+        if (::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+            VORK_LOG(1, "BundleApplicatorBase::moveInternalLogAside: the internal log cannot be read; kept as |"
+                            << target << "|");
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    VORK_LOG(1, "BundleApplicatorBase::moveInternalLogAside: the internal log cannot be read nor moved aside: |"
+                    << name << "|, errno " << errno);
+    return false;
 }
 
 int BundleApplicatorBase::reportException(const std::string& prefix, const VorkException& e, int fallback) {

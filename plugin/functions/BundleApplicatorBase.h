@@ -46,8 +46,10 @@ public:
     // Whether the internal log exists.
     bool defaultUpdateLogExists();
 
-    // Takes the exclusive-update lock; false when another holder has it or
-    // the lock file cannot be made (lockFailureStatus tells which).
+    // Takes the exclusive-update lock: an flock on the lock file and one on
+    // the folder that holds it, so deleting the file lets no second holder
+    // in. False when another holder has either, or the lock file cannot be
+    // made (lockFailureStatus tells which).
     bool startExclusiveUpdate();
     // Why the last startExclusiveUpdate failed: 3077 when a live holder has
     // the lock, 3079 when the lock file could not be created or locked.
@@ -60,6 +62,18 @@ public:
     // The system's file names.
     std::string internalLogName();
     std::string lockFileName();
+
+    // What a loaded internal log records: nothing (no file), nothing readable
+    // (no document, or not a status log), a run under way or cut off
+    // (stable "false"), an update waiting for its resume, or a finished
+    // update that was not finished off (stable, its status final, no resume
+    // service installed).
+    enum class InternalLogState { Absent, Unreadable, Run, Waiting, Finished };
+    InternalLogState internalLogState(BAXMLDoc& log);
+    // Moves an internal log that cannot be read aside, as
+    // "BAUpdate.xml.unreadable-<UTC time>" and never over another file, and
+    // records that at level 1. False when it stays where it is.
+    bool moveInternalLogAside();
 
     // The resume's flag: true once a resumed run has gone through its
     // packages without asking for another reboot.
@@ -87,11 +101,15 @@ protected:
     // Descriptor of the open lock file while the lock is held, else -1.
     int m_nLockFile;
     int m_nLockFailureStatus = 3077;
+    // Descriptor of the locked folder of the lock file while the lock is
+    // held, else -1.
+    int m_nLockFolder = -1;
 
 private:
     // The "<windir>/TEMP" folder that holds the system's files.
     static std::string systemTempFolder();
     void deleteDebugLog();
+    bool lockFolder();
 };
 
 // Unzips the whole bundle package into directory (created when missing).

@@ -5,6 +5,7 @@
 
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
+#include "VorkAtomicFile.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
@@ -23,14 +24,20 @@ std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std
         if (applicator.startExclusiveUpdate()) {
             int code = 0;
             try {
+                const std::string internalLog = applicator.internalLogName();
                 if (applicator.defaultUpdateLogExists()) {
-                    const std::string internalLog = applicator.internalLogName();
                     BAXMLDoc storedLog(internalLog);
                     storedLog.load();
-                    storedLog.removeTempFiles();
-                    VORK_LOG(3, "CleanFunctionDispatch::execute: removing internal XML log file : " << internalLog);
-                    std::remove(internalLog.c_str());
+                    if (applicator.internalLogState(storedLog) == BundleApplicatorBase::InternalLogState::Unreadable) {
+                        // The one record of what happened is never deleted.
+                        applicator.moveInternalLogAside();
+                    } else {
+                        storedLog.removeTempFiles();
+                        VORK_LOG(3, "CleanFunctionDispatch::execute: removing internal XML log file : " << internalLog);
+                        std::remove(internalLog.c_str());
+                    }
                 }
+                VorkSupport::VorkAtomicFile::removeStaleTemporaries(internalLog);
                 if (applicator.getUpdateId(properties, answerLog)) {
                     const std::string updateId = answerLog.updateId();
                     std::string logName;
@@ -38,6 +45,7 @@ std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std
                         VORK_LOG(3, "CleanFunctionDispatch::execute: cleaning up resources for updateid=" << updateId);
                         std::remove(logName.c_str());
                     }
+                    VorkSupport::VorkAtomicFile::removeStaleTemporaries(logName);
                 } else {
                     VORK_LOG(3, "CleanFunctionDispatch::execute: no updateid specified");
                 }

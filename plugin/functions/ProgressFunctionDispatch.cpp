@@ -10,14 +10,13 @@
 #include "VorkScopeTrace.h"
 
 using VorkSupport::VorkException;
+using State = BundleApplicatorBase::InternalLogState;
 
 namespace {
 
 // A log that changes hands while we look at it (an update ending, moving its
 // internal log to the final log) is looked up again, a few times at most.
 constexpr int kLookupAttempts = 3;
-
-bool hasDocument(const BAXMLDoc& log) { return log.getDocument() != nullptr; }
 
 // Records a failure's status; an answer log that came from a file without a
 // status element is replaced by a fresh one first.
@@ -29,6 +28,91 @@ void reportStatus(BAXMLDoc& answerLog, int code) {
         answerLog.SMStatus(code);
     }
     answerLog.setDocDateTime();
+}
+
+void answerStatus(BAXMLDoc& answerLog, int code) {
+    answerLog.SMStatus(code);
+    answerLog.setDocDateTime();
+}
+
+// The remains of an update whose process died in the middle of a run go
+// while we hold the lock, so a new update cannot start in between and lose
+// its fresh files.
+void clearAwayDeadUpdate(BundleApplicatorBase& applicator, BAXMLDoc& storedLog, const std::string& logName) {
+    storedLog.removeTempFiles();
+    const std::string internalLog = applicator.internalLogName();
+    if (logName != internalLog) {
+        VORK_LOG(3, "ProgressFunctionDispatch::execute: removing XML log file : " << logName);
+        std::remove(logName.c_str());
+    }
+    VORK_LOG(3, "ProgressFunctionDispatch::execute: removing internal XML log file : " << internalLog);
+    std::remove(internalLog.c_str());
+    applicator.remove();
+}
+
+// What a loaded log records. A final log is finished already; one that
+// cannot be read is looked up again, as one that is gone.
+State stateOf(BundleApplicatorBase& applicator, BAXMLDoc& log, bool internal) {
+    const State state = applicator.internalLogState(log);
+    if (internal) return state;
+    if (state == State::Finished) return State::Waiting;
+    if (state == State::Unreadable) return State::Absent;
+    return state;
+}
+
+// Under the lock, with the stored log loaded again: no process runs this
+// update. False when the log went meanwhile and must be looked up again.
+bool settleUnheldLog(BundleApplicatorBase& applicator, BAXMLDoc& storedLog, const std::string& logName,
+                     bool internal, BAXMLDoc& answerLog) {
+    storedLog.load();
+    switch (stateOf(applicator, storedLog, internal)) {
+    case State::Absent:
+        return false;
+    case State::Run:
+        clearAwayDeadUpdate(applicator, storedLog, logName);
+        answerStatus(answerLog, 3080);
+        return true;
+    case State::Unreadable:
+        VORK_LOG(1, "ProgressFunctionDispatch::execute: the internal log cannot be read: " << logName);
+        applicator.moveInternalLogAside();
+        answerStatus(answerLog, 3080);
+        return true;
+    case State::Finished:
+        // An update that ended without being finished off: its log moves to
+        // its final log (or goes, without an update id) and is the answer.
+        VORK_LOG(3, "ProgressFunctionDispatch::execute: finishing the log of an ended update: " << logName);
+        storedLog.cleanup();
+        answerLog.takeDocument(storedLog);
+        return true;
+    case State::Waiting:
+        break;
+    }
+    answerLog.takeDocument(storedLog);
+    return true;
+}
+
+// Answers from one stored log. False when it must be looked up again.
+bool answerFromLog(BundleApplicatorBase& applicator, const std::string& logName, BAXMLDoc& answerLog) {
+    VORK_LOG(9, "ProgressFunctionDispatch::execute: found log file: |" << logName << "|");
+    BAXMLDoc storedLog(logName);
+    storedLog.load();
+    const bool internal = logName == applicator.internalLogName();
+    const State state = stateOf(applicator, storedLog, internal);
+    if (state == State::Absent) return false;  // gone meanwhile: look again
+    if (state == State::Waiting) {
+        VORK_LOG(9, "ProgressFunctionDispatch::execute: No update in progress");
+        answerLog.takeDocument(storedLog);
+        return true;
+    }
+    if (!applicator.startExclusiveUpdate()) {
+        // A live update holds it: its last saved state is the answer.
+        if (storedLog.getDocument() == nullptr) answerStatus(answerLog, 3077);
+        else answerLog.takeDocument(storedLog);
+        return true;
+    }
+    const bool answered = settleUnheldLog(applicator, storedLog, logName, internal, answerLog);
+    applicator.endExclusiveUpdate();
+    return answered;
 }
 
 } // namespace
@@ -51,68 +135,19 @@ std::string ProgressFunctionDispatch::execute(const VorkSupport::VorkProperties<
             if (!found) {
                 if (!applicator.defaultUpdateLogExists()) {
                     VORK_LOG(9, "ProgressFunctionDispatch::execute: No update in progress");
-                    answerLog.SMStatus(3080);
-                    answerLog.setDocDateTime();
+                    answerStatus(answerLog, 3080);
                     answered = true;
                     break;
                 }
                 logName = applicator.internalLogName();
             }
-
-            VORK_LOG(9, "ProgressFunctionDispatch::execute: found log file: |" << logName << "|");
-            BAXMLDoc storedLog(logName);
-            storedLog.load();
-            if (!hasDocument(storedLog)) continue;  // gone meanwhile: look again
-
-            bool dead = false;
-            if (!storedLog.stable() && applicator.startExclusiveUpdate()) {
-                // Nobody holds the lock, so no process runs this update. It may
-                // have ended between our reading and our locking, though: only
-                // a log that is still there and still cut off under the lock is
-                // a dead update.
-                storedLog.load();
-                dead = hasDocument(storedLog) && !storedLog.stable();
-                if (!dead) {
-                    applicator.endExclusiveUpdate();
-                    continue;
-                }
-            }
-
-            if (!dead) {
-                VORK_LOG(9, "ProgressFunctionDispatch::execute: No update in progress");
-                answerLog.setFileName(logName);
-                answerLog.load();
-                if (!hasDocument(answerLog)) {
-                    // Replaced or removed since we read it: start over.
-                    answerLog.init();
-                    continue;
-                }
-                answered = true;
-                break;
-            }
-
-            // The dead update's remains go while we still hold the lock, so a
-            // new update cannot start in between and lose its fresh files.
-            storedLog.removeTempFiles();
-            const std::string internalLog = applicator.internalLogName();
-            if (logName != internalLog) {
-                VORK_LOG(3, "ProgressFunctionDispatch::execute: removing XML log file : " << logName);
-                std::remove(logName.c_str());
-            }
-            VORK_LOG(3, "ProgressFunctionDispatch::execute: removing internal XML log file : " << internalLog);
-            std::remove(internalLog.c_str());
-            applicator.remove();
-            applicator.endExclusiveUpdate();
-            answerLog.SMStatus(3080);
-            answerLog.setDocDateTime();
-            answered = true;
+            answered = answerFromLog(applicator, logName, answerLog);
         }
 
         if (!answered) {
             // The logs kept changing under us: report as if nothing were there.
             answerLog.init();
-            answerLog.SMStatus(3080);
-            answerLog.setDocDateTime();
+            answerStatus(answerLog, 3080);
         }
 
         if (!logTarget.empty()) {

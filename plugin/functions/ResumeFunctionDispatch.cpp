@@ -88,14 +88,21 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
             }
 
             m_statusLog.load();
-            if (m_statusLog.getDocument() == nullptr) {
-                // An internal log that cannot be read holds nothing to resume;
-                // it stays on disk for whoever looks into it.
+            const auto state = service.internalLogState(m_statusLog);
+            if (state == BundleApplicatorBase::InternalLogState::Unreadable ||
+                state == BundleApplicatorBase::InternalLogState::Absent) {
+                // Nothing to resume, but the one record of what happened: it
+                // is moved aside, never deleted.
                 VORK_LOG(1, "ResumeFunctionDispatch::execute: internal log cannot be read");
+                service.moveInternalLogAside();
                 m_statusLog.init();
                 m_statusLog.SMStatus(3089);
                 m_statusLog.setDocDateTime();
                 m_bCleanupAtEnd = false;
+            } else if (state == BundleApplicatorBase::InternalLogState::Finished) {
+                // An update that ended without being finished off: cleanup
+                // below does it, and its log is the answer.
+                VORK_LOG(3, "ResumeFunctionDispatch::execute: finishing the log of an ended update");
             } else {
                 BAXMLDoc& log = m_statusLog;
                 VORK_LOG(4, "ResumeFunctionDispatch::execute: Resume update: "
@@ -130,15 +137,15 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
                     service.start(std::vector<std::string>(), !testMode);
                     // restart() has called stop(): the worker is done with the
                     // status log and the flags.
-                    if (service.m_bUpdateCompleted && !testMode) {
+                    // The record is durable before the service goes: a service
+                    // without a record would leave nothing to finish.
+                    m_statusLog.setDocDateTime();
+                    const bool saved = UpdateFunctionBase::saveRecords(m_statusLog);
+                    if (service.m_bUpdateCompleted && !testMode && saved) {
                         VORK_LOG(4, "ResumeFunctionDispatch::execute: update completed, removing service");
                         service.remove();
                         VORK_LOG(4, "ResumeFunctionDispatch::execute: update completed, service removed");
                     }
-                    m_statusLog.setDocDateTime();
-                    m_statusLog.save();
-                    const std::string logTarget = m_statusLog.logTarget();
-                    if (!logTarget.empty()) m_statusLog.saveTo(logTarget);
                 }
             }
         }
@@ -150,7 +157,14 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
         m_statusLog.setDocDateTime();
     }
 
-    if (m_bCleanupAtEnd) m_statusLog.cleanup();
+    if (m_bCleanupAtEnd) {
+        try {
+            m_statusLog.cleanup();
+        } catch (const VorkException& e) {
+            m_statusLog.SMStatus(
+                BundleApplicatorBase::reportException("ResumeFunctionDispatch::execute: VorkException: \n", e));
+        }
+    }
     service.endExclusiveUpdate();
     return m_statusLog.dumpRoot();
 }
@@ -194,7 +208,7 @@ void ResumeFunctionDispatch::resumeRun() {
         int result = 0;
         {
             const VorkSupport::VorkShutdownInhibitor inhibitor = service.inhibitShutdown(m_statusLog.updateId());
-            result = bundle.execute(true);
+            result = UpdateFunctionBase::checkedRunResult(m_statusLog, bundle.execute(true));
         }
         m_statusLog.SMStatus(result);
         m_statusLog.setDocDateTime();

@@ -119,3 +119,25 @@ void UpdateFunctionBase::setQpkLog(BAXMLDoc& statusLog) {
     getAbsolutePath(name, name, false);
     statusLog.qpkLogName = name;
 }
+
+int UpdateFunctionBase::checkedRunResult(const BAXMLDoc& statusLog, int result) {
+    if (!statusLog.saveFailed() || result == 3072 || result == 3084 || result == 3085) return result;
+    VORK_LOG(1, "UpdateFunctionBase::checkedRunResult: the status log could not be saved during the run. code=" << 3079);
+    return 3079;
+}
+
+bool UpdateFunctionBase::saveRecords(BAXMLDoc& statusLog) {
+    bool saved = true;
+    auto attempt = [&](auto write) {
+        try {
+            write();
+        } catch (const VorkSupport::VorkException& e) {
+            statusLog.SMStatus(reportException("UpdateFunctionBase::saveRecords: ", e));
+            saved = false;
+        }
+    };
+    attempt([&] { statusLog.save(); });
+    const std::string logTarget = statusLog.logTarget();
+    if (!logTarget.empty()) attempt([&] { statusLog.saveTo(logTarget); });
+    return saved;
+}

@@ -35,4 +35,13 @@ public:
 
     // Sets the status log's QPK log name: QPK.log beside the internal log.
     void setQpkLog(BAXMLDoc& statusLog);
+
+    // A run during which a save of the status log failed is never a success:
+    // its result becomes 3079 unless it already reports failed packages
+    // (3072, 3084, 3085).
+    static int checkedRunResult(const BAXMLDoc& statusLog, int result);
+    // Writes the record of the update: the internal log, then the user log
+    // when there is a log target. Both are tried; one that cannot be written
+    // sets status 3079. True when both were written.
+    static bool saveRecords(BAXMLDoc& statusLog);
 };

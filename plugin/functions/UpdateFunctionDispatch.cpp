@@ -57,7 +57,7 @@ void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanu
         // Nobody's reboot may cut a package short; the lock goes before this
         // system asks for its own restart.
         const VorkSupport::VorkShutdownInhibitor inhibitor = applicator.inhibitShutdown(statusLog.updateId());
-        result = bundle.execute(false);
+        result = UpdateFunctionBase::checkedRunResult(statusLog, bundle.execute(false));
     }
     statusLog.SMStatus(result);
 
@@ -101,6 +101,33 @@ void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanu
     }
 }
 
+// What an earlier update left, while we hold the lock: a run that was cut
+// off (nobody is running it any more) is cleared away, a finished update is
+// finished off, and a log that cannot be read is moved aside. An update
+// waiting for its resume stays.
+void clearPreviousUpdate(UpdateFunctionBase& applicator) {
+    BAXMLDoc previous(applicator.internalLogName());
+    previous.load();
+    switch (applicator.internalLogState(previous)) {
+    case BundleApplicatorBase::InternalLogState::Unreadable:
+        applicator.moveInternalLogAside();
+        break;
+    case BundleApplicatorBase::InternalLogState::Run:
+        previous.removeTempFiles();
+        VORK_LOG(3, "UpdateFunctionDispatch::execute: removing internal XML log file : " << previous.getFileName());
+        ::unlink(previous.getFileName().c_str());
+        applicator.remove();
+        break;
+    case BundleApplicatorBase::InternalLogState::Finished:
+        VORK_LOG(3, "UpdateFunctionDispatch::execute: finishing the log of an ended update: "
+                        << previous.getFileName());
+        previous.cleanup();
+        break;
+    default:
+        break;
+    }
+}
+
 } // namespace
 
 std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& properties) {
@@ -120,19 +147,7 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
     try {
         applicator.setQpkLog(statusLog);
 
-        // An internal log that is not stable while we hold the lock records a
-        // run that was cut off: nobody is running it any more.
-        if (applicator.defaultUpdateLogExists()) {
-            BAXMLDoc previous(applicator.internalLogName());
-            previous.load();
-            if (!previous.stable()) {
-                previous.removeTempFiles();
-                VORK_LOG(3, "UpdateFunctionDispatch::execute: removing internal XML log file : "
-                                << previous.getFileName());
-                ::unlink(previous.getFileName().c_str());
-                applicator.remove();
-            }
-        }
+        if (applicator.defaultUpdateLogExists()) clearPreviousUpdate(applicator);
 
         if (applicator.defaultUpdateLogExists()) {
             // A stable internal log waits for its resume.
@@ -196,8 +211,7 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
             }
 
             statusLog.setDocDateTime();
-            statusLog.save();
-            if (!statusLog.logTarget().empty()) statusLog.saveTo(statusLog.logTarget());
+            UpdateFunctionBase::saveRecords(statusLog);
         }
     } catch (const VorkException& e) {
         statusLog.SMStatus(BundleApplicatorBase::reportException(kVorkPrefix, e));
@@ -207,7 +221,13 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
         statusLog.setDocDateTime();
     }
 
-    if (cleanupAtEnd) statusLog.cleanup();
+    if (cleanupAtEnd) {
+        try {
+            statusLog.cleanup();
+        } catch (const VorkException& e) {
+            statusLog.SMStatus(BundleApplicatorBase::reportException(kVorkPrefix, e));
+        }
+    }
     applicator.endExclusiveUpdate();
     return statusLog.dumpRoot();
 }

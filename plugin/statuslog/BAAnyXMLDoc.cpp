@@ -1,21 +1,17 @@
 #include "BAAnyXMLDoc.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlsave.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
-#include <random>
+#include <new>
+#include <utility>
 
-#include "FileHandle.h"
+#include "VorkAtomicFile.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
@@ -31,27 +27,66 @@ const xmlChar* toXml(const std::string& text)
     return reinterpret_cast<const xmlChar*>(text.c_str());
 }
 
-std::atomic<BAAnyXMLDoc::ReplaceHook> g_replaceHook{nullptr};
+// A parse whose DTD declares anything is stopped there and refused: none of
+// the system's files needs a declaration, entities can read other files or
+// exhaust memory, and an attribute default is copied into every element it
+// applies to. The parser context's _private marks a refusal.
+int g_refusedMark = 0;
 
-// True when the document's DTD declares entities of its own. Such documents
-// are refused: none of the system's files needs them, and expanding them can
-// read other files or exhaust memory.
-bool declaresEntities(xmlDocPtr doc)
+void refuseDeclaration(void* context)
 {
-    for (xmlDtdPtr dtd : {doc->intSubset, doc->extSubset}) {
-        if (dtd == nullptr) continue;
-        if (dtd->entities != nullptr && xmlHashSize(static_cast<xmlHashTablePtr>(dtd->entities)) > 0) return true;
-        if (dtd->pentities != nullptr && xmlHashSize(static_cast<xmlHashTablePtr>(dtd->pentities)) > 0) return true;
-    }
-    return false;
+    xmlParserCtxtPtr parser = static_cast<xmlParserCtxtPtr>(context);
+    parser->_private = &g_refusedMark;
+    xmlStopParser(parser);
 }
 
-std::string directoryOf(const std::string& fileName)
+void onElementDeclaration(void* context, const xmlChar*, int, xmlElementContentPtr)
 {
-    const std::string::size_type slash = fileName.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return fileName.substr(0, slash);
+    refuseDeclaration(context);
+}
+
+void onAttributeDeclaration(void* context, const xmlChar*, const xmlChar*, int, int, const xmlChar*,
+                            xmlEnumerationPtr values)
+{
+    // The handler owns the list of enumerated values.
+    if (values != nullptr) xmlFreeEnumeration(values);
+    refuseDeclaration(context);
+}
+
+void onEntityDeclaration(void* context, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*)
+{
+    refuseDeclaration(context);
+}
+
+void onNotationDeclaration(void* context, const xmlChar*, const xmlChar*, const xmlChar*)
+{
+    refuseDeclaration(context);
+}
+
+void onUnparsedEntityDeclaration(void* context, const xmlChar*, const xmlChar*, const xmlChar*, const xmlChar*)
+{
+    refuseDeclaration(context);
+}
+
+struct ParserContextDeleter {
+    void operator()(xmlParserCtxtPtr context) const { xmlFreeParserCtxt(context); }
+};
+
+// libxml2 output that lands in a string.
+int appendToText(void* context, const char* buffer, int length)
+{
+    try {
+        static_cast<std::string*>(context)->append(buffer, static_cast<std::size_t>(length));
+        return length;
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
+
+xmlOutputBufferPtr textOutput(std::string& text)
+{
+    text.clear();
+    return xmlOutputBufferCreateIO(appendToText, nullptr, &text, nullptr);
 }
 
 } // namespace
@@ -76,9 +111,20 @@ xmlDocPtr BAAnyXMLDoc::parseFile(const std::string& fileName)
     if (fileName.empty()) return nullptr;
     // No network, no external DTD, no entity substitution, no error output.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    xmlDocPtr doc = xmlReadFile(fileName.c_str(), nullptr, options);
-    if (doc != nullptr && declaresEntities(doc)) {
-        VORK_LOG(9, "BAAnyXMLDoc::parseFile: document declares entities, refused: |" << fileName << "|");
+    std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(xmlCreateURLParserCtxt(fileName.c_str(), options));
+    if (!context || context->sax == nullptr) return nullptr;
+    xmlSAXHandlerPtr handler = context->sax;
+    handler->elementDecl = onElementDeclaration;
+    handler->attributeDecl = onAttributeDeclaration;
+    handler->entityDecl = onEntityDeclaration;
+    handler->notationDecl = onNotationDeclaration;
+    handler->unparsedEntityDecl = onUnparsedEntityDeclaration;
+    xmlParseDocument(context.get());
+    xmlDocPtr doc = context->myDoc;
+    context->myDoc = nullptr;
+    const bool refused = context->_private == &g_refusedMark;
+    if (doc != nullptr && (refused || !context->wellFormed)) {
+        if (refused) VORK_LOG(9, "BAAnyXMLDoc::parseFile: document declares in its DTD, refused: |" << fileName << "|");
         xmlFreeDoc(doc);
         doc = nullptr;
     }
@@ -99,90 +145,41 @@ void BAAnyXMLDoc::save()
 {
     VORK_TRACE("BAAnyXMLDoc::save");
     if (!writeFileAtomically(m_pDocument, m_sFileName, m_bPrivateFile)) {
+        m_bSaveFailed = true;
         VORK_LOG(1, "Error:Could not save XML log file!");
+        throw VorkException("BAAnyXMLDoc::save: could not save |" + m_sFileName + "|", 3079);
     }
 }
 
-void BAAnyXMLDoc::setReplaceHook(ReplaceHook hook)
+bool BAAnyXMLDoc::serialiseDocument(xmlDocPtr doc, std::string& text)
 {
-    g_replaceHook.store(hook);
-}
-
-namespace {
-
-// Serialises the document to an open descriptor as xmlSaveFile does.
-bool writeDocument(xmlDocPtr doc, int fd)
-{
-    xmlOutputBufferPtr output = xmlOutputBufferCreateFd(fd, nullptr);
+    if (doc == nullptr) return false;
+    xmlOutputBufferPtr output = textOutput(text);
     if (output == nullptr) return false;
-    // xmlSaveFileTo releases the buffer (not the descriptor) in every case.
+    // xmlSaveFileTo closes the output in every case and answers its result.
     return xmlSaveFileTo(output, doc, reinterpret_cast<const char*>(doc->encoding)) >= 0;
 }
 
-} // namespace
+bool BAAnyXMLDoc::serialiseElement(xmlDocPtr doc, xmlNodePtr element, std::string& text)
+{
+    if (doc == nullptr || element == nullptr) return false;
+    // Straight into our own output: a failed dump leaves no libxml2 buffer
+    // in a state that would be freed twice.
+    xmlOutputBufferPtr output = textOutput(text);
+    if (output == nullptr) return false;
+    xmlNodeDumpOutput(output, doc, element, 0, 0, nullptr);
+    return xmlOutputBufferClose(output) >= 0;
+}
 
-bool BAAnyXMLDoc::writeFileAtomically(xmlDocPtr doc, const std::string& requestedName, bool privateFile)
+bool BAAnyXMLDoc::writeFileAtomically(xmlDocPtr doc, const std::string& fileName, bool privateFile)
 {
     VORK_TRACE("BAAnyXMLDoc::writeFileAtomically");
-    if (doc == nullptr || requestedName.empty()) return false;
-
-    // A symbolic link stays a link: the file it names is replaced.
-    std::string fileName = requestedName;
-    struct stat status;
-    if (::lstat(fileName.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-        std::unique_ptr<char, decltype(&std::free)> resolved(realpath(fileName.c_str(), nullptr), &std::free);
-        if (!resolved) {
-            VORK_LOG(1, "BAAnyXMLDoc::writeFileAtomically: cannot follow link |" << fileName << "|, errno " << errno);
-            return false;
-        }
-        fileName = resolved.get();
-    }
-    // A device or pipe (such as a terminal the user named as log target) is
-    // written in place: it cannot be replaced, and must not be.
-    if (::stat(fileName.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
-        FileHandle special(fileName, O_WRONLY | O_TRUNC | O_NOCTTY);
-        if (special.get() < 0) return false;
-        const bool written = writeDocument(doc, special.get());
-        return special.close() && written;
-    }
-
-    // The new file gets an unpredictable name beside the target; O_EXCL and
-    // O_NOFOLLOW keep a planted file or link from being written through.
-    std::random_device randomSource;
-    std::string tempName;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".tmp%08x", static_cast<unsigned>(randomSource()));
-        tempName = fileName + suffix;
-        fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    privateFile ? 0600 : 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        VORK_LOG(1, "BAAnyXMLDoc::writeFileAtomically: cannot create |" << tempName << "|, errno " << errno);
+    if (doc == nullptr || fileName.empty()) return false;
+    if (!serialiseDocument(doc, m_sSaveText)) {
+        VORK_LOG(1, "BAAnyXMLDoc::writeFileAtomically: cannot serialise the document for |" << fileName << "|");
         return false;
     }
-    FileHandle file(fd);
-    bool written = writeDocument(doc, file.get());
-    if (written) written = ::fsync(file.get()) == 0;
-    if (!file.close()) written = false;
-    if (written) {
-        const ReplaceHook hook = g_replaceHook.load();
-        if (hook != nullptr && !hook(tempName, fileName)) written = false;
-    }
-    if (written && std::rename(tempName.c_str(), fileName.c_str()) != 0) {
-        VORK_LOG(1, "BAAnyXMLDoc::writeFileAtomically: cannot replace |" << fileName << "|, errno " << errno);
-        written = false;
-    }
-    if (!written) {
-        ::unlink(tempName.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    FileHandle directory(directoryOf(fileName), O_RDONLY | O_DIRECTORY);
-    if (directory.isOpen()) ::fsync(directory.get());
-    return true;
+    return VorkSupport::VorkAtomicFile::write(fileName, m_sSaveText, privateFile);
 }
 
 void BAAnyXMLDoc::setFileName(const std::string& fileName)
@@ -191,6 +188,16 @@ void BAAnyXMLDoc::setFileName(const std::string& fileName)
     std::string absoluteName;
     getAbsolutePath(fileName, absoluteName, false);
     m_sFileName = absoluteName;
+}
+
+void BAAnyXMLDoc::takeDocument(BAAnyXMLDoc& other)
+{
+    if (&other == this) return;
+    if (m_pDocument != nullptr) xmlFreeDoc(m_pDocument);
+    m_pDocument = other.m_pDocument;
+    other.m_pDocument = nullptr;
+    m_sFileName = std::move(other.m_sFileName);
+    other.m_sFileName.clear();
 }
 
 xmlNodePtr BAAnyXMLDoc::getFirstNode(const std::string& xpath)

@@ -22,10 +22,16 @@ public:
     // malformed or hostile file leaves no document. Never reads other files
     // or the network.
     void load();
-    // Replaces the file atomically with the document; a failure is logged at
-    // level 1 and never raised, and the old file stays as it was.
+    // Replaces the file atomically with the document. A save is whole or it
+    // did not happen: on any failure the old file stays exactly as it was,
+    // the failure is logged at level 1 ("Error:Could not save XML log file!")
+    // and raised as VorkException code 3079.
     void save();
+    // Whether any save of this object has failed.
+    bool saveFailed() const { return m_bSaveFailed; }
     void setFileName(const std::string& fileName);
+    // Takes over the document and file name of other, which keeps neither.
+    void takeDocument(BAAnyXMLDoc& other);
     const std::string& getFileName() const { return m_sFileName; }
     xmlDocPtr getDocument() const { return m_pDocument; }
 
@@ -54,24 +60,30 @@ public:
     int getIntAttribute(const std::string& xpath, const std::string& name);
 
     // Parses a file safely: no network, no external DTD or entity, no entity
-    // substitution, no error output. Null when the file cannot be parsed.
+    // substitution, no error output, and no document whose DTD declares
+    // anything (elements, attributes and their defaults, entities,
+    // notations): the parse stops at the first declaration. Null when the
+    // file cannot be parsed.
     static xmlDocPtr parseFile(const std::string& fileName);
 
-    // Writes doc to fileName through a new file in the same directory that is
-    // flushed to disk and renamed over the target; mode 0600 when
-    // privateFile, else as the umask allows. A symbolic link stays and the
-    // file it names is replaced; a device or pipe is written in place.
-    // False (the target unchanged) on any failure.
-    static bool writeFileAtomically(xmlDocPtr doc, const std::string& fileName, bool privateFile);
+    // The document as the file that save() writes (XML declaration, no
+    // indentation), or the element alone (no declaration, no indentation,
+    // no final newline). False, text undefined, when libxml2 cannot
+    // serialise it.
+    static bool serialiseDocument(xmlDocPtr doc, std::string& text);
+    static bool serialiseElement(xmlDocPtr doc, xmlNodePtr element, std::string& text);
 
-    // Test seam: called after the new file is complete and before it replaces
-    // the target; answering false abandons the save there (as a crash would,
-    // except that the new file is removed). Null restores normal saving.
-    using ReplaceHook = bool (*)(const std::string& tempFileName, const std::string& fileName);
-    static void setReplaceHook(ReplaceHook hook);
+    // Writes doc (this document, or one made from it) to fileName through
+    // VorkAtomicFile (mode 0600 when privateFile, else as the umask allows).
+    // False, the target unchanged, on any failure.
+    bool writeFileAtomically(xmlDocPtr doc, const std::string& fileName, bool privateFile);
 
 protected:
     xmlDocPtr m_pDocument = nullptr;
     std::string m_sFileName;
     bool m_bPrivateFile = true;
+    bool m_bSaveFailed = false;
+    // The text of the last save: a log saved after each step of an update
+    // reuses its memory instead of claiming fresh pages each time.
+    std::string m_sSaveText;
 };

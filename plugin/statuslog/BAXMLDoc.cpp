@@ -8,6 +8,7 @@
 #include <ctime>
 #include <memory>
 
+#include "VorkAtomicFile.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkPlatform.h"
@@ -74,9 +75,6 @@ xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
 
 struct XmlDocDeleter {
     void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
-};
-struct XmlBufferDeleter {
-    void operator()(xmlBufferPtr buffer) const { xmlBufferFree(buffer); }
 };
 struct XmlNodeDeleter {
     void operator()(xmlNodePtr node) const { xmlFreeNode(node); }
@@ -204,6 +202,7 @@ void BAXMLDoc::saveTo(const std::string& fileName)
     // The user's log follows the umask; it holds no internal attributes.
     if (!writeFileAtomically(copy.get(), fileName, false)) {
         VORK_LOG(1, "Error:Could not save XML log file!");
+        throw VorkException("BAXMLDoc::saveTo: could not save |" + fileName + "|", 3079);
     }
     VORK_LOG(9, "BAXMLDoc::saveTo: document saved");
 }
@@ -216,13 +215,14 @@ std::string BAXMLDoc::dumpRoot()
     if (!copy) return std::string();
     xmlNodePtr root = xmlDocGetRootElement(copy.get());
     if (root == nullptr) return std::string();
-    std::unique_ptr<xmlBuffer, XmlBufferDeleter> buffer(xmlBufferCreate());
-    if (!buffer) throw VorkException("BAXMLDoc::dumpRoot: unable to allocate buffer", 272);
-    if (xmlNodeDump(buffer.get(), copy.get(), root, 0, 0) < 0) {
-        throw VorkException("BAXMLDoc::dumpRoot: unable to serialise the document", 272);
-    }
-    const xmlChar* content = xmlBufferContent(buffer.get());
-    return content != nullptr ? std::string(reinterpret_cast<const char*>(content)) : std::string();
+    std::string text;
+    if (serialiseElement(copy.get(), root, text)) return text;
+    // The answer still tells what happened, in a document small enough to
+    // be dumped.
+    VORK_LOG(1, "BAXMLDoc::dumpRoot: unable to serialise the document, answering status 3079");
+    BAXMLDoc failure;
+    failure.SMStatus(3079);
+    return failure.dumpRoot();
 }
 
 void BAXMLDoc::getStartParameters(std::string& directory, std::string& definitionFile, std::string& relocationName)
@@ -292,8 +292,10 @@ void BAXMLDoc::cleanup()
         getAbsolutePath(directory + updateId() + ".xml", newName, false);
         stable(true);
         progressPercent(100);
+        // A final log that cannot be written leaves the internal log where it
+        // is: save() raises before anything is renamed.
         save();
-        if (std::rename(m_sFileName.c_str(), newName.c_str()) == 0) {
+        if (VorkSupport::VorkAtomicFile::rename(m_sFileName, newName)) {
             VORK_LOG(1, "BAXMLDoc::cleanup: renamed internal log file: |" << m_sFileName << "| to : |" << newName << "|");
         } else {
             const int error = errno;
@@ -305,6 +307,7 @@ void BAXMLDoc::cleanup()
             case EINVAL: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EINVAL"); break;
             default: VORK_LOG(1, "BAXMLDoc::cleanup: errno: " << error); break;
             }
+            throw VorkException("BAXMLDoc::cleanup: unable to rename internal log file", 3079);
         }
     } else {
         VORK_LOG(4, "BAXMLDoc::cleanup: deleting internal log file: |" << m_sFileName << "|");

@@ -22,12 +22,18 @@ public:
 
     void init();
     void setDocDateTime();
-    // A stripped copy written to fileName (mode as the umask allows).
+    // A stripped copy written to fileName (mode as the umask allows); a
+    // failure raises VorkException code 3079, the file unchanged.
     void saveTo(const std::string& fileName);
-    // The text of the root element of a stripped copy.
+    // The text of the root element of a stripped copy; a document that
+    // cannot be serialised answers a fresh log with status 3079.
     std::string dumpRoot();
     void getStartParameters(std::string& directory, std::string& definitionFile, std::string& relocationName);
     void removeTempFiles();
+    // Ends the internal log: saved as finished and renamed to the final log
+    // of its update id (made durable), or deleted without an update id. A
+    // save or rename that fails raises VorkException code 3079 and leaves
+    // the internal log in place.
     void cleanup();
 
     void addBundleSettingsNode();

@@ -1,7 +1,10 @@
 #include "BAXMLPackageNode.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdint>
@@ -16,6 +19,7 @@
 #include "VorkStringUtilities.h"
 #include "zuacs64.h"
 
+using VorkSupport::FileHandle;
 using VorkSupport::VorkException;
 using VorkSupport::VorkLocaleFactory;
 using VorkSupport::VorkStringUtilities;
@@ -38,63 +42,110 @@ struct XmlNodeDeleter {
 using NodeHolder = std::unique_ptr<xmlNode, XmlNodeDeleter>;
 
 const size_t kBlockSize = 512;
+// Of a larger package output log, the first and the last this many bytes go
+// into the status log, so that no entry outgrows what libxml2 reads back.
+const off_t kLogPartBytes = 512 * 1024;
 
-// The text of a little-endian UTF-16 file after its two-byte mark. An odd
-// last byte is dropped.
-std::u16string readUtf16(FileHandle& file)
+// The bytes of a package output log: all of them, or its first and last
+// kLogPartBytes with the count of the bytes left out between them.
+struct LogBytes {
+    std::string head;
+    std::string tail;
+    off_t omitted = 0;
+};
+
+void readUpTo(FileHandle& file, std::string& bytes, off_t limit)
+{
+    char block[kBlockSize];
+    while (static_cast<off_t>(bytes.size()) < limit) {
+        const size_t wanted = static_cast<size_t>(std::min<off_t>(sizeof block, limit - bytes.size()));
+        const ssize_t count = file.read(block, wanted);
+        if (count <= 0) break;
+        bytes.append(block, static_cast<size_t>(count));
+    }
+}
+
+// Where the kept tail of a file of size bytes begins: on a code unit of a
+// UTF-16 file (after its two-byte mark), on a character of an 8-bit one.
+off_t tailStart(FileHandle& file, off_t size, bool unicode)
+{
+    off_t start = size - kLogPartBytes;
+    if (unicode) return start % 2 == 0 ? start : start + 1;
+    unsigned char byte = 0;
+    for (int skipped = 0; skipped < 3 && ::pread(file.get(), &byte, 1, start) == 1 && (byte & 0xC0) == 0x80; ++skipped)
+        ++start;
+    return start;
+}
+
+// Drops the last character of an 8-bit text when the cut split it.
+void dropSplitCharacter(std::string& bytes)
+{
+    auto byteAt = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    size_t start = bytes.size();
+    size_t continuation = 0;
+    while (start > 0 && continuation < 3 && (byteAt(start - 1) & 0xC0) == 0x80) {
+        --start;
+        ++continuation;
+    }
+    if (start == 0) return;
+    const unsigned char lead = byteAt(start - 1);
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (length > 1 && continuation + 1 < length) bytes.resize(start - 1);
+}
+
+LogBytes readLogBytes(FileHandle& file, bool unicode)
+{
+    LogBytes bytes;
+    struct stat status;
+    const off_t size = ::fstat(file.get(), &status) == 0 ? status.st_size : 0;
+    if (size <= 2 * kLogPartBytes) {
+        readUpTo(file, bytes.head, 2 * kLogPartBytes);
+        return bytes;
+    }
+    readUpTo(file, bytes.head, kLogPartBytes);
+    if (!unicode) dropSplitCharacter(bytes.head);
+    const off_t start = tailStart(file, size, unicode);
+    if (::lseek(file.get(), start, SEEK_SET) == start) readUpTo(file, bytes.tail, kLogPartBytes);
+    bytes.omitted = start - static_cast<off_t>(bytes.head.size());
+    return bytes;
+}
+
+// Little-endian UTF-16 code units; an odd last byte is dropped.
+std::u16string decodeUtf16(const std::string& bytes, size_t from)
 {
     std::u16string text;
-    std::vector<unsigned char> pending; // bytes not yet paired, mark included
-    char block[kBlockSize];
-    size_t markLeft = 2;
-    for (;;) {
-        const ssize_t count = file.read(block, sizeof block);
-        if (count <= 0) break;
-        size_t start = 0;
-        while (markLeft > 0 && start < static_cast<size_t>(count)) {
-            --markLeft;
-            ++start;
-        }
-        for (size_t i = start; i < static_cast<size_t>(count); ++i) {
-            pending.push_back(static_cast<unsigned char>(block[i]));
-            if (pending.size() == 2) {
-                text.push_back(static_cast<char16_t>(pending[0] | (pending[1] << 8)));
-                pending.clear();
-            }
-        }
+    text.reserve(bytes.size() / 2);
+    for (size_t i = from; i + 1 < bytes.size(); i += 2) {
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                             (static_cast<unsigned char>(bytes[i + 1]) << 8)));
     }
     return text;
 }
 
-// The text of an 8-bit (UTF-8) file. A carriage return followed by a newline
-// reads as one newline, and a character split between two blocks is joined.
-std::u16string readEightBit(FileHandle& file)
+// 8-bit (UTF-8) text; a carriage return followed by a newline reads as one
+// newline.
+std::u16string decodeEightBit(const std::string& bytes)
 {
-    std::u16string text;
-    std::string carry;
-    bool pendingReturn = false;
-    char block[kBlockSize];
-    for (;;) {
-        const ssize_t count = file.read(block, sizeof block);
-        if (count <= 0) break;
-        std::string bytes;
-        bytes.reserve(static_cast<size_t>(count) + 1);
-        for (ssize_t i = 0; i < count; ++i) {
-            const char c = block[i];
-            if (pendingReturn) {
-                pendingReturn = false;
-                if (c != '\n') bytes.push_back('\r');
-            }
-            if (c == '\r') {
-                pendingReturn = true;
-                continue;
-            }
-            bytes.push_back(c);
-        }
-        text += VorkStringUtilities::widenPartial(bytes, carry);
+    std::string text;
+    text.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        text.push_back(bytes[i]);
     }
-    if (pendingReturn) carry.push_back('\r');
-    if (!carry.empty()) text += VorkStringUtilities::widen(carry, VorkLocaleFactory::getDefaultLocale(true));
+    return VorkStringUtilities::widen(text, VorkLocaleFactory::getDefaultLocale(true));
+}
+
+// The text of a package output log, at most its first and last
+// kLogPartBytes with a line between them that tells what was left out.
+std::u16string readOutputLog(FileHandle& file, bool unicode, const std::string& name)
+{
+    const LogBytes bytes = readLogBytes(file, unicode);
+    std::u16string text = unicode ? decodeUtf16(bytes.head, 2) : decodeEightBit(bytes.head);
+    if (bytes.omitted == 0) return text;
+    const std::string note = "\n[... " + std::to_string(bytes.omitted) + " bytes of the package log left out here; "
+                             "the whole log was |" + name + "| ...]\n";
+    text += VorkStringUtilities::widen(note, VorkLocaleFactory::getDefaultLocale(true));
+    text += unicode ? decodeUtf16(bytes.tail, 0) : decodeEightBit(bytes.tail);
     return text;
 }
 
@@ -317,7 +368,7 @@ void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLog
         }
         FileHandle file(sQpkLogName, O_RDONLY);
         if (file.isOpen()) {
-            std::u16string log = bUnicode ? readUtf16(file) : readEightBit(file);
+            std::u16string log = readOutputLog(file, bUnicode, sQpkLogName);
             if (!log.empty()) {
                 VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging started:' (size before = "
                                 << log.size() << ")");

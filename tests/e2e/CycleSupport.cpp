@@ -11,6 +11,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -129,6 +130,14 @@ std::string internalLog() { return tempFolder() + "/BAUpdate.xml"; }
 std::string finalLog(const std::string& updateId) { return tempFolder() + "/" + updateId + ".xml"; }
 std::string lockFile() { return tempFolder() + "/plimo.tmp"; }
 std::string unitFile() { return env("VSUPT_SERVICE_DIR") + "/plimo.service"; }
+
+std::vector<std::string> unreadableLogs() {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(tempFolder()))
+        if (entry.path().filename().string().rfind("BAUpdate.xml.unreadable-", 0) == 0) found.push_back(entry.path());
+    std::sort(found.begin(), found.end());
+    return found;
+}
 
 int statusOf(const std::string& text) {
     const std::string marker = "<SMStatus result=\"";

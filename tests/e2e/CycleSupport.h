@@ -33,6 +33,8 @@ std::string internalLog();           // BAUpdate.xml
 std::string finalLog(const std::string& updateId);
 std::string lockFile();              // plimo.tmp
 std::string unitFile();              // plimo.service in VSUPT_SERVICE_DIR
+// The internal logs that could not be read, as moved aside (sorted).
+std::vector<std::string> unreadableLogs();
 
 // The status code of an answer or log text ("<SMStatus result=\"N\""), or
 // -1000 when there is none.

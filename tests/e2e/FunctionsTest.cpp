@@ -134,6 +134,35 @@ TEST_F(FunctionsTest, ProgressClearsAwayADeadUpdate) {
     EXPECT_FALSE(fileExists(finalLog("U2")));
 }
 
+TEST_F(FunctionsTest, AnEndedUpdateIsFinishedAndAnUnreadableLogMovedAside) {
+    // Ended, but killed before its log was finished: progress finishes it and
+    // answers its status; without an update id the answer is all that stays.
+    writeFile(internalLog(), statusLogText("U1", 3072, true));
+    EXPECT_EQ(statusOf(send({"zuacmd=progress"})), 3072);
+    EXPECT_FALSE(fileExists(internalLog()));
+    EXPECT_EQ(statusOf(readFile(finalLog("U1"))), 3072);
+    writeFile(internalLog(), statusLogText("", 3085, true));
+    EXPECT_EQ(statusOf(send({"zuacmd=progress"})), 3085);
+    EXPECT_FALSE(fileExists(internalLog()));
+    // The resume finishes it the same way.
+    writeFile(internalLog(), statusLogText("U3", 0, true));
+    EXPECT_EQ(statusOf(send({"zuacmd=resume"})), 0);
+    EXPECT_TRUE(fileExists(finalLog("U3")));
+    // With its resume service still installed it waits for the restart.
+    writeFile(internalLog(), statusLogText("U2", 3079, true));
+    writeFile(unitFile(), "[Service]\n");
+    EXPECT_EQ(statusOf(send({"zuacmd=progress"})), 3079);
+    EXPECT_EQ(readFile(internalLog()), statusLogText("U2", 3079, true));
+
+    // A log that cannot be read is moved aside and reported as no update.
+    writeFile(internalLog(), "<BundleLog><SMStatus");
+    EXPECT_EQ(statusOf(send({"zuacmd=progress"})), 3080);
+    EXPECT_FALSE(fileExists(internalLog()));
+    ASSERT_EQ(unreadableLogs().size(), 1u);
+    EXPECT_EQ(readFile(unreadableLogs()[0]), "<BundleLog><SMStatus");
+    EXPECT_FALSE(fileExists(lockFile()));
+}
+
 TEST_F(FunctionsTest, ProgressWritesTheUserLogOrReports3079ForABadTarget) {
     writeFile(internalLog(), statusLogText("U1", 3082, true));
     const std::string target = testDir() + "/user.xml";

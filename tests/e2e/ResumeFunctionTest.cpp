@@ -65,6 +65,30 @@ TEST_F(ResumeFunctionTest, ResumedRunInThisProcess) {
     EXPECT_EQ(countOf(answer, "<Package "), 3);
 }
 
+TEST_F(ResumeFunctionTest, AHugePackageLogIsCappedAndTheUpdateResumes) {
+    // First run: 12 MiB of output and "resume after restart"; then success.
+    writeFile(bundleDir() + "/big.sh",
+              "#!/bin/sh\nlog=\nfor a; do case \"$a\" in /l=*) log=\"${a#/l=}\";; esac; done\n"
+              "[ -f \"$0.ran\" ] && exit 0\n: > \"$0.ran\"\n"
+              "yes 'a line of package output' | head -c 12582912 > \"$log\"\nexit 4\n",
+              true);
+    writeQpk(bundleDir(), "b", {0});
+    writeBundle(bundleDir(), {"big.sh", "b.sh"});
+    EXPECT_EQ(statusOf(updateWithReboot("H1")), 3083);
+
+    const std::string progress = send({"zuacmd=progress"});
+    EXPECT_EQ(statusOf(progress), 3083);
+    EXPECT_LT(progress.size(), 1200000u);
+    EXPECT_EQ(countOf(progress, "bytes of the package log left out here; the whole log was |"), 1);
+    // The first and the last 512 KiB, whole lines of 25 bytes each.
+    EXPECT_EQ(countOf(progress, "a line of package output"), 2 * (524288 / 25));
+
+    const std::string answer = send({"zuacmd=resume", "updateid=H1"});
+    EXPECT_EQ(statusOf(answer), 0) << answer.substr(0, 300);
+    EXPECT_EQ(qpkRuns(bundleDir(), "b"), 1);
+    EXPECT_TRUE(wholeStatusLog(finalLog("H1")));
+}
+
 TEST_F(ResumeFunctionTest, ResumeWhileTheLockIsHeldAnswers3077AndChangesNothing) {
     writeQpk(bundleDir(), "a", {2, 0});
     writeBundle(bundleDir(), {"a.sh"});
@@ -87,8 +111,15 @@ TEST_F(ResumeFunctionTest, UnreadableInternalLogIsReportedAndKept) {
     writeFile(unitFile(), "[Service]\n");
     const std::string answer = send({"zuacmd=resume"});
     EXPECT_EQ(statusOf(answer), 3089) << answer;
-    EXPECT_EQ(readFile(internalLog()), "<BundleLog><SMStatus result=\"3082\"");
+    // Moved aside, never over an earlier one; an update is not blocked by it.
+    const auto aside = unreadableLogs();
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readFile(aside[0]), "<BundleLog><SMStatus result=\"3082\"");
+    EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_TRUE(fileExists(unitFile()));
+    writeFile(internalLog(), "garbage");
+    EXPECT_EQ(statusOf(send({"zuacmd=resume"})), 3089);
+    EXPECT_EQ(unreadableLogs().size(), 2u);
     EXPECT_FALSE(fileExists(lockFile()));
 }
 

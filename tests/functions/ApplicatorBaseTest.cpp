@@ -108,6 +108,13 @@ TEST(BundleApplicatorBase, LockAdmitsOneHolderInThisProcessAndInOthers) {
     ASSERT_EQ(::stat(first.lockFileName().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
+    // Deleting the lock file (a package may do it) lets no second holder in:
+    // the holder also locks the folder. A refused taker leaves no file.
+    ASSERT_EQ(::unlink(first.lockFileName().c_str()), 0);
+    EXPECT_FALSE(second.startExclusiveUpdate());
+    EXPECT_EQ(inChild([] { return UpdateFunctionBase().startExclusiveUpdate() ? 1 : 0; }), 0);
+    EXPECT_FALSE(fileExists(first.lockFileName()));
+
     first.endExclusiveUpdate();
     EXPECT_FALSE(fileExists(first.lockFileName()));
     first.endExclusiveUpdate(); // nothing held: nothing happens
@@ -138,13 +145,14 @@ TEST(BundleApplicatorBase, LockFileOfADeadProcessDoesNotBlock) {
 
 TEST(BundleApplicatorBase, ChildProgramsNeverInheritTheLock) {
     std::string script = writeFile(testDir() + "/list-fds.sh",
-                                   "#!/bin/sh\nfor f in /proc/$$/fd/*; do readlink \"$f\"; done\n", true);
+                                   "#!/bin/sh\nfor f in /proc/$$/fd/*; do readlink \"$f\" || :; done\n", true);
     UpdateFunctionBase app;
     ASSERT_TRUE(app.startExclusiveUpdate());
     // A plain spawn (not the system's program runner) shows what exec keeps.
     plimotest::RunResult r = plimotest::runProgram({script});
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("plimo.tmp"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("/win/TEMP\n"), std::string::npos) << r.out;
 }
 
 TEST(BundleApplicatorBase, DebugLogFollowsTheKeysAndGoesWithItsApplicator) {

@@ -1,17 +1,23 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include "PluginClient.h"
 #include "TestEnvironment.h"
+#include "VorkAtomicFile.h"
+#include "VorkFaultSeam.h"
 #include "ZipWriter.h"
 
 namespace fs = std::filesystem;
@@ -85,6 +91,12 @@ int update(const std::vector<std::string>& extra, std::string* answerOut = nullp
     if (!answer) return -99999;
     if (answerOut) *answerOut = *answer;
     return statusOf(*answer);
+}
+
+long peakMemoryKiB() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -241,6 +253,26 @@ TEST_F(UpdateFunction, AStableInternalLogWaitsForItsResume) {
     EXPECT_FALSE(fileExists(testDir() + "/ran"));
     EXPECT_FALSE(fileExists(systemTemp() + "/W2.xml"));
     EXPECT_FALSE(fileExists(lockFile()));
+
+    // The same log with a final status and no service left is an update that
+    // ended without being finished off: it is finished, and the update runs.
+    ::unlink(unitFile().c_str());
+    std::string ended = std::regex_replace(waiting, std::regex("3082"), "3072");
+    writeFile(internalLog(), ended);
+    EXPECT_EQ(update({"updateid=W2"}), 0);
+    EXPECT_TRUE(fileExists(testDir() + "/ran"));
+    EXPECT_TRUE(contains(readFile(systemTemp() + "/W.xml"), "<SMStatus result=\"3072\""));
+
+    // A log that cannot be read is moved aside, never deleted, and blocks
+    // nothing.
+    writeFile(internalLog(), "<BundleLog><SMStat");
+    EXPECT_EQ(update({"updateid=W3"}), 0);
+    EXPECT_FALSE(fileExists(internalLog()));
+    int aside = 0;
+    for (const auto& entry : fs::directory_iterator(systemTemp()))
+        if (entry.path().filename().string().rfind("BAUpdate.xml.unreadable-", 0) == 0)
+            aside += readFile(entry.path()) == "<BundleLog><SMStat";
+    EXPECT_EQ(aside, 1);
 }
 
 TEST_F(UpdateFunction, AnotherProcessHoldingTheLockMeansUpdateInProgress) {
@@ -340,6 +372,80 @@ TEST_F(UpdateFunction, BundleProblemsAnswerTheirStatus) {
     EXPECT_EQ(update({}, &answer), 3076) << answer;
     EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_FALSE(fileExists(lockFile()));
+
+    // A DTD that gives every Package a huge default path is refused while
+    // parsing, before any copy of the default is made.
+    std::string hostile = "<?xml version=\"1.0\"?>\n<!DOCTYPE SoftwareBundle [<!ATTLIST Package path CDATA \"" +
+                          std::string(1000000, 'p') + "\">]>\n<SoftwareBundle><Contents>";
+    for (int i = 0; i < 2000; ++i) hostile += "<Package releaseID=\"R" + std::to_string(i) + "\"/>";
+    writeFile(bundleDir() + "/bundle.xml", hostile + "</Contents></SoftwareBundle>\n");
+    const long peakBefore = peakMemoryKiB();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(update({}, &answer), 3081) << answer.substr(0, 300);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_LT(peakMemoryKiB() - peakBefore, 64 * 1024);
+    EXPECT_LT(answer.size(), 4096u);
+}
+
+// Every version of a file that a save was about to put in place.
+std::set<std::string> g_savedVersions;
+
+bool recordVersion(const std::string& tempFileName, const std::string&) {
+    g_savedVersions.insert(readFile(tempFileName));
+    return true;
+}
+
+bool wholeStatusLog(const std::string& file) {
+    xmlDocPtr doc = xmlReadFile(file.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    const bool whole = doc != nullptr && xmlDocGetRootElement(doc) != nullptr &&
+                       xmlStrEqual(xmlDocGetRootElement(doc)->name, BAD_CAST "BundleLog");
+    xmlFreeDoc(doc);
+    return whole;
+}
+
+TEST_F(UpdateFunction, EverySaveThatFailsLeavesAWholeLogAndIsReported) {
+    using Seam = VorkSupport::VorkFaultSeam;
+    struct Reset {
+        ~Reset() {
+            Seam::disarm();
+            VorkSupport::VorkAtomicFile::setReplaceHook(nullptr);
+        }
+    } reset;
+    VorkSupport::VorkAtomicFile::setReplaceHook(recordVersion);
+    makeBundle({{"a.sh", 0}, {"b.sh", 0}});
+    const std::string userLog = testDir() + "/user.xml";
+    const std::string finalLog = systemTemp() + "/U1.xml";
+    const std::pair<Seam::Call, Seam::Action> faults[] = {{Seam::Call::Write, Seam::Action::Fail},
+                                                           {Seam::Call::Write, Seam::Action::Short},
+                                                           {Seam::Call::Fsync, Seam::Action::Fail},
+                                                           {Seam::Call::Rename, Seam::Action::Fail}};
+    int injected = 0;
+    for (const auto& [call, action] : faults) {
+        for (long n = 1;; ++n) {
+            const std::string where = "fault " + std::to_string(static_cast<int>(call)) + "/" +
+                                      std::to_string(static_cast<int>(action)) + " at " + std::to_string(n) + ": ";
+            fs::remove(userLog);
+            fs::remove(finalLog);
+            g_savedVersions.clear();
+            Seam::arm(call, n, action);
+            std::string answer;
+            const int status = update({"updateid=U1", "logtarget=" + userLog}, &answer);
+            const bool fired = Seam::fired();
+            Seam::disarm();
+            if (!fired) break;
+            ++injected;
+            EXPECT_NE(status, 0) << where << answer;
+            for (const std::string& file : {internalLog(), finalLog, userLog}) {
+                if (!fileExists(file)) continue;
+                EXPECT_TRUE(wholeStatusLog(file)) << where << file;
+                EXPECT_EQ(g_savedVersions.count(readFile(file)), 1u) << where << file << " is no saved version";
+            }
+            for (const auto& entry : fs::directory_iterator(systemTemp()))
+                EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << where << entry.path();
+            EXPECT_EQ(update({"updateid=U1"}), 0) << where << "the next update is blocked";
+        }
+    }
+    EXPECT_GT(injected, 20);
 }
 
 TEST_F(UpdateFunction, UserLogIsWrittenWithoutInternalAttributes) {

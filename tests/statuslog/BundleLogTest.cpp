@@ -316,7 +316,7 @@ TEST(BAXMLDoc, CleanupMovesTheLogToItsFinalNameOrDeletesIt)
         LogCapture log;
         BAXMLDoc doc(temp + "/BAUpdate.xml");
         doc.updateId("U2");
-        doc.cleanup();
+        EXPECT_THROW(doc.cleanup(), VorkException);
         EXPECT_TRUE(fileExists(temp + "/BAUpdate.xml"));
         EXPECT_TRUE(log.contains("BAXMLDoc::cleanup: unable to rename internal log file: |" + doc.getFileName() +
                                  "| to : |"));

@@ -194,6 +194,23 @@ TEST_F(PackageLog, Utf16LogsWithMarkAreConvertedAndOthersReadAsEightBit)
     EXPECT_EQ(content(node->getPackageNode()->last), "\xEF\xBF\xBD\xEF\xBF\xBDok");
 }
 
+TEST_F(PackageLog, LargeLogsKeepTheirFirstAndLastHalfMebibyteOnWholeCharacters)
+{
+    // 8-bit: the head's last character and the tail's first are split by
+    // the cut; both go whole.
+    std::string text(524287, 'a');
+    text += "\xC3\xA9" + std::string(1048575 - 524289, 'b') + "\xE2\x82\xAC" + std::string(524286, 'c');
+    const std::string file = logFile(text);
+    std::string note = "\n[... 524291 bytes of the package log left out here; the whole log was |" + file + "| ...]\n";
+    EXPECT_EQ(completeWith(text), std::string(524287, 'a') + note + std::string(524286, 'c'));
+
+    // UTF-16 of odd size: the tail starts on a code unit.
+    node->setPackageLog(0, logFile(utf16le(std::u16string(786432, u'x'), true) + "X"), "",
+                        BAXMLPackageNode::NO_OS_ERROR_CODE);
+    note = "\n[... 524292 bytes of the package log left out here; the whole log was |" + file + "| ...]\n";
+    EXPECT_EQ(content(node->getPackageNode()->last), std::string(262143, 'x') + note + std::string(262143, 'x'));
+}
+
 TEST_F(PackageLog, MessagesAndUnreadableLogs)
 {
     // An empty log file keeps the message and its two newlines.

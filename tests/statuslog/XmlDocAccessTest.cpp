@@ -15,6 +15,7 @@
 #include "BAAnyXMLDoc.h"
 #include "StatusLogTestSupport.h"
 #include "TestEnvironment.h"
+#include "VorkAtomicFile.h"
 #include "VorkException.h"
 #include "getAbsolutePath.h"
 
@@ -210,7 +211,7 @@ TEST(BAAnyXMLDoc, MissingOrMalformedFilesLeaveNoDocument)
     EXPECT_EQ(doc.getFileName(), canonical(testDir()) + "/missing.xml");
     EXPECT_EQ(doc.getDocument(), nullptr);
     EXPECT_THROW(doc.getFirstNode("/r"), VorkException);
-    doc.save();
+    EXPECT_THROW(doc.save(), VorkException);
     EXPECT_FALSE(plimotest::fileExists(missing));
     EXPECT_TRUE(log.contains("Error:Could not save XML log file!"));
 
@@ -273,6 +274,16 @@ TEST(BAAnyXMLDoc, HostileDocumentsNeitherReadOtherFilesNorExpand)
         EXPECT_LT(size, 100000);
         EXPECT_LT(bomb.getStringAttribute("/lolz", "a").size(), 100000u);
     }
+
+    // Any declaration is refused; a bare document type is not.
+    for (const char* subset : {"<!ELEMENT r ANY>", "<!ATTLIST r a CDATA \"d\">", "<!NOTATION n SYSTEM \"x\">",
+                               "<!ENTITY e \"x\">"}) {
+        BAAnyXMLDoc declared(writeFile(testDir() + "/declared.xml", std::string("<!DOCTYPE r [") + subset + "]><r/>"),
+                             true);
+        EXPECT_EQ(declared.getDocument(), nullptr) << subset;
+    }
+    BAAnyXMLDoc bare(writeFile(testDir() + "/bare.xml", "<!DOCTYPE r><r a=\"1\"/>"), true);
+    EXPECT_EQ(bare.getIntAttribute("/r", "a"), 1);
 }
 
 namespace {
@@ -291,7 +302,7 @@ bool stopBeforeReplace(const std::string& tempFileName, const std::string& fileN
 }
 
 struct HookReset {
-    ~HookReset() { BAAnyXMLDoc::setReplaceHook(nullptr); }
+    ~HookReset() { VorkSupport::VorkAtomicFile::setReplaceHook(nullptr); }
 };
 
 } // namespace
@@ -309,19 +320,22 @@ TEST(BAAnyXMLDoc, SaveReplacesTheFileAtomicallyAndPrivately)
         LogCapture log;
         HookReset reset;
         g_target = doc.getFileName();
-        BAAnyXMLDoc::setReplaceHook(stopBeforeReplace);
-        doc.save();
+        VorkSupport::VorkAtomicFile::setReplaceHook(stopBeforeReplace);
+        EXPECT_THROW(doc.save(), VorkException);
+        EXPECT_TRUE(doc.saveFailed());
         EXPECT_TRUE(g_sawBothFiles);
         EXPECT_TRUE(log.contains("Error:Could not save XML log file!"));
     }
     EXPECT_EQ(readFile(file), "<r v=\"old\"/>\n");
     EXPECT_EQ(directoryEntries(directory), std::vector<std::string>{"BAUpdate.xml"});
 
-    // A temporary file left by a crash changes nothing.
+    // A temporary file left by a killed save goes with the next save; one of
+    // another file stays.
     writeFile(directory + "/BAUpdate.xml.tmp0badf00d", "<r v=\"half");
+    writeFile(directory + "/Other.xml.tmp0badf00d", "<r v=\"half");
     doc.save();
     EXPECT_EQ(readFile(file), "<?xml version=\"1.0\"?>\n<r v=\"new\"/>\n");
-    EXPECT_EQ(directoryEntries(directory), (std::vector<std::string>{"BAUpdate.xml", "BAUpdate.xml.tmp0badf00d"}));
+    EXPECT_EQ(directoryEntries(directory), (std::vector<std::string>{"BAUpdate.xml", "Other.xml.tmp0badf00d"}));
     struct stat status;
     ASSERT_EQ(stat(file.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0600u);
@@ -338,7 +352,7 @@ TEST(BAAnyXMLDoc, SaveReplacesTheFileAtomicallyAndPrivately)
     std::filesystem::create_directories(directory + "/busy.xml/inner");
     LogCapture log;
     doc.setFileName(directory + "/busy.xml");
-    doc.save();
+    EXPECT_THROW(doc.save(), VorkException);
     EXPECT_TRUE(log.contains("Error:Could not save XML log file!"));
     EXPECT_TRUE(std::filesystem::is_directory(directory + "/busy.xml/inner"));
     EXPECT_EQ(directoryEntries(directory).size(), 3u);

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+namespace VorkSupport {
+
 // An open file descriptor, closed exactly once: by close() or on destruction.
 class FileHandle {
 public:
@@ -24,3 +26,5 @@ public:
 private:
     int m_fd;
 };
+
+} // namespace VorkSupport

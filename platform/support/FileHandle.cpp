@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+namespace VorkSupport {
+
 FileHandle::FileHandle(const std::string& name, int flags, mode_t mode)
     : m_fd(::open(name.c_str(), flags | O_CLOEXEC, mode))
 {
@@ -30,3 +32,5 @@ bool FileHandle::close()
     m_fd = -1;
     return result == 0;
 }
+
+} // namespace VorkSupport

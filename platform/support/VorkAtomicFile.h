@@ -1,0 +1,33 @@
+#pragma once
+#include <string>
+
+namespace VorkSupport {
+
+// The one way the system replaces a file that must never be seen half
+// written: the new content goes to a new file beside the target, every byte
+// through checked writes, is flushed to disk and its size checked, and only
+// then renamed over the target; the directory is flushed last. Any failure
+// leaves the target exactly as it was and removes the new file.
+class VorkAtomicFile {
+public:
+    // Replaces fileName with content; mode 0600 when privateFile, else what
+    // the umask leaves. A symbolic link stays and the file it names is
+    // replaced; a device or pipe is written in place. A private file's
+    // temporary files left by an earlier save that was killed go first.
+    // False on any failure (logged at level 1).
+    static bool write(const std::string& fileName, const std::string& content, bool privateFile);
+
+    // Renames a file and makes the rename durable. False on any failure.
+    static bool rename(const std::string& from, const std::string& to);
+
+    // Removes the temporary files that killed saves of fileName left behind.
+    static void removeStaleTemporaries(const std::string& fileName);
+
+    // Test seam: called after the new file is complete and before it replaces
+    // the target; answering false abandons the save there (as a crash would,
+    // except that the new file is removed). Null restores normal saving.
+    using ReplaceHook = bool (*)(const std::string& tempFileName, const std::string& fileName);
+    static void setReplaceHook(ReplaceHook hook);
+};
+
+} // namespace VorkSupport
