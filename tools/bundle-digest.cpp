@@ -14,6 +14,7 @@
 #include "BAAnyXMLDoc.h"
 #include "BundleDefinition.h"
 #include "PackageFile.h"
+#include "VorkAtomicFile.h"
 #include "RelocationDefinition.h"
 #include "VorkException.h"
 #include "XPathNodeList.h"
@@ -62,7 +63,9 @@ int run(const std::string& definition) {
         std::fprintf(stderr, "bundle-digest: %s left unchanged\n", definition.c_str());
         return 1;
     }
-    if (!BAAnyXMLDoc::writeFileAtomically(doc.get(), definition, false)) {
+    std::string text;
+    if (!BAAnyXMLDoc::serialiseDocument(doc.get(), text) ||
+        !VorkSupport::VorkAtomicFile::write(definition, text, false)) {
         std::fprintf(stderr, "bundle-digest: %s: cannot be written\n", definition.c_str());
         return 1;
     }

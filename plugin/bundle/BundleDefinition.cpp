@@ -18,6 +18,7 @@
 #include "XPathNodeList.h"
 #include "SystemId.h"
 
+using VorkSupport::FileHandle;
 using VorkSupport::VorkException;
 
 namespace {

@@ -13,6 +13,8 @@
 #include "VorkScopeTrace.h"
 #include "VorkWriteAll.h"
 
+using VorkSupport::FileHandle;
+
 namespace {
 
 const char* const kDefaultFlagFile = "/run/reboot-required";

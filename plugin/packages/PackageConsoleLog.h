@@ -26,5 +26,5 @@ public:
     int fd() const { return m_file.get(); }
 
 private:
-    FileHandle m_file;
+    VorkSupport::FileHandle m_file;
 };

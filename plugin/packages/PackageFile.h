@@ -33,7 +33,7 @@ public:
 private:
     void hash();
 
-    FileHandle m_file;
+    VorkSupport::FileHandle m_file;
     int m_openError = 0;
     std::string m_sha256;
     std::string m_sProblem;
