@@ -24,6 +24,7 @@ namespace VorkSupport {
 namespace {
 
 std::atomic<VorkAtomicFile::ReplaceHook> g_replaceHook{nullptr};
+std::atomic<VorkAtomicFile::AppendHook> g_appendHook{nullptr};
 
 struct DirectoryCloser {
     void operator()(DIR* directory) const { ::closedir(directory); }
@@ -57,11 +58,6 @@ bool isTemporaryOf(const char* entry, const std::string& base) {
 
 bool writeAll(int fd, const std::string& content) {
     return VorkWriteAll(fd, content.data(), content.size(), VorkFaultSeam::write);
-}
-
-bool syncDirectoryOf(const std::string& fileName) {
-    FileHandle directory(directoryOf(fileName), O_RDONLY | O_DIRECTORY);
-    return directory.isOpen() && VorkFaultSeam::fsync(directory.get()) == 0;
 }
 
 // The file a name stands for: a symbolic link is followed, so the link stays.
@@ -120,6 +116,11 @@ bool fillTemporary(FileHandle& file, const std::string& content) {
 
 } // namespace
 
+bool VorkAtomicFile::syncDirectory(const std::string& fileName) {
+    FileHandle directory(directoryOf(fileName), O_RDONLY | O_DIRECTORY);
+    return directory.isOpen() && VorkFaultSeam::fsync(directory.get()) == 0;
+}
+
 bool VorkAtomicFile::write(const std::string& requestedName, const std::string& content, bool privateFile) {
     if (requestedName.empty()) return false;
     std::string fileName = requestedName;
@@ -148,12 +149,21 @@ bool VorkAtomicFile::write(const std::string& requestedName, const std::string& 
         return false;
     }
     // The new file is in place; only a durable rename makes the save whole.
-    return syncDirectoryOf(fileName);
+    return VorkAtomicFile::syncDirectory(fileName);
 }
 
 bool VorkAtomicFile::rename(const std::string& from, const std::string& to) {
     if (VorkFaultSeam::rename(from, to) != 0) return false;
-    return syncDirectoryOf(to);
+    return VorkAtomicFile::syncDirectory(to);
+}
+
+bool VorkAtomicFile::append(int fd, const std::string& data, const std::string& fileName) {
+    bool appended = writeAll(fd, data);
+    const AppendHook hook = g_appendHook.load();
+    if (appended && hook != nullptr && !hook(fileName)) appended = false;
+    if (appended && VorkFaultSeam::fdatasync(fd) != 0) appended = false;
+    if (!appended) VORK_LOG(1, "VorkAtomicFile::append: cannot append to |" << fileName << "|, errno " << errno);
+    return appended;
 }
 
 void VorkAtomicFile::removeStaleTemporaries(const std::string& fileName) {
@@ -170,6 +180,10 @@ void VorkAtomicFile::removeStaleTemporaries(const std::string& fileName) {
 
 void VorkAtomicFile::setReplaceHook(ReplaceHook hook) {
     g_replaceHook.store(hook);
+}
+
+void VorkAtomicFile::setAppendHook(AppendHook hook) {
+    g_appendHook.store(hook);
 }
 
 } // namespace VorkSupport

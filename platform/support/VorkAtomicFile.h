@@ -20,6 +20,15 @@ public:
     // Renames a file and makes the rename durable. False on any failure.
     static bool rename(const std::string& from, const std::string& to);
 
+    // Appends data to the open file fd (named fileName) through checked
+    // writes and makes it durable with one fdatasync. False on any failure
+    // (logged at level 1); how much of data reached the file is then unknown.
+    static bool append(int fd, const std::string& data, const std::string& fileName);
+
+    // Makes the entries of fileName's directory durable: a file created or
+    // renamed there survives a power cut. False on any failure.
+    static bool syncDirectory(const std::string& fileName);
+
     // Removes the temporary files that killed saves of fileName left behind.
     static void removeStaleTemporaries(const std::string& fileName);
 
@@ -28,6 +37,11 @@ public:
     // except that the new file is removed). Null restores normal saving.
     using ReplaceHook = bool (*)(const std::string& tempFileName, const std::string& fileName);
     static void setReplaceHook(ReplaceHook hook);
+
+    // Test seam: called by append() once every byte is written and before
+    // they are made durable; answering false abandons the append there.
+    using AppendHook = bool (*)(const std::string& fileName);
+    static void setAppendHook(AppendHook hook);
 };
 
 } // namespace VorkSupport

@@ -24,11 +24,16 @@ struct Plan {
     // Armed from VSUPT_FAULT: a fault that fires says so on standard error,
     // so that a driver outside the process can count it.
     std::atomic<bool> announce{false};
+    std::atomic<VorkFaultSeam::FireHook> fireHook{nullptr};
 };
 
 Plan& plan() {
     static Plan instance;
     return instance;
+}
+
+void callFireHook() {
+    if (const VorkFaultSeam::FireHook hook = plan().fireHook.load()) hook();
 }
 
 // Whether this call is the one the plan aims at; counts it when it is of the
@@ -42,6 +47,7 @@ bool due(VorkFaultSeam::Call call, VorkFaultSeam::Action& action) {
     action = static_cast<VorkFaultSeam::Action>(p.action.load());
     if (p.announce) std::fprintf(stderr, "VSUPT_FAULT fired\n");
     if (action == VorkFaultSeam::Action::Kill) ::kill(::getpid(), SIGKILL);
+    callFireHook();
     return true;
 }
 
@@ -91,8 +97,13 @@ bool VorkFaultSeam::fired() {
     return plan().fired.load();
 }
 
+void VorkFaultSeam::setFireHook(FireHook hook) {
+    plan().fireHook.store(hook);
+}
+
 ssize_t VorkFaultSeam::write(int fd, const void* data, std::size_t size) {
     if (plan().failNextWrite.exchange(false)) {
+        callFireHook();
         errno = ENOSPC;
         return -1;
     }
@@ -115,6 +126,15 @@ int VorkFaultSeam::fsync(int fd) {
         return -1;
     }
     return ::fsync(fd);
+}
+
+int VorkFaultSeam::fdatasync(int fd) {
+    Action action = Action::Fail;
+    if (due(Call::Fsync, action)) {
+        errno = EIO;
+        return -1;
+    }
+    return ::fdatasync(fd);
 }
 
 int VorkFaultSeam::rename(const std::string& from, const std::string& to) {
