@@ -6,7 +6,7 @@ set -euo pipefail
 # libsystemd-dev: sd-bus for the login manager (restart, shutdown inhibitor).
 # dbus and python3-dbusmock: only for the tests, which start a private bus
 # with a stand-in login manager.
-packages=(cmake make g++ pkg-config libxml2-dev libarchive-dev libssl-dev openssl libgtest-dev
+packages=(cmake make g++ pkg-config libxml2-dev zlib1g-dev libarchive-dev libssl-dev openssl libgtest-dev
   libsystemd-dev dbus python3-dbusmock
   # the playbook tests
   ansible-core

@@ -4,6 +4,7 @@
 #include <libxml/parserInternals.h>
 #include <libxml/xmlsave.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -11,6 +12,7 @@
 #include <new>
 #include <utility>
 
+#include "BAJournal.h"
 #include "VorkAtomicFile.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -89,6 +91,32 @@ xmlOutputBufferPtr textOutput(std::string& text)
     return xmlOutputBufferCreateIO(appendToText, nullptr, &text, nullptr);
 }
 
+// Parses with the declaration handlers of a safe parse; frees the context.
+xmlDocPtr parseWith(xmlParserCtxtPtr rawContext, const std::string& name)
+{
+    std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(rawContext);
+    if (!context || context->sax == nullptr) return nullptr;
+    xmlSAXHandlerPtr handler = context->sax;
+    handler->elementDecl = onElementDeclaration;
+    handler->attributeDecl = onAttributeDeclaration;
+    handler->entityDecl = onEntityDeclaration;
+    handler->notationDecl = onNotationDeclaration;
+    handler->unparsedEntityDecl = onUnparsedEntityDeclaration;
+    xmlParseDocument(context.get());
+    xmlDocPtr doc = context->myDoc;
+    context->myDoc = nullptr;
+    const bool refused = context->_private == &g_refusedMark;
+    if (doc != nullptr && (refused || !context->wellFormed)) {
+        if (refused) VORK_LOG(9, "BAAnyXMLDoc::parseFile: document declares in its DTD, refused: |" << name << "|");
+        xmlFreeDoc(doc);
+        doc = nullptr;
+    }
+    return doc;
+}
+
+// No network, no external DTD, no entity substitution, no error output.
+const int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
 } // namespace
 
 BAAnyXMLDoc::BAAnyXMLDoc() = default;
@@ -109,26 +137,15 @@ xmlDocPtr BAAnyXMLDoc::parseFile(const std::string& fileName)
 {
     VORK_TRACE("BAAnyXMLDoc::parseFile");
     if (fileName.empty()) return nullptr;
-    // No network, no external DTD, no entity substitution, no error output.
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(xmlCreateURLParserCtxt(fileName.c_str(), options));
-    if (!context || context->sax == nullptr) return nullptr;
-    xmlSAXHandlerPtr handler = context->sax;
-    handler->elementDecl = onElementDeclaration;
-    handler->attributeDecl = onAttributeDeclaration;
-    handler->entityDecl = onEntityDeclaration;
-    handler->notationDecl = onNotationDeclaration;
-    handler->unparsedEntityDecl = onUnparsedEntityDeclaration;
-    xmlParseDocument(context.get());
-    xmlDocPtr doc = context->myDoc;
-    context->myDoc = nullptr;
-    const bool refused = context->_private == &g_refusedMark;
-    if (doc != nullptr && (refused || !context->wellFormed)) {
-        if (refused) VORK_LOG(9, "BAAnyXMLDoc::parseFile: document declares in its DTD, refused: |" << fileName << "|");
-        xmlFreeDoc(doc);
-        doc = nullptr;
-    }
-    return doc;
+    return parseWith(xmlCreateURLParserCtxt(fileName.c_str(), kParseOptions), fileName);
+}
+
+xmlDocPtr BAAnyXMLDoc::parseText(const std::string& text)
+{
+    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
+    xmlParserCtxtPtr context = xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
+    if (context != nullptr) xmlCtxtUseOptions(context, kParseOptions);
+    return parseWith(context, "(text)");
 }
 
 void BAAnyXMLDoc::load()
@@ -138,17 +155,47 @@ void BAAnyXMLDoc::load()
         xmlFreeDoc(m_pDocument);
         m_pDocument = nullptr;
     }
-    m_pDocument = parseFile(m_sFileName);
+    m_pDocument = m_pJournal ? m_pJournal->load(m_sFileName) : parseFile(m_sFileName);
 }
 
 void BAAnyXMLDoc::save()
 {
     VORK_TRACE("BAAnyXMLDoc::save");
-    if (!writeFileAtomically(m_pDocument, m_sFileName, m_bPrivateFile)) {
-        m_bSaveFailed = true;
-        VORK_LOG(1, "Error:Could not save XML log file!");
-        throw VorkException("BAAnyXMLDoc::save: could not save |" + m_sFileName + "|", 3079);
+    if (m_pJournal) {
+        switch (m_pJournal->append(m_pDocument, m_sFileName, m_bPrivateFile)) {
+        case BAJournal::Append::Done: return;
+        case BAJournal::Append::Failed: saveFailure();
+        case BAJournal::Append::SnapshotDue: break;
+        }
     }
+    saveWhole();
+}
+
+void BAAnyXMLDoc::saveWhole()
+{
+    VORK_TRACE("BAAnyXMLDoc::saveWhole");
+    if (!writeFileAtomically(m_pDocument, m_sFileName, m_bPrivateFile)) {
+        forgetJournal();
+        saveFailure();
+    }
+    if (m_pJournal) m_pJournal->snapshotWritten(m_pDocument, m_sFileName, m_sSaveText);
+}
+
+void BAAnyXMLDoc::saveFailure()
+{
+    m_bSaveFailed = true;
+    VORK_LOG(1, "Error:Could not save XML log file!");
+    throw VorkException("BAAnyXMLDoc::save: could not save |" + m_sFileName + "|", 3079);
+}
+
+void BAAnyXMLDoc::keepJournal()
+{
+    if (!m_pJournal) m_pJournal = std::make_unique<BAJournal>();
+}
+
+void BAAnyXMLDoc::forgetJournal()
+{
+    if (m_pJournal) m_pJournal->forget();
 }
 
 bool BAAnyXMLDoc::serialiseDocument(xmlDocPtr doc, std::string& text)
@@ -188,6 +235,7 @@ void BAAnyXMLDoc::setFileName(const std::string& fileName)
     std::string absoluteName;
     getAbsolutePath(fileName, absoluteName, false);
     m_sFileName = absoluteName;
+    forgetJournal();
 }
 
 void BAAnyXMLDoc::takeDocument(BAAnyXMLDoc& other)
@@ -198,6 +246,9 @@ void BAAnyXMLDoc::takeDocument(BAAnyXMLDoc& other)
     other.m_pDocument = nullptr;
     m_sFileName = std::move(other.m_sFileName);
     other.m_sFileName.clear();
+    // The journal knows the document it saves: it goes with it.
+    std::swap(m_pJournal, other.m_pJournal);
+    if (other.m_pJournal) other.m_pJournal->forget();
 }
 
 xmlNodePtr BAAnyXMLDoc::getFirstNode(const std::string& xpath)
@@ -224,6 +275,7 @@ void BAAnyXMLDoc::setStringAttribute(xmlNodePtr node, const std::string& name, c
     } else if (xmlNewProp(node, toXml(name), toXml(value)) == nullptr) {
         throw VorkException("BAAnyXMLDoc::setStringAttribute: unable to allocate attribute " + name, 272);
     }
+    BAJournal::noteChange(node);
 }
 
 void BAAnyXMLDoc::setBoolAttribute(xmlNodePtr node, const std::string& name, bool value)

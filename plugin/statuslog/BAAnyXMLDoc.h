@@ -1,7 +1,10 @@
 #pragma once
 #include <libxml/tree.h>
 
+#include <memory>
 #include <string>
+
+class BAJournal;
 
 // One parsed XML file: the document and the absolute name of the file it
 // belongs to. Elements are found by absolute XPath expressions; attributes are
@@ -20,13 +23,18 @@ public:
 
     // Replaces the document with the parsed file; a missing, unreadable,
     // malformed or hostile file leaves no document. Never reads other files
-    // or the network.
+    // or the network. A status log's journal is replayed onto its file.
     void load();
-    // Replaces the file atomically with the document. A save is whole or it
-    // did not happen: on any failure the old file stays exactly as it was,
-    // the failure is logged at level 1 ("Error:Could not save XML log file!")
-    // and raised as VorkException code 3079.
+    // Makes the document durable in its file. A save is whole or it did not
+    // happen: on any failure the file reads as before (or, for a status log
+    // whose record reached the disk before the failure, as this save), the
+    // failure is logged at level 1 ("Error:Could not save XML log file!")
+    // and raised as VorkException code 3079. A status log appends what
+    // changed to its journal; any other document is written whole.
     void save();
+    // Replaces the file atomically with the whole document, and drops a
+    // status log's journal. Failures as for save().
+    void saveWhole();
     // Whether any save of this object has failed.
     bool saveFailed() const { return m_bSaveFailed; }
     void setFileName(const std::string& fileName);
@@ -65,6 +73,8 @@ public:
     // notations): the parse stops at the first declaration. Null when the
     // file cannot be parsed.
     static xmlDocPtr parseFile(const std::string& fileName);
+    // The same for a text in memory.
+    static xmlDocPtr parseText(const std::string& text);
 
     // The document as the file that save() writes (XML declaration, no
     // indentation), or the element alone (no declaration, no indentation,
@@ -79,6 +89,11 @@ public:
     bool writeFileAtomically(xmlDocPtr doc, const std::string& fileName, bool privateFile);
 
 protected:
+    // Makes this document a status log: saved through a journal (BAJournal).
+    void keepJournal();
+    // Forgets what the file holds: the next save writes the document whole.
+    void forgetJournal();
+
     xmlDocPtr m_pDocument = nullptr;
     std::string m_sFileName;
     bool m_bPrivateFile = true;
@@ -86,4 +101,9 @@ protected:
     // The text of the last save: a log saved after each step of an update
     // reuses its memory instead of claiming fresh pages each time.
     std::string m_sSaveText;
+    // A status log's journal; null for other documents.
+    std::unique_ptr<BAJournal> m_pJournal;
+
+private:
+    [[noreturn]] void saveFailure();
 };

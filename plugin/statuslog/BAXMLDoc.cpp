@@ -1,6 +1,7 @@
 #include "BAXMLDoc.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <ctime>
 #include <memory>
 
+#include "BAJournal.h"
 #include "VorkAtomicFile.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -86,12 +88,14 @@ using NodeHolder = std::unique_ptr<xmlNode, XmlNodeDeleter>;
 BAXMLDoc::BAXMLDoc()
 {
     VORK_TRACE("BAXMLDoc::BAXMLDoc");
+    keepJournal();
     init();
 }
 
 BAXMLDoc::BAXMLDoc(const std::string& fileName) : BAAnyXMLDoc(fileName, false)
 {
     VORK_TRACE("BAXMLDoc::BAXMLDoc");
+    keepJournal();
     init();
 }
 
@@ -104,6 +108,7 @@ void BAXMLDoc::init()
         xmlFreeDoc(m_pDocument);
         m_pDocument = nullptr;
     }
+    forgetJournal();
     m_pDocument = xmlNewDoc(toXml("1.0"));
     if (m_pDocument == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create document");
@@ -293,8 +298,10 @@ void BAXMLDoc::cleanup()
         stable(true);
         progressPercent(100);
         // A final log that cannot be written leaves the internal log where it
-        // is: save() raises before anything is renamed.
-        save();
+        // is: the save raises before anything is renamed. The final log is
+        // one whole file: the journal goes with this save.
+        saveWhole();
+        forgetJournal();
         if (VorkSupport::VorkAtomicFile::rename(m_sFileName, newName)) {
             VORK_LOG(1, "BAXMLDoc::cleanup: renamed internal log file: |" << m_sFileName << "| to : |" << newName << "|");
         } else {
@@ -311,7 +318,30 @@ void BAXMLDoc::cleanup()
         }
     } else {
         VORK_LOG(4, "BAXMLDoc::cleanup: deleting internal log file: |" << m_sFileName << "|");
-        std::remove(m_sFileName.c_str());
+        removeFile(m_sFileName);
+        forgetJournal();
+    }
+}
+
+void BAXMLDoc::removeFile(const std::string& fileName)
+{
+    // The file first: a journal without its file is never replayed.
+    std::remove(fileName.c_str());
+    BAJournal::remove(fileName);
+}
+
+void BAXMLDoc::foldJournal(const std::string& fileName)
+{
+    VORK_TRACE("BAXMLDoc::foldJournal");
+    if (!BAJournal::exists(fileName)) return;
+    BAXMLDoc log(fileName);
+    log.load();
+    if (log.getDocument() != nullptr) {
+        VORK_LOG(4, "BAXMLDoc::foldJournal: writing |" << fileName << "| whole");
+        log.saveWhole();
+    } else if (::access(fileName.c_str(), F_OK) != 0) {
+        // Nothing it could apply to: a journal whose file was removed.
+        BAJournal::remove(fileName);
     }
 }
 

@@ -30,11 +30,19 @@ public:
     std::string dumpRoot();
     void getStartParameters(std::string& directory, std::string& definitionFile, std::string& relocationName);
     void removeTempFiles();
-    // Ends the internal log: saved as finished and renamed to the final log
-    // of its update id (made durable), or deleted without an update id. A
-    // save or rename that fails raises VorkException code 3079 and leaves
-    // the internal log in place.
+    // Ends the internal log: saved whole as finished and renamed to the
+    // final log of its update id (made durable), or deleted with its journal
+    // without an update id. A save or rename that fails raises VorkException
+    // code 3079 and leaves the internal log in place.
     void cleanup();
+
+    // Deletes a status log file and its journal.
+    static void removeFile(const std::string& fileName);
+    // Writes a status log file whole with its journal replayed, and drops
+    // the journal, so that the file alone tells the whole log. Nothing when
+    // it has no journal; a journal without its file goes. A failed write
+    // raises VorkException code 3079 and leaves both files as they were.
+    static void foldJournal(const std::string& fileName);
 
     void addBundleSettingsNode();
     void addValidationNode();

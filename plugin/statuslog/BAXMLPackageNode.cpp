@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "BAJournal.h"
 #include "BAXMLDoc.h"
 #include "FileHandle.h"
 #include "VorkException.h"
@@ -291,6 +292,7 @@ void BAXMLPackageNode::createSkippedPackage(BAXMLDoc* doc, const std::string& re
     xmlAddChild(log.get(), text);
     BAAnyXMLDoc::setIntAttribute(log.get(), "code", 3);
     xmlAddChild(node.m_pPackage, log.release());
+    BAJournal::noteChange(node.m_pPackage);
 }
 
 xmlNodePtr BAXMLPackageNode::statusNode()
@@ -413,6 +415,7 @@ void BAXMLPackageNode::appendPackageLog(const std::string& text, int nResultCode
     BAAnyXMLDoc::setIntAttribute(log.get(), "code", nResultCode);
     if (nOsErrorCode != NO_OS_ERROR_CODE) BAAnyXMLDoc::setIntAttribute(log.get(), "osErrCode", nOsErrorCode);
     xmlAddChild(m_pPackage, log.release());
+    BAJournal::noteChange(m_pPackage);
 }
 
 std::string BAXMLPackageNode::ConvertWideToUtf8(const std::u16string& text)
