@@ -18,6 +18,7 @@
 
 #include <libxml/xmlerror.h>
 
+#include "BAJournal.h"
 #include "BAXMLDoc.h"
 #include "Bundle.h"
 #include "VorkException.h"
@@ -532,6 +533,15 @@ bool BundleApplicatorBase::lockFolder() {
 void BundleApplicatorBase::endExclusiveUpdate() {
     VORK_TRACE("BundleApplicatorBase::endExclusiveUpdate");
     if (m_nLockFile == -1) return;
+    // Whoever reads the internal log while no update holds the lock finds
+    // the whole log in the one file.
+    if (m_nLockFolder != -1) {
+        try {
+            BAXMLDoc::foldJournal(internalLogName());
+        } catch (const VorkException& e) {
+            reportException("BundleApplicatorBase::endExclusiveUpdate: the internal log keeps its journal: ", e);
+        }
+    }
     // Unlink while still holding the lock, so no one locks a file about to go.
     ::unlink(lockFileName().c_str());
     ::close(m_nLockFile);
@@ -570,6 +580,9 @@ bool BundleApplicatorBase::moveInternalLogAside() {
         if (::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
             VORK_LOG(1, "BundleApplicatorBase::moveInternalLogAside: the internal log cannot be read; kept as |"
                             << target << "|");
+            // Its journal stays with it, as part of the same record.
+            ::renameat2(AT_FDCWD, BAJournal::journalName(name).c_str(), AT_FDCWD,
+                        BAJournal::journalName(target).c_str(), RENAME_NOREPLACE);
             return true;
         }
         if (errno != EEXIST) break;

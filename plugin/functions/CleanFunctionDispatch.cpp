@@ -1,6 +1,5 @@
 #include "CleanFunctionDispatch.h"
 
-#include <cstdio>
 #include <exception>
 
 #include "BAXMLDoc.h"
@@ -34,7 +33,7 @@ std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std
                     } else {
                         storedLog.removeTempFiles();
                         VORK_LOG(3, "CleanFunctionDispatch::execute: removing internal XML log file : " << internalLog);
-                        std::remove(internalLog.c_str());
+                        BAXMLDoc::removeFile(internalLog);
                     }
                 }
                 VorkSupport::VorkAtomicFile::removeStaleTemporaries(internalLog);
@@ -43,7 +42,7 @@ std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std
                     std::string logName;
                     if (applicator.updateLogExists(updateId, logName)) {
                         VORK_LOG(3, "CleanFunctionDispatch::execute: cleaning up resources for updateid=" << updateId);
-                        std::remove(logName.c_str());
+                        BAXMLDoc::removeFile(logName);
                     }
                     VorkSupport::VorkAtomicFile::removeStaleTemporaries(logName);
                 } else {

@@ -1,6 +1,5 @@
 #include "ProgressFunctionDispatch.h"
 
-#include <cstdio>
 #include <exception>
 
 #include "BAXMLDoc.h"
@@ -43,10 +42,10 @@ void clearAwayDeadUpdate(BundleApplicatorBase& applicator, BAXMLDoc& storedLog, 
     const std::string internalLog = applicator.internalLogName();
     if (logName != internalLog) {
         VORK_LOG(3, "ProgressFunctionDispatch::execute: removing XML log file : " << logName);
-        std::remove(logName.c_str());
+        BAXMLDoc::removeFile(logName);
     }
     VORK_LOG(3, "ProgressFunctionDispatch::execute: removing internal XML log file : " << internalLog);
-    std::remove(internalLog.c_str());
+    BAXMLDoc::removeFile(internalLog);
     applicator.remove();
 }
 

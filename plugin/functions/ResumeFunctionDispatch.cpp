@@ -226,7 +226,8 @@ void ResumeFunctionDispatch::resumeRun() {
                 service.m_bUpdateCompleted = false;
                 service.install();
                 m_statusLog.rebootCount(m_statusLog.rebootCount() + 1);
-                m_statusLog.save();
+                // Whole, so the one file tells the update across the restart.
+                m_statusLog.saveWhole();
                 const std::string logTarget = m_statusLog.logTarget();
                 if (!logTarget.empty()) m_statusLog.saveTo(logTarget);
                 service.rebootOrFlag();

@@ -67,7 +67,8 @@ void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanu
             cleanupAtEnd = false;
             applicator.install();
             statusLog.rebootCount(statusLog.rebootCount() + 1);
-            statusLog.save();
+            // Whole, so the one file tells the update across the restart.
+            statusLog.saveWhole();
             if (!statusLog.logTarget().empty()) statusLog.saveTo(statusLog.logTarget());
             applicator.rebootOrFlag();
         } else {
@@ -115,7 +116,7 @@ void clearPreviousUpdate(UpdateFunctionBase& applicator) {
     case BundleApplicatorBase::InternalLogState::Run:
         previous.removeTempFiles();
         VORK_LOG(3, "UpdateFunctionDispatch::execute: removing internal XML log file : " << previous.getFileName());
-        ::unlink(previous.getFileName().c_str());
+        BAXMLDoc::removeFile(previous.getFileName());
         applicator.remove();
         break;
     case BundleApplicatorBase::InternalLogState::Finished:
