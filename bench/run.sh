@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Times a whole "Orvane -update" over a bundle of N no-op QPK programs against
 # a plain loop that starts the same N programs with the same arguments, for
-# N = 100 and 1,000, and prints both times and their ratio. Then times the
+# N = 100 and 1,000, and prints both times and their ratio. When strace is
+# installed, a second update of each bundle runs under it and the disk work of
+# the status log is printed: the bytes written to the internal log's files,
+# and the fsync and fdatasync calls, in all and per package. Then times the
 # update of one 100 MB package with and without a sha256 digest: the
 # difference is what checking it costs (once up front, once at its start).
 #
@@ -84,6 +87,28 @@ run_bench() {
 
     echo "$n $update_time $loop_time" | awk '{
         printf "N=%-5d  Orvane -update: %8.3f s   plain loop: %8.3f s   ratio: %.2f\n", $1, $2, $3, ($3 > 0 ? $2 / $3 : 0) }'
+    disk_work "$n" "$dir"
+}
+
+# The same update once more under strace (one trace file per process, the
+# descriptors named): the bytes written to the internal log's files
+# (BAUpdate.xml and everything named after it), and every fsync and fdatasync
+# of the update's processes.
+disk_work() {
+    local n=$1 dir=$2 trace="$work/trace-$1"
+    if ! command -v strace >/dev/null; then
+        echo "N=$n  disk work: not measured (no strace)"
+        return
+    fi
+    strace -f -ff -qq -y -e trace=write,pwrite64,writev,fsync,fdatasync,rename,renameat,renameat2 -o "$trace" \
+        "$orvane" -update -path "$dir/bundle.xml" -logc "$work/result-$n.xml" >/dev/null || true
+    cat "$trace".* | awk -v n="$n" -v logname="$windir/TEMP/BAUpdate.xml" '
+        /^(fsync|fdatasync)\(/ { syncs++ }
+        /^rename/ { renames++ }
+        /^(write|pwrite64|writev)\(/ && index($0, "<" logname) > 0 && $NF ~ /^[0-9]+$/ { bytes += $NF }
+        END { printf "N=%-5d  status log disk work: %d bytes (%.0f per package), %d fsync/fdatasync (%.2f per package), %d renames\n",
+                     n, bytes, bytes / n, syncs, syncs / n, renames }'
+    rm -f "$trace".*
 }
 
 # The fastest of five "Orvane -update" runs of a bundle, in seconds.

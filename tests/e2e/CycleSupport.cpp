@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "BAXMLDoc.h"
+
 namespace fs = std::filesystem;
 
 namespace e2e {
@@ -170,6 +172,14 @@ bool wholeStatusLog(const std::string& file) {
     const bool whole = root && std::string(reinterpret_cast<const char*>(root->name)) == "BundleLog";
     xmlFreeDoc(doc);
     return whole;
+}
+
+std::string rebuiltLog(const std::string& file) {
+    BAXMLDoc log(file);
+    log.load();
+    std::string text;
+    if (log.getDocument() == nullptr || !BAAnyXMLDoc::serialiseDocument(log.getDocument(), text)) text.clear();
+    return text;
 }
 
 std::string orvanePath() { return PLIMO_BIN_DIR "/Orvane"; }

@@ -45,6 +45,9 @@ std::string attributeOf(const std::string& text, const std::string& elementName,
 int countOf(const std::string& text, const std::string& needle);
 // Whether the file parses as a whole XML document whose root is BundleLog.
 bool wholeStatusLog(const std::string& file);
+// The status log that a load rebuilds from file and its journal, as text; ""
+// when there is none.
+std::string rebuiltLog(const std::string& file);
 
 // The real binaries.
 std::string orvanePath();

@@ -51,7 +51,7 @@ TEST(CycleTest, CrashedUpdateIsClearedByProgressAndTheNextUpdateStartsCleanly) {
 
     // The cut-off run's internal log is on disk, whole, and not stable.
     ASSERT_TRUE(wholeStatusLog(internalLog()));
-    EXPECT_EQ(attributeOf(readFile(internalLog()), "Bundle", "stable"), "false");
+    EXPECT_EQ(attributeOf(rebuiltLog(internalLog()), "Bundle", "stable"), "false");
 
     auto progress = orvane({"-progress"});
     EXPECT_EQ(progress.exitCode, kExitNoUpdate) << progress.out << progress.err;
@@ -89,7 +89,7 @@ TEST(CycleTest, InternalLogIsWholeOrAbsentWhereverTheUpdateIsKilled) {
         std::this_thread::sleep_for(duration * k / kPoints);
         crash(pid);
         if (!fileExists(internalLog())) continue;
-        const std::string left = readFile(internalLog());
+        const std::string left = rebuiltLog(internalLog());
         EXPECT_TRUE(wholeStatusLog(internalLog())) << "kill point " << k << ":\n" << left;
         auto progress = orvane({"-progress"});
         if (attributeOf(left, "Bundle", "stable") == "false") {

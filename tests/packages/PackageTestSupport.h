@@ -153,10 +153,11 @@ protected:
     }
 
     xmlDocPtr doc() const { return m_doc->getDocument(); }
-    // The document as saved on disk.
+    // The document as saved on disk (the file with its journal replayed).
     xmlDocPtr savedDoc() {
-        m_saved.reset(BAAnyXMLDoc::parseFile(m_logFile));
-        return m_saved.get();
+        m_saved = std::make_unique<BAXMLDoc>(m_logFile);
+        m_saved->load();
+        return m_saved->getDocument();
     }
     const std::string& outputLog() const { return m_doc->qpkLogName; }
 
@@ -170,10 +171,7 @@ protected:
     std::string m_savedPath;
 
 private:
-    struct DocFree {
-        void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
-    };
-    std::unique_ptr<xmlDoc, DocFree> m_saved;
+    std::unique_ptr<BAXMLDoc> m_saved;
 };
 
 // The code of a VorkException that a call raises, or -1 when it raises none.
