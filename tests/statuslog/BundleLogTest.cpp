@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "BAXMLDoc.h"
 #include "StatusLogTestSupport.h"
@@ -91,6 +93,25 @@ const char* const kFilledStripped =
     "<ExeCmd>/bundles/b1/p1.exe /s</ExeCmd></Package>"
     "<rebootCount rebootCount=\"1\"/>"
     "</BundleLog>";
+
+// A document's text as a parse gives it back: the same document, where an
+// element with an empty text reads as one without (<E></E> as <E/>).
+std::string canonical(xmlDocPtr doc)
+{
+    std::string text;
+    if (doc != nullptr) BAAnyXMLDoc::serialiseDocument(doc, text);
+    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> parsed(BAAnyXMLDoc::parseText(text), &xmlFreeDoc);
+    if (parsed) BAAnyXMLDoc::serialiseDocument(parsed.get(), text);
+    return text;
+}
+
+// The log that a load rebuilds from a file and its journal, as text.
+std::string rebuilt(const std::string& file)
+{
+    BAXMLDoc log(file);
+    log.load();
+    return canonical(log.getDocument());
+}
 
 } // namespace
 
@@ -329,6 +350,78 @@ TEST(BAXMLDoc, CleanupMovesTheLogToItsFinalNameOrDeletesIt)
         doc.cleanup();
         EXPECT_FALSE(fileExists(temp + "/U3.xml"));
     }
+}
+
+TEST(BAXMLDoc, ALoadReplaysTheJournalUpToItsLastWholeSave)
+{
+    const std::string file = testDir() + "/win/TEMP/BAUpdate.xml";
+    const std::string journal = file + ".journal";
+    BAXMLDoc doc(file);
+    std::vector<std::string> versions;  // the document at each save
+    std::vector<std::uintmax_t> ends;   // the journal's size after each save
+    auto save = [&] {
+        doc.save();
+        versions.push_back(canonical(doc.getDocument()));
+        ends.push_back(fileExists(journal) ? std::filesystem::file_size(journal) : 0);
+    };
+    fillLikeAnUpdate(doc);
+    save();
+    EXPECT_EQ(rebuilt(file), versions[0]);
+    EXPECT_FALSE(fileExists(journal));
+
+    // Every kind of change a run makes: an entry completed with its log, new
+    // entries, counters removed and made again at the end, status, root.
+    BAXMLPackageNode entry(&doc, doc.getFirstNode("/BundleLog/Package"));
+    entry.setComplete(1, "", "failed & logged", 5);
+    doc.progressPercent(60);
+    save();
+    entry.setPackageLog(1, "", "more", BAXMLPackageNode::NO_OS_ERROR_CODE);
+    doc.createSkippedPackage("R2", "/bundles/b1/p2.tar.gz", "gz", "", 1, "skipped");
+    doc.rebootCount(100);
+    save();
+    doc.progressPercent(100);
+    doc.createMissingPackage("R3", "/bundles/b1/p3.exe", "", "-a", 0);
+    doc.SMStatus(0);
+    save();
+    doc.progressPercent(10);
+    doc.installParams("-r");
+    save();
+    doc.save();
+    EXPECT_EQ(std::filesystem::file_size(journal), ends.back()) << "a save without changes writes nothing";
+    const std::string first = readFile(file);
+    ASSERT_EQ(rebuilt(file), versions.back());
+
+    const std::string whole = readFile(journal);
+    for (std::size_t i = 1; i < versions.size(); ++i) {
+        // A torn record is ignored; a whole one counts.
+        writeFile(journal, whole.substr(0, ends[i] - 1));
+        EXPECT_EQ(rebuilt(file), versions[i - 1]) << "torn save " << i;
+        writeFile(journal, whole.substr(0, ends[i]));
+        EXPECT_EQ(rebuilt(file), versions[i]) << "save " << i;
+    }
+    // A checksum that fails in the middle: that record and all after it go.
+    std::string damaged = whole;
+    damaged[ends[2] + 20] ^= 0x20;
+    writeFile(journal, damaged);
+    EXPECT_EQ(rebuilt(file), versions[2]);
+    // An empty journal, or one written for another snapshot (a crash right
+    // after the file was written whole): the file alone.
+    writeFile(journal, "");
+    EXPECT_EQ(rebuilt(file), versions[0]);
+    writeFile(journal, whole);
+    writeFile(file, versions[2]);
+    EXPECT_EQ(rebuilt(file), versions[2]);
+
+    // Folding writes the file whole and drops the journal; a journal whose
+    // file went is dropped too.
+    writeFile(file, first);
+    BAXMLDoc::foldJournal(file);
+    EXPECT_FALSE(fileExists(journal));
+    EXPECT_EQ(rebuilt(file), versions.back());
+    writeFile(journal, whole);
+    BAXMLDoc::removeFile(file);
+    EXPECT_FALSE(fileExists(file));
+    EXPECT_FALSE(fileExists(journal));
 }
 
 TEST(StatusCodes, EveryCodeHasItsMessageAndStatusNumber)
