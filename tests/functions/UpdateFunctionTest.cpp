@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 
+#include "BAXMLDoc.h"
 #include "PluginClient.h"
 #include "TestEnvironment.h"
 #include "VorkAtomicFile.h"
@@ -387,12 +390,62 @@ TEST_F(UpdateFunction, BundleProblemsAnswerTheirStatus) {
     EXPECT_LT(answer.size(), 4096u);
 }
 
-// Every version of a file that a save was about to put in place.
-std::set<std::string> g_savedVersions;
+// A status log's text as a parse reads it back (<E></E> as <E/>).
+std::string canonicalText(const std::string& text) {
+    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(BAAnyXMLDoc::parseText(text), &xmlFreeDoc);
+    std::string result;
+    if (doc) BAAnyXMLDoc::serialiseDocument(doc.get(), result);
+    return result;
+}
 
-bool recordVersion(const std::string& tempFileName, const std::string&) {
-    g_savedVersions.insert(readFile(tempFileName));
+// The status log that a load rebuilds from a file and its journal.
+std::string rebuiltLog(const std::string& file) {
+    BAXMLDoc log(file);
+    log.load();
+    std::string text;
+    if (log.getDocument() != nullptr) BAAnyXMLDoc::serialiseDocument(log.getDocument(), text);
+    return canonicalText(text);
+}
+
+// Every version of a log that a save was about to make durable: a file
+// written whole, or the internal log with a new journal record.
+std::set<std::string> g_savedVersions;
+int g_internalLogWrites = 0;
+
+bool recordVersion(const std::string& tempFileName, const std::string& fileName) {
+    g_savedVersions.insert(canonicalText(readFile(tempFileName)));
+    if (fileName == internalLog()) ++g_internalLogWrites;
     return true;
+}
+
+bool recordAppendedVersion(const std::string& journal) {
+    g_savedVersions.insert(rebuiltLog(journal.substr(0, journal.rfind(".journal"))));
+    return true;
+}
+
+// The logs as a kill at the moment of each fault would have left them.
+std::vector<std::map<std::string, std::string>> g_crashImages;
+
+void takeCrashImage() {
+    std::map<std::string, std::string> image;
+    for (const std::string name : {"BAUpdate.xml", "BAUpdate.xml.journal", "U1.xml"})
+        if (fileExists(systemTemp() + "/" + name)) image[name] = readFile(systemTemp() + "/" + name);
+    g_crashImages.push_back(std::move(image));
+}
+
+// What a load after such a kill finds is a saved version.
+void expectSavedVersions(const std::string& where) {
+    const std::string scratch = testDir() + "/image";
+    for (const auto& image : g_crashImages) {
+        fs::remove_all(scratch);
+        for (const auto& [name, content] : image) writeFile(scratch + "/" + name, content);
+        if (image.count("BAUpdate.xml")) {
+            EXPECT_EQ(g_savedVersions.count(rebuiltLog(scratch + "/BAUpdate.xml")), 1u) << where << "killed update";
+        }
+        if (image.count("U1.xml")) {
+            EXPECT_EQ(g_savedVersions.count(canonicalText(image.at("U1.xml"))), 1u) << where << "killed update";
+        }
+    }
 }
 
 bool wholeStatusLog(const std::string& file) {
@@ -408,11 +461,18 @@ TEST_F(UpdateFunction, EverySaveThatFailsLeavesAWholeLogAndIsReported) {
     struct Reset {
         ~Reset() {
             Seam::disarm();
+            Seam::setFireHook(nullptr);
             VorkSupport::VorkAtomicFile::setReplaceHook(nullptr);
+            VorkSupport::VorkAtomicFile::setAppendHook(nullptr);
         }
     } reset;
     VorkSupport::VorkAtomicFile::setReplaceHook(recordVersion);
-    makeBundle({{"a.sh", 0}, {"b.sh", 0}});
+    VorkSupport::VorkAtomicFile::setAppendHook(recordAppendedVersion);
+    Seam::setFireHook(takeCrashImage);
+    // Two package logs large enough that the journal outgrows the log during
+    // the run and is folded into it.
+    const std::string bigLog = "head -c 40000 /dev/zero | tr '\\0' x >> \"$log\"\n";
+    makeBundle({{"a.sh", 0}, {"b.sh", 0, bigLog}, {"c.sh", 0, bigLog}});
     const std::string userLog = testDir() + "/user.xml";
     const std::string finalLog = systemTemp() + "/U1.xml";
     const std::pair<Seam::Call, Seam::Action> faults[] = {{Seam::Call::Write, Seam::Action::Fail},
@@ -427,6 +487,8 @@ TEST_F(UpdateFunction, EverySaveThatFailsLeavesAWholeLogAndIsReported) {
             fs::remove(userLog);
             fs::remove(finalLog);
             g_savedVersions.clear();
+            g_crashImages.clear();
+            g_internalLogWrites = 0;
             Seam::arm(call, n, action);
             std::string answer;
             const int status = update({"updateid=U1", "logtarget=" + userLog}, &answer);
@@ -435,17 +497,23 @@ TEST_F(UpdateFunction, EverySaveThatFailsLeavesAWholeLogAndIsReported) {
             if (!fired) break;
             ++injected;
             EXPECT_NE(status, 0) << where << answer;
+            expectSavedVersions(where);
             for (const std::string& file : {internalLog(), finalLog, userLog}) {
                 if (!fileExists(file)) continue;
                 EXPECT_TRUE(wholeStatusLog(file)) << where << file;
-                EXPECT_EQ(g_savedVersions.count(readFile(file)), 1u) << where << file << " is no saved version";
+                const std::string text = file == internalLog() ? rebuiltLog(file) : canonicalText(readFile(file));
+                EXPECT_EQ(g_savedVersions.count(text), 1u) << where << file << " is no saved version";
             }
+            EXPECT_FALSE(fileExists(internalLog() + ".journal")) << where << "a journal outlived the call";
             for (const auto& entry : fs::directory_iterator(systemTemp()))
                 EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << where << entry.path();
             EXPECT_EQ(update({"updateid=U1"}), 0) << where << "the next update is blocked";
         }
     }
     EXPECT_GT(injected, 20);
+    // The last run, without a fault, wrote the internal log whole at its
+    // start, once in the middle and at its end.
+    EXPECT_GE(g_internalLogWrites, 3);
 }
 
 TEST_F(UpdateFunction, UserLogIsWrittenWithoutInternalAttributes) {
