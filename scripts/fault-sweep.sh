@@ -6,9 +6,13 @@
 #   - every status log on disk parses (BAUpdate.xml and the final logs);
 #   - a run whose save failed never answers 0;
 #   - no temporary file of a save outlives the next save;
-#   - "progress" answers, and the next update is not blocked and succeeds.
-# Faults: the N-th write, fsync or rename fails, is cut short, or kills the
-# process; kills at random moments; file-size limits (a disk that fills up).
+#   - "progress" answers, and the next update is not blocked and succeeds;
+#   - no journal of the internal log outlives the calls that follow.
+# Faults: the N-th write, fsync (or fdatasync) or rename fails, is cut short,
+# or kills the process: in a whole write of a log, in a journal record, and
+# in the middle of the run, where two large package logs make the journal
+# outgrow the log and fold into it; kills at random moments; file-size limits
+# (a disk that fills up).
 #
 #   scripts/fault-sweep.sh [build-dir] [random-kills]
 #
@@ -41,18 +45,18 @@ problem() { lost=$((lost + 1)); echo "LOST: $*" >&2; }
 statusOf() { sed -n 's/.*<SMStatus result="\(-\{0,1\}[0-9]*\)".*/\1/p' <<<"$1" | head -1; }
 
 # Three packages; "b" asks for a restart and a resume on its first run of
-# each update.
-qpk() { # <name> <first exit code>
+# each update; "b" and "c" write 40 kB logs.
+qpk() { # <name> <first exit code> [log bytes]
     cat >"$bundle/$1.sh" <<EOF
 #!/bin/sh
-for a; do case "\$a" in /l=*) echo "$1 output" > "\${a#/l=}";; esac; done
+for a; do case "\$a" in /l=*) echo "$1 output" > "\${a#/l=}"; head -c ${3:-0} /dev/zero | tr '\\0' x >> "\${a#/l=}";; esac; done
 if [ -f "$bundle/$1.again" ]; then rm -f "$bundle/$1.again"; exit 0; fi
 [ "$2" = 4 ] && : > "$bundle/$1.again"
 exit $2
 EOF
     chmod +x "$bundle/$1.sh"
 }
-qpk a 0; qpk b 4; qpk c 0
+qpk a 0; qpk b 4 40000; qpk c 0 40000
 cat >"$bundle/bundle.xml" <<EOF
 <?xml version="1.0"?>
 <SoftwareBundle><Contents>
@@ -86,6 +90,7 @@ recover() { # <label>
     answer=$(update reboot=false updateid=NEXT 2>/dev/null); status=$(statusOf "$answer")
     [[ "$status" == 3073 || "$status" == 3074 ]] || problem "$1: the next update answered ${status:-nothing}"
     ls "$state" | grep -q '\.tmp' && problem "$1: temporary files left: $(ls "$state" | grep '\.tmp' | tr '\n' ' ')"
+    [[ -e "$state/BAUpdate.xml.journal" ]] && problem "$1: the internal log's journal outlived the calls"
     checkState "$1 (after recovery)"
     "$svchost" plimo zuacmd=clean updateid=NEXT >/dev/null 2>&1
     "$svchost" plimo zuacmd=clean updateid=U1 >/dev/null 2>&1
