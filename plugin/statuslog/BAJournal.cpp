@@ -58,13 +58,47 @@ std::uint32_t crcOf(const std::string& text, std::uint32_t crc = 0) {
     return crcOf(text.data(), text.size(), crc);
 }
 
-// The checksum of a record binds it to its journal's number, so a record
-// left over from another journal never passes.
-std::uint32_t recordCrc(std::uint64_t journalNumber, const std::string& framed) {
+// The checksum of a record covers its journal's number, its length and its
+// payload, so a record left over from another journal never passes.
+std::uint32_t recordCrc(std::uint64_t journalNumber, const char* length, const std::string& payload) {
     std::string number;
     putNumber(number, journalNumber, 8);
-    const std::uint32_t crc = crcOf(framed.data(), 4, crcOf(number));
-    return crcOf(framed.data() + kFrameSize, framed.size() - kFrameSize, crc);
+    return crcOf(payload, crcOf(length, 4, crcOf(number)));
+}
+
+std::string framedRecord(std::uint64_t journalNumber, const std::string& payload) {
+    std::string record;
+    putNumber(record, payload.size(), 4);
+    putNumber(record, recordCrc(journalNumber, record.data(), payload), 4);
+    return record + payload;
+}
+
+// The payload of the record at offset; false when it is torn or fails its
+// checksum.
+bool readRecord(const std::string& journal, std::size_t offset, std::uint64_t journalNumber, std::string& payload) {
+    if (journal.size() - offset < kFrameSize) return false;
+    const std::size_t length = getNumber(journal, offset, 4);
+    if (length > journal.size() - offset - kFrameSize) return false;
+    payload.assign(journal, offset + kFrameSize, length);
+    return getNumber(journal, offset + 4, 4) == recordCrc(journalNumber, journal.data() + offset, payload);
+}
+
+// Header: the magic, the snapshot's size (8 bytes) and CRC-32 (4), the
+// journal's number (8), the CRC-32 of the 28 bytes before (4).
+std::string header(std::uint64_t snapshotSize, std::uint32_t snapshotCrc, std::uint64_t journalNumber) {
+    std::string text(kMagic, sizeof kMagic);
+    putNumber(text, snapshotSize, 8);
+    putNumber(text, snapshotCrc, 4);
+    putNumber(text, journalNumber, 8);
+    putNumber(text, crcOf(text), 4);
+    return text;
+}
+
+// Whether the journal was written for this snapshot.
+bool journalOf(const std::string& journal, const std::string& snapshot) {
+    return journal.size() >= kHeaderSize && std::memcmp(journal.data(), kMagic, sizeof kMagic) == 0 &&
+           getNumber(journal, 28, 4) == crcOf(journal.data(), 28) && getNumber(journal, 8, 8) == snapshot.size() &&
+           getNumber(journal, 16, 4) == crcOf(snapshot);
 }
 
 std::uint64_t randomNumber() {
@@ -171,35 +205,24 @@ void applyRecord(xmlDocPtr doc, xmlNodePtr save, std::vector<xmlNodePtr>& slots)
 // Applies the journal's records to doc, the parsed snapshot, in order, up
 // to the first that is torn, fails its checksum or does not fit.
 void replay(xmlDocPtr doc, const std::string& snapshot, const std::string& journal, const std::string& name) {
-    if (journal.size() < kHeaderSize || std::memcmp(journal.data(), kMagic, sizeof kMagic) != 0 ||
-        getNumber(journal, 28, 4) != crcOf(journal.data(), 28) || getNumber(journal, 8, 8) != snapshot.size() ||
-        getNumber(journal, 16, 4) != crcOf(snapshot)) {
+    if (!journalOf(journal, snapshot)) {
         VORK_LOG(4, "BAJournal::load: no journal of this snapshot: |" << name << "|");
         return;
     }
     const std::uint64_t number = getNumber(journal, 20, 8);
     std::vector<xmlNodePtr> slots = elementChildren(xmlDocGetRootElement(doc));
     std::size_t offset = kHeaderSize;
-    int records = 0;
-    while (journal.size() - offset >= kFrameSize) {
-        const std::size_t length = getNumber(journal, offset, 4);
-        if (length > journal.size() - offset - kFrameSize) break;
-        const std::string framed = journal.substr(offset, kFrameSize + length);
-        if (getNumber(framed, 4, 4) != recordCrc(number, framed)) break;
-        const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> record(
-            BAAnyXMLDoc::parseText(framed.substr(kFrameSize)), &xmlFreeDoc);
+    std::string payload;
+    while (readRecord(journal, offset, number, payload)) {
+        const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> record(BAAnyXMLDoc::parseText(payload), &xmlFreeDoc);
         xmlNodePtr save = record ? xmlDocGetRootElement(record.get()) : nullptr;
         if (save == nullptr || !xmlStrEqual(save->name, toXml("Save")) || !recordFits(save, slots)) break;
         applyRecord(doc, save, slots);
-        offset += framed.size();
-        ++records;
+        offset += kFrameSize + payload.size();
     }
-    VORK_LOG(4, "BAJournal::load: " << records << " saves replayed from |" << name << "|");
     if (offset != journal.size()) {
-        VORK_LOG(1, "BAJournal::load: the journal |" << name << "| ends in a save that was not completed or is "
-                                                       "damaged; the "
-                                                    << journal.size() - offset << " bytes from offset " << offset
-                                                    << " are ignored");
+        VORK_LOG(1, "BAJournal::load: |" << name << "| ends in a save that was not completed or is damaged: its "
+                                         << journal.size() - offset << " bytes from " << offset << " are ignored");
     }
 }
 
@@ -363,13 +386,9 @@ BAJournal::Append BAJournal::append(xmlDocPtr doc, const std::string& fileName, 
     if (!describeChanges(doc, changes)) return Append::SnapshotDue;
     if (changes.payload.empty()) return Append::Done;
 
-    std::string record;
-    putNumber(record, changes.payload.size(), 4);
-    putNumber(record, 0, 4);
-    record += changes.payload;
-    const std::uint32_t crc = recordCrc(m_nJournalNumber, record);
-    for (int i = 0; i < 4; ++i) record[4 + i] = static_cast<char>((crc >> (8 * i)) & 0xff);
-    if (m_nJournalBytes + record.size() > std::max(m_nSnapshotSize, kMinimumJournalBytes)) {
+    const std::string record = framedRecord(m_nJournalNumber, changes.payload);
+    if (m_nJournalBytes + record.size() > std::max(m_nSnapshotSize, kMinimumJournalBytes) ||
+        changes.payload.size() > 0xffffffffu) {
         VORK_LOG(4, "BAJournal::append: the journal outgrew the snapshot of |" << fileName << "|");
         return Append::SnapshotDue;
     }
@@ -394,11 +413,7 @@ bool BAJournal::writeRecord(const std::string& fileName, const std::string& reco
         VORK_LOG(1, "BAJournal::append: cannot create |" << name << "|, errno " << errno);
         return false;
     }
-    std::string header(kMagic, sizeof kMagic);
-    putNumber(header, m_nSnapshotSize, 8);
-    putNumber(header, m_nSnapshotCrc, 4);
-    putNumber(header, m_nJournalNumber, 8);
-    putNumber(header, crcOf(header), 4);
     // The new journal's name must outlive a power cut as its records do.
-    return VorkAtomicFile::append(m_journal->get(), header + record, name) && VorkAtomicFile::syncDirectory(name);
+    const std::string first = header(m_nSnapshotSize, m_nSnapshotCrc, m_nJournalNumber) + record;
+    return VorkAtomicFile::append(m_journal->get(), first, name) && VorkAtomicFile::syncDirectory(name);
 }
