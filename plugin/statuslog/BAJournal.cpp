@@ -335,7 +335,8 @@ bool BAJournal::describeChanges(xmlDocPtr doc, Changes& changes) {
     bool appending = false;
     std::size_t index = 0;
     std::size_t following = 0;  // the least slot the next known element may have
-    for (xmlNodePtr element : elementChildren(root)) {
+    for (xmlNodePtr element = root->children; element != nullptr; element = element->next) {
+        if (element->type != XML_ELEMENT_NODE) continue;
         if (!slotOf(element, index)) {
             std::string text;
             if (!BAAnyXMLDoc::serialiseElement(doc, element, text)) return false;
