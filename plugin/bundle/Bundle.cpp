@@ -12,6 +12,7 @@
 #include "BundlePackageMSI.h"
 #include "BundlePackageMSP.h"
 #include "BundlePackageQPK.h"
+#include "StatusCode.h"
 #include "TrustStore.h"
 #include "VorkException.h"
 #include "VorkLibrary.h"
@@ -177,7 +178,7 @@ std::unique_ptr<BundlePackage> Bundle::freshPackage(const std::string& id) {
 void Bundle::setVerifyPolicy(BAXMLDoc& statusLog, const std::string& policy) {
     if (policy != "digests" && policy != "signed") {
         VORK_LOG(1, "Bundle::setVerifyPolicy: unknown verify policy |" << policy << "|");
-        throw VorkException("Bundle::setVerifyPolicy: unknown verify policy: " + policy, 3092);
+        throw VorkException("Bundle::setVerifyPolicy: unknown verify policy: " + policy, StatusCode::IntegrityFailed);
     }
     statusLog.setStringAttribute(kSettingsPath, kVerifyAttribute, policy);
 }
@@ -228,22 +229,24 @@ Bundle::PackageType Bundle::determinePackageType(const std::string& path, const 
 }
 
 int Bundle::combineResult(int current, int packageResult, bool rebootPending, bool continueOnFailure) {
+    using namespace StatusCode;
+    const bool failedBefore = current == FailedAndContinued || current == RebootRequiredWithFailures;
     switch (packageResult) {
-    case 3072:
-        if (rebootPending) return 3084;
-        return continueOnFailure ? 3085 : 3072;
-    case 3073:
-        if (current == 3085 || current == 3084) return 3084;
-        return current == 3074 ? 3074 : 3073;
-    case 3074:
-        return (current == 3085 || current == 3084) ? 3084 : 3074;
-    case 3086:
-    case 3087:
-        if (current == 3072 || current == 3073 || current == 3074 || current == 3084 || current == 3085)
+    case PackageFailed:
+        if (rebootPending) return RebootRequiredWithFailures;
+        return continueOnFailure ? FailedAndContinued : PackageFailed;
+    case RebootRequired:
+        if (failedBefore) return RebootRequiredWithFailures;
+        return current == ResumeRequired ? ResumeRequired : RebootRequired;
+    case ResumeRequired:
+        return failedBefore ? RebootRequiredWithFailures : ResumeRequired;
+    case EngineUpgradeMissing:
+    case PackagesSkipped:
+        if (failedBefore || current == PackageFailed || current == RebootRequired || current == ResumeRequired)
             return current;
         return packageResult;
-    case 3088:
-        return 3088;
+    case PackageNotApplied:
+        return PackageNotApplied;
     default:
         return current;
     }
@@ -264,17 +267,17 @@ int Bundle::validate(bool ignore, bool keepProgress) {
             if (result == 0) result = rc;
         }
     }
-    if (!osValid || !systemValid) result = 3076;
+    if (!osValid || !systemValid) result = StatusCode::NotApplicable;
     // A bundle that was tampered with says so first: none of its claims can
     // be trusted.
-    if (!checkIntegrity()) result = 3092;
+    if (!checkIntegrity()) result = StatusCode::IntegrityFailed;
     if (!keepProgress) m_pStatusLog->progressPercent(100);
     return result;
 }
 
 int Bundle::execute(bool keepProgress) {
     VORK_TRACE("Bundle::execute");
-    if (m_pStatusLog->SMStatus() == 3072) return 3072;
+    if (m_pStatusLog->SMStatus() == StatusCode::PackageFailed) return StatusCode::PackageFailed;
 
     const int rc = validate(m_pStatusLog->ignore(), keepProgress);
     if (rc != 0) {
@@ -318,35 +321,40 @@ int Bundle::execute(bool keepProgress) {
     try {
         for (std::size_t i = 0; i < total; ++i) {
             BundlePackage& package = *m_packages[i];
-            if (package.getState() == 1 && package.getStatus() == 4 && repeatedLater[i]) continue;
+            if (package.getState() == BundlePackage::STATE_COMPLETE &&
+                package.getStatus() == BundlePackage::STATUS_RESUME_REQUIRED && repeatedLater[i])
+                continue;
 
             bool notRun = false;
             const int packageResult = package.execute(notRun);
             bool continueOnFailure = false;
-            if (packageResult == 3072) {
+            if (packageResult == StatusCode::PackageFailed) {
                 VORK_LOG(1, "Bundle::execute: package failed");
                 continueOnFailure = m_pStatusLog->continueOnFailure();
-            } else if (packageResult == 3073) {
+            } else if (packageResult == StatusCode::RebootRequired) {
                 VORK_LOG(1, "Bundle::execute: package requires reboot before complete");
-            } else if (packageResult == 3074) {
+            } else if (packageResult == StatusCode::ResumeRequired) {
                 VORK_LOG(1, "Bundle::execute: package requires restart before complete");
             }
             result = combineResult(result, packageResult, rebootPending, continueOnFailure);
-            const bool counts = packageResult != 3073 && packageResult != 3074 && packageResult != 3088;
-            const bool stopAfterFailure = packageResult == 3072 && !continueOnFailure;
-            if (packageResult == 3073 || packageResult == 3074) rebootPending = true;
+            const bool asksForReboot =
+                packageResult == StatusCode::RebootRequired || packageResult == StatusCode::ResumeRequired;
+            const bool counts = !asksForReboot && packageResult != StatusCode::PackageNotApplied;
+            const bool stopAfterFailure = packageResult == StatusCode::PackageFailed && !continueOnFailure;
+            if (asksForReboot) rebootPending = true;
             if (counts) {
                 ++done;
                 m_pStatusLog->progressPercent(static_cast<int>(static_cast<long long>(done) * 100 /
                                                                static_cast<long long>(total)));
             }
             m_pStatusLog->SMStatus(result);
-            if (stopAfterFailure) throw VorkException("Bundle::execute: QPK Failed", 3072);
+            if (stopAfterFailure) throw VorkException("Bundle::execute: QPK Failed", StatusCode::PackageFailed);
         }
     } catch (const VorkException& e) {
         // A run cut short is never a success: the packages after this one
         // did not run. A failure already reached stays.
-        if (result != 3072 && result != 3084 && result != 3085) result = e.getCode() != 0 ? e.getCode() : 3079;
+        if (!StatusCode::reportsFailedPackages(result))
+            result = e.getCode() != 0 ? e.getCode() : StatusCode::UnknownException;
         VORK_LOG(2, "Bundle::execute: package loop ended by exception: " << e.getMessageNarrow()
                         << "; result=" << result);
         m_pStatusLog->SMStatus(result);
@@ -364,7 +372,8 @@ void Bundle::notifyConsumers(bool completed) {
     if (completed && !skip) {
         try {
             const int status = m_pStatusLog->SMStatus();
-            const uint32_t commandId = status != 0 ? 3072u : 6101u;
+            // The host files a failed update under the code of a failed package.
+            const uint32_t commandId = status != 0 ? uint32_t{StatusCode::PackageFailed} : 6101u;
             const uint16_t type = status != 0 ? 1 : 0;
             const std::string userInfo = m_pStatusLog->UserInfo();
             VORK_LOG(3, "Bundle::notifyConsumers: calling ZCSAppendToCmdLog(): cmdId = "

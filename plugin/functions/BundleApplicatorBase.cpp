@@ -20,6 +20,7 @@
 
 #include "BAXMLDoc.h"
 #include "Bundle.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -426,7 +427,8 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
         statusLog.UserInfo(userInfo);
 
         if (!fileExists(definitionPath))
-            throw VorkException("BundleApplicatorBase::processBaseParameters: no bundle.xml exception\n", 3081);
+            throw VorkException("BundleApplicatorBase::processBaseParameters: no bundle.xml exception\n",
+                                StatusCode::DefinitionMissing);
     } catch (...) {
         if (!extractedDirectory.empty()) {
             try {
@@ -461,7 +463,7 @@ bool BundleApplicatorBase::defaultUpdateLogExists() {
 
 bool BundleApplicatorBase::startExclusiveUpdate() {
     VORK_TRACE("BundleApplicatorBase::startExclusiveUpdate");
-    m_nLockFailureStatus = 3077;
+    m_nLockFailureStatus = StatusCode::UpdateInProgress;
     if (m_nLockFile != -1) {
         // A lock cannot be taken twice, not even by its holder.
         VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
@@ -473,7 +475,7 @@ bool BundleApplicatorBase::startExclusiveUpdate() {
         // Nobody holds a lock that cannot even be created: the state folder
         // is unusable (read-only, full, missing or not ours).
         const int error = errno;
-        m_nLockFailureStatus = 3079;
+        m_nLockFailureStatus = StatusCode::UnknownException;
         VORK_LOG(1, "BundleApplicatorBase::startExclusiveUpdate: cannot create the lock file |"
                         << name << "|: " << std::strerror(error));
         return false;
@@ -489,7 +491,7 @@ bool BundleApplicatorBase::startExclusiveUpdate() {
         if (error != EINTR) break;
     }
     if (!locked && error != EWOULDBLOCK) {
-        m_nLockFailureStatus = 3079;
+        m_nLockFailureStatus = StatusCode::UnknownException;
         VORK_LOG(1, "BundleApplicatorBase::startExclusiveUpdate: cannot lock |" << name << "|: "
                         << std::strerror(error));
     }
@@ -552,7 +554,8 @@ BundleApplicatorBase::InternalLogState BundleApplicatorBase::internalLogState(BA
     if (!log.stable()) return InternalLogState::Run;
     // 3082 and 3083 wait for the restart; any other status under an installed
     // service waits for a restart that was asked for and did not come.
-    if (status == 3082 || status == 3083 || fileExists(unitFileName())) return InternalLogState::Waiting;
+    if (status == StatusCode::Rebooting || status == StatusCode::RebootingToResume || fileExists(unitFileName()))
+        return InternalLogState::Waiting;
     return InternalLogState::Finished;
 }
 
@@ -588,6 +591,6 @@ int BundleApplicatorBase::reportException(const std::string& prefix, const VorkE
 }
 
 int BundleApplicatorBase::reportException(const std::string& prefix, const std::exception& e) {
-    VORK_LOG(1, prefix << e.what() << ". code=" << 3079);
-    return 3079;
+    VORK_LOG(1, prefix << e.what() << ". code=" << StatusCode::UnknownException);
+    return StatusCode::UnknownException;
 }

@@ -2,6 +2,7 @@
 #include <exception>
 #include <string>
 
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogging.h"
 #include "VorkProperties.h"
@@ -85,7 +86,8 @@ public:
     // or what(), ". code=" and the status. The status is the exception's
     // code, or fallback when it carries none; always 3079 for a
     // std::exception.
-    static int reportException(const std::string& prefix, const VorkSupport::VorkException& e, int fallback = 3079);
+    static int reportException(const std::string& prefix, const VorkSupport::VorkException& e,
+                               int fallback = StatusCode::UnknownException);
     static int reportException(const std::string& prefix, const std::exception& e);
 
     BundleApplicatorBase(const BundleApplicatorBase&) = delete;
@@ -100,7 +102,7 @@ protected:
     VorkSupport::VorkLogging* m_pDebugLog;
     // Descriptor of the open lock file while the lock is held, else -1.
     int m_nLockFile;
-    int m_nLockFailureStatus = 3077;
+    int m_nLockFailureStatus = StatusCode::UpdateInProgress;
     // Descriptor of the locked folder of the lock file while the lock is
     // held, else -1.
     int m_nLockFolder = -1;

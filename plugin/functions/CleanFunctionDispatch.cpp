@@ -5,6 +5,7 @@
 
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
+#include "StatusCode.h"
 #include "VorkAtomicFile.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -66,9 +67,10 @@ std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std
 
         if (!logTarget.empty()) answerLog.saveTo(logTarget);
     } catch (...) {
-        VORK_LOG(1, "CleanFunctionDispatch::execute: generic exception" << ". code=" << 3079);
+        VORK_LOG(1, "CleanFunctionDispatch::execute: generic exception"
+                        << ". code=" << StatusCode::UnknownException);
         applicator.endExclusiveUpdate();
-        answerLog.SMStatus(3079);
+        answerLog.SMStatus(StatusCode::UnknownException);
         answerLog.setDocDateTime();
     }
     return answerLog.dumpRoot();

@@ -5,6 +5,7 @@
 
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
@@ -70,12 +71,12 @@ bool settleUnheldLog(BundleApplicatorBase& applicator, BAXMLDoc& storedLog, cons
         return false;
     case State::Run:
         clearAwayDeadUpdate(applicator, storedLog, logName);
-        answerStatus(answerLog, 3080);
+        answerStatus(answerLog, StatusCode::NoUpdateInProgress);
         return true;
     case State::Unreadable:
         VORK_LOG(1, "ProgressFunctionDispatch::execute: the internal log cannot be read: " << logName);
         applicator.moveInternalLogAside();
-        answerStatus(answerLog, 3080);
+        answerStatus(answerLog, StatusCode::NoUpdateInProgress);
         return true;
     case State::Finished:
         // An update that ended without being finished off: its log moves to
@@ -106,7 +107,7 @@ bool answerFromLog(BundleApplicatorBase& applicator, const std::string& logName,
     }
     if (!applicator.startExclusiveUpdate()) {
         // A live update holds it: its last saved state is the answer.
-        if (storedLog.getDocument() == nullptr) answerStatus(answerLog, 3077);
+        if (storedLog.getDocument() == nullptr) answerStatus(answerLog, StatusCode::UpdateInProgress);
         else answerLog.takeDocument(storedLog);
         return true;
     }
@@ -135,7 +136,7 @@ std::string ProgressFunctionDispatch::execute(const VorkSupport::VorkProperties<
             if (!found) {
                 if (!applicator.defaultUpdateLogExists()) {
                     VORK_LOG(9, "ProgressFunctionDispatch::execute: No update in progress");
-                    answerStatus(answerLog, 3080);
+                    answerStatus(answerLog, StatusCode::NoUpdateInProgress);
                     answered = true;
                     break;
                 }
@@ -147,7 +148,7 @@ std::string ProgressFunctionDispatch::execute(const VorkSupport::VorkProperties<
         if (!answered) {
             // The logs kept changing under us: report as if nothing were there.
             answerLog.init();
-            answerStatus(answerLog, 3080);
+            answerStatus(answerLog, StatusCode::NoUpdateInProgress);
         }
 
         if (!logTarget.empty()) {

@@ -9,6 +9,7 @@
 
 #include "Bundle.h"
 #include "ResumeFunctionService.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -71,7 +72,7 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
         if (!service.defaultUpdateLogExists()) {
             VORK_LOG(3, "ResumeFunctionDispatch::execute: no incomplete update found");
             m_statusLog.setDocDateTime();
-            m_statusLog.SMStatus(3080);
+            m_statusLog.SMStatus(StatusCode::NoUpdateInProgress);
             // The answer becomes the final log of its update id, unless that
             // update has one already: a finished update's record is kept.
             const std::string updateId = m_statusLog.updateId();
@@ -96,7 +97,7 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
                 VORK_LOG(1, "ResumeFunctionDispatch::execute: internal log cannot be read");
                 service.moveInternalLogAside();
                 m_statusLog.init();
-                m_statusLog.SMStatus(3089);
+                m_statusLog.SMStatus(StatusCode::ResumeFailed);
                 m_statusLog.setDocDateTime();
                 m_bCleanupAtEnd = false;
             } else if (state == BundleApplicatorBase::InternalLogState::Finished) {
@@ -128,7 +129,7 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
                     // A refusal: the waiting update keeps its internal log
                     // untouched and is resumed by its own service.
                     VORK_LOG(1, "ResumeFunctionDispatch::execute: trying to resume incorrect update-id");
-                    m_statusLog.SMStatus(3077);
+                    m_statusLog.SMStatus(StatusCode::UpdateInProgress);
                     m_statusLog.setDocDateTime();
                     m_bCleanupAtEnd = false;
                 } else {
@@ -188,7 +189,8 @@ void ResumeFunctionDispatch::resumeRun() {
     try {
         bundleRoot = m_statusLog.bundlePath();
     } catch (const VorkException& e) {
-        BundleApplicatorBase::reportException("ResumeFunctionDispatch::restart: exception :\n", e, 3089);
+        BundleApplicatorBase::reportException("ResumeFunctionDispatch::restart: exception :\n", e,
+                                              StatusCode::ResumeFailed);
         return;
     }
 
@@ -196,7 +198,9 @@ void ResumeFunctionDispatch::resumeRun() {
         if (!pathExists(bundleRoot)) {
             // The bundle went while the machine restarted.
             const int previous = m_statusLog.SMStatus();
-            const int status = previous == 3082 ? 3091 : previous == 3083 ? 3090 : 3081;
+            const int status = previous == StatusCode::Rebooting            ? StatusCode::MayHaveApplied
+                               : previous == StatusCode::RebootingToResume ? StatusCode::MayNotHaveApplied
+                                                                           : StatusCode::DefinitionMissing;
             m_statusLog.setDocDateTime();
             m_statusLog.SMStatus(status);
             return;
@@ -215,11 +219,11 @@ void ResumeFunctionDispatch::resumeRun() {
 
         switch (result) {
         case 0:
-        case 3072:
+        case StatusCode::PackageFailed:
             if (!m_statusLog.preInstallEnv()) bundle.notifyConsumers(true);
             break;
-        case 3073:
-        case 3074:
+        case StatusCode::RebootRequired:
+        case StatusCode::ResumeRequired:
             m_statusLog.save();
             if (count < 3 && m_statusLog.reboot()) {
                 m_bCleanupAtEnd = false;
@@ -232,7 +236,7 @@ void ResumeFunctionDispatch::resumeRun() {
                 service.rebootOrFlag();
             } else {
                 raiseRebootRequiredFlag();
-                if (count >= 3) m_statusLog.SMStatus(3072);
+                if (count >= 3) m_statusLog.SMStatus(StatusCode::PackageFailed);
                 m_statusLog.progressPercent(100);
                 m_statusLog.save();
                 if (!m_statusLog.preInstallEnv()) bundle.notifyConsumers(true);

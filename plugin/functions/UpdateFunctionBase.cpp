@@ -8,6 +8,7 @@
 #include <string>
 
 #include "BAXMLDoc.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
@@ -121,9 +122,10 @@ void UpdateFunctionBase::setQpkLog(BAXMLDoc& statusLog) {
 }
 
 int UpdateFunctionBase::checkedRunResult(const BAXMLDoc& statusLog, int result) {
-    if (!statusLog.saveFailed() || result == 3072 || result == 3084 || result == 3085) return result;
-    VORK_LOG(1, "UpdateFunctionBase::checkedRunResult: the status log could not be saved during the run. code=" << 3079);
-    return 3079;
+    if (!statusLog.saveFailed() || StatusCode::reportsFailedPackages(result)) return result;
+    VORK_LOG(1, "UpdateFunctionBase::checkedRunResult: the status log could not be saved during the run. code="
+                    << StatusCode::UnknownException);
+    return StatusCode::UnknownException;
 }
 
 bool UpdateFunctionBase::saveRecords(BAXMLDoc& statusLog) {

@@ -6,6 +6,7 @@
 
 #include "BAXMLDoc.h"
 #include "Bundle.h"
+#include "StatusCode.h"
 #include "UpdateFunctionBase.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -41,7 +42,7 @@ int packageTimeoutOf(const VorkProperties<std::string>& properties) {
     if (!BundleDefinition::readTimeout(text, seconds))
         throw VorkException("UpdateFunctionDispatch::execute: packagetimeout must be a positive whole number of "
                             "seconds: |" + text + "|",
-                            3079);
+                            StatusCode::UnknownException);
     return seconds;
 }
 
@@ -80,20 +81,22 @@ void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanu
 
     switch (result) {
     case 0:
-    case 3072:
-    case 3085:
-    case 3086:
-    case 3087:
+    case StatusCode::PackageFailed:
+    case StatusCode::FailedAndContinued:
+    case StatusCode::EngineUpgradeMissing:
+    case StatusCode::PackagesSkipped:
         if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
         break;
-    case 3073:
+    case StatusCode::RebootRequired:
         rebootBranch(true);
         break;
-    case 3084:
-        if (statusLog.reboot()) statusLog.SMStatus(statusLog.continueOnFailure() ? 3085 : 3072);
+    case StatusCode::RebootRequiredWithFailures:
+        if (statusLog.reboot())
+            statusLog.SMStatus(statusLog.continueOnFailure() ? StatusCode::FailedAndContinued
+                                                             : StatusCode::PackageFailed);
         rebootBranch(true);
         break;
-    case 3074:
+    case StatusCode::ResumeRequired:
         rebootBranch(false);
         break;
     default:
@@ -152,7 +155,7 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
         if (applicator.defaultUpdateLogExists()) {
             // A stable internal log waits for its resume.
             VORK_LOG(1, "UpdateFunctionDispatch::execute: update already in progress");
-            statusLog.SMStatus(3077);
+            statusLog.SMStatus(StatusCode::UpdateInProgress);
         } else {
             bool hasUpdateId = applicator.getUpdateId(properties, statusLog);
             // The final log of such an id would be the internal log itself and

@@ -20,6 +20,16 @@ class BundlePackage {
 public:
     // Execution states (m_nState).
     enum State { STATE_NOT_RUN = 0, STATE_COMPLETE = 1, STATE_IN_PROGRESS = 2, STATE_MISSING = 3, STATE_SKIPPED = 4 };
+    // The statuses a run maps to (m_nStatus, which may also hold a program's
+    // exit code that maps to none of them).
+    enum Status {
+        STATUS_SUCCESS = 0,
+        STATUS_FAILED = 1,
+        STATUS_REBOOT_REQUIRED = 2,
+        STATUS_SKIPPED = 3,
+        STATUS_RESUME_REQUIRED = 4,
+        STATUS_NOT_APPLICABLE = 5
+    };
     // The OS error code that means "no code".
     static constexpr int NO_OS_ERROR_CODE = -31415;
 
@@ -42,7 +52,7 @@ public:
     // 3087, 3088). notRun is set when the package is not run because its
     // recorded state says it is done, missing or skipped.
     virtual int execute(bool& notRun);
-    virtual int getState() const;
+    virtual State getState() const;
     virtual int getStatus() const;
     virtual const std::string& getReleaseID() const;
     virtual const std::string& getPackageAbsFileName() const;
@@ -155,7 +165,7 @@ protected:
     xmlNodePtr m_pLogNode;
     std::string m_sReleaseID;
     std::string m_sPackageAbsFileName;
-    int m_nState;
+    State m_nState;
     int m_nStatus;
     std::string m_sCommandLine;
     std::string m_sPrependMessage;

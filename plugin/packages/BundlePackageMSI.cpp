@@ -8,6 +8,7 @@
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
 #include "GetWindowsErrorMessage.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkFindFile.h"
 #include "VorkLogRecord.h"
@@ -34,12 +35,12 @@ constexpr int kRebootRequired = 3010;
 
 int mapInstallerCode(int code) {
     switch (code) {
-    case 0: return 0;
+    case 0: return BundlePackage::STATUS_SUCCESS;
     case kInstallNotUsed:
-    case kPatchTargetNotFound: return 5;
+    case kPatchTargetNotFound: return BundlePackage::STATUS_NOT_APPLICABLE;
     case kRebootInitiated:
-    case kRebootRequired: return 2;
-    default: return 1;
+    case kRebootRequired: return BundlePackage::STATUS_REBOOT_REQUIRED;
+    default: return BundlePackage::STATUS_FAILED;
     }
 }
 
@@ -77,7 +78,7 @@ int BundlePackageMSI::execute(bool& notRun) {
     if (m_nState == STATE_SKIPPED) {
         VORK_LOG(4, "BundlePackageMSI::execute: skipping package (preinstallenv flag not true)");
         notRun = true;
-        return 3087;
+        return StatusCode::PackagesSkipped;
     }
     if (!readyForOwnRun("BundlePackageMSI", notRun)) return result;
 
@@ -194,12 +195,12 @@ int BundlePackageMSI::execute(bool& notRun) {
     recordRun(*entry, m_pStatusLog->qpkLogName, message, finalCode);
     VORK_LOG(4, "BundlePackageMSI::execute: MSI " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                 << " returned: " << m_nStatus << ".");
-    if (m_nStatus == 1) {
+    if (m_nStatus == STATUS_FAILED) {
         VORK_LOG(9, "BundlePackageMSI::execute: MSI failed, reporting failure");
-        result = finalCode == kInstallPackageVersion ? 3086 : 3072;
-    } else if (m_nStatus == 2) {
+        result = finalCode == kInstallPackageVersion ? StatusCode::EngineUpgradeMissing : StatusCode::PackageFailed;
+    } else if (m_nStatus == STATUS_REBOOT_REQUIRED) {
         VORK_LOG(9, "BundlePackageMSI::execute: MSI requires reboot");
-        result = 3073;
+        result = StatusCode::RebootRequired;
     }
     return result;
 }

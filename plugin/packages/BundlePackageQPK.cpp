@@ -2,6 +2,7 @@
 
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
@@ -53,21 +54,21 @@ int BundlePackageQPK::execute(bool& notRun) {
         VORK_LOG(4, "BundlePackageQPK::execute: QPK " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                     << " returned: " << m_nStatus << ".");
         switch (m_nStatus) {
-        case 1:
+        case STATUS_FAILED:
             VORK_LOG(4, "BundlePackageQPK::execute: QPK failed, reporting failure");
-            result = 3072;
+            result = StatusCode::PackageFailed;
             break;
-        case 2:
+        case STATUS_REBOOT_REQUIRED:
             VORK_LOG(4, "BundlePackageQPK::execute: QPK requires reboot");
-            result = 3073;
+            result = StatusCode::RebootRequired;
             break;
-        case 4:
+        case STATUS_RESUME_REQUIRED:
             VORK_LOG(4, "BundlePackageQPK::execute: QPK requires resume after reboot");
-            result = 3074;
+            result = StatusCode::ResumeRequired;
             break;
         case -1:
             VORK_LOG(4, "BundlePackageQPK::execute: QPK did not terminate properly");
-            result = 3072;
+            result = StatusCode::PackageFailed;
             break;
         default:
             break;

@@ -11,6 +11,7 @@
 #include <new>
 #include <utility>
 
+#include "StatusCode.h"
 #include "VorkAtomicFile.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -147,7 +148,8 @@ void BAAnyXMLDoc::save()
     if (!writeFileAtomically(m_pDocument, m_sFileName, m_bPrivateFile)) {
         m_bSaveFailed = true;
         VORK_LOG(1, "Error:Could not save XML log file!");
-        throw VorkException("BAAnyXMLDoc::save: could not save |" + m_sFileName + "|", 3079);
+        throw VorkException("BAAnyXMLDoc::save: could not save |" + m_sFileName + "|",
+                            StatusCode::UnknownException);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "VorkPlatform.h"
 #include "VorkRemoveDirectory.h"
 #include "VorkScopeTrace.h"
+#include "StatusCode.h"
 #include "getAbsolutePath.h"
 #include "statusMessage.h"
 
@@ -33,35 +34,6 @@ const char* const kRebootCountPath = "/BundleLog/rebootCount";
 const xmlChar* toXml(const char* text)
 {
     return reinterpret_cast<const xmlChar*>(text);
-}
-
-// The status number that goes with a status code.
-int statusNumber(int code)
-{
-    switch (code) {
-    case 3080: return 0;
-    case 0: return 2;
-    case 3073:
-    case 3074:
-    case 3076:
-    case 3078:
-    case 3087:
-    case 3088:
-    case 3091:
-    case 3092: return 3;
-    case 3075:
-    case 3077:
-    case 3079:
-    case 3081:
-    case 3082:
-    case 3083:
-    case 3086:
-    case 3089:
-    case 3090: return 4;
-    case 3072:
-    case 3085: return 5;
-    default: return 1;
-    }
 }
 
 xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
@@ -202,7 +174,7 @@ void BAXMLDoc::saveTo(const std::string& fileName)
     // The user's log follows the umask; it holds no internal attributes.
     if (!writeFileAtomically(copy.get(), fileName, false)) {
         VORK_LOG(1, "Error:Could not save XML log file!");
-        throw VorkException("BAXMLDoc::saveTo: could not save |" + fileName + "|", 3079);
+        throw VorkException("BAXMLDoc::saveTo: could not save |" + fileName + "|", StatusCode::UnknownException);
     }
     VORK_LOG(9, "BAXMLDoc::saveTo: document saved");
 }
@@ -221,7 +193,7 @@ std::string BAXMLDoc::dumpRoot()
     // be dumped.
     VORK_LOG(1, "BAXMLDoc::dumpRoot: unable to serialise the document, answering status 3079");
     BAXMLDoc failure;
-    failure.SMStatus(3079);
+    failure.SMStatus(StatusCode::UnknownException);
     return failure.dumpRoot();
 }
 
@@ -307,7 +279,7 @@ void BAXMLDoc::cleanup()
             case EINVAL: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EINVAL"); break;
             default: VORK_LOG(1, "BAXMLDoc::cleanup: errno: " << error); break;
             }
-            throw VorkException("BAXMLDoc::cleanup: unable to rename internal log file", 3079);
+            throw VorkException("BAXMLDoc::cleanup: unable to rename internal log file", StatusCode::UnknownException);
         }
     } else {
         VORK_LOG(4, "BAXMLDoc::cleanup: deleting internal log file: |" << m_sFileName << "|");
@@ -558,14 +530,14 @@ void BAXMLDoc::SMStatus(int code)
     xmlNodePtr node = getFirstNode(kSMStatusPath);
     try {
         if (reboot()) {
-            if (code == 3073) code = 3082;
-            else if (code == 3074) code = 3083;
+            if (code == StatusCode::RebootRequired) code = StatusCode::Rebooting;
+            else if (code == StatusCode::ResumeRequired) code = StatusCode::RebootingToResume;
         }
     } catch (const VorkException&) {
         // No reboot option: the code stays as it is.
     }
     setIntAttribute(node, "result", code);
-    const int number = statusNumber(code);
+    const int number = StatusCode::statusNumber(code);
     setIntAttribute(node, "state", number);
     setIntAttribute(node, "status", number);
     const char* message = statusMessage(code);

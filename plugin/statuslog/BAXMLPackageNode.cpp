@@ -12,6 +12,7 @@
 
 #include "BAXMLDoc.h"
 #include "FileHandle.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -352,7 +353,8 @@ void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLog
                 // The entry still says what became of the run.
                 appendPackageLog(xmlSafeText(text + "No output log could be read from " + sQpkLogName + "."),
                                  nResultCode, nOsErrorCode);
-                throw VorkException("BAXMLPackageNode::setPackageLog: Unable to open file for unicode peek.", 3079);
+                throw VorkException("BAXMLPackageNode::setPackageLog: Unable to open file for unicode peek.",
+                                    StatusCode::UnknownException);
             }
             unsigned char mark[2] = {0, 0};
             size_t got = 0;
