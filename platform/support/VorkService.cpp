@@ -17,6 +17,7 @@
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
+#include "VorkStringUtilities.h"
 #include "VorkWriteAll.h"
 
 extern char** environ;
@@ -24,13 +25,6 @@ extern char** environ;
 namespace VorkSupport {
 
 namespace {
-
-bool hasControlCharacter(const std::string& text) {
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) return true;
-    }
-    return false;
-}
 
 // systemd expands '%' specifiers in every value and '$' in command lines.
 std::string escapeSpecifiers(const std::string& text, bool dollar) {
@@ -145,7 +139,7 @@ bool VorkService::install() {
         return false;
     }
     const std::string host = serviceHostPath();
-    if (hasControlCharacter(m_displayName) || hasControlCharacter(m_commandLine) || hasControlCharacter(host)) {
+    if (VorkStringUtilities::hasControlCharacter(m_displayName) || VorkStringUtilities::hasControlCharacter(m_commandLine) || VorkStringUtilities::hasControlCharacter(host)) {
         VORK_LOG(1, "VorkService::install: control character in the service definition, refused");
         return false;
     }
@@ -168,7 +162,7 @@ bool VorkService::install() {
         if (std::strncmp(*entry, "PLIMO_", 6) == 0 && std::strchr(*entry, '=')) variables.emplace_back(*entry);
     }
     for (const auto& variable : variables) {
-        if (hasControlCharacter(variable)) {
+        if (VorkStringUtilities::hasControlCharacter(variable)) {
             VORK_LOG(1, "VorkService::install: control character in the environment, refused");
             return false;
         }

@@ -43,17 +43,6 @@ namespace {
 void silentGenericError(void*, const char*, ...) {}
 void silentStructuredError(void*, xmlErrorPtr) {}
 
-bool fileExists(const std::string& name) {
-    struct stat st {};
-    return !name.empty() && ::stat(name.c_str(), &st) == 0;
-}
-
-bool hasControlCharacter(const std::string& text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7f) return true;
-    return false;
-}
-
 // ---------------------------------------------------------------------------
 // Zip extraction
 
@@ -309,7 +298,7 @@ bool BundleApplicatorBase::getUpdateId(const VorkProperties<std::string>& proper
     }
     // The id names a file beside the internal log and goes into the resume
     // service's command line: it may neither leave that folder nor break a line.
-    if (hasControlCharacter(value) || value.find('/') != std::string::npos ||
+    if (VorkSupport::VorkStringUtilities::hasControlCharacter(value) || value.find('/') != std::string::npos ||
         value.find('\\') != std::string::npos) {
         VORK_LOG(1, "BundleApplicatorBase::getUpdateId: refusing updateid with a separator or control character");
         throw VorkException("BundleApplicatorBase::getUpdateId: invalid updateid: it may hold no separator and no "
@@ -369,11 +358,11 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
             std::string relocation;
             if (properties.getPropertyValue("relocation", relocation)) {
                 VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: relocation=" << relocation);
-                relocationPath = fileExists(relocation) ? relocation : bundleRoot + relocation;
+                relocationPath = VorkPlatform::fileExists(relocation) ? relocation : bundleRoot + relocation;
             } else {
                 relocationPath = bundleRoot + "relocation.xml";
             }
-            if (!fileExists(relocationPath)) {
+            if (!VorkPlatform::fileExists(relocationPath)) {
                 relocationPath.clear();
             } else {
                 getAbsolutePath(relocationPath, relocationPath, false);
@@ -417,7 +406,7 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
 
             definitionPath = bundleRoot + "/bundle.xml";
             relocationPath = bundleRoot + "/relocation.xml";
-            if (!fileExists(relocationPath)) relocationPath.clear();
+            if (!VorkPlatform::fileExists(relocationPath)) relocationPath.clear();
             VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
             VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
         }
@@ -426,7 +415,7 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
         VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: userinfo=" << userInfo);
         statusLog.UserInfo(userInfo);
 
-        if (!fileExists(definitionPath))
+        if (!VorkPlatform::fileExists(definitionPath))
             throw VorkException("BundleApplicatorBase::processBaseParameters: no bundle.xml exception\n",
                                 StatusCode::DefinitionMissing);
     } catch (...) {
@@ -452,7 +441,7 @@ bool BundleApplicatorBase::updateLogExists(const std::string& updateId, std::str
     VORK_TRACE("BundleApplicatorBase::updateLogExists");
     logName = systemTempFolder() + "/" + updateId + ".xml";
     VORK_LOG(3, "BundleApplicatorBase::updateLogExists: checking for log file: " << logName);
-    return fileExists(logName);
+    return VorkPlatform::fileExists(logName);
 }
 
 bool BundleApplicatorBase::defaultUpdateLogExists() {
@@ -544,7 +533,7 @@ void BundleApplicatorBase::endExclusiveUpdate() {
 
 BundleApplicatorBase::InternalLogState BundleApplicatorBase::internalLogState(BAXMLDoc& log) {
     xmlDocPtr document = log.getDocument();
-    if (document == nullptr) return fileExists(log.getFileName()) ? InternalLogState::Unreadable : InternalLogState::Absent;
+    if (document == nullptr) return VorkPlatform::fileExists(log.getFileName()) ? InternalLogState::Unreadable : InternalLogState::Absent;
     int status = 0;
     try {
         status = log.SMStatus();
@@ -554,7 +543,7 @@ BundleApplicatorBase::InternalLogState BundleApplicatorBase::internalLogState(BA
     if (!log.stable()) return InternalLogState::Run;
     // 3082 and 3083 wait for the restart; any other status under an installed
     // service waits for a restart that was asked for and did not come.
-    if (status == StatusCode::Rebooting || status == StatusCode::RebootingToResume || fileExists(unitFileName()))
+    if (status == StatusCode::Rebooting || status == StatusCode::RebootingToResume || VorkPlatform::fileExists(unitFileName()))
         return InternalLogState::Waiting;
     return InternalLogState::Finished;
 }

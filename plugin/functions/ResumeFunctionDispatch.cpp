@@ -1,7 +1,5 @@
 #include "ResumeFunctionDispatch.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <exception>
 #include <sstream>
@@ -13,6 +11,7 @@
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
+#include "VorkPlatform.h"
 #include "VorkScopeTrace.h"
 #include "VorkStringUtilities.h"
 #include "raiseRebootRequiredFlag.h"
@@ -36,11 +35,6 @@ std::string settingText(Getter getter) {
     } catch (...) {
         return std::string();
     }
-}
-
-bool pathExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
 }
 
 } // namespace
@@ -195,7 +189,7 @@ void ResumeFunctionDispatch::resumeRun() {
     }
 
     try {
-        if (!pathExists(bundleRoot)) {
+        if (!VorkSupport::VorkPlatform::fileExists(bundleRoot)) {
             // The bundle went while the machine restarted.
             const int previous = m_statusLog.SMStatus();
             const int status = previous == StatusCode::Rebooting            ? StatusCode::MayHaveApplied

@@ -11,6 +11,7 @@
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
+#include "VorkStringUtilities.h"
 #include "raiseRebootRequiredFlag.h"
 
 using VorkSupport::VorkException;
@@ -21,12 +22,6 @@ namespace {
 const char* const kVorkPrefix = "UpdateFunctionDispatch::execute: VorkException: \n";
 const char* const kStdPrefix = "UpdateFunctionDispatch::execute: std::exception: \n";
 
-
-bool hasControlCharacter(const std::string& text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7f) return true;
-    return false;
-}
 
 bool isTrue(const VorkProperties<std::string>& properties, const char* key) {
     return properties.getProperty(key, "") == "true";
@@ -172,7 +167,7 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
             // anything that could break out of its line before any work starts.
             std::string commandLine;
             if (properties.getPropertyValue("restart-params", commandLine)) {
-                if (hasControlCharacter(commandLine))
+                if (VorkSupport::VorkStringUtilities::hasControlCharacter(commandLine))
                     throw VorkException("UpdateFunctionDispatch::execute: restart-params may hold no control "
                                         "character",
                                         0);

@@ -1,6 +1,5 @@
 #include "BundlePackage.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -135,8 +134,7 @@ int BundlePackage::readUpdateOnly(const std::string& text) {
 
 int BundlePackage::validate() {
     VORK_TRACE("BundlePackage::validate");
-    struct stat info;
-    if (::stat(m_sPackageAbsFileName.c_str(), &info) != 0) {
+    if (!VorkSupport::VorkPlatform::fileExists(m_sPackageAbsFileName)) {
         VORK_LOG(1, "BundlePackage::validate: package is missing: " << "|" << m_sPackageAbsFileName << "|");
         m_pStatusLog->createMissingPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
                                            m_nUpdateOnly);

@@ -1,6 +1,5 @@
 #include "BAXMLDoc.h"
 
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -219,8 +218,7 @@ void BAXMLDoc::getStartParameters(std::string& directory, std::string& definitio
                     "attributes from Bundle element");
     }
     if (!relocationName.empty()) {
-        struct stat status;
-        if (::stat(relocationName.c_str(), &status) != 0) {
+        if (!VorkSupport::VorkPlatform::fileExists(relocationName)) {
             relocationName.clear();
             VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: relocation file not found, using no relocation file");
         }

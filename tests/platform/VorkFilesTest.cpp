@@ -101,6 +101,9 @@ TEST(VorkPlatform, DirectoriesFollowTheEnvironment) {
     EXPECT_TRUE(VorkPlatform::isAbsolutePath("/x"));
     EXPECT_FALSE(VorkPlatform::isAbsolutePath("x/y"));
     EXPECT_FALSE(VorkPlatform::isAbsolutePath("C:\\x"));
+    EXPECT_TRUE(VorkPlatform::fileExists(testDir()));
+    EXPECT_FALSE(VorkPlatform::fileExists(testDir() + "/none"));
+    EXPECT_FALSE(VorkPlatform::fileExists(""));
     EXPECT_EQ(VorkPlatform::windowsDirectory(), testDir() + "/win");
 
     EXPECT_EQ(VorkPlatform::tempDirectory(), testDir() + "/tmp");
