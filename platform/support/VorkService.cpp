@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "FileHandle.h"
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
@@ -94,13 +95,13 @@ void notifyServiceManager(const char* state) {
     if (length >= sizeof address.sun_path) return;
     std::memcpy(address.sun_path, socketPath, length);
     if (address.sun_path[0] == '@') address.sun_path[0] = '\0';
-    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return;
+    const FileHandle socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!socket.isOpen()) return;
     const auto size = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + length);
-    if (::sendto(fd, state, std::strlen(state), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr*>(&address), size) < 0) {
+    if (::sendto(socket.get(), state, std::strlen(state), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr*>(&address),
+                 size) < 0) {
         VORK_LOG(3, "VorkService: service manager notification failed: " << std::strerror(errno));
     }
-    ::close(fd);
 }
 
 } // namespace

@@ -20,6 +20,7 @@
 
 #include "BAXMLDoc.h"
 #include "Bundle.h"
+#include "FileHandle.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
@@ -33,6 +34,7 @@
 #include "getAbsolutePath.h"
 #include "requireProperty.h"
 
+using VorkSupport::FileHandle;
 using VorkSupport::VorkException;
 using VorkSupport::VorkPlatform;
 using VorkSupport::VorkProperties;
@@ -52,29 +54,6 @@ constexpr std::uint64_t kMaxEntries = 100000;
 
 struct ArchiveCloser {
     void operator()(archive* a) const { archive_read_free(a); }
-};
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor(Descriptor&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            if (m_fd >= 0) ::close(m_fd);
-            m_fd = other.m_fd;
-            other.m_fd = -1;
-        }
-        return *this;
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
 };
 
 // The safe parts of a stored name: both separators split it, and empty, "."
@@ -98,13 +77,13 @@ std::vector<std::string> safeParts(const std::string& name) {
 
 // Opens (creating when missing) the directory parts [0, count) below root,
 // never following a symbolic link.
-Descriptor openDirectoryChain(int rootFd, const std::vector<std::string>& parts, std::size_t count) {
-    Descriptor current(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0));
+FileHandle openDirectoryChain(int rootFd, const std::vector<std::string>& parts, std::size_t count) {
+    FileHandle current(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0));
     if (current.get() < 0) return current;
     for (std::size_t i = 0; i < count; ++i) {
-        if (::mkdirat(current.get(), parts[i].c_str(), 0700) != 0 && errno != EEXIST) return Descriptor();
-        Descriptor next(::openat(current.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (next.get() < 0) return Descriptor();
+        if (::mkdirat(current.get(), parts[i].c_str(), 0700) != 0 && errno != EEXIST) return FileHandle();
+        FileHandle next(::openat(current.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) return FileHandle();
         current = std::move(next);
     }
     return current;
@@ -121,7 +100,7 @@ bool extractArchive(const std::string& packageFile, const std::string& directory
     }
 
     if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    Descriptor root(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileHandle root(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (root.get() < 0) return false;
 
     std::uint64_t entries = 0;
@@ -175,13 +154,13 @@ bool extractArchive(const std::string& packageFile, const std::string& directory
             VORK_LOG(1, "extractBundlePackage: entry without a usable name |" << name << "|");
             return false;
         }
-        Descriptor parent = openDirectoryChain(root.get(), parts, parts.size() - 1);
+        FileHandle parent = openDirectoryChain(root.get(), parts, parts.size() - 1);
         if (parent.get() < 0) {
             VORK_LOG(1, "extractBundlePackage: cannot create the directory of |" << name << "|");
             return false;
         }
         mode_t mode = (archive_entry_perm(entry) & 0777) | 0600;
-        Descriptor file(::openat(parent.get(), parts.back().c_str(),
+        FileHandle file(::openat(parent.get(), parts.back().c_str(),
                                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
         if (file.get() < 0) {
             VORK_LOG(1, "extractBundlePackage: cannot create |" << name << "|");
@@ -221,7 +200,7 @@ bool extractBundlePackage(const char* packageFile, const char* directory) {
 // ---------------------------------------------------------------------------
 
 BundleApplicatorBase::BundleApplicatorBase()
-    : VorkService(true, std::string()), m_bUpdateCompleted(false), m_pDebugLog(nullptr), m_nLockFile(-1) {
+    : VorkService(true, std::string()), m_bUpdateCompleted(false), m_pDebugLog(nullptr) {
     VORK_TRACE("BundleApplicatorBase::BundleApplicatorBase");
     xmlSetGenericErrorFunc(nullptr, silentGenericError);
     xmlSetStructuredErrorFunc(nullptr, silentStructuredError);
@@ -453,82 +432,66 @@ bool BundleApplicatorBase::defaultUpdateLogExists() {
 bool BundleApplicatorBase::startExclusiveUpdate() {
     VORK_TRACE("BundleApplicatorBase::startExclusiveUpdate");
     m_nLockFailureStatus = StatusCode::UpdateInProgress;
-    if (m_nLockFile != -1) {
-        // A lock cannot be taken twice, not even by its holder.
+    // A lock cannot be taken twice, not even by its holder.
+    if (!m_lockFile.isOpen() && lockFile()) {
+        if (lockFolder()) return true;
+        endExclusiveUpdate();
+    }
+    if (m_nLockFailureStatus == StatusCode::UpdateInProgress)
         VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
-        return false;
-    }
-    const std::string name = lockFileName();
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        // Nobody holds a lock that cannot even be created: the state folder
-        // is unusable (read-only, full, missing or not ours).
-        const int error = errno;
-        m_nLockFailureStatus = StatusCode::UnknownException;
-        VORK_LOG(1, "BundleApplicatorBase::startExclusiveUpdate: cannot create the lock file |"
-                        << name << "|: " << std::strerror(error));
-        return false;
-    }
-    bool locked = false;
-    int error = 0;
-    while (true) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            locked = true;
-            break;
-        }
-        error = errno;
-        if (error != EINTR) break;
-    }
-    if (!locked && error != EWOULDBLOCK) {
-        m_nLockFailureStatus = StatusCode::UnknownException;
-        VORK_LOG(1, "BundleApplicatorBase::startExclusiveUpdate: cannot lock |" << name << "|: "
-                        << std::strerror(error));
-    }
-    if (locked) {
-        // The holder before us may have removed the file between our open and
-        // our lock: then the lock we hold guards nothing.
-        struct stat held {};
-        struct stat named {};
-        if (::fstat(fd, &held) != 0 || ::stat(name.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
-            held.st_ino != named.st_ino)
-            locked = false;
-    }
-    if (!locked) {
-        ::close(fd);
-        VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
-        return false;
-    }
-    m_nLockFile = fd;
-    if (lockFolder()) return true;
-    endExclusiveUpdate();
-    VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
     return false;
 }
 
+bool BundleApplicatorBase::lockFile() {
+    const std::string name = lockFileName();
+    FileHandle file(name, O_WRONLY | O_CREAT | O_NOFOLLOW, 0600);
+    if (!file.isOpen()) {
+        // Nobody holds a lock that cannot even be created: the state folder
+        // is unusable (read-only, full, missing or not ours).
+        m_nLockFailureStatus = StatusCode::UnknownException;
+        VORK_LOG(1, "BundleApplicatorBase::lockFile: cannot create the lock file |" << name << "|: "
+                                                                                  << std::strerror(errno));
+        return false;
+    }
+    if (!lockExclusively(file.get())) {
+        if (errno == EWOULDBLOCK) return false;
+        m_nLockFailureStatus = StatusCode::UnknownException;
+        VORK_LOG(1, "BundleApplicatorBase::lockFile: cannot lock |" << name << "|: " << std::strerror(errno));
+        return false;
+    }
+    // The holder before us may have removed the file between our open and
+    // our lock: then the lock we hold guards nothing.
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(file.get(), &held) != 0 || ::stat(name.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+        held.st_ino != named.st_ino)
+        return false;
+    m_lockFile = std::move(file);
+    return true;
+}
+
 bool BundleApplicatorBase::lockFolder() {
-    const int fd = ::open(systemTempFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
+    FileHandle folder(systemTempFolder(), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen() || !lockExclusively(folder.get())) return false;
+    m_lockFolder = std::move(folder);
+    return true;
+}
+
+bool BundleApplicatorBase::lockExclusively(int fd) {
     int rc;
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        ::close(fd);
-        return false;
-    }
-    m_nLockFolder = fd;
-    return true;
+    return rc == 0;
 }
 
 void BundleApplicatorBase::endExclusiveUpdate() {
     VORK_TRACE("BundleApplicatorBase::endExclusiveUpdate");
-    if (m_nLockFile == -1) return;
+    if (!m_lockFile.isOpen()) return;
     // Unlink while still holding the lock, so no one locks a file about to go.
     ::unlink(lockFileName().c_str());
-    ::close(m_nLockFile);
-    m_nLockFile = -1;
-    if (m_nLockFolder != -1) ::close(m_nLockFolder);
-    m_nLockFolder = -1;
+    m_lockFile.reset();
+    m_lockFolder.reset();
 }
 
 BundleApplicatorBase::InternalLogState BundleApplicatorBase::internalLogState(BAXMLDoc& log) {

@@ -2,6 +2,7 @@
 #include <exception>
 #include <string>
 
+#include "FileHandle.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogging.h"
@@ -58,7 +59,7 @@ public:
     // Releases the lock and deletes the lock file; nothing when not held.
     void endExclusiveUpdate();
     // Whether this object holds the lock.
-    bool holdsExclusiveUpdate() const { return m_nLockFile != -1; }
+    bool holdsExclusiveUpdate() const { return m_lockFile.isOpen(); }
 
     // The system's file names.
     std::string internalLogName();
@@ -100,18 +101,22 @@ public:
 protected:
     // The debug log created by processBaseParameters, owned.
     VorkSupport::VorkLogging* m_pDebugLog;
-    // Descriptor of the open lock file while the lock is held, else -1.
-    int m_nLockFile;
+    // The open lock file while the lock is held.
+    VorkSupport::FileHandle m_lockFile;
     int m_nLockFailureStatus = StatusCode::UpdateInProgress;
-    // Descriptor of the locked folder of the lock file while the lock is
-    // held, else -1.
-    int m_nLockFolder = -1;
+    // The locked folder of the lock file while the lock is held.
+    VorkSupport::FileHandle m_lockFolder;
 
 private:
     // The "<windir>/TEMP" folder that holds the system's files.
     static std::string systemTempFolder();
     void deleteDebugLog();
+    // The two halves of the lock: an flock on the lock file (still the file
+    // its name gives), and one on the folder that holds it.
+    bool lockFile();
     bool lockFolder();
+    // A non-blocking exclusive flock; false (errno tells why) when refused.
+    static bool lockExclusively(int fd);
 };
 
 // Unzips the whole bundle package into directory (created when missing).
