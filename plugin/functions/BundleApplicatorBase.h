@@ -52,7 +52,7 @@ public:
     // the folder that holds it, so deleting the file lets no second holder
     // in. False when another holder has either, or the lock file cannot be
     // made (lockFailureStatus tells which).
-    bool startExclusiveUpdate();
+    [[nodiscard]] bool startExclusiveUpdate();
     // Why the last startExclusiveUpdate failed: 3077 when a live holder has
     // the lock, 3079 when the lock file could not be created or locked.
     int lockFailureStatus() const { return m_nLockFailureStatus; }
@@ -75,7 +75,7 @@ public:
     // Moves an internal log that cannot be read aside, as
     // "BAUpdate.xml.unreadable-<UTC time>" and never over another file, and
     // records that at level 1. False when it stays where it is.
-    bool moveInternalLogAside();
+    [[nodiscard]] bool moveInternalLogAside();
 
     // The resume's flag: true once a resumed run has gone through its
     // packages without asking for another reboot.
@@ -122,4 +122,4 @@ private:
 // Unzips the whole bundle package into directory (created when missing).
 // Entries never land outside directory; links, device entries and encrypted
 // entries make the extraction fail, as do archives beyond the size bounds.
-bool extractBundlePackage(const char* packageFile, const char* directory);
+[[nodiscard]] bool extractBundlePackage(const char* packageFile, const char* directory);

@@ -31,7 +31,7 @@ std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std
                     storedLog.load();
                     if (applicator.internalLogState(storedLog) == BundleApplicatorBase::InternalLogState::Unreadable) {
                         // The one record of what happened is never deleted.
-                        applicator.moveInternalLogAside();
+                        (void)applicator.moveInternalLogAside();
                     } else {
                         storedLog.removeTempFiles();
                         VORK_LOG(3, "CleanFunctionDispatch::execute: removing internal XML log file : " << internalLog);

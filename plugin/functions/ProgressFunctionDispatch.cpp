@@ -75,7 +75,8 @@ bool settleUnheldLog(BundleApplicatorBase& applicator, BAXMLDoc& storedLog, cons
         return true;
     case State::Unreadable:
         VORK_LOG(1, "ProgressFunctionDispatch::execute: the internal log cannot be read: " << logName);
-        applicator.moveInternalLogAside();
+        // Moved or not, nothing is resumed from it: the answer is the same.
+        (void)applicator.moveInternalLogAside();
         answerStatus(answerLog, StatusCode::NoUpdateInProgress);
         return true;
     case State::Finished:

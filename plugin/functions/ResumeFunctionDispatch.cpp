@@ -14,7 +14,6 @@
 #include "VorkPlatform.h"
 #include "VorkScopeTrace.h"
 #include "VorkStringUtilities.h"
-#include "raiseRebootRequiredFlag.h"
 
 using VorkSupport::VorkException;
 
@@ -89,7 +88,8 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
                 // Nothing to resume, but the one record of what happened: it
                 // is moved aside, never deleted.
                 VORK_LOG(1, "ResumeFunctionDispatch::execute: internal log cannot be read");
-                service.moveInternalLogAside();
+                // Moved or not, the log is never deleted here.
+                (void)service.moveInternalLogAside();
                 m_statusLog.init();
                 m_statusLog.SMStatus(StatusCode::ResumeFailed);
                 m_statusLog.setDocDateTime();
@@ -129,7 +129,9 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
                 } else {
                     const bool testMode = std::getenv("PLIMO_CMDLINE_TEST") != nullptr;
                     service.m_bUpdateCompleted = false;
-                    service.start(std::vector<std::string>(), !testMode);
+                    // A worker that cannot start leaves m_bUpdateCompleted false:
+                    // the service stays for the next restart.
+                    (void)service.start(std::vector<std::string>(), !testMode);
                     // restart() has called stop(): the worker is done with the
                     // status log and the flags.
                     // The record is durable before the service goes: a service
@@ -222,14 +224,15 @@ void ResumeFunctionDispatch::resumeRun() {
             if (count < 3 && m_statusLog.reboot()) {
                 m_bCleanupAtEnd = false;
                 service.m_bUpdateCompleted = false;
-                service.install();
+                // False means the unit that started this run is still there: it stays.
+                (void)service.install();
                 m_statusLog.rebootCount(m_statusLog.rebootCount() + 1);
                 m_statusLog.save();
                 const std::string logTarget = m_statusLog.logTarget();
                 if (!logTarget.empty()) m_statusLog.saveTo(logTarget);
                 service.rebootOrFlag();
             } else {
-                raiseRebootRequiredFlag();
+                UpdateFunctionBase::flagRebootRequired();
                 if (count >= 3) m_statusLog.SMStatus(StatusCode::PackageFailed);
                 m_statusLog.progressPercent(100);
                 m_statusLog.save();

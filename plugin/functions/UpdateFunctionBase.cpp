@@ -87,10 +87,14 @@ void UpdateFunctionBase::rebootOrFlag() {
     try {
         restarting = reboot();
     } catch (...) {
-        raiseRebootRequiredFlag();
+        flagRebootRequired();
         throw;
     }
-    if (!restarting) raiseRebootRequiredFlag();
+    if (!restarting) flagRebootRequired();
+}
+
+void UpdateFunctionBase::flagRebootRequired() {
+    (void)raiseRebootRequiredFlag();
 }
 
 VorkSupport::VorkShutdownInhibitor UpdateFunctionBase::inhibitShutdown(const std::string& updateId) {

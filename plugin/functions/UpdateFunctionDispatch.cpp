@@ -12,7 +12,6 @@
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 #include "VorkStringUtilities.h"
-#include "raiseRebootRequiredFlag.h"
 
 using VorkSupport::VorkException;
 using VorkSupport::VorkProperties;
@@ -59,15 +58,18 @@ void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanu
 
     auto rebootBranch = [&](bool saveBeforeNotify) {
         if (statusLog.rebootCount() < 3 && statusLog.reboot()) {
+            // Without its resume service the update would never go on after
+            // the restart: then it ends here, and the machine stays up.
+            if (!applicator.install())
+                throw VorkException("UpdateFunctionDispatch::execute: the resume service could not be installed", 0);
             // The internal log carries the update across the restart.
             cleanupAtEnd = false;
-            applicator.install();
             statusLog.rebootCount(statusLog.rebootCount() + 1);
             statusLog.save();
             if (!statusLog.logTarget().empty()) statusLog.saveTo(statusLog.logTarget());
             applicator.rebootOrFlag();
         } else {
-            raiseRebootRequiredFlag();
+            UpdateFunctionBase::flagRebootRequired();
             statusLog.progressPercent(100);
             if (saveBeforeNotify) statusLog.save();
             if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
@@ -108,7 +110,8 @@ void clearPreviousUpdate(UpdateFunctionBase& applicator) {
     previous.load();
     switch (applicator.internalLogState(previous)) {
     case BundleApplicatorBase::InternalLogState::Unreadable:
-        applicator.moveInternalLogAside();
+        // A log that cannot be moved stays, and the update below finds it.
+        (void)applicator.moveInternalLogAside();
         break;
     case BundleApplicatorBase::InternalLogState::Run:
         previous.removeTempFiles();
@@ -209,7 +212,8 @@ std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& p
             }
 
             statusLog.setDocDateTime();
-            UpdateFunctionBase::saveRecords(statusLog);
+            // A record that cannot be written has set its status already.
+            (void)UpdateFunctionBase::saveRecords(statusLog);
         }
     } catch (const VorkException& e) {
         statusLog.SMStatus(BundleApplicatorBase::reportException(kVorkPrefix, e));

@@ -109,7 +109,7 @@ protected:
     // records it. A program still running when the package's time limit has
     // passed is ended with its group and gives exit code -1; the next
     // recordRun says so.
-    bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role);
+    [[nodiscard]] bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role);
     // After runProgram answered false: true when the package failed its
     // check, which then counts as a failed run (status 1, the reason in the
     // entry's log, result 3072); false when it simply did not start.

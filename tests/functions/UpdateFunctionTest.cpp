@@ -220,6 +220,14 @@ TEST_F(UpdateFunction, ResumeCommandLineComesFromRestartParamsAndIsCheckedFirst)
     EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_FALSE(fileExists(systemTemp() + "/U2.xml"));
     EXPECT_FALSE(fileExists(lockFile()));
+
+    // Without its resume service the update would wait for ever after the
+    // restart: it ends as failed instead, and is finished off.
+    writeFile(testDir() + "/file", "");
+    ::setenv("VSUPT_SERVICE_DIR", (testDir() + "/file/units").c_str(), 1);
+    EXPECT_EQ(update({"reboot=true", "updateid=U3"}), 3079);
+    EXPECT_FALSE(fileExists(internalLog()));
+    EXPECT_EQ(statusOf(readFile(systemTemp() + "/U3.xml")), 3079);
 }
 
 TEST_F(UpdateFunction, DeadUpdateIsClearedAwayWithItsServiceAndDirectory) {
