@@ -1,14 +1,11 @@
 #include "BundleApplicatorBase.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +17,7 @@
 
 #include "BAXMLDoc.h"
 #include "Bundle.h"
+#include "BundleArchive.h"
 #include "FileHandle.h"
 #include "StatusCode.h"
 #include "VorkException.h"
@@ -30,7 +28,6 @@
 #include "VorkRemoveDirectory.h"
 #include "VorkScopeTrace.h"
 #include "VorkStringUtilities.h"
-#include "VorkWriteAll.h"
 #include "getAbsolutePath.h"
 #include "requireProperty.h"
 
@@ -45,159 +42,13 @@ namespace {
 void silentGenericError(void*, const char*, ...) {}
 void silentStructuredError(void*, xmlErrorPtr) {}
 
-// ---------------------------------------------------------------------------
-// Zip extraction
-
-// The work one bundle package may demand.
-constexpr std::uint64_t kMaxExtractedBytes = 16ULL * 1024 * 1024 * 1024;
-constexpr std::uint64_t kMaxEntries = 100000;
-
-struct ArchiveCloser {
-    void operator()(archive* a) const { archive_read_free(a); }
-};
-
-// The safe parts of a stored name: both separators split it, and empty, "."
-// and ".." parts are dropped, so nothing can land outside the target.
-std::vector<std::string> safeParts(const std::string& name) {
-    std::vector<std::string> parts;
-    std::string part;
-    auto flush = [&]() {
-        if (!part.empty() && part != "." && part != "..") parts.push_back(part);
-        part.clear();
-    };
-    for (char c : name) {
-        if (c == '/' || c == '\\')
-            flush();
-        else
-            part += c;
-    }
-    flush();
-    return parts;
-}
-
-// Opens (creating when missing) the directory parts [0, count) below root,
-// never following a symbolic link.
-FileHandle openDirectoryChain(int rootFd, const std::vector<std::string>& parts, std::size_t count) {
-    FileHandle current(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0));
-    if (current.get() < 0) return current;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (::mkdirat(current.get(), parts[i].c_str(), 0700) != 0 && errno != EEXIST) return FileHandle();
-        FileHandle next(::openat(current.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (next.get() < 0) return FileHandle();
-        current = std::move(next);
-    }
-    return current;
-}
-
-bool extractArchive(const std::string& packageFile, const std::string& directory) {
-    std::unique_ptr<archive, ArchiveCloser> reader(archive_read_new());
-    if (!reader) return false;
-    archive_read_support_format_zip(reader.get());
-    if (archive_read_open_filename(reader.get(), packageFile.c_str(), 64 * 1024) != ARCHIVE_OK) {
-        VORK_LOG(1, "extractBundlePackage: cannot open |" << packageFile << "|: "
-                                                          << (archive_error_string(reader.get()) ? archive_error_string(reader.get()) : ""));
-        return false;
-    }
-
-    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    FileHandle root(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (root.get() < 0) return false;
-
-    std::uint64_t entries = 0;
-    std::uint64_t total = 0;
-    std::vector<char> buffer(64 * 1024);
-    for (;;) {
-        archive_entry* entry = nullptr;
-        int rc = archive_read_next_header(reader.get(), &entry);
-        if (rc == ARCHIVE_EOF) break;
-        if (rc != ARCHIVE_OK) {
-            VORK_LOG(1, "extractBundlePackage: bad entry header: "
-                            << (archive_error_string(reader.get()) ? archive_error_string(reader.get()) : ""));
-            return false;
-        }
-        const char* rawName = archive_entry_pathname(entry);
-        std::string name = rawName ? rawName : "";
-        if (++entries > kMaxEntries) {
-            VORK_LOG(1, "extractBundlePackage: more than " << kMaxEntries << " entries");
-            return false;
-        }
-        if (archive_entry_is_encrypted(entry)) {
-            VORK_LOG(1, "extractBundlePackage: encrypted entry |" << name << "| not extracted");
-            return false;
-        }
-        if (archive_entry_hardlink(entry) != nullptr) {
-            VORK_LOG(1, "extractBundlePackage: link entry |" << name << "| not created");
-            return false;
-        }
-        if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0) {
-            std::uint64_t declared = static_cast<std::uint64_t>(archive_entry_size(entry));
-            if (declared > kMaxExtractedBytes || total + declared > kMaxExtractedBytes) {
-                VORK_LOG(1, "extractBundlePackage: archive too large at |" << name << "|");
-                return false;
-            }
-        }
-
-        std::vector<std::string> parts = safeParts(name);
-        mode_t type = archive_entry_filetype(entry);
-        if (type == AE_IFDIR) {
-            if (!parts.empty() && openDirectoryChain(root.get(), parts, parts.size()).get() < 0) {
-                VORK_LOG(1, "extractBundlePackage: cannot create directory |" << name << "|");
-                return false;
-            }
-            continue;
-        }
-        if (type != AE_IFREG) {
-            VORK_LOG(1, "extractBundlePackage: entry |" << name << "| is not a file or directory, not created");
-            return false;
-        }
-        if (parts.empty()) {
-            VORK_LOG(1, "extractBundlePackage: entry without a usable name |" << name << "|");
-            return false;
-        }
-        FileHandle parent = openDirectoryChain(root.get(), parts, parts.size() - 1);
-        if (parent.get() < 0) {
-            VORK_LOG(1, "extractBundlePackage: cannot create the directory of |" << name << "|");
-            return false;
-        }
-        mode_t mode = (archive_entry_perm(entry) & 0777) | 0600;
-        FileHandle file(::openat(parent.get(), parts.back().c_str(),
-                                 O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
-        if (file.get() < 0) {
-            VORK_LOG(1, "extractBundlePackage: cannot create |" << name << "|");
-            return false;
-        }
-        ::fchmod(file.get(), mode);
-        for (;;) {
-            la_ssize_t got = archive_read_data(reader.get(), buffer.data(), buffer.size());
-            if (got == 0) break;
-            if (got < 0) {
-                VORK_LOG(1, "extractBundlePackage: cannot read |" << name << "|: "
-                                << (archive_error_string(reader.get()) ? archive_error_string(reader.get()) : ""));
-                return false;
-            }
-            total += static_cast<std::uint64_t>(got);
-            if (total > kMaxExtractedBytes) {
-                VORK_LOG(1, "extractBundlePackage: archive too large at |" << name << "|");
-                return false;
-            }
-            if (!VorkSupport::VorkWriteAll(file.get(), buffer.data(), static_cast<std::size_t>(got))) {
-                VORK_LOG(1, "extractBundlePackage: cannot write |" << name << "|");
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 bool extractBundlePackage(const char* packageFile, const char* directory) {
-    VORK_TRACE("BundleApplicatorBase::extractBundlePackage");
+    VORK_TRACE("extractBundlePackage");
     if (packageFile == nullptr || directory == nullptr || *packageFile == '\0' || *directory == '\0') return false;
-    return extractArchive(packageFile, directory);
+    return BundleArchive(packageFile).extractTo(directory);
 }
-
-// ---------------------------------------------------------------------------
 
 BundleApplicatorBase::BundleApplicatorBase()
     : VorkService(true, std::string()), m_bUpdateCompleted(false), m_pDebugLog(nullptr) {
