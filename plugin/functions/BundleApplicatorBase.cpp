@@ -21,7 +21,6 @@
 #include "FileHandle.h"
 #include "StatusCode.h"
 #include "VorkException.h"
-#include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
 #include "VorkPlatform.h"
 #include "VorkPropertyNotFound.h"
@@ -383,17 +382,4 @@ bool BundleApplicatorBase::moveInternalLogAside() {
     VORK_LOG(1, "BundleApplicatorBase::moveInternalLogAside: the internal log cannot be read nor moved aside: |"
                     << name << "|, errno " << errno);
     return false;
-}
-
-int BundleApplicatorBase::reportException(const std::string& prefix, const VorkException& e, int fallback) {
-    const int status = e.getCode() != 0 ? e.getCode() : fallback;
-    VORK_LOG(1, prefix << VorkSupport::VorkStringUtilities::narrow(e.getMessage(),
-                                                                   VorkSupport::VorkLocaleFactory::getDefaultLocale())
-                       << ". code=" << status);
-    return status;
-}
-
-int BundleApplicatorBase::reportException(const std::string& prefix, const std::exception& e) {
-    VORK_LOG(1, prefix << e.what() << ". code=" << StatusCode::UnknownException);
-    return StatusCode::UnknownException;
 }

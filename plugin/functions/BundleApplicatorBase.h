@@ -1,5 +1,4 @@
 #pragma once
-#include <exception>
 #include <string>
 
 #include "FileHandle.h"
@@ -81,15 +80,6 @@ public:
     // packages without asking for another reboot.
     bool updateCompleted() const { return m_bUpdateCompleted; }
     void setUpdateCompleted(bool completed) { m_bUpdateCompleted = completed; }
-
-    // The one way a plug-in function reports a failure it caught: at level 1
-    // the prefix, the exception's message (narrowed in the default locale)
-    // or what(), ". code=" and the status. The status is the exception's
-    // code, or fallback when it carries none; always 3079 for a
-    // std::exception.
-    static int reportException(const std::string& prefix, const VorkSupport::VorkException& e,
-                               int fallback = StatusCode::UnknownException);
-    static int reportException(const std::string& prefix, const std::exception& e);
 
     BundleApplicatorBase(const BundleApplicatorBase&) = delete;
     BundleApplicatorBase& operator=(const BundleApplicatorBase&) = delete;

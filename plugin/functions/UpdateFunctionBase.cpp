@@ -8,6 +8,7 @@
 #include <string>
 
 #include "BAXMLDoc.h"
+#include "FunctionCall.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkExecuteProgram.h"
@@ -93,6 +94,14 @@ void UpdateFunctionBase::rebootOrFlag() {
     if (!restarting) flagRebootRequired();
 }
 
+void UpdateFunctionBase::restartForResume(BAXMLDoc& statusLog) {
+    statusLog.rebootCount(statusLog.rebootCount() + 1);
+    statusLog.save();
+    const std::string logTarget = statusLog.logTarget();
+    if (!logTarget.empty()) statusLog.saveTo(logTarget);
+    rebootOrFlag();
+}
+
 void UpdateFunctionBase::flagRebootRequired() {
     (void)raiseRebootRequiredFlag();
 }
@@ -137,8 +146,9 @@ bool UpdateFunctionBase::saveRecords(BAXMLDoc& statusLog) {
     auto attempt = [&](auto write) {
         try {
             write();
-        } catch (const VorkSupport::VorkException& e) {
-            statusLog.SMStatus(reportException("UpdateFunctionBase::saveRecords: ", e));
+        } catch (const VorkSupport::VorkException&) {
+            statusLog.SMStatus(FunctionCall::statusOfCaught(FunctionCall::Reporting::withPrefix(
+                "UpdateFunctionBase::saveRecords: ")));
             saved = false;
         }
     };

@@ -26,6 +26,10 @@ public:
     // reboot(); when the machine is not going to restart after all, the
     // reboot-required flag is raised (a refusal is raised on afterwards).
     void rebootOrFlag();
+    // The restart that resumes an update: counts it in the status log, saves
+    // the log (and the user log when there is a log target), then
+    // rebootOrFlag(). The resume service must be installed already.
+    void restartForResume(BAXMLDoc& statusLog);
     // Raises the reboot-required flag. A flag that cannot be raised is logged
     // where it fails and changes nothing about the update.
     static void flagRebootRequired();
