@@ -112,7 +112,7 @@ void notifyServiceManager(const char* state) {
     const auto size = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + length);
     if (::sendto(socket.get(), state, std::strlen(state), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr*>(&address),
                  size) < 0) {
-        VORK_LOG(3, "VorkService: service manager notification failed: " << std::strerror(errno));
+        VORK_LOG(3, "notifyServiceManager: service manager notification failed: " << std::strerror(errno));
     }
 }
 

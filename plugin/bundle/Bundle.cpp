@@ -75,7 +75,7 @@ void recordRefusal(BAXMLDoc& log, const BundlePackage& package, const std::strin
     xmlNodePtr line = xmlNewTextChild(log.getFirstNode("/BundleLog/Validation"), nullptr,
                                       reinterpret_cast<const xmlChar*>("Integrity"),
                                       reinterpret_cast<const xmlChar*>(problem.c_str()));
-    if (line == nullptr) throw VorkException("Bundle::validate: unable to allocate Integrity node", 272);
+    if (line == nullptr) throw VorkException("recordRefusal: unable to allocate Integrity node", 272);
     if (!package.getReleaseID().empty()) BAAnyXMLDoc::setStringAttribute(line, "releaseID", package.getReleaseID());
     BAAnyXMLDoc::setStringAttribute(line, "path", package.getPackageAbsFileName());
 }

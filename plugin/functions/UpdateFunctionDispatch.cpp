@@ -28,7 +28,7 @@ int packageTimeoutOf(const VorkSupport::VorkProperties<std::string>& properties)
     if (!properties.getPropertyValue("packagetimeout", text)) return 0;
     int seconds = 0;
     if (!BundleDefinition::readTimeout(text, seconds))
-        throw VorkException("UpdateFunctionDispatch::execute: packagetimeout must be a positive whole number of "
+        throw VorkException("packageTimeoutOf: packagetimeout must be a positive whole number of "
                             "seconds: |" + text + "|",
                             StatusCode::UnknownException);
     return seconds;
@@ -91,7 +91,7 @@ void UpdateFunctionDispatch::startUpdate(const Properties& properties, FunctionC
     // The final log of such an id would be the internal log itself and
     // would block every later update.
     if (hasUpdateId && statusLog.updateId() == "BAUpdate")
-        throw VorkException("UpdateFunctionDispatch::execute: the updateid BAUpdate is reserved", 0);
+        throw VorkException("UpdateFunctionDispatch::startUpdate: the updateid BAUpdate is reserved", 0);
     if (hasUpdateId)
         VORK_LOG(3, "UpdateFunctionDispatch::execute: using updateid=" << statusLog.updateId());
     else
@@ -123,7 +123,8 @@ std::string UpdateFunctionDispatch::resumeCommandLine(const Properties& properti
     std::string commandLine;
     if (properties.getPropertyValue("restart-params", commandLine)) {
         if (VorkSupport::VorkStringUtilities::hasControlCharacter(commandLine))
-            throw VorkException("UpdateFunctionDispatch::execute: restart-params may hold no control character", 0);
+            throw VorkException(
+                "UpdateFunctionDispatch::resumeCommandLine: restart-params may hold no control character", 0);
         return commandLine;
     }
     commandLine = "plimo zuacmd=resume";

@@ -272,7 +272,8 @@ bool BundlePackage::checkBeforeStart(PackageRole role, std::unique_ptr<PackageFi
     if (checked->missing()) return false;
     m_sRefusal = checked->mismatch(m_sDigest);
     if (m_sRefusal.empty()) return true;
-    VORK_LOG(1, "BundlePackage::runProgram: package not started: |" << m_sPackageAbsFileName << "|: " << m_sRefusal);
+    VORK_LOG(1, "BundlePackage::checkBeforeStart: package not started: |" << m_sPackageAbsFileName
+                                                                          << "|: " << m_sRefusal);
     return false;
 }
 

@@ -106,7 +106,7 @@ void BAXMLDoc::init()
 void BAXMLDoc::setRootAttribute(const std::string& name, const std::string& value)
 {
     xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
-    if (root == nullptr) throw VorkException("BAXMLDoc: the status log has no root element", 0);
+    if (root == nullptr) throw VorkException("BAXMLDoc::setRootAttribute: the status log has no root element", 0);
     setStringAttribute(root, name, value);
 }
 
@@ -116,7 +116,7 @@ std::string BAXMLDoc::rootAttributeOrEmpty(const std::string& name)
         xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
         return getStringAttribute(root, name);
     } catch (...) {
-        VORK_LOG(9, "BAXMLDoc: attribute " << name << " not found, returning empty value");
+        VORK_LOG(9, "BAXMLDoc::rootAttributeOrEmpty: attribute " << name << " not found, returning empty value");
         return std::string();
     }
 }
@@ -327,7 +327,7 @@ std::string BAXMLDoc::stringSettingOrEmpty(const std::string& xpath, const std::
     try {
         return getStringAttribute(xpath, name);
     } catch (...) {
-        VORK_LOG(9, "BAXMLDoc: attribute " << name << " not found, returning empty value");
+        VORK_LOG(9, "BAXMLDoc::stringSettingOrEmpty: attribute " << name << " not found, returning empty value");
         return std::string();
     }
 }

@@ -297,7 +297,8 @@ void BAXMLPackageNode::createSkippedPackage(BAXMLDoc* doc, const std::string& re
 xmlNodePtr BAXMLPackageNode::statusNode()
 {
     xmlNodePtr status = firstChildElement(m_pPackage, "Status");
-    if (status == nullptr) throw VorkException("BAXMLPackageNode: the Package element has no Status element", 0);
+    if (status == nullptr)
+        throw VorkException("BAXMLPackageNode::statusNode: the Package element has no Status element", 0);
     return status;
 }
 
