@@ -165,82 +165,15 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
     VORK_TRACE("BundleApplicatorBase::processBundleParameters");
     processBaseParameters(properties, statusLog);
 
-    std::string bundleRoot = properties.getProperty("bundlepath", "");
-    std::string definitionPath;
-    std::string relocationPath;
+    const std::string bundleRoot = properties.getProperty("bundlepath", "");
     // A directory this call extracted into; it goes again when the call fails,
     // since nothing would ever record or remove it.
     std::string extractedDirectory;
     try {
-        if (!bundleRoot.empty()) {
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepath=" << bundleRoot);
-            getAbsolutePath(bundleRoot, bundleRoot, true);
-            statusLog.bundlePath(bundleRoot);
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
-
-            std::string bundleName = requireProperty(properties, "bundle");
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundle=" << bundleName);
-            statusLog.bundleName(bundleName);
-            getAbsolutePath(bundleRoot + bundleName, definitionPath, false);
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
-
-            std::string relocation;
-            if (properties.getPropertyValue("relocation", relocation)) {
-                VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: relocation=" << relocation);
-                relocationPath = VorkPlatform::fileExists(relocation) ? relocation : bundleRoot + relocation;
-            } else {
-                relocationPath = bundleRoot + "relocation.xml";
-            }
-            if (!VorkPlatform::fileExists(relocationPath)) {
-                relocationPath.clear();
-            } else {
-                getAbsolutePath(relocationPath, relocationPath, false);
-                statusLog.relocationFile(relocationPath);
-            }
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
-        } else {
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: no bundlepath parameter found");
-            std::string packageFile = requireProperty(properties, "bundlepackage");
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepackage=" << packageFile);
-            getAbsolutePath(packageFile, packageFile, false);
-            statusLog.bundlePackage(packageFile);
-
-            std::string installParams = properties.getProperty("installparams", "");
-            if (!installParams.empty()) {
-                VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: installparams=" << installParams);
-                statusLog.installParams(installParams);
-            }
-
-            // A new private directory: a predictable name could be planted
-            // first by another local user.
-            std::string pattern = VorkPlatform::tempDirectory() + VorkPlatform::separatorText + "plimoXXXXXX";
-            std::vector<char> buffer(pattern.begin(), pattern.end());
-            buffer.push_back('\0');
-            if (::mkdtemp(buffer.data()) == nullptr)
-                throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
-            extractedDirectory = buffer.data();
-            getAbsolutePath(extractedDirectory, bundleRoot, false);
-            statusLog.bundlePath(bundleRoot);
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
-
-            bool extracted = extractBundlePackage(packageFile.c_str(), bundleRoot.c_str());
-            try {
-                std::string clear;
-                if (properties.getPropertyValue("clearpackage", clear) && clear == "true")
-                    ::unlink(packageFile.c_str());
-            } catch (...) {
-            }
-            if (!extracted)
-                throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
-
-            definitionPath = bundleRoot + "/bundle.xml";
-            relocationPath = bundleRoot + "/relocation.xml";
-            if (!VorkPlatform::fileExists(relocationPath)) relocationPath.clear();
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
-        }
-
-        std::string userInfo = requireProperty(properties, "zuausrinfo");
+        const std::string definitionPath = bundleRoot.empty()
+                                               ? readBundlePackage(properties, statusLog, extractedDirectory)
+                                               : readBundleDirectory(properties, statusLog, bundleRoot);
+        const std::string userInfo = requireProperty(properties, "zuausrinfo");
         VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: userinfo=" << userInfo);
         statusLog.UserInfo(userInfo);
 
@@ -258,6 +191,75 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
         }
         throw;
     }
+}
+
+std::string BundleApplicatorBase::readBundleDirectory(const VorkProperties<std::string>& properties,
+                                                      BAXMLDoc& statusLog, std::string bundleRoot) {
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepath=" << bundleRoot);
+    getAbsolutePath(bundleRoot, bundleRoot, true);
+    statusLog.bundlePath(bundleRoot);
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
+
+    const std::string bundleName = requireProperty(properties, "bundle");
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundle=" << bundleName);
+    statusLog.bundleName(bundleName);
+    std::string definitionPath;
+    getAbsolutePath(bundleRoot + bundleName, definitionPath, false);
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
+
+    std::string relocation;
+    std::string relocationPath = bundleRoot + "relocation.xml";
+    if (properties.getPropertyValue("relocation", relocation)) {
+        VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: relocation=" << relocation);
+        relocationPath = VorkPlatform::fileExists(relocation) ? relocation : bundleRoot + relocation;
+    }
+    if (!VorkPlatform::fileExists(relocationPath)) {
+        relocationPath.clear();
+    } else {
+        getAbsolutePath(relocationPath, relocationPath, false);
+        statusLog.relocationFile(relocationPath);
+    }
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
+    return definitionPath;
+}
+
+std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::string>& properties,
+                                                    BAXMLDoc& statusLog, std::string& extractedDirectory) {
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: no bundlepath parameter found");
+    std::string packageFile = requireProperty(properties, "bundlepackage");
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepackage=" << packageFile);
+    getAbsolutePath(packageFile, packageFile, false);
+    statusLog.bundlePackage(packageFile);
+
+    const std::string installParams = properties.getProperty("installparams", "");
+    if (!installParams.empty()) {
+        VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: installparams=" << installParams);
+        statusLog.installParams(installParams);
+    }
+
+    // A new private directory: a predictable name could be planted first by
+    // another local user.
+    std::string pattern = VorkPlatform::tempDirectory() + VorkPlatform::separatorText + "plimoXXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
+    extractedDirectory = pattern;
+    std::string bundleRoot;
+    getAbsolutePath(extractedDirectory, bundleRoot, false);
+    statusLog.bundlePath(bundleRoot);
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
+
+    const bool extracted = extractBundlePackage(packageFile.c_str(), bundleRoot.c_str());
+    // The package goes when asked, whether or not it could be extracted.
+    if (properties.getProperty("clearpackage", "") == "true") ::unlink(packageFile.c_str());
+    if (!extracted)
+        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
+
+    const std::string definitionPath = bundleRoot + "/bundle.xml";
+    std::string relocationPath = bundleRoot + "/relocation.xml";
+    if (!VorkPlatform::fileExists(relocationPath)) relocationPath.clear();
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
+    return definitionPath;
 }
 
 void BundleApplicatorBase::processVerifyPolicy(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {

@@ -98,6 +98,13 @@ protected:
     VorkSupport::FileHandle m_lockFolder;
 
 private:
+    // The two ways to a bundle: a directory, or a zipped package extracted
+    // into a new private directory (extractedDirectory, set as soon as it
+    // exists). Each records its settings and answers the definition file.
+    static std::string readBundleDirectory(const VorkSupport::VorkProperties<std::string>& properties,
+                                           BAXMLDoc& statusLog, std::string bundleRoot);
+    static std::string readBundlePackage(const VorkSupport::VorkProperties<std::string>& properties,
+                                         BAXMLDoc& statusLog, std::string& extractedDirectory);
     // The "<windir>/TEMP" folder that holds the system's files.
     static std::string systemTempFolder();
     void deleteDebugLog();
