@@ -105,6 +105,10 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
     }
 
     VORK_LOG(3, "Bundle::Bundle: resuming incomplete update");
+    resumePackages();
+}
+
+void Bundle::resumePackages() {
     std::vector<std::unique_ptr<BundlePackage>> fresh;
     // The definition's packages by release id and path; the first of a key
     // gives its digest, as every lookup of the definition does.
@@ -145,7 +149,7 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
             --found->second;
             continue;
         }
-        VORK_LOG(3, "Bundle::Bundle: package never started, adding it: |" << package->getPackageAbsFileName() << "|");
+        VORK_LOG(3, "Bundle::resumePackages: package never started, adding it: |" << package->getPackageAbsFileName() << "|");
         m_packages.push_back(std::move(package));
     }
 }
@@ -289,79 +293,79 @@ int Bundle::execute(bool keepProgress) {
     m_pStatusLog->progressPercent(0);
     m_pStatusLog->save();
 
-    // A package recorded as "resume after reboot required" is passed over
-    // when the same package (release identifier and path) comes again later
-    // in the list: the later entry is the one that runs. Found in one pass
-    // from the end.
-    const std::size_t total = m_packages.size();
-    std::vector<bool> repeatedLater(total, false);
-    {
-        struct Key {
-            std::string_view releaseID;
-            std::string_view path;
-            bool operator==(const Key&) const = default;
-        };
-        struct KeyHash {
-            std::size_t operator()(const Key& key) const {
-                const std::size_t h = std::hash<std::string_view>()(key.releaseID);
-                return h ^ (std::hash<std::string_view>()(key.path) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2));
-            }
-        };
-        std::unordered_set<Key, KeyHash> seen;
-        seen.reserve(total);
-        for (std::size_t i = total; i-- > 0;) {
-            Key key{m_packages[i]->getReleaseID(), m_packages[i]->getPackageAbsFileName()};
-            repeatedLater[i] = !seen.insert(key).second;
-        }
-    }
-
-    int result = 0;
-    int done = 0;
-    bool rebootPending = false;
+    const std::vector<bool> skipped = passedOver();
+    RunState run;
     try {
-        for (std::size_t i = 0; i < total; ++i) {
-            BundlePackage& package = *m_packages[i];
-            if (package.getState() == BundlePackage::STATE_COMPLETE &&
-                package.getStatus() == BundlePackage::STATUS_RESUME_REQUIRED && repeatedLater[i])
-                continue;
-
-            bool notRun = false;
-            const int packageResult = package.execute(notRun);
-            bool continueOnFailure = false;
-            if (packageResult == StatusCode::PackageFailed) {
-                VORK_LOG(1, "Bundle::execute: package failed");
-                continueOnFailure = m_pStatusLog->continueOnFailure();
-            } else if (packageResult == StatusCode::RebootRequired) {
-                VORK_LOG(1, "Bundle::execute: package requires reboot before complete");
-            } else if (packageResult == StatusCode::ResumeRequired) {
-                VORK_LOG(1, "Bundle::execute: package requires restart before complete");
-            }
-            result = combineResult(result, packageResult, rebootPending, continueOnFailure);
-            const bool asksForReboot =
-                packageResult == StatusCode::RebootRequired || packageResult == StatusCode::ResumeRequired;
-            const bool counts = !asksForReboot && packageResult != StatusCode::PackageNotApplied;
-            const bool stopAfterFailure = packageResult == StatusCode::PackageFailed && !continueOnFailure;
-            if (asksForReboot) rebootPending = true;
-            if (counts) {
-                ++done;
-                m_pStatusLog->progressPercent(static_cast<int>(static_cast<long long>(done) * 100 /
-                                                               static_cast<long long>(total)));
-            }
-            m_pStatusLog->SMStatus(result);
-            if (stopAfterFailure) throw VorkException("Bundle::execute: QPK Failed", StatusCode::PackageFailed);
+        for (std::size_t i = 0; i < m_packages.size(); ++i) {
+            if (!skipped[i]) runPackage(*m_packages[i], run);
         }
     } catch (const VorkException& e) {
         // A run cut short is never a success: the packages after this one
         // did not run. A failure already reached stays.
-        if (!StatusCode::reportsFailedPackages(result))
-            result = e.getCode() != 0 ? e.getCode() : StatusCode::UnknownException;
+        if (!StatusCode::reportsFailedPackages(run.result))
+            run.result = e.getCode() != 0 ? e.getCode() : StatusCode::UnknownException;
         VORK_LOG(2, "Bundle::execute: package loop ended by exception: " << e.getMessageNarrow()
-                        << "; result=" << result);
-        m_pStatusLog->SMStatus(result);
+                        << "; result=" << run.result);
+        m_pStatusLog->SMStatus(run.result);
     }
 
     m_pStatusLog->stable(true);
-    return result;
+    return run.result;
+}
+
+std::vector<bool> Bundle::passedOver() const {
+    // A package recorded as "resume after reboot required" is passed over
+    // when the same package (release identifier and path) comes again later
+    // in the list: the later entry is the one that runs. Found in one pass
+    // from the end.
+    struct Key {
+        std::string_view releaseID;
+        std::string_view path;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& key) const {
+            const std::size_t h = std::hash<std::string_view>()(key.releaseID);
+            return h ^ (std::hash<std::string_view>()(key.path) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2));
+        }
+    };
+    const std::size_t total = m_packages.size();
+    std::vector<bool> skipped(total, false);
+    std::unordered_set<Key, KeyHash> seen;
+    seen.reserve(total);
+    for (std::size_t i = total; i-- > 0;) {
+        const BundlePackage& package = *m_packages[i];
+        const bool repeatedLater = !seen.insert(Key{package.getReleaseID(), package.getPackageAbsFileName()}).second;
+        skipped[i] = repeatedLater && package.getState() == BundlePackage::STATE_COMPLETE &&
+                     package.getStatus() == BundlePackage::STATUS_RESUME_REQUIRED;
+    }
+    return skipped;
+}
+
+void Bundle::runPackage(BundlePackage& package, RunState& run) {
+    bool notRun = false;
+    const int packageResult = package.execute(notRun);
+    bool continueOnFailure = false;
+    if (packageResult == StatusCode::PackageFailed) {
+        VORK_LOG(1, "Bundle::execute: package failed");
+        continueOnFailure = m_pStatusLog->continueOnFailure();
+    } else if (packageResult == StatusCode::RebootRequired) {
+        VORK_LOG(1, "Bundle::execute: package requires reboot before complete");
+    } else if (packageResult == StatusCode::ResumeRequired) {
+        VORK_LOG(1, "Bundle::execute: package requires restart before complete");
+    }
+    run.result = combineResult(run.result, packageResult, run.rebootPending, continueOnFailure);
+    const bool asksForReboot =
+        packageResult == StatusCode::RebootRequired || packageResult == StatusCode::ResumeRequired;
+    if (asksForReboot) run.rebootPending = true;
+    if (!asksForReboot && packageResult != StatusCode::PackageNotApplied) {
+        ++run.done;
+        m_pStatusLog->progressPercent(static_cast<int>(static_cast<long long>(run.done) * 100 /
+                                                       static_cast<long long>(m_packages.size())));
+    }
+    m_pStatusLog->SMStatus(run.result);
+    if (packageResult == StatusCode::PackageFailed && !continueOnFailure)
+        throw VorkException("Bundle::execute: QPK Failed", StatusCode::PackageFailed);
 }
 
 void Bundle::notifyConsumers(bool completed) {

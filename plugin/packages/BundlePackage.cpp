@@ -151,17 +151,10 @@ int BundlePackage::execute(bool& notRun) {
                 << "path = |" << m_sPackageAbsFileName << "|, " << "packageType = |" << m_sPackageType << "|, "
                 << "state = |" << m_nState << "|, " << "status = |" << m_nStatus << "|, ");
 
-    const int entryState = m_nState;
+    const State entryState = m_nState;
     settleRecordedState("BundlePackage", false, result);
 
-    if (entryState == STATE_NOT_RUN && shouldBeSkipped()) {
-        VORK_LOG(2, "BundlePackage::execute: subclass indicated package should be skipped; skipping package");
-        m_nState = STATE_SKIPPED;
-        m_nStatus = STATUS_SKIPPED;
-        m_pStatusLog->createSkippedPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
-                                           m_nUpdateOnly, m_sPrependMessage);
-        m_pStatusLog->save();
-    }
+    if (entryState == STATE_NOT_RUN && shouldBeSkipped()) recordSkipped();
 
     if (completeAfterReboot()) markCompleteAfterReboot();
 
@@ -200,29 +193,36 @@ int BundlePackage::execute(bool& notRun) {
     recordRun(*entry, outputLog, m_sPrependMessage, m_nOsErrorCode);
     VORK_LOG(4, "BundlePackage::execute: package " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                 << " returned: " << m_nOsErrorCode << " m_nStatus: " << m_nStatus << ".");
+    return resultOfRun();
+}
 
+void BundlePackage::recordSkipped() {
+    VORK_LOG(2, "BundlePackage::execute: subclass indicated package should be skipped; skipping package");
+    m_nState = STATE_SKIPPED;
+    m_nStatus = STATUS_SKIPPED;
+    m_pStatusLog->createSkippedPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
+                                       m_nUpdateOnly, m_sPrependMessage);
+    m_pStatusLog->save();
+}
+
+int BundlePackage::resultOfRun() {
     switch (m_nStatus) {
     case STATUS_FAILED:
         VORK_LOG(9, "BundlePackage::execute: package failed, reporting failure");
-        result = failureResult();
-        break;
+        return failureResult();
     case STATUS_REBOOT_REQUIRED:
         VORK_LOG(9, "BundlePackage::execute: package requires reboot");
-        result = StatusCode::RebootRequired;
-        break;
+        return StatusCode::RebootRequired;
     case STATUS_RESUME_REQUIRED:
         VORK_LOG(9, "BundlePackage::execute: package requires resume after reboot");
-        result = StatusCode::ResumeRequired;
-        break;
+        return StatusCode::ResumeRequired;
     case 21:
     case 22:
     case 23:
-        result = StatusCode::PackageNotApplied;
-        break;
+        return StatusCode::PackageNotApplied;
     default:
-        break;
+        return 0;
     }
-    return result;
 }
 
 bool BundlePackage::shouldBeSkipped() { return false; }

@@ -184,6 +184,10 @@ protected:
     int m_nTimedOutAfter = 0;
 
 private:
+    // Records the package as skipped (state, status and log entry).
+    void recordSkipped();
+    // The status code of a finished run of the base's own execute.
+    int resultOfRun();
     // The time limit of this package's programs in seconds, 0 for none.
     int timeLimit() const;
 };
