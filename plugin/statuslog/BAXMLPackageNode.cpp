@@ -336,6 +336,36 @@ void BAXMLPackageNode::setComplete(int nResultCode, const std::string& sQpkLogNa
     setPackageLog(nResultCode, sQpkLogName, sPrependMessage, nOsErrorCode);
 }
 
+namespace {
+
+// The text of a package output log: marker lines removed, trimmed, in UTF-8
+// with every character XML cannot hold replaced; "" when there is none.
+std::string outputLogText(const std::string& name, bool unicode)
+{
+    FileHandle file(name, O_RDONLY);
+    if (!file.isOpen()) return std::string();
+    std::u16string log = readOutputLog(file, unicode, name);
+    if (log.empty()) return std::string();
+    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging started:' (size before = "
+                    << log.size() << ")");
+    eraseMarkerLine(log, u"=== Logging started: ");
+    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging stopped:' (size before == "
+                    << log.size() << ")");
+    eraseMarkerLine(log, u"=== Logging stopped: ");
+    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: trimming string (size before == " << log.size() << ")");
+    trim(log);
+    if (log.empty()) return std::string();
+    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: converting to UTF-8 (size before == " << log.size() << ")");
+    replaceInvalidXmlCharacters(log);
+    try {
+        return BAXMLPackageNode::ConvertWideToUtf8(log);
+    } catch (const VorkException& e) {
+        return VorkStringUtilities::narrow(e.getMessage(), VorkLocaleFactory::getDefaultLocale(true));
+    }
+}
+
+} // namespace
+
 void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLogName,
                                      const std::string& sPrependMessage, int nOsErrorCode)
 {
@@ -369,30 +399,7 @@ void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLog
                 bUnicode = true;
             }
         }
-        FileHandle file(sQpkLogName, O_RDONLY);
-        if (file.isOpen()) {
-            std::u16string log = readOutputLog(file, bUnicode, sQpkLogName);
-            if (!log.empty()) {
-                VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging started:' (size before = "
-                                << log.size() << ")");
-                eraseMarkerLine(log, u"=== Logging started: ");
-                VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging stopped:' (size before == "
-                                << log.size() << ")");
-                eraseMarkerLine(log, u"=== Logging stopped: ");
-                VORK_LOG(9, "BAXMLPackageNode::setPackageLog: trimming string (size before == " << log.size() << ")");
-                trim(log);
-                if (!log.empty()) {
-                    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: converting to UTF-8 (size before == " << log.size()
-                                                                                                      << ")");
-                    replaceInvalidXmlCharacters(log);
-                    try {
-                        text += ConvertWideToUtf8(log);
-                    } catch (const VorkException& e) {
-                        text += VorkStringUtilities::narrow(e.getMessage(), VorkLocaleFactory::getDefaultLocale(true));
-                    }
-                }
-            }
-        }
+        text += outputLogText(sQpkLogName, bUnicode);
     }
     text = xmlSafeText(text);
     VORK_LOG(4, "BAXMLPackageNode::setPackageLog: log data (count=" << text.size() << ")\n" << text);
