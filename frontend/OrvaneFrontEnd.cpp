@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "StatusCode.h"
 #include "zuacs64.h"
 #include "zuadb64.h"
 
@@ -234,25 +235,14 @@ bool OrvaneFrontEnd::writeResultLog(const char* answer) const {
 }
 
 int OrvaneFrontEnd::exitCodeFromAnswer(const std::string& answer, const std::string& command) {
-    struct Row {
-        long status;
-        int update;
-        int progress;
-    };
-    static const Row table[] = {
-        {0, 0, 0},     {3072, 3, -1}, {3073, 4, -1}, {3074, 5, -1}, {3075, 2, -1}, {3076, 1, -1},
-        {3077, 6, 0},  {3079, 3, -1}, {3080, -1, 1}, {3084, 8, -1}, {3085, 7, 7}, {3092, 1, -1},
-    };
     const std::size_t position = answer.find(statusMarker);
     if (position == std::string::npos) return -1;
     // Read as a long: an out-of-range number must not wrap onto a known code.
     const long status = std::strtol(answer.c_str() + position + std::strlen(statusMarker), nullptr, 10);
-    for (const Row& row : table) {
-        if (row.status != status) continue;
-        if (command == updateCommand) return row.update;
-        if (command == progressCommand) return row.progress;
-        return -1;
-    }
+    const StatusCode::Info* row = StatusCode::find(status);
+    if (row == nullptr) return -1;
+    if (command == updateCommand) return row->updateExitCode;
+    if (command == progressCommand) return row->progressExitCode;
     return -1;
 }
 

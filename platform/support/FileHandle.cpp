@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace VorkSupport {
 
@@ -14,7 +15,15 @@ FileHandle::FileHandle(const std::string& name, int flags, mode_t mode)
 
 FileHandle::~FileHandle()
 {
-    close();
+    reset();
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
+{
+    if (this != &other) reset(std::exchange(other.m_fd, -1));
+    return *this;
 }
 
 ssize_t FileHandle::read(char* buffer, std::size_t size)
@@ -28,9 +37,15 @@ ssize_t FileHandle::read(char* buffer, std::size_t size)
 bool FileHandle::close()
 {
     if (m_fd < 0) return true;
-    const int result = ::close(m_fd);
-    m_fd = -1;
+    const int result = ::close(std::exchange(m_fd, -1));
     return result == 0;
+}
+
+void FileHandle::reset(int fd)
+{
+    // Whoever needed to know that the data reached the file called close().
+    (void)close();
+    m_fd = fd;
 }
 
 } // namespace VorkSupport

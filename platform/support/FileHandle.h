@@ -6,7 +6,8 @@
 
 namespace VorkSupport {
 
-// An open file descriptor, closed exactly once: by close() or on destruction.
+// The one owner of an open file descriptor: closed exactly once, by close(),
+// reset() or on destruction. It moves; it never copies.
 class FileHandle {
 public:
     explicit FileHandle(int fd = -1) : m_fd(fd) {}
@@ -15,13 +16,17 @@ public:
     ~FileHandle();
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
 
     bool isOpen() const { return m_fd >= 0; }
     int get() const { return m_fd; }
     // Bytes read, 0 at the end, -1 on an error; interrupted reads resume.
-    ssize_t read(char* buffer, std::size_t size);
+    [[nodiscard]] ssize_t read(char* buffer, std::size_t size);
     // False when closing reports an error (data may not have reached the file).
-    bool close();
+    [[nodiscard]] bool close();
+    // Closes what is held (an error there matters to nobody) and holds fd.
+    void reset(int fd = -1);
 
 private:
     int m_fd;

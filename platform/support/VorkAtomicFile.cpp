@@ -114,6 +114,19 @@ bool fillTemporary(FileHandle& file, const std::string& content) {
     return file.close();
 }
 
+// Renames the new file to its name, unless that name is taken. A file
+// system that cannot refuse to replace is checked first instead.
+bool placeNew(const std::string& tempName, const std::string& fileName) {
+    if (::renameat2(AT_FDCWD, tempName.c_str(), AT_FDCWD, fileName.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    struct stat status;
+    if (::lstat(fileName.c_str(), &status) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(tempName.c_str(), fileName.c_str()) == 0;
+}
+
 } // namespace
 
 bool VorkAtomicFile::syncDirectory(const std::string& fileName) {
@@ -150,6 +163,21 @@ bool VorkAtomicFile::write(const std::string& requestedName, const std::string& 
     }
     // The new file is in place; only a durable rename makes the save whole.
     return VorkAtomicFile::syncDirectory(fileName);
+}
+
+bool VorkAtomicFile::create(const std::string& fileName, const std::string& content, mode_t mode) {
+    std::string tempName;
+    FileHandle file(createTemporary(fileName, true, tempName));
+    if (!file.isOpen()) {
+        VORK_LOG(1, "VorkAtomicFile::create: cannot create |" << tempName << "|, errno " << errno);
+        return false;
+    }
+    if (::fchmod(file.get(), mode) != 0 || !fillTemporary(file, content) || !placeNew(tempName, fileName)) {
+        VORK_LOG(1, "VorkAtomicFile::create: cannot place |" << fileName << "|, errno " << errno);
+        ::unlink(tempName.c_str());
+        return false;
+    }
+    return syncDirectory(fileName);
 }
 
 bool VorkAtomicFile::rename(const std::string& from, const std::string& to) {

@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <string>
 
 namespace VorkSupport {
@@ -15,10 +17,15 @@ public:
     // replaced; a device or pipe is written in place. A private file's
     // temporary files left by an earlier save that was killed go first.
     // False on any failure (logged at level 1).
-    static bool write(const std::string& fileName, const std::string& content, bool privateFile);
+    [[nodiscard]] static bool write(const std::string& fileName, const std::string& content, bool privateFile);
+
+    // The same way to a file that must not exist yet: it gets the mode, and
+    // a file of that name, even one that appears meanwhile, is never
+    // replaced (false, the file as it was).
+    [[nodiscard]] static bool create(const std::string& fileName, const std::string& content, mode_t mode);
 
     // Renames a file and makes the rename durable. False on any failure.
-    static bool rename(const std::string& from, const std::string& to);
+    [[nodiscard]] static bool rename(const std::string& from, const std::string& to);
 
     // Appends data to the open file fd (named fileName) through checked
     // writes and makes it durable with one fdatasync. False on any failure

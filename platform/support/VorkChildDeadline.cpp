@@ -65,11 +65,9 @@ bool hasLiveMember(pid_t group) {
 } // namespace
 
 VorkChildDeadline::VorkChildDeadline(pid_t pid, bool group)
-    : m_pid(pid), m_bGroup(group), m_nPidFd(openProcessDescriptor(pid)) {}
+    : m_pid(pid), m_bGroup(group), m_pidFd(openProcessDescriptor(pid)) {}
 
-VorkChildDeadline::~VorkChildDeadline() {
-    if (m_nPidFd >= 0) ::close(m_nPidFd);
-}
+VorkChildDeadline::~VorkChildDeadline() = default;
 
 bool VorkChildDeadline::collect(int options, int* exitCode) {
     int status = 0;
@@ -101,8 +99,8 @@ void VorkChildDeadline::signal(int signalNumber) const {
 
 void VorkChildDeadline::pause(milliseconds limit) const {
     limit = std::clamp(limit, milliseconds(0), kLongestPause);
-    if (m_nPidFd >= 0 && !m_bCollected) {
-        pollfd child{m_nPidFd, POLLIN, 0};
+    if (m_pidFd.isOpen() && !m_bCollected) {
+        pollfd child{m_pidFd.get(), POLLIN, 0};
         ::poll(&child, 1, static_cast<int>(limit.count()));
     } else {
         ::poll(nullptr, 0, static_cast<int>(std::min(limit, kStep).count()));

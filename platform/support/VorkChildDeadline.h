@@ -3,6 +3,8 @@
 
 #include <chrono>
 
+#include "FileHandle.h"
+
 namespace VorkSupport {
 
 // Waits for a started child with a time limit, and ends it when the limit
@@ -37,7 +39,7 @@ private:
 
     pid_t m_pid;
     bool m_bGroup;
-    int m_nPidFd;
+    FileHandle m_pidFd;
     bool m_bCollected = false;
 };
 

@@ -103,7 +103,7 @@ bool waitForProgram(const VorkProgramCall& call, pid_t pid, int* exitCode, bool*
     if (call.timeoutSeconds <= 0) return waitForChild(pid, exitCode);
     VorkChildDeadline child(pid, call.ownProcessGroup);
     if (child.waitFor(std::chrono::seconds(call.timeoutSeconds), exitCode)) return true;
-    VORK_LOG(1, "VorkExecuteProgram: time limit of " << call.timeoutSeconds << " seconds passed, ending |"
+    VORK_LOG(1, "waitForProgram: time limit of " << call.timeoutSeconds << " seconds passed, ending |"
                 << call.displayText() << "|");
     child.end(std::chrono::seconds(call.killGraceSeconds));
     if (exitCode) *exitCode = -1;
@@ -120,7 +120,7 @@ bool prepareChild(const VorkProgramCall& call, VorkChildSetup& setup) {
     } else {
         std::vector<std::string> words;
         if (!resolveProgramText(call.programText, setup.program, words)) {
-            VORK_LOG(1, "VorkExecuteProgram: no program found in |" << call.displayText() << "|");
+            VORK_LOG(1, "prepareChild: no program found in |" << call.displayText() << "|");
             return false;
         }
         setup.arguments.push_back(setup.program);
@@ -139,7 +139,7 @@ bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitC
     pid_t pid = -1;
     const int rc = VorkStartChild(setup, pid);
     if (rc != 0) {
-        VORK_LOG(1, "VorkExecuteProgram: cannot start |" << setup.arguments.front() << "|: " << std::strerror(rc));
+        VORK_LOG(1, "realRunner: cannot start |" << setup.arguments.front() << "|: " << std::strerror(rc));
         return false;
     }
     if (handle) *static_cast<pid_t*>(handle) = pid;

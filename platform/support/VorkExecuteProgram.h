@@ -62,11 +62,11 @@ struct VorkProgramCall {
 // when the child was ended by a signal. handle, when not null, receives the
 // pid (with wait false the caller then owns the child). timedOut, when not
 // null, tells whether the program was ended for running past its time limit.
-bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode,
+[[nodiscard]] bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode,
                         bool* timedOut = nullptr);
 // The same for a whole command line (programText = commandLine).
-bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode);
-bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode,
+[[nodiscard]] bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode);
+[[nodiscard]] bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode,
                         const std::string& workingDirectory);
 
 // Test seam: replaces the program runner for the whole process (nullptr puts

@@ -42,7 +42,7 @@ std::string timestamp() {
 VorkLogging::VorkLogging(const std::string& fileName, int target, int level)
     : m_fileName(fileName), m_target(target), m_level(level) {
     if ((m_target & 1) && !m_fileName.empty()) {
-        m_fd = ::open(m_fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        m_file = FileHandle(m_fileName, O_WRONLY | O_CREAT | O_APPEND, 0600);
     }
 }
 
@@ -54,7 +54,6 @@ VorkLogging::~VorkLogging() {
             g_enabledLevel = INT_MIN;
         }
     }
-    if (m_fd >= 0) ::close(m_fd);
 }
 
 VorkLogging* VorkLogging::getInstance() {
@@ -77,8 +76,9 @@ void VorkLogging::write(int level, const std::string& text) {
     if (level > m_level) return;
     std::string record = timestamp() + " [" + std::to_string(level) + "] " + text + "\n";
     std::lock_guard<std::mutex> lock(m_mutex);
-    if ((m_target & 1) && m_fd >= 0) VorkWriteAll(m_fd, record.data(), record.size());
-    if (m_target & 2) VorkWriteAll(STDERR_FILENO, record.data(), record.size());
+    // A debug record that cannot be written has nowhere to be reported.
+    if ((m_target & 1) && m_file.isOpen()) (void)VorkWriteAll(m_file.get(), record.data(), record.size());
+    if (m_target & 2) (void)VorkWriteAll(STDERR_FILENO, record.data(), record.size());
 }
 
 void VorkLogging::log(int level, const std::string& text) {

@@ -4,6 +4,8 @@
 #include <sstream>
 #include <string>
 
+#include "FileHandle.h"
+
 namespace VorkSupport {
 
 // The process-wide debug log.
@@ -44,7 +46,7 @@ private:
     std::string m_fileName;
     int m_target;
     int m_level;
-    int m_fd = -1;
+    FileHandle m_file;
     std::mutex m_mutex;
 };
 

@@ -19,10 +19,10 @@ public:
     // Takes an inhibitor lock (what "shutdown:sleep", mode "block", ...).
     // Answers its descriptor, close-on-exec and owned by the caller: the lock
     // lasts until it is closed. -1 when the lock was not given.
-    int inhibit(const std::string& what, const std::string& who, const std::string& why, const std::string& mode);
+    [[nodiscard]] int inhibit(const std::string& what, const std::string& who, const std::string& why, const std::string& mode);
     // Asks for a restart of the machine without asking anyone. False when
     // the request was not taken.
-    bool reboot();
+    [[nodiscard]] bool reboot();
 
     // Whether the last failure was that no login manager can be reached (no
     // bus, or nobody serving logind on it) rather than a refusal.

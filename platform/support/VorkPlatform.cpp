@@ -32,6 +32,11 @@ void makeDirectories(const std::string& path, mode_t mode) {
 
 bool VorkPlatform::isAbsolutePath(const std::string& path) { return !path.empty() && path[0] == separator; }
 
+bool VorkPlatform::fileExists(const std::string& path) {
+    struct stat status {};
+    return !path.empty() && ::stat(path.c_str(), &status) == 0;
+}
+
 std::string VorkPlatform::stateDirectory() {
     if (::geteuid() == 0) return "/var/lib/plimo";
     std::string base = envValue("XDG_STATE_HOME");

@@ -12,6 +12,9 @@ public:
 
     // A path is absolute when it begins with the separator.
     static bool isAbsolutePath(const std::string& path);
+    // Whether the path names anything (a file, a directory, a device);
+    // a link counts by what it names. False for the empty path.
+    static bool fileExists(const std::string& path);
 
     // The "Windows directory": $windir as it stands when set. Otherwise the
     // state directory (/var/lib/plimo for root, $XDG_STATE_HOME/plimo or

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <stdio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -14,23 +13,18 @@
 #include <cstring>
 #include <filesystem>
 
+#include "FileHandle.h"
+#include "VorkAtomicFile.h"
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-#include "VorkWriteAll.h"
+#include "VorkStringUtilities.h"
 
 extern char** environ;
 
 namespace VorkSupport {
 
 namespace {
-
-bool hasControlCharacter(const std::string& text) {
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) return true;
-    }
-    return false;
-}
 
 // systemd expands '%' specifiers in every value and '$' in command lines.
 std::string escapeSpecifiers(const std::string& text, bool dollar) {
@@ -90,6 +84,19 @@ void makeDirectories(const std::string& path) {
     }
 }
 
+// What the resumed run must see as the installing process saw it: windir,
+// TEMP, TMP and every PLIMO_* variable.
+std::vector<std::string> passedEnvironment() {
+    std::vector<std::string> variables;
+    for (const char* name : {"windir", "TEMP", "TMP"}) {
+        if (const char* value = std::getenv(name)) variables.push_back(std::string(name) + "=" + value);
+    }
+    for (char** entry = environ; entry && *entry; ++entry) {
+        if (std::strncmp(*entry, "PLIMO_", 6) == 0 && std::strchr(*entry, '=')) variables.emplace_back(*entry);
+    }
+    return variables;
+}
+
 // Tells the service manager about a state change (a datagram to NOTIFY_SOCKET).
 void notifyServiceManager(const char* state) {
     const char* socketPath = std::getenv("NOTIFY_SOCKET");
@@ -100,13 +107,13 @@ void notifyServiceManager(const char* state) {
     if (length >= sizeof address.sun_path) return;
     std::memcpy(address.sun_path, socketPath, length);
     if (address.sun_path[0] == '@') address.sun_path[0] = '\0';
-    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return;
+    const FileHandle socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!socket.isOpen()) return;
     const auto size = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + length);
-    if (::sendto(fd, state, std::strlen(state), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr*>(&address), size) < 0) {
-        VORK_LOG(3, "VorkService: service manager notification failed: " << std::strerror(errno));
+    if (::sendto(socket.get(), state, std::strlen(state), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr*>(&address),
+                 size) < 0) {
+        VORK_LOG(3, "notifyServiceManager: service manager notification failed: " << std::strerror(errno));
     }
-    ::close(fd);
 }
 
 } // namespace
@@ -138,20 +145,16 @@ std::string VorkService::serviceHostPath() {
     return (libraryDirectory / VSUPT_BINDIR_FROM_LIBDIR / "zuasvchost").lexically_normal().string();
 }
 
-bool VorkService::install() {
-    VORK_TRACE("VorkService::install");
-    if (!validServiceName(m_serviceName)) {
-        VORK_LOG(1, "VorkService::install: invalid service name |" << m_serviceName << "|");
-        return false;
-    }
+// The unit file of the service; false (logged) when anything that would go
+// into it holds a control character, which could break out of its line.
+bool VorkService::unitText(std::string& unit) const {
     const std::string host = serviceHostPath();
-    if (hasControlCharacter(m_displayName) || hasControlCharacter(m_commandLine) || hasControlCharacter(host)) {
-        VORK_LOG(1, "VorkService::install: control character in the service definition, refused");
+    if (VorkStringUtilities::hasControlCharacter(m_displayName) ||
+        VorkStringUtilities::hasControlCharacter(m_commandLine) || VorkStringUtilities::hasControlCharacter(host)) {
+        VORK_LOG(1, "VorkService::unitText: control character in the service definition, refused");
         return false;
     }
-
-    std::string unit;
-    unit += "[Unit]\n";
+    unit = "[Unit]\n";
     unit += "Description=" + escapeSpecifiers(m_displayName.empty() ? m_serviceName : m_displayName, false) + "\n";
     unit += "\n[Service]\nType=oneshot\n";
     // The command line is split the way the system splits every command
@@ -159,62 +162,42 @@ bool VorkService::install() {
     unit += "ExecStart=" + execWord(host);
     for (const std::string& word : VorkSplitCommandLine(m_commandLine)) unit += " " + execWord(word);
     unit += "\n";
-
-    std::vector<std::string> variables;
-    for (const char* name : {"windir", "TEMP", "TMP"}) {
-        if (const char* value = std::getenv(name)) variables.push_back(std::string(name) + "=" + value);
-    }
-    for (char** entry = environ; entry && *entry; ++entry) {
-        if (std::strncmp(*entry, "PLIMO_", 6) == 0 && std::strchr(*entry, '=')) variables.emplace_back(*entry);
-    }
-    for (const auto& variable : variables) {
-        if (hasControlCharacter(variable)) {
-            VORK_LOG(1, "VorkService::install: control character in the environment, refused");
+    for (const auto& variable : passedEnvironment()) {
+        if (VorkStringUtilities::hasControlCharacter(variable)) {
+            VORK_LOG(1, "VorkService::unitText: control character in the environment, refused");
             return false;
         }
         unit += "Environment=" + quoteWord(variable, false) + "\n";
     }
     unit += "\n[Install]\nWantedBy=multi-user.target\n";
+    return true;
+}
 
-    const std::string directory = unitDirectory();
+bool VorkService::install() {
+    VORK_TRACE("VorkService::install");
+    if (!validServiceName(m_serviceName)) {
+        VORK_LOG(1, "VorkService::install: invalid service name |" << m_serviceName << "|");
+        return false;
+    }
+    std::string unit;
+    if (!unitText(unit)) return false;
+
     const std::string target = unitFileName();
     struct stat st {};
     if (::lstat(target.c_str(), &st) == 0) {
         VORK_LOG(3, "VorkService::install: |" << target << "| exists already, left as it is");
         return false;
     }
-    makeDirectories(directory);
-
-    std::string temporary = target + ".XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        VORK_LOG(1, "VorkService::install: cannot write in |" << directory << "|: " << std::strerror(errno));
-        return false;
-    }
-    bool ok = ::fchmod(fd, 0644) == 0 && VorkWriteAll(fd, unit.data(), unit.size()) && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (ok) {
-        // Never replace a unit that appeared meanwhile.
-        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
-            if ((errno == EINVAL || errno == ENOSYS) && ::lstat(target.c_str(), &st) != 0) {
-                ok = ::rename(temporary.c_str(), target.c_str()) == 0;
-            } else {
-                ok = false;
-            }
-        }
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
+    makeDirectories(unitDirectory());
+    // Never replace a unit, not even one that appeared meanwhile.
+    if (!VorkAtomicFile::create(target, unit, 0644)) {
         VORK_LOG(1, "VorkService::install: |" << target << "| not written");
         return false;
     }
-    if (int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
     VORK_LOG(4, "VorkService::install: |" << target << "| written");
     if (systemdManaged()) {
-        systemctl("daemon-reload");
+        // A failed reload shows in the enable that follows.
+        (void)systemctl("daemon-reload");
         if (!systemctl("enable " + m_serviceName + ".service")) {
             VORK_LOG(1, "VorkService::install: systemctl enable failed for |" << m_serviceName << "|");
             return false;

@@ -32,9 +32,9 @@ public:
     VorkService(bool flag, const std::string& name);
     virtual ~VorkService();
 
-    virtual bool install();
+    [[nodiscard]] virtual bool install();
     virtual bool remove();
-    virtual bool start(const std::vector<std::string>& arguments, bool serviceManager);
+    [[nodiscard]] virtual bool start(const std::vector<std::string>& arguments, bool serviceManager);
     virtual bool stop();
 
     // The hook that start() calls; the work must end by calling stop().
@@ -60,6 +60,8 @@ public:
     static std::string serviceHostPath();
 
 private:
+    bool unitText(std::string& unit) const;
+
     bool m_flag;
     std::string m_serviceName;
     std::string m_secondName;

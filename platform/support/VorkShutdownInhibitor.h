@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "FileHandle.h"
+
 namespace VorkSupport {
 
 // A block inhibitor lock of the login manager against shutdown and sleep,
@@ -16,18 +18,19 @@ public:
     VorkShutdownInhibitor(const std::string& who, const std::string& why);
     ~VorkShutdownInhibitor();
 
-    VorkShutdownInhibitor(VorkShutdownInhibitor&& other) noexcept;
-    VorkShutdownInhibitor& operator=(VorkShutdownInhibitor&& other) noexcept;
+    VorkShutdownInhibitor(VorkShutdownInhibitor&& other) noexcept = default;
+    VorkShutdownInhibitor& operator=(VorkShutdownInhibitor&& other) noexcept = default;
     VorkShutdownInhibitor(const VorkShutdownInhibitor&) = delete;
     VorkShutdownInhibitor& operator=(const VorkShutdownInhibitor&) = delete;
 
-    bool held() const { return m_nFd >= 0; }
+    bool held() const { return m_inhibitor.isOpen(); }
     const std::string& failure() const { return m_sFailure; }
     // Gives the lock back; nothing happens when none is held.
     void release();
 
 private:
-    int m_nFd = -1;
+    // The login manager holds the lock while this descriptor is open.
+    FileHandle m_inhibitor;
     std::string m_sFailure;
 };
 

@@ -9,28 +9,13 @@
 
 #include <cerrno>
 
+#include "FileHandle.h"
+
 extern char** environ;
 
 namespace VorkSupport {
 
 namespace {
-
-// A descriptor of the parent, closed when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-    void reset() {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
 
 // The first descriptor number a moved descriptor may take: above 0..4,
 // which the child fills.
@@ -117,12 +102,12 @@ int VorkStartChild(const VorkChildSetup& setup, pid_t& pid) {
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    const Descriptor nullFd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const FileHandle nullFd("/dev/null", O_RDONLY);
     if (nullFd.get() < 0) return errno;
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return errno;
-    const Descriptor readEnd(pipeFds[0]);
-    Descriptor writeEnd(pipeFds[1]);
+    const FileHandle readEnd(pipeFds[0]);
+    FileHandle writeEnd(pipeFds[1]);
     const int fdLimit = descriptorLimit();
 
     // No signal reaches the child before its handlers are reset.

@@ -29,6 +29,6 @@ struct VorkChildSetup {
 // programFd keeps that file open as descriptor 3, where the interpreter of a
 // "#!" script reads it. Answers 0 with the child's pid in pid, or the errno
 // that kept the program from starting (a child that failed is reaped).
-int VorkStartChild(const VorkChildSetup& setup, pid_t& pid);
+[[nodiscard]] int VorkStartChild(const VorkChildSetup& setup, pid_t& pid);
 
 } // namespace VorkSupport

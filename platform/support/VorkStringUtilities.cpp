@@ -145,6 +145,13 @@ std::string VorkStringUtilities::tolower(const std::string& text, const std::loc
     return out;
 }
 
+bool VorkStringUtilities::hasControlCharacter(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
 std::u16string VorkStringUtilities::widenPartial(const std::string& text, std::string& carry) {
     std::string input = carry + text;
     std::u16string out;

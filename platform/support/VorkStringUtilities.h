@@ -16,6 +16,9 @@ public:
     static std::string narrow(const std::u16string& text, const std::locale& locale);
     static std::string narrow(const std::u16string& text);
     static std::string tolower(const std::string& text, const std::locale& locale);
+    // Whether the text holds a control character (below 0x20, or 0x7F): such
+    // a text must not go into a line-oriented file or a command line.
+    static bool hasControlCharacter(const std::string& text);
 
     // Widen a byte sequence that may end in the middle of a UTF-8 character:
     // the incomplete tail is left in 'carry' for the next call (carry is

@@ -42,7 +42,7 @@ bool VorkThread::start() {
             } catch (...) {
                 // An escaping failure must not end the whole process.
                 m_result = -1;
-                VORK_LOG(1, "VorkThread::run: the work ended with an exception |" << m_workInfo << "|");
+                VORK_LOG(1, "VorkThread::start: the work ended with an exception |" << m_workInfo << "|");
             }
             m_running = false;
         });

@@ -20,7 +20,7 @@ public:
     VorkThread();
     virtual ~VorkThread();
 
-    virtual bool start();
+    [[nodiscard]] virtual bool start();
     virtual void stop();
     virtual bool wait();
     // Recorded only; the platform scheduler is not changed.

@@ -7,8 +7,8 @@ namespace VorkSupport {
 
 // Writes all size bytes to the descriptor, going on after interrupted and
 // partial writes. False when a write fails (errno tells why).
-bool VorkWriteAll(int fd, const void* data, std::size_t size);
+[[nodiscard]] bool VorkWriteAll(int fd, const void* data, std::size_t size);
 // The same through another write call (one with a fault seam, say).
-bool VorkWriteAll(int fd, const void* data, std::size_t size, ssize_t (*writeCall)(int, const void*, std::size_t));
+[[nodiscard]] bool VorkWriteAll(int fd, const void* data, std::size_t size, ssize_t (*writeCall)(int, const void*, std::size_t));
 
 } // namespace VorkSupport

@@ -12,6 +12,7 @@
 #include "BundlePackageMSI.h"
 #include "BundlePackageMSP.h"
 #include "BundlePackageQPK.h"
+#include "StatusCode.h"
 #include "TrustStore.h"
 #include "VorkException.h"
 #include "VorkLibrary.h"
@@ -74,7 +75,7 @@ void recordRefusal(BAXMLDoc& log, const BundlePackage& package, const std::strin
     xmlNodePtr line = xmlNewTextChild(log.getFirstNode("/BundleLog/Validation"), nullptr,
                                       reinterpret_cast<const xmlChar*>("Integrity"),
                                       reinterpret_cast<const xmlChar*>(problem.c_str()));
-    if (line == nullptr) throw VorkException("Bundle::validate: unable to allocate Integrity node", 272);
+    if (line == nullptr) throw VorkException("recordRefusal: unable to allocate Integrity node", 272);
     if (!package.getReleaseID().empty()) BAAnyXMLDoc::setStringAttribute(line, "releaseID", package.getReleaseID());
     BAAnyXMLDoc::setStringAttribute(line, "path", package.getPackageAbsFileName());
 }
@@ -104,6 +105,10 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
     }
 
     VORK_LOG(3, "Bundle::Bundle: resuming incomplete update");
+    resumePackages();
+}
+
+void Bundle::resumePackages() {
     std::vector<std::unique_ptr<BundlePackage>> fresh;
     // The definition's packages by release id and path; the first of a key
     // gives its digest, as every lookup of the definition does.
@@ -144,7 +149,7 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
             --found->second;
             continue;
         }
-        VORK_LOG(3, "Bundle::Bundle: package never started, adding it: |" << package->getPackageAbsFileName() << "|");
+        VORK_LOG(3, "Bundle::resumePackages: package never started, adding it: |" << package->getPackageAbsFileName() << "|");
         m_packages.push_back(std::move(package));
     }
 }
@@ -177,7 +182,7 @@ std::unique_ptr<BundlePackage> Bundle::freshPackage(const std::string& id) {
 void Bundle::setVerifyPolicy(BAXMLDoc& statusLog, const std::string& policy) {
     if (policy != "digests" && policy != "signed") {
         VORK_LOG(1, "Bundle::setVerifyPolicy: unknown verify policy |" << policy << "|");
-        throw VorkException("Bundle::setVerifyPolicy: unknown verify policy: " + policy, 3092);
+        throw VorkException("Bundle::setVerifyPolicy: unknown verify policy: " + policy, StatusCode::IntegrityFailed);
     }
     statusLog.setStringAttribute(kSettingsPath, kVerifyAttribute, policy);
 }
@@ -228,22 +233,24 @@ Bundle::PackageType Bundle::determinePackageType(const std::string& path, const 
 }
 
 int Bundle::combineResult(int current, int packageResult, bool rebootPending, bool continueOnFailure) {
+    using namespace StatusCode;
+    const bool failedBefore = current == FailedAndContinued || current == RebootRequiredWithFailures;
     switch (packageResult) {
-    case 3072:
-        if (rebootPending) return 3084;
-        return continueOnFailure ? 3085 : 3072;
-    case 3073:
-        if (current == 3085 || current == 3084) return 3084;
-        return current == 3074 ? 3074 : 3073;
-    case 3074:
-        return (current == 3085 || current == 3084) ? 3084 : 3074;
-    case 3086:
-    case 3087:
-        if (current == 3072 || current == 3073 || current == 3074 || current == 3084 || current == 3085)
+    case PackageFailed:
+        if (rebootPending) return RebootRequiredWithFailures;
+        return continueOnFailure ? FailedAndContinued : PackageFailed;
+    case RebootRequired:
+        if (failedBefore) return RebootRequiredWithFailures;
+        return current == ResumeRequired ? ResumeRequired : RebootRequired;
+    case ResumeRequired:
+        return failedBefore ? RebootRequiredWithFailures : ResumeRequired;
+    case EngineUpgradeMissing:
+    case PackagesSkipped:
+        if (failedBefore || current == PackageFailed || current == RebootRequired || current == ResumeRequired)
             return current;
         return packageResult;
-    case 3088:
-        return 3088;
+    case PackageNotApplied:
+        return PackageNotApplied;
     default:
         return current;
     }
@@ -264,17 +271,17 @@ int Bundle::validate(bool ignore, bool keepProgress) {
             if (result == 0) result = rc;
         }
     }
-    if (!osValid || !systemValid) result = 3076;
+    if (!osValid || !systemValid) result = StatusCode::NotApplicable;
     // A bundle that was tampered with says so first: none of its claims can
     // be trusted.
-    if (!checkIntegrity()) result = 3092;
+    if (!checkIntegrity()) result = StatusCode::IntegrityFailed;
     if (!keepProgress) m_pStatusLog->progressPercent(100);
     return result;
 }
 
 int Bundle::execute(bool keepProgress) {
     VORK_TRACE("Bundle::execute");
-    if (m_pStatusLog->SMStatus() == 3072) return 3072;
+    if (m_pStatusLog->SMStatus() == StatusCode::PackageFailed) return StatusCode::PackageFailed;
 
     const int rc = validate(m_pStatusLog->ignore(), keepProgress);
     if (rc != 0) {
@@ -286,74 +293,79 @@ int Bundle::execute(bool keepProgress) {
     m_pStatusLog->progressPercent(0);
     m_pStatusLog->save();
 
-    // A package recorded as "resume after reboot required" is passed over
-    // when the same package (release identifier and path) comes again later
-    // in the list: the later entry is the one that runs. Found in one pass
-    // from the end.
-    const std::size_t total = m_packages.size();
-    std::vector<bool> repeatedLater(total, false);
-    {
-        struct Key {
-            std::string_view releaseID;
-            std::string_view path;
-            bool operator==(const Key&) const = default;
-        };
-        struct KeyHash {
-            std::size_t operator()(const Key& key) const {
-                const std::size_t h = std::hash<std::string_view>()(key.releaseID);
-                return h ^ (std::hash<std::string_view>()(key.path) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2));
-            }
-        };
-        std::unordered_set<Key, KeyHash> seen;
-        seen.reserve(total);
-        for (std::size_t i = total; i-- > 0;) {
-            Key key{m_packages[i]->getReleaseID(), m_packages[i]->getPackageAbsFileName()};
-            repeatedLater[i] = !seen.insert(key).second;
-        }
-    }
-
-    int result = 0;
-    int done = 0;
-    bool rebootPending = false;
+    const std::vector<bool> skipped = passedOver();
+    RunState run;
     try {
-        for (std::size_t i = 0; i < total; ++i) {
-            BundlePackage& package = *m_packages[i];
-            if (package.getState() == 1 && package.getStatus() == 4 && repeatedLater[i]) continue;
-
-            bool notRun = false;
-            const int packageResult = package.execute(notRun);
-            bool continueOnFailure = false;
-            if (packageResult == 3072) {
-                VORK_LOG(1, "Bundle::execute: package failed");
-                continueOnFailure = m_pStatusLog->continueOnFailure();
-            } else if (packageResult == 3073) {
-                VORK_LOG(1, "Bundle::execute: package requires reboot before complete");
-            } else if (packageResult == 3074) {
-                VORK_LOG(1, "Bundle::execute: package requires restart before complete");
-            }
-            result = combineResult(result, packageResult, rebootPending, continueOnFailure);
-            const bool counts = packageResult != 3073 && packageResult != 3074 && packageResult != 3088;
-            const bool stopAfterFailure = packageResult == 3072 && !continueOnFailure;
-            if (packageResult == 3073 || packageResult == 3074) rebootPending = true;
-            if (counts) {
-                ++done;
-                m_pStatusLog->progressPercent(static_cast<int>(static_cast<long long>(done) * 100 /
-                                                               static_cast<long long>(total)));
-            }
-            m_pStatusLog->SMStatus(result);
-            if (stopAfterFailure) throw VorkException("Bundle::execute: QPK Failed", 3072);
+        for (std::size_t i = 0; i < m_packages.size(); ++i) {
+            if (!skipped[i]) runPackage(*m_packages[i], run);
         }
     } catch (const VorkException& e) {
         // A run cut short is never a success: the packages after this one
         // did not run. A failure already reached stays.
-        if (result != 3072 && result != 3084 && result != 3085) result = e.getCode() != 0 ? e.getCode() : 3079;
+        if (!StatusCode::reportsFailedPackages(run.result))
+            run.result = e.getCode() != 0 ? e.getCode() : StatusCode::UnknownException;
         VORK_LOG(2, "Bundle::execute: package loop ended by exception: " << e.getMessageNarrow()
-                        << "; result=" << result);
-        m_pStatusLog->SMStatus(result);
+                        << "; result=" << run.result);
+        m_pStatusLog->SMStatus(run.result);
     }
 
     m_pStatusLog->stable(true);
-    return result;
+    return run.result;
+}
+
+std::vector<bool> Bundle::passedOver() const {
+    // A package recorded as "resume after reboot required" is passed over
+    // when the same package (release identifier and path) comes again later
+    // in the list: the later entry is the one that runs. Found in one pass
+    // from the end.
+    struct Key {
+        std::string_view releaseID;
+        std::string_view path;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& key) const {
+            const std::size_t h = std::hash<std::string_view>()(key.releaseID);
+            return h ^ (std::hash<std::string_view>()(key.path) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2));
+        }
+    };
+    const std::size_t total = m_packages.size();
+    std::vector<bool> skipped(total, false);
+    std::unordered_set<Key, KeyHash> seen;
+    seen.reserve(total);
+    for (std::size_t i = total; i-- > 0;) {
+        const BundlePackage& package = *m_packages[i];
+        const bool repeatedLater = !seen.insert(Key{package.getReleaseID(), package.getPackageAbsFileName()}).second;
+        skipped[i] = repeatedLater && package.getState() == BundlePackage::STATE_COMPLETE &&
+                     package.getStatus() == BundlePackage::STATUS_RESUME_REQUIRED;
+    }
+    return skipped;
+}
+
+void Bundle::runPackage(BundlePackage& package, RunState& run) {
+    bool notRun = false;
+    const int packageResult = package.execute(notRun);
+    bool continueOnFailure = false;
+    if (packageResult == StatusCode::PackageFailed) {
+        VORK_LOG(1, "Bundle::execute: package failed");
+        continueOnFailure = m_pStatusLog->continueOnFailure();
+    } else if (packageResult == StatusCode::RebootRequired) {
+        VORK_LOG(1, "Bundle::execute: package requires reboot before complete");
+    } else if (packageResult == StatusCode::ResumeRequired) {
+        VORK_LOG(1, "Bundle::execute: package requires restart before complete");
+    }
+    run.result = combineResult(run.result, packageResult, run.rebootPending, continueOnFailure);
+    const bool asksForReboot =
+        packageResult == StatusCode::RebootRequired || packageResult == StatusCode::ResumeRequired;
+    if (asksForReboot) run.rebootPending = true;
+    if (!asksForReboot && packageResult != StatusCode::PackageNotApplied) {
+        ++run.done;
+        m_pStatusLog->progressPercent(static_cast<int>(static_cast<long long>(run.done) * 100 /
+                                                       static_cast<long long>(m_packages.size())));
+    }
+    m_pStatusLog->SMStatus(run.result);
+    if (packageResult == StatusCode::PackageFailed && !continueOnFailure)
+        throw VorkException("Bundle::execute: QPK Failed", StatusCode::PackageFailed);
 }
 
 void Bundle::notifyConsumers(bool completed) {
@@ -364,7 +376,8 @@ void Bundle::notifyConsumers(bool completed) {
     if (completed && !skip) {
         try {
             const int status = m_pStatusLog->SMStatus();
-            const uint32_t commandId = status != 0 ? 3072u : 6101u;
+            // The host files a failed update under the code of a failed package.
+            const uint32_t commandId = status != 0 ? uint32_t{StatusCode::PackageFailed} : 6101u;
             const uint16_t type = status != 0 ? 1 : 0;
             const std::string userInfo = m_pStatusLog->UserInfo();
             VORK_LOG(3, "Bundle::notifyConsumers: calling ZCSAppendToCmdLog(): cmdId = "

@@ -63,6 +63,23 @@ public:
     const BundlePackage& package(std::size_t index) const { return *m_packages.at(index); }
 
 private:
+    // Where a run over the packages stands: the combined result so far, the
+    // packages that count as done, and whether one asked for a reboot.
+    struct RunState {
+        int result = 0;
+        int done = 0;
+        bool rebootPending = false;
+    };
+
+    // Which packages the run passes over: one recorded as "resume after
+    // reboot required" that comes again later in the list.
+    std::vector<bool> passedOver() const;
+    // Runs one package and brings the result, progress and status up to date;
+    // a failure that ends the run raises VorkException 3072.
+    void runPackage(BundlePackage& package, RunState& run);
+    // The packages of a resumed run: rebuilt from the log's entries, then
+    // the definition's packages that have none yet.
+    void resumePackages();
     // A fresh package for the definition's package id.
     std::unique_ptr<BundlePackage> freshPackage(const std::string& id);
     // Checks every package against its digest; false when one is refused.

@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "FileHandle.h"
+#include "StatusCode.h"
 #include "TrustStore.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -66,7 +67,7 @@ BundleDefinition::BundleDefinition(const std::string& definitionFile, const Trus
         VORK_LOG(1, "BundleDefinition::BundleDefinition: definition file is not well-formed: |" << m_sFileName
                                                                                                   << "|");
         throw VorkException("BundleDefinition::BundleDefinition: definition file is not well-formed: " + m_sFileName,
-                            3081);
+                            StatusCode::DefinitionMissing);
     }
     XPathNodeList packages(m_pDocument, kPackagesPath);
     m_packageIDs.reserve(packages.size());
@@ -109,7 +110,7 @@ void BundleDefinition::checkSignature(const TrustStore& trustStore, bool readabl
         readable ? trustStore.verify(content, m_sFileName + ".p7s") : "the definition file cannot be read";
     if (!problem.empty()) {
         VORK_LOG(1, "BundleDefinition::checkSignature: |" << m_sFileName << "| refused: " << problem);
-        throw VorkException("BundleDefinition::checkSignature: " + problem, 3092);
+        throw VorkException("BundleDefinition::checkSignature: " + problem, StatusCode::IntegrityFailed);
     }
     VORK_LOG(3, "BundleDefinition::checkSignature: signature of |" << m_sFileName << "| verified");
 }
@@ -120,7 +121,7 @@ bool BundleDefinition::findAttribute(const std::string& id, const std::string& a
     auto found = m_index.find(id);
     if (found == m_index.end()) {
         VORK_LOG(1, "BundleDefinition::findAttribute: package NOT found for ID: " << id);
-        throw VorkException("BundleDefinition::findAttribute: ID not found in bundle", 3075);
+        throw VorkException("BundleDefinition::findAttribute: ID not found in bundle", StatusCode::MissingPackage);
     }
     bool result = false;
     if (hasAttribute(found->second, attribute.c_str())) {
@@ -196,7 +197,7 @@ int BundleDefinition::pkgTimeout(const std::string& id) const {
         VORK_LOG(1, "BundleDefinition::pkgTimeout: invalid timeout |" << value << "| for package " << id);
         throw VorkException("BundleDefinition::pkgTimeout: package " + id + " has an invalid timeout \"" + value +
                                 "\" (a positive whole number of seconds is needed)",
-                            3081);
+                            StatusCode::DefinitionMissing);
     }
     return seconds;
 }

@@ -65,7 +65,7 @@ public:
 private:
     // The whole file through one descriptor; false when it cannot be read
     // (errno tells why).
-    bool readFile(std::string& content) const;
+    [[nodiscard]] bool readFile(std::string& content) const;
     // Raises VorkException 3092 unless the trust store accepts content.
     void checkSignature(const TrustStore& trustStore, bool readable, const std::string& content) const;
 

@@ -1,14 +1,11 @@
 #include "BundleApplicatorBase.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,18 +18,20 @@
 #include "BAJournal.h"
 #include "BAXMLDoc.h"
 #include "Bundle.h"
+#include "BundleArchive.h"
+#include "FileHandle.h"
+#include "StatusCode.h"
 #include "VorkException.h"
-#include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
 #include "VorkPlatform.h"
 #include "VorkPropertyNotFound.h"
 #include "VorkRemoveDirectory.h"
 #include "VorkScopeTrace.h"
 #include "VorkStringUtilities.h"
-#include "VorkWriteAll.h"
 #include "getAbsolutePath.h"
 #include "requireProperty.h"
 
+using VorkSupport::FileHandle;
 using VorkSupport::VorkException;
 using VorkSupport::VorkPlatform;
 using VorkSupport::VorkProperties;
@@ -43,196 +42,16 @@ namespace {
 void silentGenericError(void*, const char*, ...) {}
 void silentStructuredError(void*, xmlErrorPtr) {}
 
-bool fileExists(const std::string& name) {
-    struct stat st {};
-    return !name.empty() && ::stat(name.c_str(), &st) == 0;
-}
-
-bool hasControlCharacter(const std::string& text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7f) return true;
-    return false;
-}
-
-// ---------------------------------------------------------------------------
-// Zip extraction
-
-// The work one bundle package may demand.
-constexpr std::uint64_t kMaxExtractedBytes = 16ULL * 1024 * 1024 * 1024;
-constexpr std::uint64_t kMaxEntries = 100000;
-
-struct ArchiveCloser {
-    void operator()(archive* a) const { archive_read_free(a); }
-};
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor(Descriptor&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            if (m_fd >= 0) ::close(m_fd);
-            m_fd = other.m_fd;
-            other.m_fd = -1;
-        }
-        return *this;
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// The safe parts of a stored name: both separators split it, and empty, "."
-// and ".." parts are dropped, so nothing can land outside the target.
-std::vector<std::string> safeParts(const std::string& name) {
-    std::vector<std::string> parts;
-    std::string part;
-    auto flush = [&]() {
-        if (!part.empty() && part != "." && part != "..") parts.push_back(part);
-        part.clear();
-    };
-    for (char c : name) {
-        if (c == '/' || c == '\\')
-            flush();
-        else
-            part += c;
-    }
-    flush();
-    return parts;
-}
-
-// Opens (creating when missing) the directory parts [0, count) below root,
-// never following a symbolic link.
-Descriptor openDirectoryChain(int rootFd, const std::vector<std::string>& parts, std::size_t count) {
-    Descriptor current(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0));
-    if (current.get() < 0) return current;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (::mkdirat(current.get(), parts[i].c_str(), 0700) != 0 && errno != EEXIST) return Descriptor();
-        Descriptor next(::openat(current.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (next.get() < 0) return Descriptor();
-        current = std::move(next);
-    }
-    return current;
-}
-
-bool extractArchive(const std::string& packageFile, const std::string& directory) {
-    std::unique_ptr<archive, ArchiveCloser> reader(archive_read_new());
-    if (!reader) return false;
-    archive_read_support_format_zip(reader.get());
-    if (archive_read_open_filename(reader.get(), packageFile.c_str(), 64 * 1024) != ARCHIVE_OK) {
-        VORK_LOG(1, "extractBundlePackage: cannot open |" << packageFile << "|: "
-                                                          << (archive_error_string(reader.get()) ? archive_error_string(reader.get()) : ""));
-        return false;
-    }
-
-    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    Descriptor root(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (root.get() < 0) return false;
-
-    std::uint64_t entries = 0;
-    std::uint64_t total = 0;
-    std::vector<char> buffer(64 * 1024);
-    for (;;) {
-        archive_entry* entry = nullptr;
-        int rc = archive_read_next_header(reader.get(), &entry);
-        if (rc == ARCHIVE_EOF) break;
-        if (rc != ARCHIVE_OK) {
-            VORK_LOG(1, "extractBundlePackage: bad entry header: "
-                            << (archive_error_string(reader.get()) ? archive_error_string(reader.get()) : ""));
-            return false;
-        }
-        const char* rawName = archive_entry_pathname(entry);
-        std::string name = rawName ? rawName : "";
-        if (++entries > kMaxEntries) {
-            VORK_LOG(1, "extractBundlePackage: more than " << kMaxEntries << " entries");
-            return false;
-        }
-        if (archive_entry_is_encrypted(entry)) {
-            VORK_LOG(1, "extractBundlePackage: encrypted entry |" << name << "| not extracted");
-            return false;
-        }
-        if (archive_entry_hardlink(entry) != nullptr) {
-            VORK_LOG(1, "extractBundlePackage: link entry |" << name << "| not created");
-            return false;
-        }
-        if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0) {
-            std::uint64_t declared = static_cast<std::uint64_t>(archive_entry_size(entry));
-            if (declared > kMaxExtractedBytes || total + declared > kMaxExtractedBytes) {
-                VORK_LOG(1, "extractBundlePackage: archive too large at |" << name << "|");
-                return false;
-            }
-        }
-
-        std::vector<std::string> parts = safeParts(name);
-        mode_t type = archive_entry_filetype(entry);
-        if (type == AE_IFDIR) {
-            if (!parts.empty() && openDirectoryChain(root.get(), parts, parts.size()).get() < 0) {
-                VORK_LOG(1, "extractBundlePackage: cannot create directory |" << name << "|");
-                return false;
-            }
-            continue;
-        }
-        if (type != AE_IFREG) {
-            VORK_LOG(1, "extractBundlePackage: entry |" << name << "| is not a file or directory, not created");
-            return false;
-        }
-        if (parts.empty()) {
-            VORK_LOG(1, "extractBundlePackage: entry without a usable name |" << name << "|");
-            return false;
-        }
-        Descriptor parent = openDirectoryChain(root.get(), parts, parts.size() - 1);
-        if (parent.get() < 0) {
-            VORK_LOG(1, "extractBundlePackage: cannot create the directory of |" << name << "|");
-            return false;
-        }
-        mode_t mode = (archive_entry_perm(entry) & 0777) | 0600;
-        Descriptor file(::openat(parent.get(), parts.back().c_str(),
-                                 O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
-        if (file.get() < 0) {
-            VORK_LOG(1, "extractBundlePackage: cannot create |" << name << "|");
-            return false;
-        }
-        ::fchmod(file.get(), mode);
-        for (;;) {
-            la_ssize_t got = archive_read_data(reader.get(), buffer.data(), buffer.size());
-            if (got == 0) break;
-            if (got < 0) {
-                VORK_LOG(1, "extractBundlePackage: cannot read |" << name << "|: "
-                                << (archive_error_string(reader.get()) ? archive_error_string(reader.get()) : ""));
-                return false;
-            }
-            total += static_cast<std::uint64_t>(got);
-            if (total > kMaxExtractedBytes) {
-                VORK_LOG(1, "extractBundlePackage: archive too large at |" << name << "|");
-                return false;
-            }
-            if (!VorkSupport::VorkWriteAll(file.get(), buffer.data(), static_cast<std::size_t>(got))) {
-                VORK_LOG(1, "extractBundlePackage: cannot write |" << name << "|");
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 bool extractBundlePackage(const char* packageFile, const char* directory) {
-    VORK_TRACE("BundleApplicatorBase::extractBundlePackage");
+    VORK_TRACE("extractBundlePackage");
     if (packageFile == nullptr || directory == nullptr || *packageFile == '\0' || *directory == '\0') return false;
-    return extractArchive(packageFile, directory);
+    return BundleArchive(packageFile).extractTo(directory);
 }
 
-// ---------------------------------------------------------------------------
-
 BundleApplicatorBase::BundleApplicatorBase()
-    : VorkService(true, std::string()), m_bUpdateCompleted(false), m_pDebugLog(nullptr), m_nLockFile(-1) {
+    : VorkService(true, std::string()), m_bUpdateCompleted(false), m_pDebugLog(nullptr) {
     VORK_TRACE("BundleApplicatorBase::BundleApplicatorBase");
     xmlSetGenericErrorFunc(nullptr, silentGenericError);
     xmlSetStructuredErrorFunc(nullptr, silentStructuredError);
@@ -309,7 +128,7 @@ bool BundleApplicatorBase::getUpdateId(const VorkProperties<std::string>& proper
     }
     // The id names a file beside the internal log and goes into the resume
     // service's command line: it may neither leave that folder nor break a line.
-    if (hasControlCharacter(value) || value.find('/') != std::string::npos ||
+    if (VorkSupport::VorkStringUtilities::hasControlCharacter(value) || value.find('/') != std::string::npos ||
         value.find('\\') != std::string::npos) {
         VORK_LOG(1, "BundleApplicatorBase::getUpdateId: refusing updateid with a separator or control character");
         throw VorkException("BundleApplicatorBase::getUpdateId: invalid updateid: it may hold no separator and no "
@@ -347,87 +166,21 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
     VORK_TRACE("BundleApplicatorBase::processBundleParameters");
     processBaseParameters(properties, statusLog);
 
-    std::string bundleRoot = properties.getProperty("bundlepath", "");
-    std::string definitionPath;
-    std::string relocationPath;
+    const std::string bundleRoot = properties.getProperty("bundlepath", "");
     // A directory this call extracted into; it goes again when the call fails,
     // since nothing would ever record or remove it.
     std::string extractedDirectory;
     try {
-        if (!bundleRoot.empty()) {
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepath=" << bundleRoot);
-            getAbsolutePath(bundleRoot, bundleRoot, true);
-            statusLog.bundlePath(bundleRoot);
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
-
-            std::string bundleName = requireProperty(properties, "bundle");
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundle=" << bundleName);
-            statusLog.bundleName(bundleName);
-            getAbsolutePath(bundleRoot + bundleName, definitionPath, false);
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
-
-            std::string relocation;
-            if (properties.getPropertyValue("relocation", relocation)) {
-                VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: relocation=" << relocation);
-                relocationPath = fileExists(relocation) ? relocation : bundleRoot + relocation;
-            } else {
-                relocationPath = bundleRoot + "relocation.xml";
-            }
-            if (!fileExists(relocationPath)) {
-                relocationPath.clear();
-            } else {
-                getAbsolutePath(relocationPath, relocationPath, false);
-                statusLog.relocationFile(relocationPath);
-            }
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
-        } else {
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: no bundlepath parameter found");
-            std::string packageFile = requireProperty(properties, "bundlepackage");
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepackage=" << packageFile);
-            getAbsolutePath(packageFile, packageFile, false);
-            statusLog.bundlePackage(packageFile);
-
-            std::string installParams = properties.getProperty("installparams", "");
-            if (!installParams.empty()) {
-                VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: installparams=" << installParams);
-                statusLog.installParams(installParams);
-            }
-
-            // A new private directory: a predictable name could be planted
-            // first by another local user.
-            std::string pattern = VorkPlatform::tempDirectory() + VorkPlatform::separatorText + "plimoXXXXXX";
-            std::vector<char> buffer(pattern.begin(), pattern.end());
-            buffer.push_back('\0');
-            if (::mkdtemp(buffer.data()) == nullptr)
-                throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
-            extractedDirectory = buffer.data();
-            getAbsolutePath(extractedDirectory, bundleRoot, false);
-            statusLog.bundlePath(bundleRoot);
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
-
-            bool extracted = extractBundlePackage(packageFile.c_str(), bundleRoot.c_str());
-            try {
-                std::string clear;
-                if (properties.getPropertyValue("clearpackage", clear) && clear == "true")
-                    ::unlink(packageFile.c_str());
-            } catch (...) {
-            }
-            if (!extracted)
-                throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
-
-            definitionPath = bundleRoot + "/bundle.xml";
-            relocationPath = bundleRoot + "/relocation.xml";
-            if (!fileExists(relocationPath)) relocationPath.clear();
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
-            VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
-        }
-
-        std::string userInfo = requireProperty(properties, "zuausrinfo");
+        const std::string definitionPath = bundleRoot.empty()
+                                               ? readBundlePackage(properties, statusLog, extractedDirectory)
+                                               : readBundleDirectory(properties, statusLog, bundleRoot);
+        const std::string userInfo = requireProperty(properties, "zuausrinfo");
         VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: userinfo=" << userInfo);
         statusLog.UserInfo(userInfo);
 
-        if (!fileExists(definitionPath))
-            throw VorkException("BundleApplicatorBase::processBaseParameters: no bundle.xml exception\n", 3081);
+        if (!VorkPlatform::fileExists(definitionPath))
+            throw VorkException("BundleApplicatorBase::processBaseParameters: no bundle.xml exception\n",
+                                StatusCode::DefinitionMissing);
     } catch (...) {
         if (!extractedDirectory.empty()) {
             try {
@@ -441,6 +194,75 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
     }
 }
 
+std::string BundleApplicatorBase::readBundleDirectory(const VorkProperties<std::string>& properties,
+                                                      BAXMLDoc& statusLog, std::string bundleRoot) {
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepath=" << bundleRoot);
+    getAbsolutePath(bundleRoot, bundleRoot, true);
+    statusLog.bundlePath(bundleRoot);
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
+
+    const std::string bundleName = requireProperty(properties, "bundle");
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundle=" << bundleName);
+    statusLog.bundleName(bundleName);
+    std::string definitionPath;
+    getAbsolutePath(bundleRoot + bundleName, definitionPath, false);
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
+
+    std::string relocation;
+    std::string relocationPath = bundleRoot + "relocation.xml";
+    if (properties.getPropertyValue("relocation", relocation)) {
+        VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: relocation=" << relocation);
+        relocationPath = VorkPlatform::fileExists(relocation) ? relocation : bundleRoot + relocation;
+    }
+    if (!VorkPlatform::fileExists(relocationPath)) {
+        relocationPath.clear();
+    } else {
+        getAbsolutePath(relocationPath, relocationPath, false);
+        statusLog.relocationFile(relocationPath);
+    }
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
+    return definitionPath;
+}
+
+std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::string>& properties,
+                                                    BAXMLDoc& statusLog, std::string& extractedDirectory) {
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: no bundlepath parameter found");
+    std::string packageFile = requireProperty(properties, "bundlepackage");
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepackage=" << packageFile);
+    getAbsolutePath(packageFile, packageFile, false);
+    statusLog.bundlePackage(packageFile);
+
+    const std::string installParams = properties.getProperty("installparams", "");
+    if (!installParams.empty()) {
+        VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: installparams=" << installParams);
+        statusLog.installParams(installParams);
+    }
+
+    // A new private directory: a predictable name could be planted first by
+    // another local user.
+    std::string pattern = VorkPlatform::tempDirectory() + VorkPlatform::separatorText + "plimoXXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
+    extractedDirectory = pattern;
+    std::string bundleRoot;
+    getAbsolutePath(extractedDirectory, bundleRoot, false);
+    statusLog.bundlePath(bundleRoot);
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
+
+    const bool extracted = extractBundlePackage(packageFile.c_str(), bundleRoot.c_str());
+    // The package goes when asked, whether or not it could be extracted.
+    if (properties.getProperty("clearpackage", "") == "true") ::unlink(packageFile.c_str());
+    if (!extracted)
+        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
+
+    const std::string definitionPath = bundleRoot + "/bundle.xml";
+    std::string relocationPath = bundleRoot + "/relocation.xml";
+    if (!VorkPlatform::fileExists(relocationPath)) relocationPath.clear();
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
+    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
+    return definitionPath;
+}
+
 void BundleApplicatorBase::processVerifyPolicy(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {
     VORK_TRACE("BundleApplicatorBase::processVerifyPolicy");
     std::string policy;
@@ -451,7 +273,7 @@ bool BundleApplicatorBase::updateLogExists(const std::string& updateId, std::str
     VORK_TRACE("BundleApplicatorBase::updateLogExists");
     logName = systemTempFolder() + "/" + updateId + ".xml";
     VORK_LOG(3, "BundleApplicatorBase::updateLogExists: checking for log file: " << logName);
-    return fileExists(logName);
+    return VorkPlatform::fileExists(logName);
 }
 
 bool BundleApplicatorBase::defaultUpdateLogExists() {
@@ -462,97 +284,82 @@ bool BundleApplicatorBase::defaultUpdateLogExists() {
 
 bool BundleApplicatorBase::startExclusiveUpdate() {
     VORK_TRACE("BundleApplicatorBase::startExclusiveUpdate");
-    m_nLockFailureStatus = 3077;
-    if (m_nLockFile != -1) {
-        // A lock cannot be taken twice, not even by its holder.
+    m_nLockFailureStatus = StatusCode::UpdateInProgress;
+    // A lock cannot be taken twice, not even by its holder.
+    if (!m_lockFile.isOpen() && lockFile()) {
+        if (lockFolder()) return true;
+        endExclusiveUpdate();
+    }
+    if (m_nLockFailureStatus == StatusCode::UpdateInProgress)
         VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
-        return false;
-    }
-    const std::string name = lockFileName();
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        // Nobody holds a lock that cannot even be created: the state folder
-        // is unusable (read-only, full, missing or not ours).
-        const int error = errno;
-        m_nLockFailureStatus = 3079;
-        VORK_LOG(1, "BundleApplicatorBase::startExclusiveUpdate: cannot create the lock file |"
-                        << name << "|: " << std::strerror(error));
-        return false;
-    }
-    bool locked = false;
-    int error = 0;
-    while (true) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            locked = true;
-            break;
-        }
-        error = errno;
-        if (error != EINTR) break;
-    }
-    if (!locked && error != EWOULDBLOCK) {
-        m_nLockFailureStatus = 3079;
-        VORK_LOG(1, "BundleApplicatorBase::startExclusiveUpdate: cannot lock |" << name << "|: "
-                        << std::strerror(error));
-    }
-    if (locked) {
-        // The holder before us may have removed the file between our open and
-        // our lock: then the lock we hold guards nothing.
-        struct stat held {};
-        struct stat named {};
-        if (::fstat(fd, &held) != 0 || ::stat(name.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
-            held.st_ino != named.st_ino)
-            locked = false;
-    }
-    if (!locked) {
-        ::close(fd);
-        VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
-        return false;
-    }
-    m_nLockFile = fd;
-    if (lockFolder()) return true;
-    endExclusiveUpdate();
-    VORK_LOG(1, "UpdateFunctionBase::startExclusiveUpdate: update already in progress");
     return false;
 }
 
+bool BundleApplicatorBase::lockFile() {
+    const std::string name = lockFileName();
+    FileHandle file(name, O_WRONLY | O_CREAT | O_NOFOLLOW, 0600);
+    if (!file.isOpen()) {
+        // Nobody holds a lock that cannot even be created: the state folder
+        // is unusable (read-only, full, missing or not ours).
+        m_nLockFailureStatus = StatusCode::UnknownException;
+        VORK_LOG(1, "BundleApplicatorBase::lockFile: cannot create the lock file |" << name << "|: "
+                                                                                  << std::strerror(errno));
+        return false;
+    }
+    if (!lockExclusively(file.get())) {
+        if (errno == EWOULDBLOCK) return false;
+        m_nLockFailureStatus = StatusCode::UnknownException;
+        VORK_LOG(1, "BundleApplicatorBase::lockFile: cannot lock |" << name << "|: " << std::strerror(errno));
+        return false;
+    }
+    // The holder before us may have removed the file between our open and
+    // our lock: then the lock we hold guards nothing.
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(file.get(), &held) != 0 || ::stat(name.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+        held.st_ino != named.st_ino)
+        return false;
+    m_lockFile = std::move(file);
+    return true;
+}
+
 bool BundleApplicatorBase::lockFolder() {
-    const int fd = ::open(systemTempFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
+    FileHandle folder(systemTempFolder(), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen() || !lockExclusively(folder.get())) return false;
+    m_lockFolder = std::move(folder);
+    return true;
+}
+
+bool BundleApplicatorBase::lockExclusively(int fd) {
     int rc;
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        ::close(fd);
-        return false;
-    }
-    m_nLockFolder = fd;
-    return true;
+    return rc == 0;
 }
 
 void BundleApplicatorBase::endExclusiveUpdate() {
     VORK_TRACE("BundleApplicatorBase::endExclusiveUpdate");
-    if (m_nLockFile == -1) return;
+    if (!m_lockFile.isOpen()) return;
     // Whoever reads the internal log while no update holds the lock finds
     // the whole log in the one file.
-    if (m_nLockFolder != -1) {
+    if (m_lockFolder.isOpen()) {
         try {
             BAXMLDoc::foldJournal(internalLogName());
         } catch (const VorkException& e) {
-            reportException("BundleApplicatorBase::endExclusiveUpdate: the internal log keeps its journal: ", e);
+            VORK_LOG(1, "BundleApplicatorBase::endExclusiveUpdate: the internal log keeps its journal: "
+                            << e.getMessageNarrow());
         }
     }
     // Unlink while still holding the lock, so no one locks a file about to go.
     ::unlink(lockFileName().c_str());
-    ::close(m_nLockFile);
-    m_nLockFile = -1;
-    if (m_nLockFolder != -1) ::close(m_nLockFolder);
-    m_nLockFolder = -1;
+    m_lockFile.reset();
+    m_lockFolder.reset();
 }
 
 BundleApplicatorBase::InternalLogState BundleApplicatorBase::internalLogState(BAXMLDoc& log) {
     xmlDocPtr document = log.getDocument();
-    if (document == nullptr) return fileExists(log.getFileName()) ? InternalLogState::Unreadable : InternalLogState::Absent;
+    if (document == nullptr) return VorkPlatform::fileExists(log.getFileName()) ? InternalLogState::Unreadable : InternalLogState::Absent;
     int status = 0;
     try {
         status = log.SMStatus();
@@ -562,7 +369,8 @@ BundleApplicatorBase::InternalLogState BundleApplicatorBase::internalLogState(BA
     if (!log.stable()) return InternalLogState::Run;
     // 3082 and 3083 wait for the restart; any other status under an installed
     // service waits for a restart that was asked for and did not come.
-    if (status == 3082 || status == 3083 || fileExists(unitFileName())) return InternalLogState::Waiting;
+    if (status == StatusCode::Rebooting || status == StatusCode::RebootingToResume || VorkPlatform::fileExists(unitFileName()))
+        return InternalLogState::Waiting;
     return InternalLogState::Finished;
 }
 
@@ -590,17 +398,4 @@ bool BundleApplicatorBase::moveInternalLogAside() {
     VORK_LOG(1, "BundleApplicatorBase::moveInternalLogAside: the internal log cannot be read nor moved aside: |"
                     << name << "|, errno " << errno);
     return false;
-}
-
-int BundleApplicatorBase::reportException(const std::string& prefix, const VorkException& e, int fallback) {
-    const int status = e.getCode() != 0 ? e.getCode() : fallback;
-    VORK_LOG(1, prefix << VorkSupport::VorkStringUtilities::narrow(e.getMessage(),
-                                                                   VorkSupport::VorkLocaleFactory::getDefaultLocale())
-                       << ". code=" << status);
-    return status;
-}
-
-int BundleApplicatorBase::reportException(const std::string& prefix, const std::exception& e) {
-    VORK_LOG(1, prefix << e.what() << ". code=" << 3079);
-    return 3079;
 }

@@ -1,7 +1,8 @@
 #pragma once
-#include <exception>
 #include <string>
 
+#include "FileHandle.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogging.h"
 #include "VorkProperties.h"
@@ -50,14 +51,14 @@ public:
     // the folder that holds it, so deleting the file lets no second holder
     // in. False when another holder has either, or the lock file cannot be
     // made (lockFailureStatus tells which).
-    bool startExclusiveUpdate();
+    [[nodiscard]] bool startExclusiveUpdate();
     // Why the last startExclusiveUpdate failed: 3077 when a live holder has
     // the lock, 3079 when the lock file could not be created or locked.
     int lockFailureStatus() const { return m_nLockFailureStatus; }
     // Releases the lock and deletes the lock file; nothing when not held.
     void endExclusiveUpdate();
     // Whether this object holds the lock.
-    bool holdsExclusiveUpdate() const { return m_nLockFile != -1; }
+    bool holdsExclusiveUpdate() const { return m_lockFile.isOpen(); }
 
     // The system's file names.
     std::string internalLogName();
@@ -73,20 +74,12 @@ public:
     // Moves an internal log that cannot be read aside, as
     // "BAUpdate.xml.unreadable-<UTC time>" and never over another file, and
     // records that at level 1. False when it stays where it is.
-    bool moveInternalLogAside();
+    [[nodiscard]] bool moveInternalLogAside();
 
     // The resume's flag: true once a resumed run has gone through its
     // packages without asking for another reboot.
     bool updateCompleted() const { return m_bUpdateCompleted; }
     void setUpdateCompleted(bool completed) { m_bUpdateCompleted = completed; }
-
-    // The one way a plug-in function reports a failure it caught: at level 1
-    // the prefix, the exception's message (narrowed in the default locale)
-    // or what(), ". code=" and the status. The status is the exception's
-    // code, or fallback when it carries none; always 3079 for a
-    // std::exception.
-    static int reportException(const std::string& prefix, const VorkSupport::VorkException& e, int fallback = 3079);
-    static int reportException(const std::string& prefix, const std::exception& e);
 
     BundleApplicatorBase(const BundleApplicatorBase&) = delete;
     BundleApplicatorBase& operator=(const BundleApplicatorBase&) = delete;
@@ -98,21 +91,32 @@ public:
 protected:
     // The debug log created by processBaseParameters, owned.
     VorkSupport::VorkLogging* m_pDebugLog;
-    // Descriptor of the open lock file while the lock is held, else -1.
-    int m_nLockFile;
-    int m_nLockFailureStatus = 3077;
-    // Descriptor of the locked folder of the lock file while the lock is
-    // held, else -1.
-    int m_nLockFolder = -1;
+    // The open lock file while the lock is held.
+    VorkSupport::FileHandle m_lockFile;
+    int m_nLockFailureStatus = StatusCode::UpdateInProgress;
+    // The locked folder of the lock file while the lock is held.
+    VorkSupport::FileHandle m_lockFolder;
 
 private:
+    // The two ways to a bundle: a directory, or a zipped package extracted
+    // into a new private directory (extractedDirectory, set as soon as it
+    // exists). Each records its settings and answers the definition file.
+    static std::string readBundleDirectory(const VorkSupport::VorkProperties<std::string>& properties,
+                                           BAXMLDoc& statusLog, std::string bundleRoot);
+    static std::string readBundlePackage(const VorkSupport::VorkProperties<std::string>& properties,
+                                         BAXMLDoc& statusLog, std::string& extractedDirectory);
     // The "<windir>/TEMP" folder that holds the system's files.
     static std::string systemTempFolder();
     void deleteDebugLog();
+    // The two halves of the lock: an flock on the lock file (still the file
+    // its name gives), and one on the folder that holds it.
+    bool lockFile();
     bool lockFolder();
+    // A non-blocking exclusive flock; false (errno tells why) when refused.
+    static bool lockExclusively(int fd);
 };
 
 // Unzips the whole bundle package into directory (created when missing).
 // Entries never land outside directory; links, device entries and encrypted
 // entries make the extraction fail, as do archives beyond the size bounds.
-bool extractBundlePackage(const char* packageFile, const char* directory);
+[[nodiscard]] bool extractBundlePackage(const char* packageFile, const char* directory);

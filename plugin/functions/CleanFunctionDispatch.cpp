@@ -1,74 +1,65 @@
 #include "CleanFunctionDispatch.h"
 
-#include <exception>
-
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
+#include "FunctionCall.h"
+#include "StatusCode.h"
 #include "VorkAtomicFile.h"
-#include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-
-using VorkSupport::VorkException;
 
 std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std::string>& properties) {
     VORK_TRACE("CleanFunctionDispatch::execute");
     BundleApplicatorBase applicator;
     BAXMLDoc answerLog;
+    FunctionCall call("CleanFunctionDispatch::execute", applicator, answerLog);
+    FunctionCall::Reporting anyFailure =
+        FunctionCall::Reporting::withPrefix("CleanFunctionDispatch::execute: generic exception");
+    anyFailure.generic = true;
+    const FunctionCall::Reporting deletionFailure =
+        FunctionCall::Reporting::withPrefix("CleanFunctionDispatch::execute: exception\n");
     std::string logTarget;
-
-    try {
+    call.guard(anyFailure, [&] {
         applicator.getLogTarget(properties, logTarget);
-
-        if (applicator.startExclusiveUpdate()) {
-            int code = 0;
-            try {
-                const std::string internalLog = applicator.internalLogName();
-                if (applicator.defaultUpdateLogExists()) {
-                    BAXMLDoc storedLog(internalLog);
-                    storedLog.load();
-                    if (applicator.internalLogState(storedLog) == BundleApplicatorBase::InternalLogState::Unreadable) {
-                        // The one record of what happened is never deleted.
-                        applicator.moveInternalLogAside();
-                    } else {
-                        storedLog.removeTempFiles();
-                        VORK_LOG(3, "CleanFunctionDispatch::execute: removing internal XML log file : " << internalLog);
-                        BAXMLDoc::removeFile(internalLog);
-                    }
-                }
-                VorkSupport::VorkAtomicFile::removeStaleTemporaries(internalLog);
-                if (applicator.getUpdateId(properties, answerLog)) {
-                    const std::string updateId = answerLog.updateId();
-                    std::string logName;
-                    if (applicator.updateLogExists(updateId, logName)) {
-                        VORK_LOG(3, "CleanFunctionDispatch::execute: cleaning up resources for updateid=" << updateId);
-                        BAXMLDoc::removeFile(logName);
-                    }
-                    VorkSupport::VorkAtomicFile::removeStaleTemporaries(logName);
-                } else {
-                    VORK_LOG(3, "CleanFunctionDispatch::execute: no updateid specified");
-                }
-                applicator.remove();
-            } catch (const VorkException& e) {
-                code = BundleApplicatorBase::reportException("CleanFunctionDispatch::execute: exception\n", e);
-            } catch (const std::exception& e) {
-                code = BundleApplicatorBase::reportException("CleanFunctionDispatch::execute: exception\n", e);
-            }
-            answerLog.SMStatus(code);
-            answerLog.setDocDateTime();
-            applicator.endExclusiveUpdate();
+        if (call.takeLock()) {
+            if (call.guard(deletionFailure, [&] { removeEverything(properties, applicator, answerLog); }))
+                call.setStatus(StatusCode::Success);
+            call.releaseLock();
         } else {
-            VORK_LOG(3, "CleanFunctionDispatch::execute: another update is running, returning update in progress status");
-            answerLog.SMStatus(applicator.lockFailureStatus());
-            answerLog.setDocDateTime();
+            VORK_LOG(3, "CleanFunctionDispatch::execute: another update is running, returning update in progress "
+                        "status");
         }
-
         if (!logTarget.empty()) answerLog.saveTo(logTarget);
-    } catch (...) {
-        VORK_LOG(1, "CleanFunctionDispatch::execute: generic exception" << ". code=" << 3079);
-        applicator.endExclusiveUpdate();
-        answerLog.SMStatus(3079);
-        answerLog.setDocDateTime();
+    });
+    return call.answer();
+}
+
+void CleanFunctionDispatch::removeEverything(const VorkSupport::VorkProperties<std::string>& properties,
+                                             BundleApplicatorBase& applicator, BAXMLDoc& answerLog) {
+    const std::string internalLog = applicator.internalLogName();
+    if (applicator.defaultUpdateLogExists()) {
+        BAXMLDoc storedLog(internalLog);
+        storedLog.load();
+        if (applicator.internalLogState(storedLog) == BundleApplicatorBase::InternalLogState::Unreadable) {
+            // The one record of what happened is never deleted.
+            (void)applicator.moveInternalLogAside();
+        } else {
+            storedLog.removeTempFiles();
+            VORK_LOG(3, "CleanFunctionDispatch::execute: removing internal XML log file : " << internalLog);
+            BAXMLDoc::removeFile(internalLog);
+        }
     }
-    return answerLog.dumpRoot();
+    VorkSupport::VorkAtomicFile::removeStaleTemporaries(internalLog);
+    if (applicator.getUpdateId(properties, answerLog)) {
+        const std::string updateId = answerLog.updateId();
+        std::string logName;
+        if (applicator.updateLogExists(updateId, logName)) {
+            VORK_LOG(3, "CleanFunctionDispatch::execute: cleaning up resources for updateid=" << updateId);
+            BAXMLDoc::removeFile(logName);
+        }
+        VorkSupport::VorkAtomicFile::removeStaleTemporaries(logName);
+    } else {
+        VORK_LOG(3, "CleanFunctionDispatch::execute: no updateid specified");
+    }
+    applicator.remove();
 }

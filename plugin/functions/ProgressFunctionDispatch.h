@@ -1,7 +1,11 @@
 #pragma once
 #include <string>
 
+#include "BundleApplicatorBase.h"
 #include "FunctionDispatch.h"
+
+class BAXMLDoc;
+class FunctionCall;
 
 // "progress": answers the final log of the given update, or the internal log
 // of the update under way or waiting for its resume, and clears away the
@@ -9,4 +13,25 @@
 class ProgressFunctionDispatch : public DataAccess::zua::FunctionDispatch<std::string> {
 public:
     std::string execute(const VorkSupport::VorkProperties<std::string>& properties) override;
+
+private:
+    using State = BundleApplicatorBase::InternalLogState;
+
+    // Finds the log to answer from and answers from it; a log that changes
+    // hands meanwhile (an update ending) is looked up again, a few times.
+    static void lookUp(FunctionCall& call, BundleApplicatorBase& applicator, const std::string& updateId);
+    // Answers from one stored log. False when it must be looked up again.
+    static bool answerFromLog(FunctionCall& call, BundleApplicatorBase& applicator, const std::string& logName);
+    // Under the lock, with the stored log loaded again: no process runs this
+    // update. False when the log went meanwhile and must be looked up again.
+    static bool settleUnheldLog(FunctionCall& call, BundleApplicatorBase& applicator, BAXMLDoc& storedLog,
+                                const std::string& logName, bool internal);
+    // The remains of an update whose process died in the middle of a run go
+    // while we hold the lock, so a new update cannot start in between and
+    // lose its fresh files.
+    static void clearAwayDeadUpdate(BundleApplicatorBase& applicator, BAXMLDoc& storedLog,
+                                    const std::string& logName);
+    // What a loaded log records. A final log is finished already; one that
+    // cannot be read is looked up again, as one that is gone.
+    static State stateOf(BundleApplicatorBase& applicator, BAXMLDoc& log, bool internal);
 };

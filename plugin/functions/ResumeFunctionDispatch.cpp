@@ -1,28 +1,21 @@
 #include "ResumeFunctionDispatch.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
-#include <exception>
 #include <sstream>
 #include <vector>
 
 #include "Bundle.h"
 #include "ResumeFunctionService.h"
+#include "StatusCode.h"
 #include "VorkException.h"
-#include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
+#include "VorkPlatform.h"
 #include "VorkScopeTrace.h"
-#include "VorkStringUtilities.h"
-#include "raiseRebootRequiredFlag.h"
 
 using VorkSupport::VorkException;
+using State = BundleApplicatorBase::InternalLogState;
 
 namespace {
-
-std::string narrowMessage(const VorkException& e) {
-    return VorkSupport::VorkStringUtilities::narrow(e.getMessage(), VorkSupport::VorkLocaleFactory::getDefaultLocale());
-}
 
 // A value for the debug record of the state to resume; a setting that the log
 // lacks shows as empty instead of ending the resume.
@@ -37,139 +30,125 @@ std::string settingText(Getter getter) {
     }
 }
 
-bool pathExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
 } // namespace
 
 ResumeFunctionDispatch::ResumeFunctionDispatch()
-    : m_statusLog(), m_pService(new ResumeFunctionService(this)), m_bCleanupAtEnd(true) {}
+    : m_statusLog(), m_pService(new ResumeFunctionService(this)),
+      m_call("ResumeFunctionDispatch::execute", *m_pService, m_statusLog) {}
 
 ResumeFunctionDispatch::~ResumeFunctionDispatch() = default;
 
 std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<std::string>& properties) {
     VORK_TRACE("ResumeFunctionDispatch::execute");
     ResumeFunctionService& service = *m_pService;
-
     // Unguarded on purpose: a bad parameter (a log target in a directory that
     // does not exist) gives no answer, before anything has been changed.
     service.processBaseParameters(properties, m_statusLog);
-
-    if (!service.startExclusiveUpdate()) {
-        VORK_LOG(3, "ResumeFunctionDispatch::execute: the PLIMO is already running, returning update in progress status");
-        m_statusLog.SMStatus(service.lockFailureStatus());
-        m_statusLog.setDocDateTime();
-        return m_statusLog.dumpRoot();
+    if (!m_call.takeLock()) {
+        VORK_LOG(3, "ResumeFunctionDispatch::execute: the PLIMO is already running, returning update in progress "
+                    "status");
+        return m_call.answer();
     }
-
     m_statusLog.setFileName(service.internalLogName());
     service.setQpkLog(m_statusLog);
+    m_call.cleanupAtEnd(true);
+    m_call.guard([&] { resumeLoggedUpdate(properties); });
+    return m_call.answer();
+}
 
-    try {
-        if (!service.defaultUpdateLogExists()) {
-            VORK_LOG(3, "ResumeFunctionDispatch::execute: no incomplete update found");
-            m_statusLog.setDocDateTime();
-            m_statusLog.SMStatus(3080);
-            // The answer becomes the final log of its update id, unless that
-            // update has one already: a finished update's record is kept.
-            const std::string updateId = m_statusLog.updateId();
-            std::string logName;
-            if (!updateId.empty() && service.updateLogExists(updateId, logName)) m_bCleanupAtEnd = false;
-        } else {
-            const bool hasUpdateId = service.getUpdateId(properties, m_statusLog);
-            std::string requestedId;
-            if (hasUpdateId) {
-                requestedId = m_statusLog.updateId();
-                VORK_LOG(3, "ResumeFunctionDispatch::execute: using updateid=" << requestedId);
-            } else {
-                VORK_LOG(3, "ResumeFunctionDispatch::execute: no updateid specified");
-            }
+void ResumeFunctionDispatch::resumeLoggedUpdate(const VorkSupport::VorkProperties<std::string>& properties) {
+    if (!m_pService->defaultUpdateLogExists()) return answerNothingToResume();
+    const bool hasUpdateId = m_pService->getUpdateId(properties, m_statusLog);
+    const std::string requestedId = hasUpdateId ? m_statusLog.updateId() : std::string();
+    if (hasUpdateId)
+        VORK_LOG(3, "ResumeFunctionDispatch::execute: using updateid=" << requestedId);
+    else
+        VORK_LOG(3, "ResumeFunctionDispatch::execute: no updateid specified");
 
-            m_statusLog.load();
-            const auto state = service.internalLogState(m_statusLog);
-            if (state == BundleApplicatorBase::InternalLogState::Unreadable ||
-                state == BundleApplicatorBase::InternalLogState::Absent) {
-                // Nothing to resume, but the one record of what happened: it
-                // is moved aside, never deleted.
-                VORK_LOG(1, "ResumeFunctionDispatch::execute: internal log cannot be read");
-                service.moveInternalLogAside();
-                m_statusLog.init();
-                m_statusLog.SMStatus(3089);
-                m_statusLog.setDocDateTime();
-                m_bCleanupAtEnd = false;
-            } else if (state == BundleApplicatorBase::InternalLogState::Finished) {
-                // An update that ended without being finished off: cleanup
-                // below does it, and its log is the answer.
-                VORK_LOG(3, "ResumeFunctionDispatch::execute: finishing the log of an ended update");
-            } else {
-                BAXMLDoc& log = m_statusLog;
-                VORK_LOG(4, "ResumeFunctionDispatch::execute: Resume update: "
-                                << "\nupdate-id: " << settingText([&] { return log.updateId(); })
-                                << "\nlog-target: " << settingText([&] { return log.logTarget(); })
-                                << "\nbundle-path: " << settingText([&] { return log.bundlePath(); })
-                                << "\nbundle: " << settingText([&] { return log.bundleName(); })
-                                << "\nbundle-package: " << settingText([&] { return log.bundlePackage(); })
-                                << "\nrelocation: " << settingText([&] { return log.relocationFile(); })
-                                << "\ninstall-params: " << settingText([&] { return log.installParams(); })
-                                << "\nprogress: " << settingText([&] { return log.progressPercent(); })
-                                << "\nreboot: " << settingText([&] { return log.reboot(); })
-                                << "\nrebootcouont: " << settingText([&] { return log.rebootCount(); })
-                                << "\nforce: " << settingText([&] { return log.force(); })
-                                << "\nclearpackage: " << settingText([&] { return log.clearPackage(); })
-                                << "\nnotify:" << settingText([&] { return log.notify(); })
-                                << "\nignore: " << settingText([&] { return log.ignore(); })
-                                << "\ncontinueOnFailure: " << settingText([&] { return log.continueOnFailure(); })
-                                << "\npreInstallEnv: " << settingText([&] { return log.preInstallEnv(); })
-                                << "\nupdateOnly: " << settingText([&] { return log.updateOnly(); }));
-
-                if (hasUpdateId && requestedId != m_statusLog.updateId()) {
-                    // A refusal: the waiting update keeps its internal log
-                    // untouched and is resumed by its own service.
-                    VORK_LOG(1, "ResumeFunctionDispatch::execute: trying to resume incorrect update-id");
-                    m_statusLog.SMStatus(3077);
-                    m_statusLog.setDocDateTime();
-                    m_bCleanupAtEnd = false;
-                } else {
-                    const bool testMode = std::getenv("PLIMO_CMDLINE_TEST") != nullptr;
-                    service.m_bUpdateCompleted = false;
-                    service.start(std::vector<std::string>(), !testMode);
-                    // restart() has called stop(): the worker is done with the
-                    // status log and the flags.
-                    // The record is durable before the service goes: a service
-                    // without a record would leave nothing to finish.
-                    m_statusLog.setDocDateTime();
-                    const bool saved = UpdateFunctionBase::saveRecords(m_statusLog);
-                    if (service.m_bUpdateCompleted && !testMode && saved) {
-                        VORK_LOG(4, "ResumeFunctionDispatch::execute: update completed, removing service");
-                        service.remove();
-                        VORK_LOG(4, "ResumeFunctionDispatch::execute: update completed, service removed");
-                    }
-                }
-            }
-        }
-    } catch (const VorkException& e) {
-        VORK_LOG(1, "ResumeFunctionDispatch::execute: VorkException: \n" << narrowMessage(e));
-        m_statusLog.setDocDateTime();
-    } catch (const std::exception& e) {
-        VORK_LOG(1, "ResumeFunctionDispatch::execute: std::exception: \n" << e.what());
-        m_statusLog.setDocDateTime();
+    m_statusLog.load();
+    const State state = m_pService->internalLogState(m_statusLog);
+    if (state == State::Unreadable || state == State::Absent) return keepUnreadableLog();
+    if (state == State::Finished) {
+        // An update that ended without being finished off: the answer
+        // finishes it, and its log is the answer.
+        VORK_LOG(3, "ResumeFunctionDispatch::resumeLoggedUpdate: finishing the log of an ended update");
+        return;
     }
-
-    if (m_bCleanupAtEnd) {
-        try {
-            m_statusLog.cleanup();
-        } catch (const VorkException& e) {
-            m_statusLog.SMStatus(
-                BundleApplicatorBase::reportException("ResumeFunctionDispatch::execute: VorkException: \n", e));
-        }
+    logResumeState();
+    if (hasUpdateId && requestedId != m_statusLog.updateId()) {
+        // A refusal: the waiting update keeps its internal log untouched and
+        // is resumed by its own service.
+        VORK_LOG(1, "ResumeFunctionDispatch::execute: trying to resume incorrect update-id");
+        m_call.setStatus(StatusCode::UpdateInProgress);
+        m_call.cleanupAtEnd(false);
+        return;
     }
-    service.endExclusiveUpdate();
-    return m_statusLog.dumpRoot();
+    runService();
+}
+
+void ResumeFunctionDispatch::answerNothingToResume() {
+    VORK_LOG(3, "ResumeFunctionDispatch::execute: no incomplete update found");
+    m_call.setStatus(StatusCode::NoUpdateInProgress);
+    // The answer becomes the final log of its update id, unless that update
+    // has one already: a finished update's record is kept.
+    const std::string updateId = m_statusLog.updateId();
+    std::string logName;
+    if (!updateId.empty() && m_pService->updateLogExists(updateId, logName)) m_call.cleanupAtEnd(false);
+}
+
+void ResumeFunctionDispatch::keepUnreadableLog() {
+    // Nothing to resume, but the one record of what happened: it is moved
+    // aside, never deleted.
+    VORK_LOG(1, "ResumeFunctionDispatch::keepUnreadableLog: internal log cannot be read");
+    (void)m_pService->moveInternalLogAside();
+    m_statusLog.init();
+    m_call.setStatus(StatusCode::ResumeFailed);
+    m_call.cleanupAtEnd(false);
+}
+
+void ResumeFunctionDispatch::logResumeState() {
+    BAXMLDoc& log = m_statusLog;
+    VORK_LOG(4, "ResumeFunctionDispatch::execute: Resume update: "
+                    << "\nupdate-id: " << settingText([&] { return log.updateId(); })
+                    << "\nlog-target: " << settingText([&] { return log.logTarget(); })
+                    << "\nbundle-path: " << settingText([&] { return log.bundlePath(); })
+                    << "\nbundle: " << settingText([&] { return log.bundleName(); })
+                    << "\nbundle-package: " << settingText([&] { return log.bundlePackage(); })
+                    << "\nrelocation: " << settingText([&] { return log.relocationFile(); })
+                    << "\ninstall-params: " << settingText([&] { return log.installParams(); })
+                    << "\nprogress: " << settingText([&] { return log.progressPercent(); })
+                    << "\nreboot: " << settingText([&] { return log.reboot(); })
+                    << "\nrebootcouont: " << settingText([&] { return log.rebootCount(); })
+                    << "\nforce: " << settingText([&] { return log.force(); })
+                    << "\nclearpackage: " << settingText([&] { return log.clearPackage(); })
+                    << "\nnotify:" << settingText([&] { return log.notify(); })
+                    << "\nignore: " << settingText([&] { return log.ignore(); })
+                    << "\ncontinueOnFailure: " << settingText([&] { return log.continueOnFailure(); })
+                    << "\npreInstallEnv: " << settingText([&] { return log.preInstallEnv(); })
+                    << "\nupdateOnly: " << settingText([&] { return log.updateOnly(); }));
+}
+
+void ResumeFunctionDispatch::runService() {
+    ResumeFunctionService& service = *m_pService;
+    const bool testMode = std::getenv("PLIMO_CMDLINE_TEST") != nullptr;
+    service.m_bUpdateCompleted = false;
+    // A worker that cannot start leaves m_bUpdateCompleted false: the service
+    // stays for the next restart.
+    (void)service.start(std::vector<std::string>(), !testMode);
+    // restart() has called stop(): the worker is done with the status log and
+    // the flags. The record is durable before the service goes: a service
+    // without a record would leave nothing to finish.
+    m_statusLog.setDocDateTime();
+    const bool saved = UpdateFunctionBase::saveRecords(m_statusLog);
+    if (service.m_bUpdateCompleted && !testMode && saved) {
+        VORK_LOG(4, "ResumeFunctionDispatch::execute: update completed, removing service");
+        service.remove();
+        VORK_LOG(4, "ResumeFunctionDispatch::execute: update completed, service removed");
+    }
 }
 
 void ResumeFunctionDispatch::restart() {
+    VORK_TRACE("ResumeFunctionDispatch::restart");
     try {
         resumeRun();
     } catch (...) {
@@ -181,76 +160,69 @@ void ResumeFunctionDispatch::restart() {
 }
 
 void ResumeFunctionDispatch::resumeRun() {
-    VORK_TRACE("ResumeFunctionDispatch::restart");
-    ResumeFunctionService& service = *m_pService;
-
+    VORK_TRACE("ResumeFunctionDispatch::resumeRun");
     std::string bundleRoot;
     try {
         bundleRoot = m_statusLog.bundlePath();
-    } catch (const VorkException& e) {
-        BundleApplicatorBase::reportException("ResumeFunctionDispatch::restart: exception :\n", e, 3089);
+    } catch (const VorkException&) {
+        // Logged only: the log stays as it was loaded.
+        FunctionCall::Reporting unreadable =
+            FunctionCall::Reporting::withPrefix("ResumeFunctionDispatch::restart: exception :\n");
+        unreadable.fallback = StatusCode::ResumeFailed;
+        (void)FunctionCall::statusOfCaught(unreadable);
         return;
     }
+    const FunctionCall::Reporting reporting{"ResumeFunctionDispatch::restart: update vork exception\n",
+                                            "ResumeFunctionDispatch::restart: update std exception\n"};
+    m_call.guard(reporting, [&] { runResumedBundle(bundleRoot); });
+}
 
-    try {
-        if (!pathExists(bundleRoot)) {
-            // The bundle went while the machine restarted.
-            const int previous = m_statusLog.SMStatus();
-            const int status = previous == 3082 ? 3091 : previous == 3083 ? 3090 : 3081;
-            m_statusLog.setDocDateTime();
-            m_statusLog.SMStatus(status);
-            return;
-        }
+void ResumeFunctionDispatch::runResumedBundle(const std::string& bundleRoot) {
+    if (!VorkSupport::VorkPlatform::fileExists(bundleRoot)) {
+        // The bundle went while the machine restarted.
+        const int previous = m_statusLog.SMStatus();
+        m_call.setStatus(previous == StatusCode::Rebooting            ? StatusCode::MayHaveApplied
+                         : previous == StatusCode::RebootingToResume ? StatusCode::MayNotHaveApplied
+                                                                     : StatusCode::DefinitionMissing);
+        return;
+    }
+    Bundle bundle(&m_statusLog, true);
+    const int count = m_statusLog.rebootCount();
+    m_pService->m_bUpdateCompleted = true;
+    int result = 0;
+    {
+        const VorkSupport::VorkShutdownInhibitor inhibitor = m_pService->inhibitShutdown(m_statusLog.updateId());
+        result = UpdateFunctionBase::checkedRunResult(m_statusLog, bundle.execute(true));
+    }
+    m_call.setStatus(result);
+    decide(result, count, bundle);
+}
 
-        Bundle bundle(&m_statusLog, true);
-        const int count = m_statusLog.rebootCount();
-        service.m_bUpdateCompleted = true;
-        int result = 0;
-        {
-            const VorkSupport::VorkShutdownInhibitor inhibitor = service.inhibitShutdown(m_statusLog.updateId());
-            result = UpdateFunctionBase::checkedRunResult(m_statusLog, bundle.execute(true));
-        }
-        m_statusLog.SMStatus(result);
-        m_statusLog.setDocDateTime();
-
-        switch (result) {
-        case 0:
-        case 3072:
-            if (!m_statusLog.preInstallEnv()) bundle.notifyConsumers(true);
-            break;
-        case 3073:
-        case 3074:
+void ResumeFunctionDispatch::decide(int result, int count, Bundle& bundle) {
+    ResumeFunctionService& service = *m_pService;
+    switch (result) {
+    case StatusCode::Success:
+    case StatusCode::PackageFailed:
+        if (!m_statusLog.preInstallEnv()) bundle.notifyConsumers(true);
+        break;
+    case StatusCode::RebootRequired:
+    case StatusCode::ResumeRequired:
+        m_statusLog.save();
+        if (count < 3 && m_statusLog.reboot()) {
+            m_call.cleanupAtEnd(false);
+            service.m_bUpdateCompleted = false;
+            // False means the unit that started this run is still there: it stays.
+            (void)service.install();
+            service.restartForResume(m_statusLog);
+        } else {
+            UpdateFunctionBase::flagRebootRequired();
+            if (count >= 3) m_statusLog.SMStatus(StatusCode::PackageFailed);
+            m_statusLog.progressPercent(100);
             m_statusLog.save();
-            if (count < 3 && m_statusLog.reboot()) {
-                m_bCleanupAtEnd = false;
-                service.m_bUpdateCompleted = false;
-                service.install();
-                m_statusLog.rebootCount(m_statusLog.rebootCount() + 1);
-                // Whole, so the one file tells the update across the restart.
-                m_statusLog.saveWhole();
-                const std::string logTarget = m_statusLog.logTarget();
-                if (!logTarget.empty()) m_statusLog.saveTo(logTarget);
-                service.rebootOrFlag();
-            } else {
-                raiseRebootRequiredFlag();
-                if (count >= 3) m_statusLog.SMStatus(3072);
-                m_statusLog.progressPercent(100);
-                m_statusLog.save();
-                if (!m_statusLog.preInstallEnv()) bundle.notifyConsumers(true);
-            }
-            break;
-        default:
-            break;
+            if (!m_statusLog.preInstallEnv()) bundle.notifyConsumers(true);
         }
-    } catch (const VorkException& e) {
-        const int code =
-            BundleApplicatorBase::reportException("ResumeFunctionDispatch::restart: update vork exception\n", e);
-        m_statusLog.setDocDateTime();
-        m_statusLog.SMStatus(code);
-    } catch (const std::exception& e) {
-        const int code =
-            BundleApplicatorBase::reportException("ResumeFunctionDispatch::restart: update std exception\n", e);
-        m_statusLog.setDocDateTime();
-        m_statusLog.SMStatus(code);
+        break;
+    default:
+        break;
     }
 }

@@ -3,8 +3,10 @@
 #include <string>
 
 #include "BAXMLDoc.h"
+#include "FunctionCall.h"
 #include "FunctionDispatch.h"
 
+class Bundle;
 class ResumeFunctionService;
 
 // "resume": continues the update of the internal log after a restart. The
@@ -12,10 +14,10 @@ class ResumeFunctionService;
 // service, whose worker thread runs restart(); the calling thread waits until
 // restart() has stopped the service and then finishes the log and answers.
 //
-// The two threads share m_statusLog and m_bCleanupAtEnd without a lock: the
-// calling thread touches them only before the service starts and after
-// VorkService::start has returned, which happens only after the worker's
-// last action, stop().
+// The two threads share m_statusLog and the clean-up decision of m_call
+// without a lock: the calling thread touches them only before the service
+// starts and after VorkService::start has returned, which happens only after
+// the worker's last action, stop().
 class ResumeFunctionDispatch : public DataAccess::zua::FunctionDispatch<std::string> {
 public:
     ResumeFunctionDispatch();
@@ -31,12 +33,21 @@ public:
     ResumeFunctionDispatch& operator=(const ResumeFunctionDispatch&) = delete;
 
 private:
-    // The run itself; restart() wraps it so that stop() always follows.
+    // The calling thread's steps once it holds the lock.
+    void resumeLoggedUpdate(const VorkSupport::VorkProperties<std::string>& properties);
+    void answerNothingToResume();
+    void keepUnreadableLog();
+    void logResumeState();
+    // Runs the service and keeps the record of its run.
+    void runService();
+
+    // The worker's run; restart() wraps it so that stop() always follows.
     void resumeRun();
-    // The decision after a run that asked for another restart.
-    void prepareRestart(int count);
+    void runResumedBundle(const std::string& bundleRoot);
+    // The decision after a run, count being the restarts before it.
+    void decide(int result, int count, Bundle& bundle);
 
     BAXMLDoc m_statusLog;
     std::unique_ptr<ResumeFunctionService> m_pService;
-    bool m_bCleanupAtEnd;
+    FunctionCall m_call;
 };

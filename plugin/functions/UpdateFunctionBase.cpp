@@ -8,6 +8,8 @@
 #include <string>
 
 #include "BAXMLDoc.h"
+#include "FunctionCall.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
@@ -86,10 +88,23 @@ void UpdateFunctionBase::rebootOrFlag() {
     try {
         restarting = reboot();
     } catch (...) {
-        raiseRebootRequiredFlag();
+        flagRebootRequired();
         throw;
     }
-    if (!restarting) raiseRebootRequiredFlag();
+    if (!restarting) flagRebootRequired();
+}
+
+void UpdateFunctionBase::restartForResume(BAXMLDoc& statusLog) {
+    statusLog.rebootCount(statusLog.rebootCount() + 1);
+    // Whole, so the one file tells the update across the restart.
+    statusLog.saveWhole();
+    const std::string logTarget = statusLog.logTarget();
+    if (!logTarget.empty()) statusLog.saveTo(logTarget);
+    rebootOrFlag();
+}
+
+void UpdateFunctionBase::flagRebootRequired() {
+    (void)raiseRebootRequiredFlag();
 }
 
 VorkSupport::VorkShutdownInhibitor UpdateFunctionBase::inhibitShutdown(const std::string& updateId) {
@@ -121,9 +136,10 @@ void UpdateFunctionBase::setQpkLog(BAXMLDoc& statusLog) {
 }
 
 int UpdateFunctionBase::checkedRunResult(const BAXMLDoc& statusLog, int result) {
-    if (!statusLog.saveFailed() || result == 3072 || result == 3084 || result == 3085) return result;
-    VORK_LOG(1, "UpdateFunctionBase::checkedRunResult: the status log could not be saved during the run. code=" << 3079);
-    return 3079;
+    if (!statusLog.saveFailed() || StatusCode::reportsFailedPackages(result)) return result;
+    VORK_LOG(1, "UpdateFunctionBase::checkedRunResult: the status log could not be saved during the run. code="
+                    << StatusCode::UnknownException);
+    return StatusCode::UnknownException;
 }
 
 bool UpdateFunctionBase::saveRecords(BAXMLDoc& statusLog) {
@@ -131,8 +147,9 @@ bool UpdateFunctionBase::saveRecords(BAXMLDoc& statusLog) {
     auto attempt = [&](auto write) {
         try {
             write();
-        } catch (const VorkSupport::VorkException& e) {
-            statusLog.SMStatus(reportException("UpdateFunctionBase::saveRecords: ", e));
+        } catch (const VorkSupport::VorkException&) {
+            statusLog.SMStatus(FunctionCall::statusOfCaught(FunctionCall::Reporting::withPrefix(
+                "UpdateFunctionBase::saveRecords: ")));
             saved = false;
         }
     };

@@ -26,6 +26,13 @@ public:
     // reboot(); when the machine is not going to restart after all, the
     // reboot-required flag is raised (a refusal is raised on afterwards).
     void rebootOrFlag();
+    // The restart that resumes an update: counts it in the status log, saves
+    // the log (and the user log when there is a log target), then
+    // rebootOrFlag(). The resume service must be installed already.
+    void restartForResume(BAXMLDoc& statusLog);
+    // Raises the reboot-required flag. A flag that cannot be raised is logged
+    // where it fails and changes nothing about the update.
+    static void flagRebootRequired();
 
     // A shutdown inhibitor for a run of packages, on behalf of the update
     // updateId (may be empty). Holds nothing with PLIMO_SKIP_INHIBIT set, or
@@ -43,5 +50,5 @@ public:
     // Writes the record of the update: the internal log, then the user log
     // when there is a log target. Both are tried; one that cannot be written
     // sets status 3079. True when both were written.
-    static bool saveRecords(BAXMLDoc& statusLog);
+    [[nodiscard]] static bool saveRecords(BAXMLDoc& statusLog);
 };

@@ -2,52 +2,152 @@
 
 #include <unistd.h>
 
-#include <exception>
-
 #include "BAXMLDoc.h"
 #include "Bundle.h"
+#include "FunctionCall.h"
+#include "StatusCode.h"
 #include "UpdateFunctionBase.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-#include "raiseRebootRequiredFlag.h"
+#include "VorkStringUtilities.h"
 
 using VorkSupport::VorkException;
-using VorkSupport::VorkProperties;
 
 namespace {
 
-const char* const kVorkPrefix = "UpdateFunctionDispatch::execute: VorkException: \n";
-const char* const kStdPrefix = "UpdateFunctionDispatch::execute: std::exception: \n";
-
-
-bool hasControlCharacter(const std::string& text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7f) return true;
-    return false;
-}
-
-bool isTrue(const VorkProperties<std::string>& properties, const char* key) {
+bool isTrue(const VorkSupport::VorkProperties<std::string>& properties, const char* key) {
     return properties.getProperty(key, "") == "true";
 }
 
 // The time limit of packages without one of their own (key
 // packagetimeout), 0 when not given. A value that is not a positive whole
 // number of seconds is refused before anything runs.
-int packageTimeoutOf(const VorkProperties<std::string>& properties) {
+int packageTimeoutOf(const VorkSupport::VorkProperties<std::string>& properties) {
     std::string text;
     if (!properties.getPropertyValue("packagetimeout", text)) return 0;
     int seconds = 0;
     if (!BundleDefinition::readTimeout(text, seconds))
-        throw VorkException("UpdateFunctionDispatch::execute: packagetimeout must be a positive whole number of "
+        throw VorkException("packageTimeoutOf: packagetimeout must be a positive whole number of "
                             "seconds: |" + text + "|",
-                            3079);
+                            StatusCode::UnknownException);
     return seconds;
 }
 
-// Runs the bundle and decides what follows its result: the end of the
-// update, or the resume service and a restart.
-void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanupAtEnd) {
+} // namespace
+
+std::string UpdateFunctionDispatch::execute(const Properties& properties) {
+    VORK_TRACE("UpdateFunctionDispatch::execute");
+    UpdateFunctionBase applicator;
+    BAXMLDoc statusLog(applicator.internalLogName());
+    FunctionCall call("UpdateFunctionDispatch::execute", applicator, statusLog);
+    if (!call.takeLock()) {
+        VORK_LOG(3, "UpdateFunctionDispatch::execute: the PLIMO is already running, returning update in progress "
+                    "status");
+        return call.answer();
+    }
+    call.guard([&] {
+        applicator.setQpkLog(statusLog);
+        if (applicator.defaultUpdateLogExists()) clearPreviousUpdate(applicator);
+        if (applicator.defaultUpdateLogExists()) {
+            // A stable internal log waits for its resume.
+            VORK_LOG(1, "UpdateFunctionDispatch::execute: update already in progress");
+            statusLog.SMStatus(StatusCode::UpdateInProgress);
+            return;
+        }
+        startUpdate(properties, call, applicator);
+    });
+    return call.answer();
+}
+
+void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator) {
+    BAXMLDoc previous(applicator.internalLogName());
+    previous.load();
+    switch (applicator.internalLogState(previous)) {
+    case BundleApplicatorBase::InternalLogState::Unreadable:
+        // A log that cannot be moved stays, and the update finds it.
+        (void)applicator.moveInternalLogAside();
+        break;
+    case BundleApplicatorBase::InternalLogState::Run:
+        previous.removeTempFiles();
+        VORK_LOG(3, "UpdateFunctionDispatch::execute: removing internal XML log file : " << previous.getFileName());
+        BAXMLDoc::removeFile(previous.getFileName());
+        applicator.remove();
+        break;
+    case BundleApplicatorBase::InternalLogState::Finished:
+        VORK_LOG(3, "UpdateFunctionDispatch::clearPreviousUpdate: finishing the log of an ended update: "
+                        << previous.getFileName());
+        previous.cleanup();
+        break;
+    default:
+        break;
+    }
+}
+
+void UpdateFunctionDispatch::startUpdate(const Properties& properties, FunctionCall& call,
+                                         UpdateFunctionBase& applicator) {
+    BAXMLDoc& statusLog = call.log();
+    const bool hasUpdateId = applicator.getUpdateId(properties, statusLog);
+    // The final log of such an id would be the internal log itself and
+    // would block every later update.
+    if (hasUpdateId && statusLog.updateId() == "BAUpdate")
+        throw VorkException("UpdateFunctionDispatch::startUpdate: the updateid BAUpdate is reserved", 0);
+    if (hasUpdateId)
+        VORK_LOG(3, "UpdateFunctionDispatch::execute: using updateid=" << statusLog.updateId());
+    else
+        VORK_LOG(3, "UpdateFunctionDispatch::execute: no updateid specified");
+    VORK_LOG(3, "UpdateFunctionDispatch::execute: starting new update");
+
+    const std::string commandLine = resumeCommandLine(properties, statusLog, hasUpdateId);
+    const int packageTimeout = packageTimeoutOf(properties);
+    applicator.processBundleParameters(properties, statusLog);
+    call.cleanupAtEnd(true);
+    recordSettings(properties, applicator, statusLog, packageTimeout);
+    applicator.setCommandLine(commandLine);
+
+    std::string priorLog;
+    if (hasUpdateId && applicator.updateLogExists(statusLog.updateId(), priorLog)) {
+        VORK_LOG(3, "UpdateFunctionDispatch::execute: removing prior update with same updateid");
+        ::unlink(priorLog.c_str());
+    }
+    call.guard([&] { runBundle(call, applicator); });
+    statusLog.setDocDateTime();
+    // A record that cannot be written has set its status already.
+    (void)UpdateFunctionBase::saveRecords(statusLog);
+}
+
+std::string UpdateFunctionDispatch::resumeCommandLine(const Properties& properties, BAXMLDoc& statusLog,
+                                                      bool hasUpdateId) {
+    // The command line goes into a unit file: anything that could break out
+    // of its line is refused before any work starts.
+    std::string commandLine;
+    if (properties.getPropertyValue("restart-params", commandLine)) {
+        if (VorkSupport::VorkStringUtilities::hasControlCharacter(commandLine))
+            throw VorkException(
+                "UpdateFunctionDispatch::resumeCommandLine: restart-params may hold no control character", 0);
+        return commandLine;
+    }
+    commandLine = "plimo zuacmd=resume";
+    if (hasUpdateId) commandLine += " updateid=" + statusLog.updateId();
+    return commandLine;
+}
+
+void UpdateFunctionDispatch::recordSettings(const Properties& properties, UpdateFunctionBase& applicator,
+                                            BAXMLDoc& statusLog, int packageTimeout) {
+    statusLog.reboot(isTrue(properties, "reboot"));
+    statusLog.force(isTrue(properties, "force"));
+    statusLog.clearPackage(properties.getProperty("clearpackage", "true") == "true");
+    statusLog.notify(isTrue(properties, "notify"));
+    statusLog.ignore(isTrue(properties, "ignore"));
+    statusLog.continueOnFailure(isTrue(properties, "continueonfailure"));
+    statusLog.preInstallEnv(isTrue(properties, "preinstenv"));
+    statusLog.updateOnly(isTrue(properties, "updateonly"));
+    applicator.processVerifyPolicy(properties, statusLog);
+    if (packageTimeout > 0) statusLog.packageTimeout(packageTimeout);
+}
+
+void UpdateFunctionDispatch::runBundle(FunctionCall& call, UpdateFunctionBase& applicator) {
+    BAXMLDoc& statusLog = call.log();
     Bundle bundle(&statusLog, false);
     // A service left over from an earlier update goes.
     applicator.remove();
@@ -60,175 +160,52 @@ void runBundle(UpdateFunctionBase& applicator, BAXMLDoc& statusLog, bool& cleanu
         result = UpdateFunctionBase::checkedRunResult(statusLog, bundle.execute(false));
     }
     statusLog.SMStatus(result);
+    decide(result, bundle, call, applicator);
+}
 
-    auto rebootBranch = [&](bool saveBeforeNotify) {
-        if (statusLog.rebootCount() < 3 && statusLog.reboot()) {
-            // The internal log carries the update across the restart.
-            cleanupAtEnd = false;
-            applicator.install();
-            statusLog.rebootCount(statusLog.rebootCount() + 1);
-            // Whole, so the one file tells the update across the restart.
-            statusLog.saveWhole();
-            if (!statusLog.logTarget().empty()) statusLog.saveTo(statusLog.logTarget());
-            applicator.rebootOrFlag();
-        } else {
-            raiseRebootRequiredFlag();
-            statusLog.progressPercent(100);
-            if (saveBeforeNotify) statusLog.save();
-            if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
-        }
-    };
-
+void UpdateFunctionDispatch::decide(int result, Bundle& bundle, FunctionCall& call,
+                                    UpdateFunctionBase& applicator) {
+    BAXMLDoc& statusLog = call.log();
     switch (result) {
-    case 0:
-    case 3072:
-    case 3085:
-    case 3086:
-    case 3087:
+    case StatusCode::Success:
+    case StatusCode::PackageFailed:
+    case StatusCode::FailedAndContinued:
+    case StatusCode::EngineUpgradeMissing:
+    case StatusCode::PackagesSkipped:
         if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
         break;
-    case 3073:
-        rebootBranch(true);
+    case StatusCode::RebootRequired:
+        rebootBranch(bundle, call, applicator, true);
         break;
-    case 3084:
-        if (statusLog.reboot()) statusLog.SMStatus(statusLog.continueOnFailure() ? 3085 : 3072);
-        rebootBranch(true);
+    case StatusCode::RebootRequiredWithFailures:
+        if (statusLog.reboot())
+            statusLog.SMStatus(statusLog.continueOnFailure() ? StatusCode::FailedAndContinued
+                                                             : StatusCode::PackageFailed);
+        rebootBranch(bundle, call, applicator, true);
         break;
-    case 3074:
-        rebootBranch(false);
-        break;
-    default:
-        break;
-    }
-}
-
-// What an earlier update left, while we hold the lock: a run that was cut
-// off (nobody is running it any more) is cleared away, a finished update is
-// finished off, and a log that cannot be read is moved aside. An update
-// waiting for its resume stays.
-void clearPreviousUpdate(UpdateFunctionBase& applicator) {
-    BAXMLDoc previous(applicator.internalLogName());
-    previous.load();
-    switch (applicator.internalLogState(previous)) {
-    case BundleApplicatorBase::InternalLogState::Unreadable:
-        applicator.moveInternalLogAside();
-        break;
-    case BundleApplicatorBase::InternalLogState::Run:
-        previous.removeTempFiles();
-        VORK_LOG(3, "UpdateFunctionDispatch::execute: removing internal XML log file : " << previous.getFileName());
-        BAXMLDoc::removeFile(previous.getFileName());
-        applicator.remove();
-        break;
-    case BundleApplicatorBase::InternalLogState::Finished:
-        VORK_LOG(3, "UpdateFunctionDispatch::execute: finishing the log of an ended update: "
-                        << previous.getFileName());
-        previous.cleanup();
+    case StatusCode::ResumeRequired:
+        rebootBranch(bundle, call, applicator, false);
         break;
     default:
         break;
     }
 }
 
-} // namespace
-
-std::string UpdateFunctionDispatch::execute(const VorkProperties<std::string>& properties) {
-    VORK_TRACE("UpdateFunctionDispatch::execute");
-    UpdateFunctionBase applicator;
-    BAXMLDoc statusLog(applicator.internalLogName());
-    bool cleanupAtEnd = false;
-
-    if (!applicator.startExclusiveUpdate()) {
-        VORK_LOG(3, "UpdateFunctionDispatch::execute: the PLIMO is already running, returning update in progress "
-                    "status");
-        statusLog.SMStatus(applicator.lockFailureStatus());
-        statusLog.setDocDateTime();
-        return statusLog.dumpRoot();
+void UpdateFunctionDispatch::rebootBranch(Bundle& bundle, FunctionCall& call, UpdateFunctionBase& applicator,
+                                          bool saveBeforeNotify) {
+    BAXMLDoc& statusLog = call.log();
+    if (statusLog.rebootCount() < 3 && statusLog.reboot()) {
+        // Without its resume service the update would never go on after the
+        // restart: then it ends here, and the machine stays up.
+        if (!applicator.install())
+            throw VorkException("UpdateFunctionDispatch::rebootBranch: the resume service could not be installed", 0);
+        // The internal log carries the update across the restart.
+        call.cleanupAtEnd(false);
+        applicator.restartForResume(statusLog);
+        return;
     }
-
-    try {
-        applicator.setQpkLog(statusLog);
-
-        if (applicator.defaultUpdateLogExists()) clearPreviousUpdate(applicator);
-
-        if (applicator.defaultUpdateLogExists()) {
-            // A stable internal log waits for its resume.
-            VORK_LOG(1, "UpdateFunctionDispatch::execute: update already in progress");
-            statusLog.SMStatus(3077);
-        } else {
-            bool hasUpdateId = applicator.getUpdateId(properties, statusLog);
-            // The final log of such an id would be the internal log itself and
-            // would block every later update.
-            if (hasUpdateId && statusLog.updateId() == "BAUpdate")
-                throw VorkException("UpdateFunctionDispatch::execute: the updateid BAUpdate is reserved", 0);
-            if (hasUpdateId)
-                VORK_LOG(3, "UpdateFunctionDispatch::execute: using updateid=" << statusLog.updateId());
-            else
-                VORK_LOG(3, "UpdateFunctionDispatch::execute: no updateid specified");
-            VORK_LOG(3, "UpdateFunctionDispatch::execute: starting new update");
-
-            // The resume service's command line goes into a unit file: refuse
-            // anything that could break out of its line before any work starts.
-            std::string commandLine;
-            if (properties.getPropertyValue("restart-params", commandLine)) {
-                if (hasControlCharacter(commandLine))
-                    throw VorkException("UpdateFunctionDispatch::execute: restart-params may hold no control "
-                                        "character",
-                                        0);
-            } else {
-                commandLine = "plimo zuacmd=resume";
-                if (hasUpdateId) commandLine += " updateid=" + statusLog.updateId();
-            }
-
-            const int packageTimeout = packageTimeoutOf(properties);
-
-            applicator.processBundleParameters(properties, statusLog);
-            cleanupAtEnd = true;
-
-            statusLog.reboot(isTrue(properties, "reboot"));
-            statusLog.force(isTrue(properties, "force"));
-            statusLog.clearPackage(properties.getProperty("clearpackage", "true") == "true");
-            statusLog.notify(isTrue(properties, "notify"));
-            statusLog.ignore(isTrue(properties, "ignore"));
-            statusLog.continueOnFailure(isTrue(properties, "continueonfailure"));
-            statusLog.preInstallEnv(isTrue(properties, "preinstenv"));
-            statusLog.updateOnly(isTrue(properties, "updateonly"));
-            applicator.processVerifyPolicy(properties, statusLog);
-            if (packageTimeout > 0) statusLog.packageTimeout(packageTimeout);
-
-            applicator.setCommandLine(commandLine);
-
-            std::string priorLog;
-            if (hasUpdateId && applicator.updateLogExists(statusLog.updateId(), priorLog)) {
-                VORK_LOG(3, "UpdateFunctionDispatch::execute: removing prior update with same updateid");
-                ::unlink(priorLog.c_str());
-            }
-
-            try {
-                runBundle(applicator, statusLog, cleanupAtEnd);
-            } catch (const VorkException& e) {
-                statusLog.SMStatus(BundleApplicatorBase::reportException(kVorkPrefix, e));
-            } catch (const std::exception& e) {
-                statusLog.SMStatus(BundleApplicatorBase::reportException(kStdPrefix, e));
-            }
-
-            statusLog.setDocDateTime();
-            UpdateFunctionBase::saveRecords(statusLog);
-        }
-    } catch (const VorkException& e) {
-        statusLog.SMStatus(BundleApplicatorBase::reportException(kVorkPrefix, e));
-        statusLog.setDocDateTime();
-    } catch (const std::exception& e) {
-        statusLog.SMStatus(BundleApplicatorBase::reportException(kStdPrefix, e));
-        statusLog.setDocDateTime();
-    }
-
-    if (cleanupAtEnd) {
-        try {
-            statusLog.cleanup();
-        } catch (const VorkException& e) {
-            statusLog.SMStatus(BundleApplicatorBase::reportException(kVorkPrefix, e));
-        }
-    }
-    applicator.endExclusiveUpdate();
-    return statusLog.dumpRoot();
+    UpdateFunctionBase::flagRebootRequired();
+    statusLog.progressPercent(100);
+    if (saveBeforeNotify) statusLog.save();
+    if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
 }

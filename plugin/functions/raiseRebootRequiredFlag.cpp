@@ -53,9 +53,20 @@ bool holdsLine(const std::string& text, const std::string& line) {
     return false;
 }
 
-bool failed(const std::string& name) {
-    VORK_LOG(1, "raiseRebootRequiredFlag: cannot write |" << name << "|: " << std::strerror(errno));
-    return false;
+// Writes the flag and the package line; "" when both are there, else the
+// name of the file that cannot be written (errno tells why).
+std::string writeFlag(const std::string& flagFile, const std::string& packagesFile) {
+    if (!FileHandle(openForAppend(flagFile)).isOpen()) return flagFile;
+    const std::string listed = readText(packagesFile);
+    if (holdsLine(listed, kPackageLine)) return std::string();
+    FileHandle packages(openForAppend(packagesFile));
+    // A list whose last line lacks its end keeps that line whole.
+    const std::string line = (listed.empty() || listed.back() == '\n' ? "" : "\n") + std::string(kPackageLine) + "\n";
+    if (!packages.isOpen() || !VorkSupport::VorkWriteAll(packages.get(), line.data(), line.size()) ||
+        !packages.close()) {
+        return packagesFile;
+    }
+    return std::string();
 }
 
 } // namespace
@@ -67,15 +78,8 @@ bool raiseRebootRequiredFlag() {
     const std::string packagesFile = flagFile + ".pkgs";
     VORK_LOG(3, "raiseRebootRequiredFlag: a restart is required: |" << flagFile << "|");
 
-    if (!FileHandle(openForAppend(flagFile)).isOpen()) return failed(flagFile);
-    const std::string listed = readText(packagesFile);
-    if (holdsLine(listed, kPackageLine)) return true;
-    FileHandle packages(openForAppend(packagesFile));
-    // A list whose last line lacks its end keeps that line whole.
-    const std::string line = (listed.empty() || listed.back() == '\n' ? "" : "\n") + std::string(kPackageLine) + "\n";
-    if (!packages.isOpen() || !VorkSupport::VorkWriteAll(packages.get(), line.data(), line.size()) ||
-        !packages.close()) {
-        return failed(packagesFile);
-    }
-    return true;
+    const std::string failed = writeFlag(flagFile, packagesFile);
+    if (failed.empty()) return true;
+    VORK_LOG(1, "raiseRebootRequiredFlag: cannot write |" << failed << "|: " << std::strerror(errno));
+    return false;
 }

@@ -7,4 +7,4 @@
 // that line is there. Never removes or empties what another program wrote.
 // False, after a level-1 record, when either file cannot be written; the
 // update goes on either way.
-bool raiseRebootRequiredFlag();
+[[nodiscard]] bool raiseRebootRequiredFlag();

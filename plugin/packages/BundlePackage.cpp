@@ -1,6 +1,5 @@
 #include "BundlePackage.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include "BAXMLPackageNode.h"
 #include "PackageConsoleLog.h"
 #include "PackageFile.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -90,7 +90,7 @@ BundlePackage::BundlePackage(BAXMLDoc* statusLog, xmlNodePtr logNode)
                 << ", installparams = |" << m_sInstallParams << "|"
                 << ", updateonly = |" << m_nUpdateOnly << "|");
 
-    m_nStatus = 0;
+    m_nStatus = STATUS_SUCCESS;
     const xmlNodePtr status = statusElement(m_pLogNode);
     const std::string state = BAAnyXMLDoc::getStringAttribute(status, "state");
     VORK_LOG(3, "BundlePackage::BundlePackage (resume): sState=" << "|" << state << "|");
@@ -113,7 +113,7 @@ BundlePackage::BundlePackage(const BundlePackage& other) = default;
 
 BundlePackage::~BundlePackage() = default;
 
-int BundlePackage::getState() const { return m_nState; }
+BundlePackage::State BundlePackage::getState() const { return m_nState; }
 int BundlePackage::getStatus() const { return m_nStatus; }
 const std::string& BundlePackage::getReleaseID() const { return m_sReleaseID; }
 const std::string& BundlePackage::getPackageAbsFileName() const { return m_sPackageAbsFileName; }
@@ -134,12 +134,11 @@ int BundlePackage::readUpdateOnly(const std::string& text) {
 
 int BundlePackage::validate() {
     VORK_TRACE("BundlePackage::validate");
-    struct stat info;
-    if (::stat(m_sPackageAbsFileName.c_str(), &info) != 0) {
+    if (!VorkSupport::VorkPlatform::fileExists(m_sPackageAbsFileName)) {
         VORK_LOG(1, "BundlePackage::validate: package is missing: " << "|" << m_sPackageAbsFileName << "|");
         m_pStatusLog->createMissingPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
                                            m_nUpdateOnly);
-        return 3075;
+        return StatusCode::MissingPackage;
     }
     return 0;
 }
@@ -152,17 +151,10 @@ int BundlePackage::execute(bool& notRun) {
                 << "path = |" << m_sPackageAbsFileName << "|, " << "packageType = |" << m_sPackageType << "|, "
                 << "state = |" << m_nState << "|, " << "status = |" << m_nStatus << "|, ");
 
-    const int entryState = m_nState;
+    const State entryState = m_nState;
     settleRecordedState("BundlePackage", false, result);
 
-    if (entryState == STATE_NOT_RUN && shouldBeSkipped()) {
-        VORK_LOG(2, "BundlePackage::execute: subclass indicated package should be skipped; skipping package");
-        m_nState = STATE_SKIPPED;
-        m_nStatus = 3;
-        m_pStatusLog->createSkippedPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
-                                           m_nUpdateOnly, m_sPrependMessage);
-        m_pStatusLog->save();
-    }
+    if (entryState == STATE_NOT_RUN && shouldBeSkipped()) recordSkipped();
 
     if (completeAfterReboot()) markCompleteAfterReboot();
 
@@ -175,7 +167,7 @@ int BundlePackage::execute(bool& notRun) {
     case STATE_SKIPPED:
         VORK_LOG(4, "BundlePackage::execute: skipping package");
         notRun = true;
-        return 3087;
+        return StatusCode::PackagesSkipped;
     case STATE_NOT_RUN:
         break;
     default:
@@ -201,29 +193,36 @@ int BundlePackage::execute(bool& notRun) {
     recordRun(*entry, outputLog, m_sPrependMessage, m_nOsErrorCode);
     VORK_LOG(4, "BundlePackage::execute: package " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                 << " returned: " << m_nOsErrorCode << " m_nStatus: " << m_nStatus << ".");
+    return resultOfRun();
+}
 
+void BundlePackage::recordSkipped() {
+    VORK_LOG(2, "BundlePackage::execute: subclass indicated package should be skipped; skipping package");
+    m_nState = STATE_SKIPPED;
+    m_nStatus = STATUS_SKIPPED;
+    m_pStatusLog->createSkippedPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
+                                       m_nUpdateOnly, m_sPrependMessage);
+    m_pStatusLog->save();
+}
+
+int BundlePackage::resultOfRun() {
     switch (m_nStatus) {
-    case 1:
+    case STATUS_FAILED:
         VORK_LOG(9, "BundlePackage::execute: package failed, reporting failure");
-        result = failureResult();
-        break;
-    case 2:
+        return failureResult();
+    case STATUS_REBOOT_REQUIRED:
         VORK_LOG(9, "BundlePackage::execute: package requires reboot");
-        result = 3073;
-        break;
-    case 4:
+        return StatusCode::RebootRequired;
+    case STATUS_RESUME_REQUIRED:
         VORK_LOG(9, "BundlePackage::execute: package requires resume after reboot");
-        result = 3074;
-        break;
+        return StatusCode::ResumeRequired;
     case 21:
     case 22:
     case 23:
-        result = 3088;
-        break;
+        return StatusCode::PackageNotApplied;
     default:
-        break;
+        return 0;
     }
-    return result;
 }
 
 bool BundlePackage::shouldBeSkipped() { return false; }
@@ -234,7 +233,7 @@ void BundlePackage::performReturnMapping() { m_nStatus = m_nOsErrorCode; }
 
 bool BundlePackage::shouldUseOutputLog() { return true; }
 
-int BundlePackage::failureResult() { return 3072; }
+int BundlePackage::failureResult() { return StatusCode::PackageFailed; }
 
 void BundlePackage::reportMissing() {
     VORK_LOG(4, "BundlePackage::execute: package missing: " << m_sPackageAbsFileName << " - " << m_sReleaseID
@@ -262,7 +261,7 @@ std::string BundlePackage::validateIntegrity(bool digestRequired) {
     const std::unique_ptr<BAXMLPackageNode> entry = m_pStatusLog->createPackage(
         m_sReleaseID, m_sPackageAbsFileName, "", m_sPackageType, m_sInstallParams, m_nUpdateOnly);
     entry->setMissing();
-    entry->setPackageLog(3092, "", problem, NO_OS_ERROR_CODE);
+    entry->setPackageLog(StatusCode::IntegrityFailed, "", problem, NO_OS_ERROR_CODE);
     return problem;
 }
 
@@ -273,7 +272,8 @@ bool BundlePackage::checkBeforeStart(PackageRole role, std::unique_ptr<PackageFi
     if (checked->missing()) return false;
     m_sRefusal = checked->mismatch(m_sDigest);
     if (m_sRefusal.empty()) return true;
-    VORK_LOG(1, "BundlePackage::runProgram: package not started: |" << m_sPackageAbsFileName << "|: " << m_sRefusal);
+    VORK_LOG(1, "BundlePackage::checkBeforeStart: package not started: |" << m_sPackageAbsFileName
+                                                                          << "|: " << m_sRefusal);
     return false;
 }
 
@@ -313,10 +313,10 @@ bool BundlePackage::refusedAtStart(BAXMLPackageNode& entry, int& result) {
     if (m_sRefusal.empty()) return false;
     removeOutputLog();
     m_nState = STATE_COMPLETE;
-    m_nStatus = 1;
+    m_nStatus = STATUS_FAILED;
     entry.setComplete(m_nStatus, "", m_sRefusal, NO_OS_ERROR_CODE);
     m_pStatusLog->save();
-    result = 3072;
+    result = StatusCode::PackageFailed;
     return true;
 }
 
@@ -386,7 +386,7 @@ void BundlePackage::recordRun(BAXMLPackageNode& entry, const std::string& output
         // written one: it failed for that reason alone.
         m_pStatusLog->save();
         removeOutputLog();
-        if (m_nTimedOutAfter == 0 || e.getCode() != 3079) throw;
+        if (m_nTimedOutAfter == 0 || e.getCode() != StatusCode::UnknownException) throw;
         return;
     }
     m_pStatusLog->save();
@@ -395,10 +395,10 @@ void BundlePackage::recordRun(BAXMLPackageNode& entry, const std::string& output
 
 void BundlePackage::markCompleteAfterReboot() {
     m_nState = STATE_COMPLETE;
-    m_nStatus = 0;
+    m_nStatus = STATUS_SUCCESS;
     if (m_pLogNode != nullptr) {
         BAXMLPackageNode entry(m_pStatusLog, m_pLogNode);
-        entry.setStatus(0);
+        entry.setStatus(STATUS_SUCCESS);
     }
     m_pStatusLog->save();
 }
@@ -407,16 +407,16 @@ bool BundlePackage::settleRecordedState(const char* className, bool rebootComple
     if (m_nState == STATE_IN_PROGRESS) {
         VORK_LOG(2, className << "::execute: package already started, restarting");
         m_nState = STATE_NOT_RUN;
-        m_nStatus = 0;
+        m_nStatus = STATUS_SUCCESS;
         return false;
     }
     if (m_nState != STATE_COMPLETE) return false;
     switch (m_nStatus) {
-    case 1:
+    case STATUS_FAILED:
         VORK_LOG(4, className << "::execute: package failed previously; report failed");
-        result = 3072;
+        result = StatusCode::PackageFailed;
         return false;
-    case 2:
+    case STATUS_REBOOT_REQUIRED:
         m_bRestartAfterReboot = true;
         VORK_LOG(4, className << "::execute: package already executed, with hard dependency error, restarting");
         if (rebootCompletes) {
@@ -425,7 +425,7 @@ bool BundlePackage::settleRecordedState(const char* className, bool rebootComple
             m_nState = STATE_NOT_RUN;
         }
         return true;
-    case 4:
+    case STATUS_RESUME_REQUIRED:
         VORK_LOG(4, className << "::execute: package already executed, with hard dependency error, restarting");
         m_nState = STATE_NOT_RUN;
         return false;
@@ -449,13 +449,13 @@ bool BundlePackage::readyForOwnRun(const char* className, bool& notRun) {
 
 void BundlePackage::recordMissing(BAXMLPackageNode* entry, const std::string& what, int logLevel) {
     m_nState = STATE_MISSING;
-    m_nStatus = 0;
+    m_nStatus = STATUS_SUCCESS;
     if (entry != nullptr) {
         entry->setMissing();
         m_pStatusLog->save();
     }
     if (!ignoreSetting()) {
         VORK_LOG(logLevel, what << ", generating exception");
-        throw VorkException(what, 3075);
+        throw VorkException(what, StatusCode::MissingPackage);
     }
 }

@@ -20,6 +20,16 @@ class BundlePackage {
 public:
     // Execution states (m_nState).
     enum State { STATE_NOT_RUN = 0, STATE_COMPLETE = 1, STATE_IN_PROGRESS = 2, STATE_MISSING = 3, STATE_SKIPPED = 4 };
+    // The statuses a run maps to (m_nStatus, which may also hold a program's
+    // exit code that maps to none of them).
+    enum Status {
+        STATUS_SUCCESS = 0,
+        STATUS_FAILED = 1,
+        STATUS_REBOOT_REQUIRED = 2,
+        STATUS_SKIPPED = 3,
+        STATUS_RESUME_REQUIRED = 4,
+        STATUS_NOT_APPLICABLE = 5
+    };
     // The OS error code that means "no code".
     static constexpr int NO_OS_ERROR_CODE = -31415;
 
@@ -42,7 +52,7 @@ public:
     // 3087, 3088). notRun is set when the package is not run because its
     // recorded state says it is done, missing or skipped.
     virtual int execute(bool& notRun);
-    virtual int getState() const;
+    virtual State getState() const;
     virtual int getStatus() const;
     virtual const std::string& getReleaseID() const;
     virtual const std::string& getPackageAbsFileName() const;
@@ -99,7 +109,7 @@ protected:
     // records it. A program still running when the package's time limit has
     // passed is ended with its group and gives exit code -1; the next
     // recordRun says so.
-    bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role);
+    [[nodiscard]] bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role);
     // After runProgram answered false: true when the package failed its
     // check, which then counts as a failed run (status 1, the reason in the
     // entry's log, result 3072); false when it simply did not start.
@@ -155,7 +165,7 @@ protected:
     xmlNodePtr m_pLogNode;
     std::string m_sReleaseID;
     std::string m_sPackageAbsFileName;
-    int m_nState;
+    State m_nState;
     int m_nStatus;
     std::string m_sCommandLine;
     std::string m_sPrependMessage;
@@ -174,6 +184,10 @@ protected:
     int m_nTimedOutAfter = 0;
 
 private:
+    // Records the package as skipped (state, status and log entry).
+    void recordSkipped();
+    // The status code of a finished run of the base's own execute.
+    int resultOfRun();
     // The time limit of this package's programs in seconds, 0 for none.
     int timeLimit() const;
 };

@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <climits>
+#include <memory>
 #include <vector>
 
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
 #include "GetWindowsErrorMessage.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkFindFile.h"
 #include "VorkLogRecord.h"
@@ -34,12 +36,12 @@ constexpr int kRebootRequired = 3010;
 
 int mapInstallerCode(int code) {
     switch (code) {
-    case 0: return 0;
+    case 0: return BundlePackage::STATUS_SUCCESS;
     case kInstallNotUsed:
-    case kPatchTargetNotFound: return 5;
+    case kPatchTargetNotFound: return BundlePackage::STATUS_NOT_APPLICABLE;
     case kRebootInitiated:
-    case kRebootRequired: return 2;
-    default: return 1;
+    case kRebootRequired: return BundlePackage::STATUS_REBOOT_REQUIRED;
+    default: return BundlePackage::STATUS_FAILED;
     }
 }
 
@@ -66,6 +68,17 @@ void BundlePackageMSI::buildCommandLine() {
     throw VorkException("BundlePackageMSI::buildCommandLine: invalid code path encountered", 0);
 }
 
+struct BundlePackageMSI::InstallerRun {
+    VorkSupport::VorkProgramCall install;
+    VorkSupport::VorkProgramCall reinstall;
+    std::unique_ptr<BAXMLPackageNode> entry;
+    int code = 0;
+    int engineCode = 0;
+    bool started = false;
+    bool engineStarted = true;
+    bool engineFailed = false;
+};
+
 int BundlePackageMSI::execute(bool& notRun) {
     VORK_TRACE("BundlePackageMSI::execute");
     notRun = false;
@@ -77,15 +90,33 @@ int BundlePackageMSI::execute(bool& notRun) {
     if (m_nState == STATE_SKIPPED) {
         VORK_LOG(4, "BundlePackageMSI::execute: skipping package (preinstallenv flag not true)");
         notRun = true;
-        return 3087;
+        return StatusCode::PackagesSkipped;
     }
     if (!readyForOwnRun("BundlePackageMSI", notRun)) return result;
 
+    InstallerRun run;
+    prepareRun(run);
+    runInstaller(run);
+    if (run.started && run.engineStarted) return recordInstallerRun(*run.entry, run);
+
+    if (refusedAtStart(*run.entry, result)) return result;
+    removeOutputLog();
+    if (!run.engineStarted) {
+        VORK_LOG(4, "BundlePackageMSI::execute: MSI Engine upgrade package missing.");
+    } else {
+        VORK_LOG(4, "BundlePackageMSI::execute: MSI package missing: " << m_sPackageAbsFileName << " - "
+                    << m_sReleaseID << ".");
+    }
+    recordMissing(run.entry.get(), "BundlePackageMSI::execute: MSI missing", 9);
+    return result;
+}
+
+void BundlePackageMSI::prepareRun(InstallerRun& run) {
     // The program receives the package and log paths as one argument each.
-    VorkSupport::VorkProgramCall install;
+    VorkSupport::VorkProgramCall& install = run.install;
     install.programText = "msiexec.exe";
     install.arguments = {"/qn", "/i", m_sPackageAbsFileName, "/le", m_pStatusLog->qpkLogName};
-    const std::unique_ptr<BAXMLPackageNode> entry = newEntry(install.joined());
+    run.entry = newEntry(install.joined());
 
     install.arguments.push_back("REBOOT=REALLYSUPPRESS");
     std::string installCommand = install.joined();
@@ -95,94 +126,77 @@ int BundlePackageMSI::execute(bool& notRun) {
         for (const std::string& word : VorkSupport::VorkSplitCommandLine(params)) install.arguments.push_back(word);
     }
     install.commandLine = installCommand;
-    VorkSupport::VorkProgramCall reinstall = install;
-    reinstall.arguments.push_back("REINSTALL=ALL");
-    reinstall.arguments.push_back("REINSTALLMODE=vomus");
-    reinstall.commandLine = installCommand + " REINSTALL=ALL REINSTALLMODE=vomus";
-    const std::string& reinstallCommand = reinstall.commandLine;
+    run.reinstall = install;
+    run.reinstall.arguments.push_back("REINSTALL=ALL");
+    run.reinstall.arguments.push_back("REINSTALLMODE=vomus");
+    run.reinstall.commandLine = installCommand + " REINSTALL=ALL REINSTALLMODE=vomus";
     VORK_LOG(3, "BundlePackageMSI::execute: executing MSI.  CommandLine=" << "|" << installCommand << "|");
+}
 
-    int code = 0;
-    int engineCode = 0;
-    bool engineFailed = false;
-    bool engineStarted = true;
-
-    auto runReinstall = [&](bool& started) {
-        started = runProgram(reinstall, code, PackageRole::Argument);
-        VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = " << reinstallCommand
-                    << ", MSIExecutionSuccessful = " << started << ", MSIReturnCode = " << code << ".");
-        if (started && code == kInstallFailure) {
-            VORK_LOG(2, "MSI returned ERROR_INSTALL_FAILURE on upgrade retry.");
-        }
-    };
-
-    bool started = runProgram(install, code, PackageRole::Argument);
+void BundlePackageMSI::runInstaller(InstallerRun& run) {
+    run.started = runProgram(run.install, run.code, PackageRole::Argument);
     VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: MSIExecutionSuccessful = "
-                << started << ", MSIReturnCode = " << code << ".");
-
-    if (started) {
-        if (code == kInstallPackageVersion) {
-            const std::string::size_type slash = m_sPackageAbsFileName.find_last_of("\\/");
-            const std::string packageDirectory =
-                slash == std::string::npos ? m_sPackageAbsFileName : m_sPackageAbsFileName.substr(0, slash);
-            const std::string engineUpgradePath =
-                packageDirectory + VorkSupport::VorkPlatform::separator + kEngineUpgradeProgram;
-            VORK_LOG(4, "BundlePackageMSI::execute: checking for " << kEngineUpgradeProgram);
-            // Nothing in the bundle definition vouches for the upgrade
-            // program: a package that is checked never starts it unchecked.
-            if (VorkSupport::VorkFindFile(engineUpgradePath).hasMore() && !hasExpectedDigest()) {
-                // The upgrade program runs with the package directory as its
-                // current directory; the plug-in's own directory is shared
-                // with the host and never changes.
-                const std::string savedDirectory = currentDirectory();
-                VORK_LOG(9, "BundlePackageMSI::execute: setting current directory for MSI upgrade to " << "|"
-                            << packageDirectory << "|");
-                VorkSupport::VorkProgramCall engine;
-                engine.programText = programWord(engineUpgradePath);
-                engine.workingDirectory = packageDirectory;
-                engineStarted = runProgram(engine, engineCode, PackageRole::Unrelated);
-                VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = "
-                            << kEngineUpgradeProgram << "engineUpgradeExecutionSuccessful = " << engineStarted
-                            << ", engineUpgradeReturnCode = " << engineCode << ".");
-                VORK_LOG(9, "BundlePackageMSI::execute: resetting current directory to " << "|" << savedDirectory
-                            << "|");
-                if (engineStarted) {
-                    if (engineCode != 0 && engineCode != kRebootRequired) {
-                        VORK_LOG(1, "BundlePackageMSI::execute: MSI Engine Upgrade returned a failure code of:"
-                                    << engineCode);
-                        engineFailed = true;
-                    } else {
-                        started = runProgram(install, code, PackageRole::Argument);
-                        VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = "
-                                    << installCommand << ", MSIExecutionSuccessful = " << started
-                                    << ", MSIReturnCode = " << code << ".");
-                        if (started && code == kProductVersion) runReinstall(started);
-                    }
-                }
-            } else {
-                VORK_LOG(2, "BundlePackageMSI::execute: " << kEngineUpgradeProgram
-                            << (hasExpectedDigest() ? " not started for a package with a digest" : " not found")
-                            << "; returning ERROR_INSTALL_PACKAGE_VERSION");
-            }
-        } else if (code == kProductVersion) {
-            runReinstall(started);
-        }
+                << run.started << ", MSIReturnCode = " << run.code << ".");
+    if (!run.started) return;
+    if (run.code == kInstallPackageVersion) {
+        upgradeEngine(run);
+    } else if (run.code == kProductVersion) {
+        runReinstall(run);
     }
+}
 
-    if (!started || !engineStarted) {
-        if (refusedAtStart(*entry, result)) return result;
-        removeOutputLog();
-        if (!engineStarted) {
-            VORK_LOG(4, "BundlePackageMSI::execute: MSI Engine upgrade package missing.");
-        } else {
-            VORK_LOG(4, "BundlePackageMSI::execute: MSI package missing: " << m_sPackageAbsFileName << " - "
-                        << m_sReleaseID << ".");
-        }
-        recordMissing(entry.get(), "BundlePackageMSI::execute: MSI missing", 9);
-        return result;
+void BundlePackageMSI::runReinstall(InstallerRun& run) {
+    run.started = runProgram(run.reinstall, run.code, PackageRole::Argument);
+    VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = " << run.reinstall.commandLine
+                << ", MSIExecutionSuccessful = " << run.started << ", MSIReturnCode = " << run.code << ".");
+    if (run.started && run.code == kInstallFailure) {
+        VORK_LOG(2, "MSI returned ERROR_INSTALL_FAILURE on upgrade retry.");
     }
+}
 
-    const int finalCode = engineFailed ? engineCode : code;
+void BundlePackageMSI::upgradeEngine(InstallerRun& run) {
+    const std::string::size_type slash = m_sPackageAbsFileName.find_last_of("\\/");
+    const std::string packageDirectory =
+        slash == std::string::npos ? m_sPackageAbsFileName : m_sPackageAbsFileName.substr(0, slash);
+    const std::string engineUpgradePath =
+        packageDirectory + VorkSupport::VorkPlatform::separator + kEngineUpgradeProgram;
+    VORK_LOG(4, "BundlePackageMSI::execute: checking for " << kEngineUpgradeProgram);
+    // Nothing in the bundle definition vouches for the upgrade program: a
+    // package that is checked never starts it unchecked.
+    if (!VorkSupport::VorkFindFile(engineUpgradePath).hasMore() || hasExpectedDigest()) {
+        VORK_LOG(2, "BundlePackageMSI::execute: " << kEngineUpgradeProgram
+                    << (hasExpectedDigest() ? " not started for a package with a digest" : " not found")
+                    << "; returning ERROR_INSTALL_PACKAGE_VERSION");
+        return;
+    }
+    // The upgrade program runs with the package directory as its current
+    // directory; the plug-in's own directory is shared with the host and
+    // never changes.
+    const std::string savedDirectory = currentDirectory();
+    VORK_LOG(9, "BundlePackageMSI::execute: setting current directory for MSI upgrade to " << "|"
+                << packageDirectory << "|");
+    VorkSupport::VorkProgramCall engine;
+    engine.programText = programWord(engineUpgradePath);
+    engine.workingDirectory = packageDirectory;
+    run.engineStarted = runProgram(engine, run.engineCode, PackageRole::Unrelated);
+    VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = "
+                << kEngineUpgradeProgram << "engineUpgradeExecutionSuccessful = " << run.engineStarted
+                << ", engineUpgradeReturnCode = " << run.engineCode << ".");
+    VORK_LOG(9, "BundlePackageMSI::execute: resetting current directory to " << "|" << savedDirectory << "|");
+    if (!run.engineStarted) return;
+    if (run.engineCode != 0 && run.engineCode != kRebootRequired) {
+        VORK_LOG(1, "BundlePackageMSI::execute: MSI Engine Upgrade returned a failure code of:" << run.engineCode);
+        run.engineFailed = true;
+        return;
+    }
+    run.started = runProgram(run.install, run.code, PackageRole::Argument);
+    VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = " << run.install.commandLine
+                << ", MSIExecutionSuccessful = " << run.started << ", MSIReturnCode = " << run.code << ".");
+    if (run.started && run.code == kProductVersion) runReinstall(run);
+}
+
+int BundlePackageMSI::recordInstallerRun(BAXMLPackageNode& entry, const InstallerRun& run) {
+    const int finalCode = run.engineFailed ? run.engineCode : run.code;
     m_nStatus = mapInstallerCode(finalCode);
     m_nState = STATE_COMPLETE;
     std::string message;
@@ -191,15 +205,16 @@ int BundlePackageMSI::execute(bool& notRun) {
     } else if (finalCode != 0) {
         GetWindowsErrorMessage(finalCode, message);
     }
-    recordRun(*entry, m_pStatusLog->qpkLogName, message, finalCode);
+    recordRun(entry, m_pStatusLog->qpkLogName, message, finalCode);
     VORK_LOG(4, "BundlePackageMSI::execute: MSI " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                 << " returned: " << m_nStatus << ".");
-    if (m_nStatus == 1) {
+    if (m_nStatus == STATUS_FAILED) {
         VORK_LOG(9, "BundlePackageMSI::execute: MSI failed, reporting failure");
-        result = finalCode == kInstallPackageVersion ? 3086 : 3072;
-    } else if (m_nStatus == 2) {
-        VORK_LOG(9, "BundlePackageMSI::execute: MSI requires reboot");
-        result = 3073;
+        return finalCode == kInstallPackageVersion ? StatusCode::EngineUpgradeMissing : StatusCode::PackageFailed;
     }
-    return result;
+    if (m_nStatus == STATUS_REBOOT_REQUIRED) {
+        VORK_LOG(9, "BundlePackageMSI::execute: MSI requires reboot");
+        return StatusCode::RebootRequired;
+    }
+    return 0;
 }

@@ -16,4 +16,19 @@ protected:
     // Not used by this kind: execute() does its own run.
     bool executeImpl() override;
     void buildCommandLine() override;
+
+private:
+    // One run of the installer: its calls and what became of them.
+    struct InstallerRun;
+
+    // The install and reinstall calls; the entry records the install's
+    // command line as the run begins.
+    void prepareRun(InstallerRun& run);
+    // The install, with the retries its return code asks for.
+    void runInstaller(InstallerRun& run);
+    void runReinstall(InstallerRun& run);
+    // The engine upgrade beside the package, then the install again.
+    void upgradeEngine(InstallerRun& run);
+    // Records the finished run in entry; answers its status code.
+    int recordInstallerRun(BAXMLPackageNode& entry, const InstallerRun& run);
 };

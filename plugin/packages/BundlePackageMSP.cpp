@@ -2,6 +2,7 @@
 
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
@@ -40,21 +41,21 @@ int BundlePackageMSP::execute(bool& notRun) {
         switch (m_nStatus) {
         case 0: break;
         case 1634:
-        case 1642: m_nStatus = 5; break;
+        case 1642: m_nStatus = STATUS_NOT_APPLICABLE; break;
         case 1641:
-        case 3010: m_nStatus = preInstallEnvSetting() ? 2 : 0; break;
-        default: m_nStatus = 1; break;
+        case 3010: m_nStatus = preInstallEnvSetting() ? STATUS_REBOOT_REQUIRED : STATUS_SUCCESS; break;
+        default: m_nStatus = STATUS_FAILED; break;
         }
         m_nState = STATE_COMPLETE;
         recordRun(*entry, m_pStatusLog->qpkLogName, "", NO_OS_ERROR_CODE);
         VORK_LOG(4, "BundlePackageMSP::execute: MSP " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                     << " returned: " << m_nStatus << ".");
-        if (m_nStatus == 1) {
+        if (m_nStatus == STATUS_FAILED) {
             VORK_LOG(2, "BundlePackageMSP::execute: MSP failed, reporting failure");
-            result = 3072;
-        } else if (m_nStatus == 2) {
+            result = StatusCode::PackageFailed;
+        } else if (m_nStatus == STATUS_REBOOT_REQUIRED) {
             VORK_LOG(4, "BundlePackageMSP::execute: MSP requires reboot");
-            result = 3073;
+            result = StatusCode::RebootRequired;
         }
     } else if (!refusedAtStart(*entry, result)) {
         removeOutputLog();

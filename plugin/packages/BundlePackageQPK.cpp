@@ -2,6 +2,7 @@
 
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
@@ -52,26 +53,7 @@ int BundlePackageQPK::execute(bool& notRun) {
         recordRun(*entry, m_pStatusLog->qpkLogName, "", NO_OS_ERROR_CODE);
         VORK_LOG(4, "BundlePackageQPK::execute: QPK " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
                     << " returned: " << m_nStatus << ".");
-        switch (m_nStatus) {
-        case 1:
-            VORK_LOG(4, "BundlePackageQPK::execute: QPK failed, reporting failure");
-            result = 3072;
-            break;
-        case 2:
-            VORK_LOG(4, "BundlePackageQPK::execute: QPK requires reboot");
-            result = 3073;
-            break;
-        case 4:
-            VORK_LOG(4, "BundlePackageQPK::execute: QPK requires resume after reboot");
-            result = 3074;
-            break;
-        case -1:
-            VORK_LOG(4, "BundlePackageQPK::execute: QPK did not terminate properly");
-            result = 3072;
-            break;
-        default:
-            break;
-        }
+        result = resultOfRun();
     } else if (!refusedAtStart(*entry, result)) {
         removeOutputLog();
         VORK_LOG(4, "BundlePackageQPK::execute: QPK package missing: " << m_sPackageAbsFileName << " - "
@@ -80,4 +62,23 @@ int BundlePackageQPK::execute(bool& notRun) {
         recordMissing(restart ? nullptr : entry.get(), "BundlePackageQPK::execute: QPK missing", 4);
     }
     return result;
+}
+
+int BundlePackageQPK::resultOfRun() const {
+    switch (m_nStatus) {
+    case STATUS_FAILED:
+        VORK_LOG(4, "BundlePackageQPK::execute: QPK failed, reporting failure");
+        return StatusCode::PackageFailed;
+    case STATUS_REBOOT_REQUIRED:
+        VORK_LOG(4, "BundlePackageQPK::execute: QPK requires reboot");
+        return StatusCode::RebootRequired;
+    case STATUS_RESUME_REQUIRED:
+        VORK_LOG(4, "BundlePackageQPK::execute: QPK requires resume after reboot");
+        return StatusCode::ResumeRequired;
+    case -1:
+        VORK_LOG(4, "BundlePackageQPK::execute: QPK did not terminate properly");
+        return StatusCode::PackageFailed;
+    default:
+        return 0;
+    }
 }

@@ -9,30 +9,28 @@
 #include "VorkLogRecord.h"
 #include "VorkWriteAll.h"
 
-namespace {
+using VorkSupport::FileHandle;
 
-// The descriptor of the console log with the package's header line written,
-// else of /dev/null.
-int openConsoleLog(const std::string& directory, const std::string& releaseID, const std::string& commandLine) {
-    const std::string name = directory + "/" + PackageConsoleLog::kFileName;
+FileHandle PackageConsoleLog::open(const std::string& directory, const std::string& releaseID,
+                                   const std::string& commandLine) {
+    const std::string name = directory + "/" + kFileName;
     struct stat status {};
     if (::lstat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-        status.st_size > PackageConsoleLog::kRotateSize) {
+        status.st_size > kRotateSize) {
         if (std::rename(name.c_str(), (name + ".1").c_str()) != 0)
-            VORK_LOG(2, "PackageConsoleLog::PackageConsoleLog: cannot rotate |" << name << "|");
+            VORK_LOG(2, "PackageConsoleLog::open: cannot rotate |" << name << "|");
     }
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        VORK_LOG(1, "PackageConsoleLog::PackageConsoleLog: cannot open |" << name << "|; package output is discarded");
-        return ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    FileHandle file(name, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (!file.isOpen()) {
+        VORK_LOG(1, "PackageConsoleLog::open: cannot open |" << name << "|; package output is discarded");
+        return FileHandle("/dev/null", O_WRONLY);
     }
+    // A header that cannot be written costs the log one line, never the run.
     const std::string header = "=== " + releaseID + ": " + commandLine + "\n";
-    (void)VorkSupport::VorkWriteAll(fd, header.data(), header.size());
-    return fd;
+    (void)VorkSupport::VorkWriteAll(file.get(), header.data(), header.size());
+    return file;
 }
-
-} // namespace
 
 PackageConsoleLog::PackageConsoleLog(const std::string& directory, const std::string& releaseID,
                                      const std::string& commandLine)
-    : m_file(openConsoleLog(directory, releaseID, commandLine)) {}
+    : m_file(open(directory, releaseID, commandLine)) {}

@@ -26,5 +26,9 @@ public:
     int fd() const { return m_file.get(); }
 
 private:
+    // The log with the package's header line written, else /dev/null.
+    static VorkSupport::FileHandle open(const std::string& directory, const std::string& releaseID,
+                                        const std::string& commandLine);
+
     VorkSupport::FileHandle m_file;
 };

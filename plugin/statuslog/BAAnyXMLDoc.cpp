@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "BAJournal.h"
+#include "StatusCode.h"
 #include "VorkAtomicFile.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -185,7 +186,8 @@ void BAAnyXMLDoc::saveFailure()
 {
     m_bSaveFailed = true;
     VORK_LOG(1, "Error:Could not save XML log file!");
-    throw VorkException("BAAnyXMLDoc::save: could not save |" + m_sFileName + "|", 3079);
+    throw VorkException("BAAnyXMLDoc::save: could not save |" + m_sFileName + "|",
+                        StatusCode::UnknownException);
 }
 
 void BAAnyXMLDoc::keepJournal()

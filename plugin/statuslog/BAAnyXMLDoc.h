@@ -80,13 +80,13 @@ public:
     // indentation), or the element alone (no declaration, no indentation,
     // no final newline). False, text undefined, when libxml2 cannot
     // serialise it.
-    static bool serialiseDocument(xmlDocPtr doc, std::string& text);
-    static bool serialiseElement(xmlDocPtr doc, xmlNodePtr element, std::string& text);
+    [[nodiscard]] static bool serialiseDocument(xmlDocPtr doc, std::string& text);
+    [[nodiscard]] static bool serialiseElement(xmlDocPtr doc, xmlNodePtr element, std::string& text);
 
     // Writes doc (this document, or one made from it) to fileName through
     // VorkAtomicFile (mode 0600 when privateFile, else as the umask allows).
     // False, the target unchanged, on any failure.
-    bool writeFileAtomically(xmlDocPtr doc, const std::string& fileName, bool privateFile);
+    [[nodiscard]] bool writeFileAtomically(xmlDocPtr doc, const std::string& fileName, bool privateFile);
 
 protected:
     // Makes this document a status log: saved through a journal (BAJournal).

@@ -15,6 +15,7 @@
 #include "VorkLogRecord.h"
 #include "VorkPlatform.h"
 #include "VorkRemoveDirectory.h"
+#include "StatusCode.h"
 #include "VorkScopeTrace.h"
 #include "getAbsolutePath.h"
 #include "statusMessage.h"
@@ -35,35 +36,6 @@ const char* const kRebootCountPath = "/BundleLog/rebootCount";
 const xmlChar* toXml(const char* text)
 {
     return reinterpret_cast<const xmlChar*>(text);
-}
-
-// The status number that goes with a status code.
-int statusNumber(int code)
-{
-    switch (code) {
-    case 3080: return 0;
-    case 0: return 2;
-    case 3073:
-    case 3074:
-    case 3076:
-    case 3078:
-    case 3087:
-    case 3088:
-    case 3091:
-    case 3092: return 3;
-    case 3075:
-    case 3077:
-    case 3079:
-    case 3081:
-    case 3082:
-    case 3083:
-    case 3086:
-    case 3089:
-    case 3090: return 4;
-    case 3072:
-    case 3085: return 5;
-    default: return 1;
-    }
 }
 
 xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
@@ -140,7 +112,7 @@ void BAXMLDoc::init()
 void BAXMLDoc::setRootAttribute(const std::string& name, const std::string& value)
 {
     xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
-    if (root == nullptr) throw VorkException("BAXMLDoc: the status log has no root element", 0);
+    if (root == nullptr) throw VorkException("BAXMLDoc::setRootAttribute: the status log has no root element", 0);
     setStringAttribute(root, name, value);
 }
 
@@ -150,7 +122,7 @@ std::string BAXMLDoc::rootAttributeOrEmpty(const std::string& name)
         xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
         return getStringAttribute(root, name);
     } catch (...) {
-        VORK_LOG(9, "BAXMLDoc: attribute " << name << " not found, returning empty value");
+        VORK_LOG(9, "BAXMLDoc::rootAttributeOrEmpty: attribute " << name << " not found, returning empty value");
         return std::string();
     }
 }
@@ -207,7 +179,7 @@ void BAXMLDoc::saveTo(const std::string& fileName)
     // The user's log follows the umask; it holds no internal attributes.
     if (!writeFileAtomically(copy.get(), fileName, false)) {
         VORK_LOG(1, "Error:Could not save XML log file!");
-        throw VorkException("BAXMLDoc::saveTo: could not save |" + fileName + "|", 3079);
+        throw VorkException("BAXMLDoc::saveTo: could not save |" + fileName + "|", StatusCode::UnknownException);
     }
     VORK_LOG(9, "BAXMLDoc::saveTo: document saved");
 }
@@ -226,7 +198,7 @@ std::string BAXMLDoc::dumpRoot()
     // be dumped.
     VORK_LOG(1, "BAXMLDoc::dumpRoot: unable to serialise the document, answering status 3079");
     BAXMLDoc failure;
-    failure.SMStatus(3079);
+    failure.SMStatus(StatusCode::UnknownException);
     return failure.dumpRoot();
 }
 
@@ -252,8 +224,7 @@ void BAXMLDoc::getStartParameters(std::string& directory, std::string& definitio
                     "attributes from Bundle element");
     }
     if (!relocationName.empty()) {
-        struct stat status;
-        if (::stat(relocationName.c_str(), &status) != 0) {
+        if (!VorkSupport::VorkPlatform::fileExists(relocationName)) {
             relocationName.clear();
             VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: relocation file not found, using no relocation file");
         }
@@ -314,7 +285,7 @@ void BAXMLDoc::cleanup()
             case EINVAL: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EINVAL"); break;
             default: VORK_LOG(1, "BAXMLDoc::cleanup: errno: " << error); break;
             }
-            throw VorkException("BAXMLDoc::cleanup: unable to rename internal log file", 3079);
+            throw VorkException("BAXMLDoc::cleanup: unable to rename internal log file", StatusCode::UnknownException);
         }
     } else {
         VORK_LOG(4, "BAXMLDoc::cleanup: deleting internal log file: |" << m_sFileName << "|");
@@ -387,7 +358,7 @@ std::string BAXMLDoc::stringSettingOrEmpty(const std::string& xpath, const std::
     try {
         return getStringAttribute(xpath, name);
     } catch (...) {
-        VORK_LOG(9, "BAXMLDoc: attribute " << name << " not found, returning empty value");
+        VORK_LOG(9, "BAXMLDoc::stringSettingOrEmpty: attribute " << name << " not found, returning empty value");
         return std::string();
     }
 }
@@ -588,14 +559,14 @@ void BAXMLDoc::SMStatus(int code)
     xmlNodePtr node = getFirstNode(kSMStatusPath);
     try {
         if (reboot()) {
-            if (code == 3073) code = 3082;
-            else if (code == 3074) code = 3083;
+            if (code == StatusCode::RebootRequired) code = StatusCode::Rebooting;
+            else if (code == StatusCode::ResumeRequired) code = StatusCode::RebootingToResume;
         }
     } catch (const VorkException&) {
         // No reboot option: the code stays as it is.
     }
     setIntAttribute(node, "result", code);
-    const int number = statusNumber(code);
+    const int number = StatusCode::statusNumber(code);
     setIntAttribute(node, "state", number);
     setIntAttribute(node, "status", number);
     const char* message = statusMessage(code);

@@ -13,6 +13,7 @@
 #include "BAJournal.h"
 #include "BAXMLDoc.h"
 #include "FileHandle.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -298,7 +299,8 @@ void BAXMLPackageNode::createSkippedPackage(BAXMLDoc* doc, const std::string& re
 xmlNodePtr BAXMLPackageNode::statusNode()
 {
     xmlNodePtr status = firstChildElement(m_pPackage, "Status");
-    if (status == nullptr) throw VorkException("BAXMLPackageNode: the Package element has no Status element", 0);
+    if (status == nullptr)
+        throw VorkException("BAXMLPackageNode::statusNode: the Package element has no Status element", 0);
     return status;
 }
 
@@ -336,6 +338,36 @@ void BAXMLPackageNode::setComplete(int nResultCode, const std::string& sQpkLogNa
     setPackageLog(nResultCode, sQpkLogName, sPrependMessage, nOsErrorCode);
 }
 
+namespace {
+
+// The text of a package output log: marker lines removed, trimmed, in UTF-8
+// with every character XML cannot hold replaced; "" when there is none.
+std::string outputLogText(const std::string& name, bool unicode)
+{
+    FileHandle file(name, O_RDONLY);
+    if (!file.isOpen()) return std::string();
+    std::u16string log = readOutputLog(file, unicode, name);
+    if (log.empty()) return std::string();
+    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging started:' (size before = "
+                    << log.size() << ")");
+    eraseMarkerLine(log, u"=== Logging started: ");
+    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging stopped:' (size before == "
+                    << log.size() << ")");
+    eraseMarkerLine(log, u"=== Logging stopped: ");
+    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: trimming string (size before == " << log.size() << ")");
+    trim(log);
+    if (log.empty()) return std::string();
+    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: converting to UTF-8 (size before == " << log.size() << ")");
+    replaceInvalidXmlCharacters(log);
+    try {
+        return BAXMLPackageNode::ConvertWideToUtf8(log);
+    } catch (const VorkException& e) {
+        return VorkStringUtilities::narrow(e.getMessage(), VorkLocaleFactory::getDefaultLocale(true));
+    }
+}
+
+} // namespace
+
 void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLogName,
                                      const std::string& sPrependMessage, int nOsErrorCode)
 {
@@ -354,7 +386,8 @@ void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLog
                 // The entry still says what became of the run.
                 appendPackageLog(xmlSafeText(text + "No output log could be read from " + sQpkLogName + "."),
                                  nResultCode, nOsErrorCode);
-                throw VorkException("BAXMLPackageNode::setPackageLog: Unable to open file for unicode peek.", 3079);
+                throw VorkException("BAXMLPackageNode::setPackageLog: Unable to open file for unicode peek.",
+                                    StatusCode::UnknownException);
             }
             unsigned char mark[2] = {0, 0};
             size_t got = 0;
@@ -368,30 +401,7 @@ void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLog
                 bUnicode = true;
             }
         }
-        FileHandle file(sQpkLogName, O_RDONLY);
-        if (file.isOpen()) {
-            std::u16string log = readOutputLog(file, bUnicode, sQpkLogName);
-            if (!log.empty()) {
-                VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging started:' (size before = "
-                                << log.size() << ")");
-                eraseMarkerLine(log, u"=== Logging started: ");
-                VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging stopped:' (size before == "
-                                << log.size() << ")");
-                eraseMarkerLine(log, u"=== Logging stopped: ");
-                VORK_LOG(9, "BAXMLPackageNode::setPackageLog: trimming string (size before == " << log.size() << ")");
-                trim(log);
-                if (!log.empty()) {
-                    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: converting to UTF-8 (size before == " << log.size()
-                                                                                                      << ")");
-                    replaceInvalidXmlCharacters(log);
-                    try {
-                        text += ConvertWideToUtf8(log);
-                    } catch (const VorkException& e) {
-                        text += VorkStringUtilities::narrow(e.getMessage(), VorkLocaleFactory::getDefaultLocale(true));
-                    }
-                }
-            }
-        }
+        text += outputLogText(sQpkLogName, bUnicode);
     }
     text = xmlSafeText(text);
     VORK_LOG(4, "BAXMLPackageNode::setPackageLog: log data (count=" << text.size() << ")\n" << text);

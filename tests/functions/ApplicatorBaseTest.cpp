@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
+#include "FunctionCall.h"
 #include "TestEnvironment.h"
 #include "UpdateFunctionBase.h"
 #include "VorkException.h"
@@ -128,6 +130,32 @@ TEST(BundleApplicatorBase, LockAdmitsOneHolderInThisProcessAndInOthers) {
     }
     EXPECT_FALSE(fileExists(second.lockFileName()));
     EXPECT_EQ(inChild([] { return UpdateFunctionBase().startExclusiveUpdate() ? 1 : 0; }), 1);
+}
+
+TEST(FunctionCall, CaughtExceptionsBecomeStatusesAndTheLockEndsWithTheCall) {
+    BundleApplicatorBase applicator;
+    BAXMLDoc log;
+    {
+        FunctionCall call("Test::execute", applicator, log);
+        ASSERT_TRUE(call.takeLock());
+        auto statusAfter = [&](auto raise, const FunctionCall::Reporting& reporting) {
+            EXPECT_FALSE(call.guard(reporting, raise));
+            return log.SMStatus();
+        };
+        const auto plain = FunctionCall::Reporting::of("Test::execute");
+        auto generic = FunctionCall::Reporting::withPrefix("Test::execute: any");
+        generic.generic = true;
+        EXPECT_EQ(statusAfter([] { throw VorkException("no code", 0); }, plain), 3079);
+        EXPECT_EQ(statusAfter([] { throw VorkException("coded", 3075); }, plain), 3075);
+        EXPECT_EQ(statusAfter([] { throw std::runtime_error("std"); }, plain), 3079);
+        EXPECT_EQ(statusAfter([] { throw VorkException("coded", 3075); }, generic), 3079);
+        EXPECT_EQ(statusAfter([] { throw 7; }, generic), 3079);
+        EXPECT_THROW(call.guard(plain, [] { throw 7; }), int);
+        EXPECT_TRUE(call.guard([] {}));
+        EXPECT_TRUE(applicator.holdsExclusiveUpdate());
+    }
+    EXPECT_FALSE(applicator.holdsExclusiveUpdate());
+    EXPECT_FALSE(fileExists(applicator.lockFileName()));
 }
 
 TEST(BundleApplicatorBase, LockFileOfADeadProcessDoesNotBlock) {

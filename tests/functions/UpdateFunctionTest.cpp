@@ -223,6 +223,14 @@ TEST_F(UpdateFunction, ResumeCommandLineComesFromRestartParamsAndIsCheckedFirst)
     EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_FALSE(fileExists(systemTemp() + "/U2.xml"));
     EXPECT_FALSE(fileExists(lockFile()));
+
+    // Without its resume service the update would wait for ever after the
+    // restart: it ends as failed instead, and is finished off.
+    writeFile(testDir() + "/file", "");
+    ::setenv("VSUPT_SERVICE_DIR", (testDir() + "/file/units").c_str(), 1);
+    EXPECT_EQ(update({"reboot=true", "updateid=U3"}), 3079);
+    EXPECT_FALSE(fileExists(internalLog()));
+    EXPECT_EQ(statusOf(readFile(systemTemp() + "/U3.xml")), 3079);
 }
 
 TEST_F(UpdateFunction, DeadUpdateIsClearedAwayWithItsServiceAndDirectory) {
@@ -394,7 +402,9 @@ TEST_F(UpdateFunction, BundleProblemsAnswerTheirStatus) {
 std::string canonicalText(const std::string& text) {
     const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(BAAnyXMLDoc::parseText(text), &xmlFreeDoc);
     std::string result;
-    if (doc) BAAnyXMLDoc::serialiseDocument(doc.get(), result);
+    if (doc) {
+        EXPECT_TRUE(BAAnyXMLDoc::serialiseDocument(doc.get(), result));
+    }
     return result;
 }
 
@@ -403,7 +413,9 @@ std::string rebuiltLog(const std::string& file) {
     BAXMLDoc log(file);
     log.load();
     std::string text;
-    if (log.getDocument() != nullptr) BAAnyXMLDoc::serialiseDocument(log.getDocument(), text);
+    if (log.getDocument() != nullptr) {
+        EXPECT_TRUE(BAAnyXMLDoc::serialiseDocument(log.getDocument(), text));
+    }
     return canonicalText(text);
 }
 

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FileHandle.h"
 #include "TestEnvironment.h"
 #include "VorkException.h"
 #include "VorkFindFile.h"
@@ -16,6 +18,25 @@
 
 using namespace VorkSupport;
 using plimotest::testDir;
+
+TEST(FileHandle, OwnershipMovesAndEachDescriptorClosesOnce) {
+    auto isOpen = [](int fd) { return ::fcntl(fd, F_GETFD) != -1; };
+    FileHandle first("/dev/null", O_RDONLY);
+    const int fd = first.get();
+    ASSERT_TRUE(isOpen(fd));
+    EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    FileHandle second(std::move(first));
+    EXPECT_FALSE(first.isOpen());
+    EXPECT_EQ(second.get(), fd);
+    FileHandle third("/dev/null", O_RDONLY);
+    const int replaced = third.get();
+    third = std::move(second);
+    EXPECT_FALSE(isOpen(replaced));
+    EXPECT_TRUE(isOpen(fd));
+    EXPECT_TRUE(third.close());
+    EXPECT_FALSE(isOpen(fd));
+    EXPECT_TRUE(third.close());
+}
 
 TEST(VorkRemoveDirectory, RemovesTheTreeButNeverFollowsLinksOutOfIt) {
     const std::string outside = testDir() + "/outside";
@@ -101,6 +122,9 @@ TEST(VorkPlatform, DirectoriesFollowTheEnvironment) {
     EXPECT_TRUE(VorkPlatform::isAbsolutePath("/x"));
     EXPECT_FALSE(VorkPlatform::isAbsolutePath("x/y"));
     EXPECT_FALSE(VorkPlatform::isAbsolutePath("C:\\x"));
+    EXPECT_TRUE(VorkPlatform::fileExists(testDir()));
+    EXPECT_FALSE(VorkPlatform::fileExists(testDir() + "/none"));
+    EXPECT_FALSE(VorkPlatform::fileExists(""));
     EXPECT_EQ(VorkPlatform::windowsDirectory(), testDir() + "/win");
 
     EXPECT_EQ(VorkPlatform::tempDirectory(), testDir() + "/tmp");

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "TestEnvironment.h"
+#include "VorkAtomicFile.h"
 #include "VorkService.h"
 
 using namespace VorkSupport;
@@ -76,6 +77,10 @@ TEST(VorkService, InstallWritesUnitOnceAndRemoveDeletesIt) {
     service.setCommandLine("plimo zuacmd=resume updateid=OTHER");
     EXPECT_FALSE(service.install());
     EXPECT_EQ(plimotest::readFile(unit), text);
+    // The routine below never replaces a unit and leaves nothing beside it.
+    EXPECT_FALSE(VorkAtomicFile::create(unit, "other", 0644));
+    EXPECT_EQ(plimotest::readFile(unit), text);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(testDir() + "/units"), {}), 1);
 
     EXPECT_TRUE(service.remove());
     EXPECT_FALSE(plimotest::fileExists(unit));

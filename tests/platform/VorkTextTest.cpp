@@ -56,6 +56,11 @@ TEST(VorkText, TolowerFoldsAsciiOnly) {
     EXPECT_EQ(S::tolower("UPDATE \xC3\x9C Zz", VorkLocaleFactory::getDefaultLocale()), "update \xC3\x9C zz");
 }
 
+TEST(VorkText, ControlCharactersAreTheC0SetAndDelete) {
+    EXPECT_FALSE(S::hasControlCharacter("plimo zuacmd=resume \xC3\x9C ~"));
+    for (const char* text : {"a\tb", "a\nb", "\x1F", "x\x7F"}) EXPECT_TRUE(S::hasControlCharacter(text)) << text;
+}
+
 TEST(HostText, Ucs2ToUtf8KeepsTheSizeContract) {
     const char16_t text[] = {u'A', 0x00E9, 0xD83D, 0xDE00, 0xDC00, 0};
     const std::string expected = "A\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD";

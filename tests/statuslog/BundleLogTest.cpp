@@ -5,11 +5,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "BAXMLDoc.h"
+#include "StatusCode.h"
 #include "StatusLogTestSupport.h"
 #include "TestEnvironment.h"
 #include "VorkException.h"
@@ -99,9 +101,13 @@ const char* const kFilledStripped =
 std::string canonical(xmlDocPtr doc)
 {
     std::string text;
-    if (doc != nullptr) BAAnyXMLDoc::serialiseDocument(doc, text);
+    if (doc != nullptr) {
+        EXPECT_TRUE(BAAnyXMLDoc::serialiseDocument(doc, text));
+    }
     const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> parsed(BAAnyXMLDoc::parseText(text), &xmlFreeDoc);
-    if (parsed) BAAnyXMLDoc::serialiseDocument(parsed.get(), text);
+    if (parsed) {
+        EXPECT_TRUE(BAAnyXMLDoc::serialiseDocument(parsed.get(), text));
+    }
     return text;
 }
 
@@ -426,52 +432,16 @@ TEST(BAXMLDoc, ALoadReplaysTheJournalUpToItsLastWholeSave)
 
 TEST(StatusCodes, EveryCodeHasItsMessageAndStatusNumber)
 {
-    struct Expected {
-        int code;
-        const char* message;
-        int number;
-    };
-    const Expected table[] = {
-        {0, "", 2},
-        {3072, "Update Package failed during execution.", 5},
-        {3073, "All update packages executed successfully.  System reboot required for updates to be applied.", 3},
-        {3074, "Not all update packages executed.  System reboot required, and update resumed, to execute remaining "
-               "update packages.", 3},
-        {3075, "Bundle references a missing update package.  Bundle not executed.", 4},
-        {3076, "Bundle does not apply to the current OS or system.  Bundle not executed.", 3},
-        {3077, "System update is in progress.", 4},
-        {3078, "Not all update packages executed.  System reboot required, and update resumed, to execute remaining "
-               "update packages.", 3},
-        {3079, "Unknown exception occurred during system update.", 4},
-        {3080, "Unable to resume system update, or retrieve progress.  No system update is in progress.", 0},
-        {3081, "Definition file bundle.xml missing for package.", 4},
-        {3082, "All update packages executed successfully.  System reboot required for updates to be applied.  "
-               "Rebooting the system automatically.", 4},
-        {3083, "Not all update packages executed.  System reboot required, and update resumed, to execute remaining "
-               "update packages.  Rebooting the system automatically.", 4},
-        {3084, "One or more Update Packages require a reboot, but one or more other packages failed during "
-               "execution.", 1},
-        {3085, "One or more Update Packages failed during execution, but the update continued running to the end.", 5},
-        {3086, "MSI engine upgrade is needed, but the upgrade package was not provided.", 4},
-        {3087, "One or more Update Packages within the System Update Set were skipped. This could be because the "
-               "package was an MSI Installation, and MSI's are allowed only when deploying Valtheon to a target "
-               "system.", 3},
-        {3088, "One or more Update Packages within the System Update Set was not applied.", 3},
-        {3089, "Unable to resume update after reboot.", 4},
-        {3090, "One or more Update Packages in the System Update Set may not have applied.", 4},
-        {3091, "All the Update Packages within the System Update Set may have applied successfully.", 3},
-        {3092, "Bundle integrity verification failed.  Bundle not executed.", 3},
-        {1, "Unknown status", 1},
-        {3071, "Unknown status", 1},
-        {3093, "Unknown status", 1},
-        {-5, "Unknown status", 1},
-    };
+    std::vector<StatusCode::Info> rows(std::begin(StatusCode::kTable), std::end(StatusCode::kTable));
+    for (int unknown : {1, 3071, 3093, -5})
+        rows.push_back({static_cast<StatusCode::Value>(unknown), StatusCode::kUnknownMessage,
+                        StatusCode::kUnknownStatusNumber, -1, -1});
     BAXMLDoc doc;
-    for (const Expected& expected : table) {
+    for (const StatusCode::Info& expected : rows) {
         EXPECT_STREQ(statusMessage(expected.code), expected.message) << expected.code;
         doc.SMStatus(expected.code);
         EXPECT_EQ(doc.SMStatus(), expected.code);
-        const std::string number = std::to_string(expected.number);
+        const std::string number = std::to_string(expected.statusNumber);
         const std::string open = "<SMStatus result=\"" + std::to_string(expected.code) + "\" state=\"" + number +
                                  "\" status=\"" + number + "\"";
         const std::string element =

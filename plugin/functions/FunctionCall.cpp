@@ -1,0 +1,71 @@
+#include "FunctionCall.h"
+
+#include <exception>
+
+#include "BAXMLDoc.h"
+#include "BundleApplicatorBase.h"
+#include "VorkException.h"
+#include "VorkLocaleFactory.h"
+#include "VorkLogRecord.h"
+#include "VorkStringUtilities.h"
+
+using VorkSupport::VorkException;
+
+FunctionCall::Reporting FunctionCall::Reporting::of(const std::string& function) {
+    return Reporting{function + ": VorkException: \n", function + ": std::exception: \n"};
+}
+
+FunctionCall::Reporting FunctionCall::Reporting::withPrefix(const std::string& prefix) {
+    return Reporting{prefix, prefix};
+}
+
+FunctionCall::FunctionCall(const std::string& function, BundleApplicatorBase& applicator, BAXMLDoc& log)
+    : m_applicator(applicator), m_log(log), m_reporting(Reporting::of(function)) {}
+
+FunctionCall::~FunctionCall() { releaseLock(); }
+
+bool FunctionCall::takeLock() {
+    if (m_applicator.startExclusiveUpdate()) return true;
+    setStatus(m_applicator.lockFailureStatus());
+    return false;
+}
+
+void FunctionCall::releaseLock() { m_applicator.endExclusiveUpdate(); }
+
+void FunctionCall::setStatus(int code) {
+    try {
+        m_log.SMStatus(code);
+    } catch (const VorkException&) {
+        m_log.init();
+        m_log.SMStatus(code);
+    }
+    m_log.setDocDateTime();
+}
+
+std::string FunctionCall::answer() {
+    if (m_bCleanupAtEnd) guard([this] { m_log.cleanup(); });
+    releaseLock();
+    return m_log.dumpRoot();
+}
+
+int FunctionCall::statusOfCaught(const Reporting& reporting) {
+    try {
+        throw;
+    } catch (const VorkException& e) {
+        if (reporting.generic) return report(reporting.vorkPrefix, "", StatusCode::UnknownException);
+        using VorkSupport::VorkLocaleFactory;
+        const std::string message =
+            VorkSupport::VorkStringUtilities::narrow(e.getMessage(), VorkLocaleFactory::getDefaultLocale());
+        return report(reporting.vorkPrefix, message, e.getCode() != 0 ? e.getCode() : reporting.fallback);
+    } catch (const std::exception& e) {
+        return report(reporting.stdPrefix, reporting.generic ? "" : e.what(), StatusCode::UnknownException);
+    } catch (...) {
+        if (!reporting.generic) throw;
+        return report(reporting.stdPrefix, "", StatusCode::UnknownException);
+    }
+}
+
+int FunctionCall::report(const std::string& prefix, const std::string& message, int status) {
+    VORK_LOG(1, prefix << message << ". code=" << status);
+    return status;
+}

@@ -1,0 +1,95 @@
+#pragma once
+#include <string>
+#include <utility>
+
+#include "StatusCode.h"
+
+class BAXMLDoc;
+class BundleApplicatorBase;
+
+// What one call of a plug-in function holds from its start to its answer:
+// the applicator, which holds the exclusive-update lock while the call has
+// it, the status log that becomes the answer, and whether that log is
+// finished off (BAXMLDoc::cleanup) before it answers. The lock never
+// outlives the call.
+//
+// It is also the one place where an exception that a plug-in function
+// catches becomes a status: reported once at level 1 as a prefix, the
+// exception's message (narrowed in the default locale) or what(), ". code="
+// and the status; the status is the exception's code, the fallback (3079)
+// when it carries none, and 3079 for any other exception.
+class FunctionCall {
+public:
+    struct Reporting {
+        // The text before a VorkException's message.
+        std::string vorkPrefix;
+        // The text before what() of any other exception.
+        std::string stdPrefix;
+        // The status of a VorkException that carries no code.
+        int fallback = StatusCode::UnknownException;
+        // Whatever is caught, of any kind, is reported as the prefix alone
+        // with status 3079.
+        bool generic = false;
+
+        // "<function>: VorkException: \n" and "<function>: std::exception: \n".
+        static Reporting of(const std::string& function);
+        // The same text before either kind.
+        static Reporting withPrefix(const std::string& prefix);
+    };
+
+    // function names the plug-in function in its reports
+    // ("UpdateFunctionDispatch::execute").
+    FunctionCall(const std::string& function, BundleApplicatorBase& applicator, BAXMLDoc& log);
+    // Releases the lock when the call still holds it.
+    ~FunctionCall();
+    FunctionCall(const FunctionCall&) = delete;
+    FunctionCall& operator=(const FunctionCall&) = delete;
+
+    BAXMLDoc& log() { return m_log; }
+
+    // Takes the exclusive-update lock. When another holder has it, or it
+    // cannot be made, the log records why (setStatus) and the call answers
+    // that without finishing anything off.
+    [[nodiscard]] bool takeLock();
+    void releaseLock();
+    void cleanupAtEnd(bool cleanup) { m_bCleanupAtEnd = cleanup; }
+    bool cleanupAtEnd() const { return m_bCleanupAtEnd; }
+
+    // Records a status and the time of the answer. A log taken from a file
+    // that has no status element answers afresh.
+    void setStatus(int code);
+
+    // Runs step; an exception it raises is reported (with the function's own
+    // prefixes, or reporting's) and its status recorded. False when it raised.
+    template <typename Step>
+    bool guard(Step&& step) {
+        return guard(m_reporting, std::forward<Step>(step));
+    }
+    template <typename Step>
+    bool guard(const Reporting& reporting, Step&& step) {
+        try {
+            std::forward<Step>(step)();
+            return true;
+        } catch (...) {
+            setStatus(statusOfCaught(reporting));
+            return false;
+        }
+    }
+
+    // The answer: the log finished off when so decided (a failure there
+    // becomes its status), the lock released, the log's root element as text.
+    std::string answer();
+
+    // Within a handler: reports the exception being handled and answers its
+    // status. An exception that is neither a VorkException nor a
+    // std::exception goes on, unless the reporting is generic.
+    static int statusOfCaught(const Reporting& reporting);
+
+private:
+    static int report(const std::string& prefix, const std::string& message, int status);
+
+    BundleApplicatorBase& m_applicator;
+    BAXMLDoc& m_log;
+    Reporting m_reporting;
+    bool m_bCleanupAtEnd = false;
+};
