@@ -6,7 +6,7 @@
 
 namespace VorkSupport {
 
-// Everything one child start needs, prepared before the process forks.
+// Everything one child start needs.
 struct VorkChildSetup {
     // The executable started when programFd is -1.
     std::string program;
@@ -27,8 +27,8 @@ struct VorkChildSetup {
 // Starts a child without a shell. Its standard input is /dev/null and no
 // descriptor but 0, 1 and 2 reaches it, except that a program started from
 // programFd keeps that file open as descriptor 3, where the interpreter of a
-// "#!" script reads it. Answers 0 with the child's pid in pid, or the errno
-// that kept the program from starting (a child that failed is reaped).
+// "#!" script reads it (through /proc/self/fd/3). Answers 0 with the child's
+// pid in pid, or the errno that kept the program from starting.
 [[nodiscard]] int VorkStartChild(const VorkChildSetup& setup, pid_t& pid);
 
 } // namespace VorkSupport
