@@ -18,39 +18,26 @@ namespace {
 // starting a child costs the same whatever the size of the caller, where a
 // fork copies its page tables for every package.
 
-// Owns the file actions of one start.
-class SpawnActions {
+// Owns one of posix_spawn's argument objects (file actions, attributes).
+template <typename T, int (*Init)(T*), int (*Destroy)(T*)>
+class SpawnObject {
 public:
-    SpawnActions() { m_ok = ::posix_spawn_file_actions_init(&m_actions) == 0; }
-    ~SpawnActions() {
-        if (m_ok) ::posix_spawn_file_actions_destroy(&m_actions);
+    SpawnObject() { m_ok = Init(&m_object) == 0; }
+    ~SpawnObject() {
+        if (m_ok) Destroy(&m_object);
     }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
+    SpawnObject(const SpawnObject&) = delete;
+    SpawnObject& operator=(const SpawnObject&) = delete;
     bool ok() const { return m_ok; }
-    posix_spawn_file_actions_t* get() { return &m_actions; }
+    T* get() { return &m_object; }
 
 private:
-    posix_spawn_file_actions_t m_actions{};
+    T m_object{};
     bool m_ok = false;
 };
-
-// Owns the attributes of one start.
-class SpawnAttributes {
-public:
-    SpawnAttributes() { m_ok = ::posix_spawnattr_init(&m_attributes) == 0; }
-    ~SpawnAttributes() {
-        if (m_ok) ::posix_spawnattr_destroy(&m_attributes);
-    }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    bool ok() const { return m_ok; }
-    posix_spawnattr_t* get() { return &m_attributes; }
-
-private:
-    posix_spawnattr_t m_attributes{};
-    bool m_ok = false;
-};
+using SpawnActions = SpawnObject<posix_spawn_file_actions_t, ::posix_spawn_file_actions_init,
+                                 ::posix_spawn_file_actions_destroy>;
+using SpawnAttributes = SpawnObject<posix_spawnattr_t, ::posix_spawnattr_init, ::posix_spawnattr_destroy>;
 
 // The descriptors the child fills are 0 to 3; a descriptor of the caller
 // that already has one of those numbers (a caller started with a standard
