@@ -119,31 +119,29 @@ ssize_t VorkFaultSeam::write(int fd, const void* data, std::size_t size) {
     return ::write(fd, data, size);
 }
 
+namespace {
+
+// Whether the seam fails this call now; errno then says why, as the failing
+// system call would.
+bool failsNow(VorkFaultSeam::Call call, int error) {
+    VorkFaultSeam::Action action = VorkFaultSeam::Action::Fail;
+    if (!due(call, action)) return false;
+    errno = error;
+    return true;
+}
+
+} // namespace
+
 int VorkFaultSeam::fsync(int fd) {
-    Action action = Action::Fail;
-    if (due(Call::Fsync, action)) {
-        errno = EIO;
-        return -1;
-    }
-    return ::fsync(fd);
+    return failsNow(Call::Fsync, EIO) ? -1 : ::fsync(fd);
 }
 
 int VorkFaultSeam::fdatasync(int fd) {
-    Action action = Action::Fail;
-    if (due(Call::Fsync, action)) {
-        errno = EIO;
-        return -1;
-    }
-    return ::fdatasync(fd);
+    return failsNow(Call::Fsync, EIO) ? -1 : ::fdatasync(fd);
 }
 
 int VorkFaultSeam::rename(const std::string& from, const std::string& to) {
-    Action action = Action::Fail;
-    if (due(Call::Rename, action)) {
-        errno = EXDEV;
-        return -1;
-    }
-    return std::rename(from.c_str(), to.c_str());
+    return failsNow(Call::Rename, EXDEV) ? -1 : std::rename(from.c_str(), to.c_str());
 }
 
 } // namespace VorkSupport
