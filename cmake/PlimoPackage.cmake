@@ -38,5 +38,6 @@ when a package needs it and the caller allows it, restarts the machine and
 resumes the remaining packages afterwards through a systemd service.
 .
 The package holds the update plug-in, the Orvane console program, the
-zuasvchost service host, their libraries, manual pages and bash completion.")
+zuasvchost service host, the bundle-digest and plimo-sysid tools, their
+libraries, manual pages and bash completion.")
 include(CPack)

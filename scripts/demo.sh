@@ -25,7 +25,7 @@ demo="$root/build/demo"
 rm -rf "$demo"
 mkdir -p "$demo/win/TEMP" "$demo/tmp" "$demo/units"
 export windir="$demo/win" TEMP="$demo/tmp" TMP="$demo/tmp"
-export VSUPT_SERVICE_DIR="$demo/units" ZUA_CMDLOG="$demo/cmdlog"
+export VSUPT_SERVICE_DIR="$demo/units" ZUA_CMDLOG="$demo/cmdlog" PLIMO_DMI_DIR="$demo/no-dmi-tables"
 # An empty trust store of the demo's own: the example bundle is not signed,
 # and the machine's /etc/plimo/trust.d must not decide the demo.
 export PLIMO_TRUST_DIR="$demo/trust.d"

@@ -8,6 +8,8 @@ set -euo pipefail
 # with a stand-in login manager.
 packages=(cmake make g++ pkg-config libxml2-dev zlib1g-dev libarchive-dev libssl-dev openssl libgtest-dev
   libsystemd-dev dbus python3-dbusmock
+  # plimo-sysid's JSON output
+  nlohmann-json3-dev
   # the playbook tests
   ansible-core
   # manual pages, the Debian package and its checks

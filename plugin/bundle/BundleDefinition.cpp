@@ -221,7 +221,16 @@ bool BundleDefinition::validSystem() const {
         VORK_LOG(9, "BundleDefinition::validSystem: no systems defined in bundle, assuming system is valid");
         return true;
     }
-    const unsigned int systemId = static_cast<unsigned int>(getSystemId()) & 0xFFFFu;
+    const SystemIdReport identity = identifySystem();
+    const unsigned int systemId = static_cast<unsigned int>(identity.id) & 0xFFFFu;
+    if (VorkSupport::VorkLogging::enabled(4)) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%X", systemId);
+        VORK_LOG(4, "BundleDefinition::validSystem: system id |" << hex << "| by |" << identity.method
+                     << "|; SMBIOS table from |" << identity.source << "| |" << identity.location << "|, version |"
+                     << identity.majorVersion << "." << identity.minorVersion << "|, |" << identity.tableSize
+                     << "| bytes");
+    }
     if (VorkSupport::VorkLogging::enabled(9)) {
         char hex[16];
         std::snprintf(hex, sizeof hex, "%X", systemId);

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "ConstSmbiosTableIterator.h"
 #include "ISmbiosItem.h"
@@ -22,9 +23,17 @@ public:
     SmbiosTableIterator begin(int type = -1);
     SmbiosTableIterator end();
 
-    // The entry point record (the 32 bytes of an SMBIOS 2.x entry point).
+    // The entry point record: the 32 bytes of an SMBIOS 2.x entry point, or
+    // an SMBIOS 3 ("_SM3_") entry point followed by zeros.
     virtual const EntryPoint& getEntryPoint() const = 0;
-    // The table buffer, exactly as long as the entry point says.
+    // The SMBIOS version that the entry point record names.
+    int getMajorVersion() const;
+    int getMinorVersion() const;
+    // Where the table came from: "file" (the kernel's copy; the path is its
+    // directory) or "memory" (the path is the memory file).
+    virtual const std::string& getSourceKind() const = 0;
+    virtual const std::string& getSourcePath() const = 0;
+    // The table buffer, as long as its source gives it.
     virtual const std::uint8_t* getTableData() const = 0;
     virtual std::size_t getTableLength() const = 0;
 

@@ -14,7 +14,11 @@ namespace smbios {
 // the next getTable() tries again.
 //
 // Parameters (integers): "strictValidation" and "offset", both 0 at first.
-// Modes 0 and 1 build the table from physical memory; no other mode exists.
+// Modes 0 and 1 build the table from the first of two sources that delivers
+// one: the copy the kernel publishes (SmbiosSysfsStrategy, in the directory
+// that PLIMO_DMI_DIR named when the factory was created, else
+// /sys/firmware/dmi/tables), then physical memory (SmbiosMemoryStrategy).
+// No other mode exists.
 class SmbiosFactory {
 public:
     virtual ~SmbiosFactory() = default;
@@ -34,8 +38,8 @@ public:
 
     // For tests only: forgets the process-wide table and factory, and the
     // memory reader with its factory (memory::MemoryFactory::resetForTesting),
-    // so that the next call reads the memory file named by PLIMO_MEMFILE
-    // afresh. Every table, iterator and item obtained before becomes invalid.
+    // so that the next call reads the memory file named by PLIMO_MEMFILE and
+    // the directory named by PLIMO_DMI_DIR afresh. Every table, iterator and item obtained before becomes invalid.
     static void resetForTesting();
 
 private:

@@ -6,6 +6,7 @@
 #include "NotImplemented.h"
 #include "ParameterException.h"
 #include "SmbiosMemoryStrategy.h"
+#include "SmbiosSysfsStrategy.h"
 #include "SmbiosTable.h"
 
 namespace smbios {
@@ -20,7 +21,7 @@ ParameterException unknownParameter(const std::string& name) {
 
 } // namespace
 
-SmbiosFactoryImpl::SmbiosFactoryImpl() = default;
+SmbiosFactoryImpl::SmbiosFactoryImpl() : m_sDmiDirectory(SmbiosSysfsStrategy::defaultDirectory()) {}
 
 SmbiosFactoryImpl::~SmbiosFactoryImpl() = default;
 
@@ -28,7 +29,10 @@ ISmbiosTable* SmbiosFactoryImpl::getTable() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_pTable) return m_pTable.get();
     if (m_nMode != 0 && m_nMode != 1) throw NotImplemented("Unknown smbios factory mode requested");
+    // The kernel's copy of the table decides where it exists; physical
+    // memory is searched only where it does not.
     std::vector<std::unique_ptr<SmbiosStrategy>> strategies;
+    strategies.push_back(std::make_unique<SmbiosSysfsStrategy>(m_sDmiDirectory));
     strategies.push_back(std::make_unique<SmbiosMemoryStrategy>(static_cast<std::uint64_t>(m_nOffset)));
     // A failed build raises here and leaves nothing stored: the next call
     // tries again.

@@ -47,6 +47,12 @@ private:
 
 SmbiosMemoryStrategy::SmbiosMemoryStrategy(std::uint64_t offset) : m_nOffset(offset) {}
 
+std::string SmbiosMemoryStrategy::sourceKind() const { return "memory"; }
+
+std::string SmbiosMemoryStrategy::sourcePath() const {
+    return memory::MemoryFactory::getFactory()->getParameter("memFile");
+}
+
 bool SmbiosMemoryStrategy::isValidEntryPoint(const std::uint8_t* record) {
     if (std::memcmp(record, "_SM_", 4) != 0) return false;
     const std::size_t length = record[5];

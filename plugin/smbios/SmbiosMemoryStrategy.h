@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "IMemory.h"
@@ -18,6 +19,9 @@ public:
 
     // Any failure (std::exception) makes it answer false.
     bool getSmbiosTable(std::array<std::uint8_t, 32>& entryPoint, std::vector<std::uint8_t>& table) override;
+    std::string sourceKind() const override;
+    // The memory factory's memory file.
+    std::string sourcePath() const override;
 
     // The entry point record; raises smbios::ParseException with
     // "SMBIOS Header not found in search." when there is none, and the

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace smbios {
@@ -14,6 +15,12 @@ public:
     // false when this way cannot deliver them; entryPoint and table are then
     // left as they were.
     virtual bool getSmbiosTable(std::array<std::uint8_t, 32>& entryPoint, std::vector<std::uint8_t>& table) = 0;
+
+    // Where this way reads from, for reports: its kind ("file" for the
+    // kernel's copy of the table, "memory" for physical memory) and the
+    // directory or memory file.
+    virtual std::string sourceKind() const = 0;
+    virtual std::string sourcePath() const = 0;
 };
 
 } // namespace smbios

@@ -19,6 +19,8 @@ SmbiosTable::SmbiosTable(std::vector<std::unique_ptr<SmbiosStrategy>> strategies
     for (auto& strategy : m_strategies) {
         try {
             if (strategy && strategy->getSmbiosTable(m_entryPoint, m_table)) {
+                m_sSourceKind = strategy->sourceKind();
+                m_sSourcePath = strategy->sourcePath();
                 loaded = true;
                 break;
             }
@@ -35,6 +37,10 @@ SmbiosTable::SmbiosTable(std::vector<std::unique_ptr<SmbiosStrategy>> strategies
 SmbiosTable::~SmbiosTable() = default;
 
 const ISmbiosTable::EntryPoint& SmbiosTable::getEntryPoint() const { return m_entryPoint; }
+
+const std::string& SmbiosTable::getSourceKind() const { return m_sSourceKind; }
+
+const std::string& SmbiosTable::getSourcePath() const { return m_sSourcePath; }
 
 const std::uint8_t* SmbiosTable::getTableData() const { return m_table.data(); }
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "ISmbiosTable.h"
@@ -28,6 +29,8 @@ public:
     SmbiosTable& operator=(const SmbiosTable&) = delete;
 
     const EntryPoint& getEntryPoint() const override;
+    const std::string& getSourceKind() const override;
+    const std::string& getSourcePath() const override;
     const std::uint8_t* getTableData() const override;
     std::size_t getTableLength() const override;
     const std::uint8_t* firstStructure() const override;
@@ -43,6 +46,8 @@ private:
 
     std::vector<std::unique_ptr<SmbiosStrategy>> m_strategies;
     EntryPoint m_entryPoint{};
+    std::string m_sSourceKind;
+    std::string m_sSourcePath;
     std::vector<std::uint8_t> m_table;
     bool m_bStrictValidation;
     mutable std::mutex m_cacheMutex;

@@ -80,17 +80,53 @@ int systemIdFromType208() {
     return id;
 }
 
-int getSystemId() {
-    using Method = int (*)();
-    static constexpr Method methods[] = {systemIdFromSignatureBlock, systemIdFromOemStrings, systemIdFromLegacyBlocks,
-                                         systemIdFromType208};
-    for (Method method : methods) {
+namespace {
+
+struct Method {
+    int (*find)();
+    const char* name;
+};
+constexpr Method methods[] = {{systemIdFromSignatureBlock, "signature-block"},
+                              {systemIdFromOemStrings, "oem-strings"},
+                              {systemIdFromLegacyBlocks, "legacy-blocks"},
+                              {systemIdFromType208, "type-208"}};
+
+// The first method's identifier that is not 0, and that method; null when
+// every method gives 0.
+const Method* firstIdentifier(int& id) {
+    for (const Method& method : methods) {
         try {
-            int id = method();
-            if (id != 0) return id;
+            id = method.find();
+            if (id != 0) return &method;
         } catch (...) {
             // this method found nothing usable; the next one may
         }
     }
-    return 0;
+    id = 0;
+    return nullptr;
+}
+
+} // namespace
+
+int getSystemId() {
+    int id = 0;
+    firstIdentifier(id);
+    return id;
+}
+
+SystemIdReport identifySystem() {
+    SystemIdReport report;
+    try {
+        const Method* method = firstIdentifier(report.id);
+        if (method != nullptr) report.method = method->name;
+        const smbios::ISmbiosTable& table = *smbios::SmbiosFactory::getFactory()->getTable();
+        report.source = table.getSourceKind();
+        report.location = table.getSourcePath();
+        report.majorVersion = table.getMajorVersion();
+        report.minorVersion = table.getMinorVersion();
+        report.tableSize = table.getTableLength();
+    } catch (...) {
+        // no table: the report says "none" for it
+    }
+    return report;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "SystemIdReport.h"
 
 // The machine's system identifier, derived from the firmware.
 //
@@ -6,8 +7,14 @@
 // server model (1 to 0xFFFF), or 0 when none of the identification methods
 // finds one. It never raises: every failure only moves on to the next method.
 // Physical memory is read through memory::MemoryFactory (on Linux /dev/mem,
-// or the memory image named by PLIMO_MEMFILE).
+// or the memory image named by PLIMO_MEMFILE), the SMBIOS table through
+// smbios::SmbiosFactory (the kernel's copy where there is one).
 int getSystemId();
+
+// The same identifier with the method that gave it and the table's source,
+// version and size (the table is built for the report if no method needed
+// it). It never raises either.
+SystemIdReport identifySystem();
 
 // The version text of the identification library.
 const char* getLibraryVersion();

@@ -130,6 +130,12 @@ TEST_F(BundleDefinitionTest, SystemIdReadingsAgainstNoIdentifier) {
 
 TEST_F(BundleDefinitionTest, SystemIdReadingsAgainstIdentifier8C) {
     useSystemId(0x8C);
+    captureLog();
+    EXPECT_TRUE(BundleDefinition(write(models(model("8C")))).validSystem());
+    // The check says which method named the machine, and that no table was found.
+    const std::string log = logText();
+    EXPECT_NE(log.find("|signature-block|"), std::string::npos) << log;
+    EXPECT_NE(log.find("|none|"), std::string::npos) << log;
     for (const char* id : {"0x8C", "8c", "8C", "8CXYZ", " 0x008c", "0X8c"})
         EXPECT_TRUE(BundleDefinition(write(models(model("1234") + model(id)))).validSystem()) << id;
     for (const char* id : {"XYZ", "8D", "0x8C0", "18C", "0"})

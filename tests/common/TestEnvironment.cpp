@@ -67,6 +67,8 @@ public:
         // Tests never read physical memory: without an image of their own
         // the firmware reader finds nothing and the system identifier is 0.
         setEnv("PLIMO_MEMFILE", g_testDir + "/no-memory-image");
+        // Nor the kernel's copy of the firmware table.
+        setEnv("PLIMO_DMI_DIR", g_testDir + "/no-dmi-tables");
         // Nor the machine's trust store: an absent one checks no signature.
         setEnv("PLIMO_TRUST_DIR", g_testDir + "/trust.d");
         ::unsetenv("PLIMO_LOGLEVEL");

@@ -10,6 +10,7 @@
 //   ZUA_CMDLOG        <dir>/cmdlog
 //   HOME, XDG_STATE_HOME inside <dir>
 //   PLIMO_MEMFILE     <dir>/no-memory-image (absent: no firmware data)
+//   PLIMO_DMI_DIR     <dir>/no-dmi-tables (absent: no kernel copy of the table)
 //   PLIMO_TRUST_DIR   <dir>/trust.d (absent: no signature required)
 //   DBUS_SYSTEM_BUS_ADDRESS a socket <dir>/no-system-bus that does not exist
 //   PLIMO_REBOOT_REQUIRED_FILE <dir>/reboot-required

@@ -1,10 +1,14 @@
-// libFuzzer target: the input describes a memory image, which goes through
-// the table build, the walk, the items and the system identifier.
+// libFuzzer target: the input describes a memory image, or the kernel's copy
+// of the table, which goes through the table build, the walk, the items and
+// the system identifier.
 //
 // Input: a run of chunks, each a 4-byte little-endian physical address (the
 // top byte is ignored, so images stay below 16 MiB), a 2-byte little-endian
 // length and that many bytes (fewer when the input ends). The image is a
-// sparse file of at least 1 MiB, zero where no chunk lands.
+// sparse file of at least 1 MiB, zero where no chunk lands. An input that
+// begins with "K" is the kernel's copy instead: its second byte is the size
+// of smbios_entry_point, those bytes follow, and the rest is the DMI file
+// (the memory image is then all zeros).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -65,6 +69,41 @@ void writeImage(ImageFile& image, const std::uint8_t* data, std::size_t size) {
     }
 }
 
+// The directory of the kernel's copy; PLIMO_DMI_DIR names it only for
+// inputs that describe one.
+struct KernelDir {
+    std::string path;
+    KernelDir() {
+        const char* dir = std::getenv("TMPDIR");
+        path = std::string(dir && *dir ? dir : "/tmp") + "/smbios-fuzz-dmi-XXXXXX";
+        if (::mkdtemp(path.data()) == nullptr) std::abort();
+    }
+    ~KernelDir() {
+        ::unlink((path + "/smbios_entry_point").c_str());
+        ::unlink((path + "/DMI").c_str());
+        ::rmdir(path.c_str());
+    }
+    void write(const char* name, const std::uint8_t* data, std::size_t size) const {
+        const std::string file = path + "/" + name;
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0 || (size != 0 && ::write(fd, data, size) != static_cast<ssize_t>(size))) std::abort();
+        ::close(fd);
+    }
+};
+
+// True when the input was a kernel's copy, written into dir.
+bool writeKernelCopy(const KernelDir& dir, const std::uint8_t* data, std::size_t size) {
+    if (size < 2 || data[0] != 'K') {
+        ::setenv("PLIMO_DMI_DIR", (dir.path + "/none").c_str(), 1);
+        return false;
+    }
+    const std::size_t entryPointSize = data[1] < size - 2 ? data[1] : size - 2;
+    dir.write("smbios_entry_point", data + 2, entryPointSize);
+    dir.write("DMI", data + 2 + entryPointSize, size - 2 - entryPointSize);
+    ::setenv("PLIMO_DMI_DIR", dir.path.c_str(), 1);
+    return true;
+}
+
 void exerciseItem(const smbios::ISmbiosItem& item) {
     for (unsigned n : {0u, 1u, 2u, 3u, 5u, 255u}) {
         try {
@@ -89,7 +128,11 @@ void exerciseItem(const smbios::ISmbiosItem& item) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ImageFile image;
-    writeImage(image, data, size);
+    static KernelDir kernel;
+    if (writeKernelCopy(kernel, data, size))
+        writeImage(image, data, 0);
+    else
+        writeImage(image, data, size);
     smbios::SmbiosFactory::resetForTesting();
 
     volatile int id = getSystemId();

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -11,6 +14,7 @@
 #include "InternalError.h"
 #include "ISmbiosTable.h"
 #include "MemoryFactory.h"
+#include "KernelTables.h"
 #include "MemoryImage.h"
 #include "MemoryOsSpecific.h"
 #include "NotImplemented.h"
@@ -22,6 +26,7 @@
 #include "TestEnvironment.h"
 
 using smbiostest::Bytes;
+using smbiostest::KernelTables;
 using smbiostest::MemoryImage;
 
 namespace {
@@ -307,6 +312,90 @@ TEST_F(SmbiosTableTest, MalformedTablesNeverReadOutside) {
     img.put(0xF0000, MemoryImage::entryPoint(0xFFFFFFF0, 0xFFFF));
     img.activate();
     EXPECT_THROW(table(), smbios::InternalError);
+}
+
+TEST_F(SmbiosTableTest, KernelCopyRefusedForBadInput) {
+    // Memory holds a table of types 0, 1, 11 and 127; every kernel copy below
+    // is refused, and the memory strategy decides.
+    MemoryImage img = image();
+    img.putTable(sampleTable());
+    KernelTables kernel(plimotest::testDir() + "/dmi");
+    const Bytes good = MemoryImage::concat({MemoryImage::structure(1, 1, {1, 0}, {"Maker"}),
+                                            MemoryImage::structure(0xD0, 2, {0, 0, 0x42}),
+                                            MemoryImage::structure(127, 3, {})});
+    const Bytes ep2 = MemoryImage::entryPoint(0, 0);
+    const Bytes ep3 = KernelTables::entryPoint3(static_cast<std::uint32_t>(good.size()));
+    auto source = [&] {
+        ::setenv("PLIMO_MEMFILE", img.path().c_str(), 1);
+        kernel.activate();
+        smbios::ISmbiosTable& t = table();
+        return t.getSourceKind() + " " + std::to_string(typesOf(t).size());
+    };
+    kernel.put(ep2, good);
+    ASSERT_EQ(source(), "file 3");
+    kernel.put(ep3, good);
+    ASSERT_EQ(source(), "file 3");
+    kernel.put(MemoryImage::legacyEntryPoint(0, 0), good);
+    ASSERT_EQ(source(), "file 3");
+
+    Bytes unknownAnchor = ep2;
+    unknownAnchor[3] = 'X';
+    Bytes longRecord = ep3;
+    longRecord.resize(33, 0);
+    longRecord[6] = 33;
+    const std::vector<Bytes> badEntryPoints = {
+        {},
+        Bytes(ep2.begin(), ep2.begin() + 20),   // shorter than its length says
+        Bytes(ep3.begin(), ep3.begin() + 7),
+        MemoryImage::entryPoint(0, 0, 0x1F, 2, false),
+        KernelTables::entryPoint3(0x100, 3, 2, false),
+        unknownAnchor,
+        MemoryImage::entryPoint(0, 0, 0x1F, 4),
+        MemoryImage::entryPoint(0, 0, 0x1F, 1),
+        MemoryImage::entryPoint(0, 0, 0x0F),   // too short for the record's fields
+        KernelTables::entryPoint3(0x100, 2),
+        KernelTables::entryPoint3(0x100, 4),
+        longRecord,
+        MemoryImage::legacyEntryPoint(0, 0, false),
+    };
+    for (std::size_t i = 0; i < badEntryPoints.size(); ++i) {
+        kernel.put(badEntryPoints[i], good);
+        EXPECT_EQ(source(), "memory 4") << "entry point " << i;
+    }
+
+    const std::vector<Bytes> badTables = {
+        {},
+        Bytes(good.begin(), good.end() - 3),   // cut in the last structure
+        Bytes(good.begin(), good.begin() + 10),   // cut in the first one's strings
+        MemoryImage::concat({MemoryImage::structure(1, 1, {}), Bytes{2, 200, 0, 0, 0, 0}}),
+        MemoryImage::concat({MemoryImage::structure(1, 1, {}), Bytes{2, 3, 0, 0, 0, 0}}),
+        MemoryImage::concat({MemoryImage::structure(1, 1, {}), Bytes{2, 4}}),
+    };
+    for (std::size_t i = 0; i < badTables.size(); ++i) {
+        kernel.put(ep3, badTables[i]);
+        EXPECT_EQ(source(), "memory 4") << "table " << i;
+    }
+
+    // A DMI file of 1 GiB (sparse), a directory, FIFOs in place of the files,
+    // a directory that is a symbolic link loop.
+    kernel.put(ep3, good);
+    ASSERT_EQ(::truncate((kernel.directory() + "/DMI").c_str(), 1L << 30), 0);
+    EXPECT_EQ(source(), "memory 4");
+    for (const char* name : {"/DMI", "/smbios_entry_point"}) {
+        kernel.put(ep3, good);
+        const std::string file = kernel.directory() + name;
+        ASSERT_EQ(::unlink(file.c_str()), 0);
+        ASSERT_EQ(::mkdir(file.c_str(), 0700), 0);
+        EXPECT_EQ(source(), "memory 4") << name;
+        ASSERT_EQ(::rmdir(file.c_str()), 0);
+        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        EXPECT_EQ(source(), "memory 4") << name;
+    }
+    const std::string loop = plimotest::testDir() + "/loop";
+    ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+    ::setenv("PLIMO_DMI_DIR", loop.c_str(), 1);
+    smbios::SmbiosFactory::resetForTesting();
+    EXPECT_EQ(table().getSourceKind(), "memory");
 }
 
 TEST(SmbiosExceptionTest, MessageTemplatesAndTree) {

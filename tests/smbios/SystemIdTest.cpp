@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "KernelTables.h"
 #include "MemoryImage.h"
 #include "SmbiosFactory.h"
 #include "StringUnavailable.h"
@@ -10,6 +11,7 @@
 #include "TestEnvironment.h"
 
 using smbiostest::Bytes;
+using smbiostest::KernelTables;
 using smbiostest::MemoryImage;
 
 namespace {
@@ -130,6 +132,8 @@ TEST_F(SystemIdTest, VendorStructures) {
 TEST_F(SystemIdTest, NothingFoundGivesZero) {
     // An image without any firmware data.
     EXPECT_EQ(systemId(), 0);
+    EXPECT_EQ(identifySystem().method, "none");
+    EXPECT_EQ(identifySystem().source, "none");
     // A table without the structures the methods look for.
     img().putTable(MemoryImage::concat({MemoryImage::structure(0, 0, {}, {"BIOS"}), end()}));
     EXPECT_EQ(systemId(), 0);
@@ -141,4 +145,55 @@ TEST_F(SystemIdTest, NothingFoundGivesZero) {
     MemoryImage tiny(plimotest::testDir() + "/tiny.img", 0x1000);
     tiny.activate();
     EXPECT_EQ(getSystemId(), 0);
+}
+
+TEST_F(SystemIdTest, KernelCopyOfTheTable) {
+    // A machine whose physical memory cannot be read at all (the harness's
+    // memory file does not exist): the kernel's "_SM_" 2.x copy names it.
+    KernelTables kernel(plimotest::testDir() + "/dmi");
+    const Bytes system = MemoryImage::structure(1, 1, {1, 2, 0, 0}, {"Maker", "Model"});
+    const Bytes oemTable = MemoryImage::concat({system, oem({kSignature, "5[0ABC"}), type208(0x22), end()});
+    kernel.put(MemoryImage::entryPoint(0, 0), oemTable);
+    kernel.activate();
+    SystemIdReport report = identifySystem();
+    EXPECT_EQ(report.id, 0xABC);
+    EXPECT_EQ(report.method, "oem-strings");
+    EXPECT_EQ(report.source, "file");
+    EXPECT_EQ(report.location, kernel.directory());
+    EXPECT_EQ(report.majorVersion * 10 + report.minorVersion, 24);
+    EXPECT_EQ(report.tableSize, oemTable.size());
+    EXPECT_EQ(getSystemId(), 0xABC);
+
+    // Only an "_SM3_" entry point, and memory readable but without any anchor.
+    const Bytes vendorTable = MemoryImage::concat({system, type208(0xFE, 0x4321), end()});
+    kernel.put(KernelTables::entryPoint3(static_cast<std::uint32_t>(vendorTable.size())), vendorTable);
+    EXPECT_EQ(systemId(), 0x4321);
+    report = identifySystem();
+    EXPECT_EQ(report.method, "type-208");
+    EXPECT_EQ(report.majorVersion * 10 + report.minorVersion, 32);
+
+    // Where memory holds a table too, the kernel's copy decides it; the fixed
+    // places still come from memory, and the table's source is still named.
+    img().putTable(MemoryImage::concat({oem({kSignature, "5[0DEF"}), end()}));
+    EXPECT_EQ(systemId(), 0x4321);
+    img().put(0xDC044, kSignature);
+    img().put(0xDC040, Bytes{0x8C});
+    img().activate();
+    report = identifySystem();
+    EXPECT_EQ(report.id, 0x8C);
+    EXPECT_EQ(report.method, "legacy-blocks");
+    EXPECT_EQ(report.source, "file");
+    signatureBlock(0x34, 0x12, 0xFE);
+    EXPECT_EQ(systemId(), 0x1234);
+    EXPECT_EQ(identifySystem().method, "signature-block");
+
+    // Without the kernel's copy the memory table decides.
+    ::setenv("PLIMO_DMI_DIR", (plimotest::testDir() + "/no-such-dir").c_str(), 1);
+    img().put(0xFE076, std::string("Vork Systen"));
+    img().put(0xDC040, Bytes{0});
+    img().activate();
+    report = identifySystem();
+    EXPECT_EQ(report.id, 0xDEF);
+    EXPECT_EQ(report.source, "memory");
+    EXPECT_EQ(report.location, img().path());
 }

@@ -2,7 +2,8 @@
 """Writes the seed corpus of the smbios fuzz target into this directory.
 
 Each seed is a run of chunks: a 4-byte little-endian physical address, a
-2-byte little-endian length and that many bytes of the memory image."""
+2-byte little-endian length and that many bytes of the memory image; or "K",
+the size of the kernel's smbios_entry_point, its bytes and the DMI file."""
 import os
 import struct
 
@@ -47,6 +48,15 @@ def table_at(table, address=0x80000):
 
 basic = (structure(0, 0, b"\1\2\3\4", (b"Vendor", b"1.0")) + structure(1, 1, b"\x11\x22\x33\x44\x55", (b"Maker",))
          + structure(11, 2, b"\2", (SIG, b"5[0ABC")) + structure(127, 3))
+def entry3(maximum):
+    ep = b"_SM3_\0" + bytes([0x18, 3, 2, 0, 1, 0]) + struct.pack("<IQ", maximum, 0)
+    return fix(ep, 0x18, 5)
+
+
+def kernel(ep, table):
+    return b"K" + bytes([len(ep)]) + ep + table
+
+
 seeds = {
     "table-basic": table_at(basic),
     "table-legacy": chunk(0x80000, basic) + chunk(0xE0010, legacy(0x80000, len(basic))),
@@ -58,6 +68,8 @@ seeds = {
     "cut-strings": table_at(bytes([11, 5, 0, 0, 1]) + b"ABC"),
     "short-header": table_at(structure(1, 0) + bytes([2, 3, 0, 0, 0, 0]) + structure(127, 1)),
     "high-table": chunk(0xF0000, entry(0xFFFFFFF0, 0xFFFF)),
+    "kernel-sm3": kernel(entry3(len(basic)), basic),
+    "kernel-sm": kernel(entry(0, 0), basic),
 }
 
 for name, data in seeds.items():

@@ -100,7 +100,19 @@ resume_pending:
   description: Whether the update is still under way or waits for its resume after a restart.
   returned: always
   type: bool
+system_id:
+  description:
+    - System identifier of the host in hexadecimal, as a bundle's C(systemID) names it, read with
+      C(plimo-sysid --json) beside the service host; C(0) when the firmware gives none.
+    - Null when C(plimo-sysid) is not installed or cannot be run.
+  returned: always
+  type: str
+  sample: 8C
 """
+
+import json
+import os
+import shutil
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.plimo.bundle.plugins.module_utils.bundle_answer import (
@@ -139,6 +151,25 @@ def progress_result(answer, final, update_id):
     return result
 
 
+def host_system_id(module, service_host):
+    """The host's system identifier as plimo-sysid reads it: hexadecimal, as a
+    bundle's systemID names it, "0" when the firmware gives none; None when
+    the tool is not installed beside the service host or on PATH, or gives no
+    answer."""
+    tool = os.path.join(os.path.dirname(service_host), "plimo-sysid")
+    if not os.access(tool, os.X_OK):
+        tool = shutil.which("plimo-sysid")
+    if not tool:
+        return None
+    rc, stdout, dummy = module.run_command([tool, "--json"], check_rc=False)
+    if rc not in (0, 1):
+        return None
+    try:
+        return str(json.loads(stdout)["system_id"])
+    except (ValueError, KeyError, TypeError):
+        return None
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
@@ -153,6 +184,7 @@ def main():
     except AnswerError as error:
         module.fail_json(msg=str(error), changed=False)
     result = progress_result(answer, final, update_id)
+    result["system_id"] = host_system_id(module, find_service_host(module.params["service_host"]))
     if result["failed"]:
         module.fail_json(**result)
     module.exit_json(**result)

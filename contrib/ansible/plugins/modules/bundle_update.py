@@ -205,9 +205,19 @@ resume_pending:
   description: Whether the update goes on after a restart that the applicator started itself.
   returned: always
   type: bool
+system_id:
+  description:
+    - System identifier of the host in hexadecimal, as a bundle's C(systemID) names it, read with
+      C(plimo-sysid --json) beside the service host; C(0) when the firmware gives none.
+    - Null when C(plimo-sysid) is not installed or cannot be run.
+  returned: always
+  type: str
+  sample: 8C
 """
 
+import json
 import os
+import shutil
 import zipfile
 import xml.etree.ElementTree as ElementTree
 
@@ -278,6 +288,25 @@ def check_update(module, service_host):
     return result
 
 
+def host_system_id(module, service_host):
+    """The host's system identifier as plimo-sysid reads it: hexadecimal, as a
+    bundle's systemID names it, "0" when the firmware gives none; None when
+    the tool is not installed beside the service host or on PATH, or gives no
+    answer."""
+    tool = os.path.join(os.path.dirname(service_host), "plimo-sysid")
+    if not os.access(tool, os.X_OK):
+        tool = shutil.which("plimo-sysid")
+    if not tool:
+        return None
+    rc, stdout, dummy = module.run_command([tool, "--json"], check_rc=False)
+    if rc not in (0, 1):
+        return None
+    try:
+        return str(json.loads(stdout)["system_id"])
+    except (ValueError, KeyError, TypeError):
+        return None
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
@@ -309,6 +338,7 @@ def main():
     if module.params["timeout"] is not None and module.params["timeout"] <= 0:
         module.fail_json(msg="timeout must be a positive number of seconds", changed=False)
     service_host = find_service_host(module.params["service_host"])
+    system_id = host_system_id(module, service_host)
     try:
         if module.check_mode:
             result = check_update(module, service_host)
@@ -317,6 +347,7 @@ def main():
                                    UPDATE_EXIT_CODES)
     except AnswerError as error:
         module.fail_json(msg=str(error), changed=False)
+    result["system_id"] = system_id
     if result["failed"]:
         module.fail_json(**result)
     module.exit_json(**result)
