@@ -1,6 +1,8 @@
 #include "FunctionCall.h"
 
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
@@ -10,6 +12,17 @@
 #include "VorkStringUtilities.h"
 
 using VorkSupport::VorkException;
+
+namespace {
+
+// How long a call waits for a lock that another holder has, and how often it
+// tries again. "progress" holds the lock for a moment when it looks at an
+// update whose process died; meeting it must not make an update, a resume
+// or a clean report an update in progress.
+constexpr std::chrono::milliseconds kLockPatience{2000};
+constexpr std::chrono::milliseconds kLockRetryStep{50};
+
+} // namespace
 
 FunctionCall::Reporting FunctionCall::Reporting::of(const std::string& function) {
     return Reporting{function + ": VorkException: \n", function + ": std::exception: \n"};
@@ -25,9 +38,17 @@ FunctionCall::FunctionCall(const std::string& function, BundleApplicatorBase& ap
 FunctionCall::~FunctionCall() { releaseLock(); }
 
 bool FunctionCall::takeLock() {
-    if (m_applicator.startExclusiveUpdate()) return true;
-    setStatus(m_applicator.lockFailureStatus());
-    return false;
+    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+    while (!m_applicator.startExclusiveUpdate()) {
+        // A lock that cannot be made at all does not come by waiting.
+        if (m_applicator.lockFailureStatus() != StatusCode::UpdateInProgress ||
+            std::chrono::steady_clock::now() >= deadline) {
+            setStatus(m_applicator.lockFailureStatus());
+            return false;
+        }
+        std::this_thread::sleep_for(kLockRetryStep);
+    }
+    return true;
 }
 
 void FunctionCall::releaseLock() { m_applicator.endExclusiveUpdate(); }

@@ -47,9 +47,10 @@ public:
 
     BAXMLDoc& log() { return m_log; }
 
-    // Takes the exclusive-update lock. When another holder has it, or it
-    // cannot be made, the log records why (setStatus) and the call answers
-    // that without finishing anything off.
+    // Takes the exclusive-update lock, waiting up to two seconds for a holder
+    // that has it only for a moment (a "progress" call). When another holder
+    // keeps it, or it cannot be made, the log records why (setStatus) and
+    // the call answers that without finishing anything off.
     [[nodiscard]] bool takeLock();
     void releaseLock();
     void cleanupAtEnd(bool cleanup) { m_bCleanupAtEnd = cleanup; }
