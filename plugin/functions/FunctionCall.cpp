@@ -37,6 +37,10 @@ FunctionCall::FunctionCall(const std::string& function, BundleApplicatorBase& ap
 
 FunctionCall::~FunctionCall() { releaseLock(); }
 
+double FunctionCall::elapsedSeconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+}
+
 bool FunctionCall::takeLock() {
     const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
     while (!m_applicator.startExclusiveUpdate()) {

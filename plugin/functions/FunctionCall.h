@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -46,6 +47,8 @@ public:
     FunctionCall& operator=(const FunctionCall&) = delete;
 
     BAXMLDoc& log() { return m_log; }
+    // Seconds since the call began.
+    double elapsedSeconds() const;
 
     // Takes the exclusive-update lock, waiting up to two seconds for a holder
     // that has it only for a moment (a "progress" call). When another holder
@@ -93,4 +96,5 @@ private:
     BAXMLDoc& m_log;
     Reporting m_reporting;
     bool m_bCleanupAtEnd = false;
+    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
 };
