@@ -45,18 +45,31 @@ std::string utcText(std::time_t when) {
     return text;
 }
 
-UpdateHistory::Row rowOf(const std::string& folder, const std::string& name, std::string& sortKey) {
+// Newest first: by the log's own time, else the file's, and within one
+// second by when the file was last written.
+struct SortKey {
+    std::string date;
+    long long written = 0;
+    bool operator>(const SortKey& other) const {
+        return date != other.date ? date > other.date : written > other.written;
+    }
+};
+
+UpdateHistory::Row rowOf(const std::string& folder, const std::string& name, SortKey& sortKey) {
     UpdateHistory::Row row;
     row.file = folder + "/" + name;
     struct stat status {};
-    sortKey = ::lstat(row.file.c_str(), &status) == 0 ? utcText(status.st_mtime) : std::string();
+    if (::lstat(row.file.c_str(), &status) == 0) {
+        sortKey.date = utcText(status.st_mtime);
+        sortKey.written = static_cast<long long>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
+    }
     row.updateId = name.substr(0, name.size() - 4);
     const AnswerDocument log = AnswerDocument::parse(logText(row.file));
     if (!log.valid || !log.hasStatus) return row;
     row.readable = true;
     if (!log.updateId.empty()) row.updateId = log.updateId;
     row.date = log.dateTime;
-    if (!row.date.empty()) sortKey = row.date;
+    if (!row.date.empty()) sortKey.date = row.date;
     row.status = log.status;
     row.message = log.message;
     row.run = log.countRun();
@@ -83,16 +96,18 @@ bool UpdateHistory::read(const std::string& folder) {
         m_sError = "cannot read the state folder " + folder + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<std::pair<std::string, Row>> found;
+    std::vector<std::pair<SortKey, Row>> found;
     while (dirent* entry = ::readdir(directory.get())) {
         const std::string name = entry->d_name;
         if (!endsWith(name, ".xml") || name == kInternalLog) continue;
-        std::string sortKey;
+        SortKey sortKey;
         Row row = rowOf(folder, name, sortKey);
         found.emplace_back(sortKey, std::move(row));
     }
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first > b.first : a.second.file < b.second.file;
+        if (a.first > b.first) return true;
+        if (b.first > a.first) return false;
+        return a.second.file < b.second.file;
     });
     for (auto& [key, row] : found) m_rows.push_back(std::move(row));
     return true;

@@ -31,7 +31,7 @@ export VSUPT_SERVICE_DIR="$demo/units" ZUA_CMDLOG="$demo/cmdlog"
 export PLIMO_TRUST_DIR="$demo/trust.d"
 # The restart flag goes here instead of /run; no shutdown inhibitor is asked
 # of the machine's login manager.
-export PLIMO_REBOOT_REQUIRED_FILE="$demo/reboot-required" PLIMO_SKIP_INHIBIT=1
+export PLIMO_REBOOT_REQUIRED_FILE="$demo/reboot-required" PLIMO_SKIP_INHIBIT=1 PLIMO_METRICS_DIR="$demo/metrics"
 orvane="$root/build/bin/Orvane"
 
 step() { printf '\n=== %s\n' "$*"; }
