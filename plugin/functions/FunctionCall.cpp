@@ -6,6 +6,7 @@
 
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
+#include "LockProbe.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -15,11 +16,12 @@ using VorkSupport::VorkException;
 
 namespace {
 
-// How long a call waits for a lock that another holder has, and how often it
-// tries again. "progress" holds the lock for a moment when it looks at an
-// update whose process died; meeting it must not make an update, a resume
-// or a clean report an update in progress.
-constexpr std::chrono::milliseconds kLockPatience{2000};
+// How long a call waits for a lock that a moment's holder has (LockProbe),
+// and how often it tries again. "progress" holds the lock for a moment when
+// it looks at an update whose process died; meeting it must not make an
+// update, a resume or a clean report an update in progress. A lock that a
+// running update holds is reported at once.
+constexpr std::chrono::milliseconds kLockPatience{10000};
 constexpr std::chrono::milliseconds kLockRetryStep{50};
 
 } // namespace
@@ -43,16 +45,21 @@ double FunctionCall::elapsedSeconds() const {
 
 bool FunctionCall::takeLock() {
     const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
-    while (!m_applicator.startExclusiveUpdate()) {
+    for (;;) {
+        if (m_applicator.startExclusiveUpdate()) return true;
         // A lock that cannot be made at all does not come by waiting.
-        if (m_applicator.lockFailureStatus() != StatusCode::UpdateInProgress ||
-            std::chrono::steady_clock::now() >= deadline) {
-            setStatus(m_applicator.lockFailureStatus());
-            return false;
+        if (m_applicator.lockFailureStatus() != StatusCode::UpdateInProgress) break;
+        if (!LockProbe::held(m_applicator.lockFileName())) {
+            // The moment's holder lets the lock go before its probe: once
+            // the probe is free, one more try tells who had the lock.
+            if (m_applicator.startExclusiveUpdate()) return true;
+            break;
         }
+        if (std::chrono::steady_clock::now() >= deadline) break;
         std::this_thread::sleep_for(kLockRetryStep);
     }
-    return true;
+    setStatus(m_applicator.lockFailureStatus());
+    return false;
 }
 
 void FunctionCall::releaseLock() { m_applicator.endExclusiveUpdate(); }

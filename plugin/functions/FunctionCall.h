@@ -50,10 +50,10 @@ public:
     // Seconds since the call began.
     double elapsedSeconds() const;
 
-    // Takes the exclusive-update lock, waiting up to two seconds for a holder
-    // that has it only for a moment (a "progress" call). When another holder
-    // keeps it, or it cannot be made, the log records why (setStatus) and
-    // the call answers that without finishing anything off.
+    // Takes the exclusive-update lock, waiting (up to ten seconds) for a
+    // holder that has it only for a moment (a "progress" call, LockProbe).
+    // When an update holds it, or it cannot be made, the log records why
+    // (setStatus) and the call answers that without finishing anything off.
     [[nodiscard]] bool takeLock();
     void releaseLock();
     void cleanupAtEnd(bool cleanup) { m_bCleanupAtEnd = cleanup; }

@@ -195,12 +195,16 @@ TEST_F(FunctionsTest, CleanDuringAnUpdateAnswers3077AndDeletesNothing) {
         EXPECT_TRUE(fileExists(unitFile()));
     }
 
-    // A holder of a moment (a progress call looking at a dead update) is
-    // waited out: the clean goes ahead.
+    // A holder of a moment (a progress call looking at a dead update: it
+    // holds the probe beside the lock from before it locks until after it
+    // has let go) is waited out: the clean goes ahead.
+    const int probe = ::open((lockFile() + ".probe").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(probe, LOCK_EX | LOCK_NB), 0);
     auto momentary = std::make_unique<LockHolder>();
-    std::thread release([&momentary] {
+    std::thread release([&momentary, probe] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         momentary.reset();
+        ::close(probe);
     });
     const std::string answer = send({"zuacmd=clean", "updateid=U1"});
     release.join();
