@@ -32,7 +32,7 @@ export VSUPT_SERVICE_DIR="$work/units"
 export ZUA_CMDLOG="$work/cmdlog"
 export XDG_STATE_HOME="$work/state"
 export PLIMO_SKIP_REBOOT=1 PLIMO_SKIP_NOTIFICATION=1 PLIMO_SKIP_INHIBIT=1
-export PLIMO_REBOOT_REQUIRED_FILE="$work/reboot-required"
+export PLIMO_REBOOT_REQUIRED_FILE="$work/reboot-required" PLIMO_METRICS_DIR="$work/metrics"
 export PLIMO_MEMFILE="$work/no-memory-image" PLIMO_DMI_DIR="$work/no-dmi-tables"
 # An empty trust store: the machine's own must not decide the figures.
 export PLIMO_TRUST_DIR="$work/trust.d"

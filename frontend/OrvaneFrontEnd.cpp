@@ -1,5 +1,6 @@
 #include "OrvaneFrontEnd.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +10,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
+
+#include "AnswerDocument.h"
+#include "AnswerJson.h"
+#include "BundlePlan.h"
+#include "ProgressView.h"
+#include "ProgressWatch.h"
 #include "StatusCode.h"
+#include "UpdateFollower.h"
+#include "UpdateHistory.h"
 #include "zuacs64.h"
 #include "zuadb64.h"
 
@@ -19,6 +29,12 @@ const char separator = '/';
 const char* const pluginPrefix = "plimo";
 const char* const updateCommand = "zuacmd=update";
 const char* const progressCommand = "zuacmd=progress";
+const char* const validateCommand = "zuacmd=validate";
+// How often the live view of an update this program runs asks for progress.
+constexpr double kLiveInterval = 0.5;
+// The default and the longest interval of -watch, in seconds.
+constexpr double kWatchInterval = 1.0;
+constexpr double kLongestInterval = 3600.0;
 const char* const statusMarker = "<SMStatus result=\"";
 
 bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
@@ -56,6 +72,12 @@ const OrvaneFrontEnd::Option OrvaneFrontEnd::s_options[] = {
     {"-dbgtarget", "dbgtarget=", "getnext"},
     {"-verify", "verify=", "getnext"},
     {"-timeout", "packagetimeout=", "getnext"},
+    {"-validate", "zuacmd=validate", ""},
+    {"-updateid", "updateid=", "getnext"},
+    {"-json", "local_cmd", ""},
+    {"-history", "local_cmd", ""},
+    {"-watch", "local_cmd", ""},
+    {"-interval", "local_cmd", "getnext"},
     {"", "", ""},
 };
 
@@ -64,6 +86,48 @@ OrvaneFrontEnd::OrvaneFrontEnd(int argc, char** argv) : m_sBaseDirectory("."), m
     for (const std::string& argument : m_arguments) {
         if (contains(argument, "-debug")) m_bDebugEcho = true;
     }
+    m_bJson = hasOption("-json");
+}
+
+bool OrvaneFrontEnd::hasOption(const char* option) const {
+    for (std::size_t i = 1; i < m_arguments.size(); ++i) {
+        if (m_arguments[i] == option) return true;
+        const Option* record = findExact(m_arguments[i]);
+        // A value is no option, whatever it reads.
+        if (record != nullptr && takesValue(*record)) ++i;
+    }
+    return false;
+}
+
+std::string OrvaneFrontEnd::optionValue(const char* option) const {
+    for (std::size_t i = 1; i + 1 < m_arguments.size(); ++i) {
+        if (m_arguments[i] == option) return m_arguments[i + 1];
+        const Option* record = findExact(m_arguments[i]);
+        if (record != nullptr && takesValue(*record)) ++i;
+    }
+    return std::string();
+}
+
+void OrvaneFrontEnd::report(std::FILE* stream, const std::string& message) {
+    if (!m_bJson) {
+        std::fputs(message.c_str(), stream);
+        return;
+    }
+    // JSON carries the first message, without the line ends around it.
+    if (!m_sError.empty()) return;
+    const std::size_t first = message.find_first_not_of('\n');
+    const std::size_t last = message.find_last_not_of('\n');
+    m_sError = first == std::string::npos ? message : message.substr(first, last - first + 1);
+}
+
+int OrvaneFrontEnd::fail(bool withHelp) {
+    if (m_bJson) {
+        std::printf("%s\n", AnswerJson::error(m_sError.empty() ? "invalid command line" : m_sError, -1).c_str());
+        std::fflush(stdout);
+    } else if (withHelp) {
+        printHelp();
+    }
+    return -1;
 }
 
 void OrvaneFrontEnd::printHelp() {
@@ -91,7 +155,7 @@ uint64_t OrvaneFrontEnd::findPlugin() {
     ZCSSetProcessEnvironment();
     ::setenv("MNF_BYPASS_PLUGIN_INSTALL_CHECK", "TRUE", 1);
     const uint64_t plugin = ZUDBPluginGetIDByPrefix(pluginPrefix);
-    if (plugin == 0) std::fprintf(stderr, "Error! plugin \"%s\" not found\n", pluginPrefix);
+    if (plugin == 0) report(stderr, std::string("Error! plugin \"") + pluginPrefix + "\" not found\n");
     return plugin;
 }
 
@@ -138,7 +202,7 @@ bool OrvaneFrontEnd::checkArguments() {
         if (contains(argument, "-bdir=")) continue;
         const Option* option = findExact(argument);
         if (option == nullptr) {
-            std::fprintf(stderr, "\ninvalid command, %s\n", argument.c_str());
+            report(stderr, "\ninvalid command, " + argument + "\n");
             return false;
         }
         if (takesValue(*option)) ++i;
@@ -149,9 +213,10 @@ bool OrvaneFrontEnd::checkArguments() {
 bool OrvaneFrontEnd::addBundleEntries(const std::string& argument) {
     const std::string path = isAbsolute(argument) ? argument : withBase(argument);
     if (tooLong(path) || !isReadableFile(path)) {
-        std::printf("\nInvalid path [%s]\n", path.c_str());
+        report(stdout, "\nInvalid path [" + path + "]\n");
         return false;
     }
+    m_sBundleFile = path;
     const std::size_t last = path.rfind(separator);
     if (last == std::string::npos) return false;
     std::string directory = path.substr(0, last);
@@ -168,7 +233,9 @@ bool OrvaneFrontEnd::buildVector() {
         // The base directory was taken in whole; an option name inside it
         // (a directory called "x-update") must not count as that option.
         if (contains(argument, "-bdir=")) continue;
-        const Option* option = findContained(argument);
+        // An option whose name holds an earlier one ("-updateid") is itself.
+        const Option* option = findExact(argument);
+        if (option == nullptr) option = findContained(argument);
         if (option == nullptr) return false;
         if (isLocal(*option)) {
             if (takesValue(*option)) ++i;
@@ -195,7 +262,7 @@ bool OrvaneFrontEnd::buildVector() {
 
 std::string OrvaneFrontEnd::findCommand() const {
     for (const std::string& entry : m_commandVector) {
-        if (entry == updateCommand || entry == progressCommand) return entry;
+        if (entry == updateCommand || entry == progressCommand || entry == validateCommand) return entry;
     }
     return std::string();
 }
@@ -241,14 +308,18 @@ int OrvaneFrontEnd::exitCodeFromAnswer(const std::string& answer, const std::str
     const long status = std::strtol(answer.c_str() + position + std::strlen(statusMarker), nullptr, 10);
     const StatusCode::Info* row = StatusCode::find(status);
     if (row == nullptr) return -1;
-    if (command == updateCommand) return row->updateExitCode;
+    // A validation ends as an update of the same status would.
+    if (command == updateCommand || command == validateCommand) return row->updateExitCode;
     if (command == progressCommand) return row->progressExitCode;
     return -1;
 }
 
 int OrvaneFrontEnd::run() {
     if (m_bDebugEcho) {
-        for (std::size_t i = 0; i < m_arguments.size(); ++i) std::printf("arg[%zu]:%s\n", i, m_arguments[i].c_str());
+        // Standard output carries the JSON object alone.
+        std::FILE* echo = m_bJson ? stderr : stdout;
+        for (std::size_t i = 0; i < m_arguments.size(); ++i)
+            std::fprintf(echo, "arg[%zu]:%s\n", i, m_arguments[i].c_str());
     }
     fixBaseDirectory();
     if (m_arguments.size() < 2) {
@@ -256,40 +327,77 @@ int OrvaneFrontEnd::run() {
         return -1;
     }
     if (m_arguments[1] == "-?" || m_arguments[1] == "-help") {
+        if (m_bJson) {
+            report(stderr, "-json cannot be combined with " + m_arguments[1]);
+            return fail(false);
+        }
         printHelp();
         return 0;
     }
     if (m_arguments[1] == "-version") return printVersion();
-    if (!checkArguments() || !buildVector()) {
-        printHelp();
-        return -1;
-    }
+    if (!checkArguments() || !buildVector()) return fail(true);
     const std::string command = findCommand();
-    if (command.empty()) {
-        std::fputs("command option must be entered\n", stderr);
-        printHelp();
-        return -1;
+    if (hasOption("-history")) {
+        if (!command.empty() || hasOption("-watch")) {
+            report(stderr, "-history takes no other command\n");
+            return fail(true);
+        }
+        return showHistory();
     }
+    if (command.empty()) {
+        report(stderr, "command option must be entered\n");
+        return fail(true);
+    }
+    double interval = kWatchInterval;
+    if (!readWatchOptions(command, interval)) return fail(true);
 
     const uint64_t plugin = findPlugin();
-    if (plugin == 0) return -1;
+    if (plugin == 0) return fail(false);
     if (m_bDebugEcho) {
+        std::FILE* echo = m_bJson ? stderr : stdout;
         for (std::size_t k = 0; k < m_commandVector.size(); ++k) {
-            std::fputs("Just before sending to the PLIMO library", stdout);
-            std::printf("arg %zu, %s\n", k, m_commandVector[k].c_str());
+            std::fputs("Just before sending to the PLIMO library", echo);
+            std::fprintf(echo, "arg %zu, %s\n", k, m_commandVector[k].c_str());
         }
     }
 
+    if (hasOption("-watch")) return watchProgress(plugin, interval);
+
+    // On a terminal, an update shows its packages as they run.
+    std::unique_ptr<UpdateFollower> follower;
+    if (command == updateCommand && ::isatty(STDERR_FILENO) == 1) {
+        follower = std::make_unique<UpdateFollower>(plugin, kLiveInterval,
+                                                    static_cast<int>(BundlePlan::read(m_sBundleFile).entries().size()));
+        if (!follower->start()) follower.reset();
+    }
     std::vector<char*> vector;
     for (std::string& entry : m_commandVector) vector.push_back(entry.data());
     const int count = static_cast<int>(vector.size());
     vector.push_back(nullptr);
     char* answer = ZUDBPluginSendCmd(plugin, count, vector.data());
+    if (follower) follower->finish(answer != nullptr ? answer : "");
     if (answer == nullptr) {
-        std::fprintf(stderr, "Error! plugin: %s returned NULL\n", pluginPrefix);
-        return -1;
+        report(stderr, std::string("Error! plugin: ") + pluginPrefix + " returned NULL\n");
+        return fail(false);
     }
+    const int exitCode = showAnswer(answer, command);
+    ZUDBPluginFreeData(plugin, answer);
+    return exitCode;
+}
 
+int OrvaneFrontEnd::showAnswer(const char* answer, const std::string& command) {
+    if (m_bJson) {
+        // The result log stays the answer as it came.
+        const bool logged = writeResultLog(answer);
+        const int exitCode = logged ? exitCodeFromAnswer(answer, command) : -1;
+        const AnswerDocument document = AnswerDocument::parse(answer);
+        std::printf("%s\n", AnswerJson::answer(document, answer, command.substr(command.find('=') + 1), exitCode,
+                                              logged ? "" : "Error! writing log file")
+                                .c_str());
+        std::fflush(stdout);
+        if (command == validateCommand) showPlan(document);
+        return exitCode;
+    }
     // Standard output carries the answer alone, ended by a newline.
     const std::size_t length = std::strlen(answer);
     std::fputs(answer, stdout);
@@ -297,11 +405,66 @@ int OrvaneFrontEnd::run() {
     std::fflush(stdout);
     if (!writeResultLog(answer)) {
         std::fputs("\nError! writing log file", stderr);
-        // The answer still goes back to the plug-in that made it.
-        ZUDBPluginFreeData(plugin, answer);
         return -1;
     }
-    const int exitCode = exitCodeFromAnswer(answer, command);
-    ZUDBPluginFreeData(plugin, answer);
-    return exitCode;
+    if (command == validateCommand) showPlan(AnswerDocument::parse(answer));
+    return exitCodeFromAnswer(answer, command);
+}
+
+void OrvaneFrontEnd::showPlan(const AnswerDocument& answer) const {
+    if (::isatty(STDERR_FILENO) != 1) return;
+    const BundlePlan plan = BundlePlan::read(m_sBundleFile);
+    if (!plan.valid()) return;
+    plan.render(stderr, answer, optionValue("-timeout"));
+}
+
+bool OrvaneFrontEnd::readWatchOptions(const std::string& command, double& interval) {
+    const bool watch = hasOption("-watch");
+    if (watch && command != progressCommand) {
+        report(stderr, "-watch needs -progress\n");
+        return false;
+    }
+    if (!hasOption("-interval")) return true;
+    if (!watch) {
+        report(stderr, "-interval needs -progress -watch\n");
+        return false;
+    }
+    const std::string text = optionValue("-interval");
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == text.c_str() || *end != '\0' || errno != 0 || !(value > 0) ||
+        value > kLongestInterval) {
+        report(stderr, "\ninvalid interval, " + text + " (seconds above 0, at most 3600)\n");
+        return false;
+    }
+    interval = value;
+    return true;
+}
+
+int OrvaneFrontEnd::watchProgress(uint64_t plugin, double interval) {
+    const ProgressWatch watch(plugin, interval);
+    ProgressView view(stderr, ::isatty(STDERR_FILENO) == 1, 0);
+    std::string note;
+    const std::string answer = watch.watch(view, note);
+    if (answer.empty()) {
+        report(stderr, std::string("Error! plugin: ") + pluginPrefix + " returned NULL\n");
+        return fail(false);
+    }
+    return showAnswer(answer.c_str(), progressCommand);
+}
+
+int OrvaneFrontEnd::showHistory() {
+    UpdateHistory history;
+    const std::string folder = UpdateHistory::folder();
+    if (!history.read(folder)) {
+        report(stderr, history.errorText() + "\n");
+        return fail(false);
+    }
+    if (m_bJson)
+        std::printf("%s\n", history.json(0).c_str());
+    else
+        history.print(stdout);
+    std::fflush(stdout);
+    return 0;
 }

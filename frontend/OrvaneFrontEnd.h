@@ -1,11 +1,14 @@
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 // The console front end: turns the command line into a command vector,
 // hands it to the update plug-in through the host's data manager, prints and
 // logs the answer and derives the exit code from the status it carries.
+class AnswerDocument;
+
 class OrvaneFrontEnd {
 public:
     OrvaneFrontEnd(int argc, char** argv);
@@ -13,9 +16,9 @@ public:
     // Runs the whole program; answers the process's exit code.
     int run();
 
-    // The exit code for an answer text of the command "zuacmd=update" or
-    // "zuacmd=progress": -1 when the answer carries no status, or one that
-    // is not in the command's table.
+    // The exit code for an answer text of the command "zuacmd=update",
+    // "zuacmd=validate" (as update) or "zuacmd=progress": -1 when the answer
+    // carries no status, or one that is not in the command's table.
     static int exitCodeFromAnswer(const std::string& answer, const std::string& command);
 
     OrvaneFrontEnd(const OrvaneFrontEnd&) = delete;
@@ -30,14 +33,32 @@ private:
     static const Option s_options[];
 
     static void printHelp();
-    static int printVersion();
-    static uint64_t findPlugin();
+    int printVersion();
+    uint64_t findPlugin();
     static const Option* findExact(const std::string& argument);
     static const Option* findContained(const std::string& argument);
     static bool takesValue(const Option& option);
     static bool isLocal(const Option& option);
     static bool isAbsolute(const std::string& path);
     static bool tooLong(const std::string& path);
+
+    // Whether an option stands among the arguments (not as a value), and
+    // the value that follows it ("" when it is absent).
+    bool hasOption(const char* option) const;
+    std::string optionValue(const char* option) const;
+    // A message for the user on its stream; with -json, kept for the JSON
+    // error object instead.
+    void report(std::FILE* stream, const std::string& message);
+    // Ends on a failure: the JSON error object with -json, else the help
+    // text when asked. Answers -1.
+    int fail(bool withHelp);
+    bool readWatchOptions(const std::string& command, double& interval);
+    // Prints an answer (as it came, or as JSON), writes the result log and
+    // answers the exit code.
+    int showAnswer(const char* answer, const std::string& command);
+    void showPlan(const AnswerDocument& answer) const;
+    int watchProgress(uint64_t plugin, double interval);
+    int showHistory();
 
     void fixBaseDirectory();
     bool checkArguments();
@@ -51,5 +72,8 @@ private:
     std::vector<std::string> m_arguments;
     std::string m_sBaseDirectory;
     bool m_bDebugEcho;
+    bool m_bJson = false;
+    std::string m_sError;
+    std::string m_sBundleFile;
     std::vector<std::string> m_commandVector;
 };

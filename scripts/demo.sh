@@ -25,13 +25,13 @@ demo="$root/build/demo"
 rm -rf "$demo"
 mkdir -p "$demo/win/TEMP" "$demo/tmp" "$demo/units"
 export windir="$demo/win" TEMP="$demo/tmp" TMP="$demo/tmp"
-export VSUPT_SERVICE_DIR="$demo/units" ZUA_CMDLOG="$demo/cmdlog" PLIMO_DMI_DIR="$demo/no-dmi-tables"
+export VSUPT_SERVICE_DIR="$demo/units" ZUA_CMDLOG="$demo/cmdlog" PLIMO_DMI_DIR="$demo/no-dmi-tables" PLIMO_MEMFILE="$demo/no-memory-image"
 # An empty trust store of the demo's own: the example bundle is not signed,
 # and the machine's /etc/plimo/trust.d must not decide the demo.
 export PLIMO_TRUST_DIR="$demo/trust.d"
 # The restart flag goes here instead of /run; no shutdown inhibitor is asked
 # of the machine's login manager.
-export PLIMO_REBOOT_REQUIRED_FILE="$demo/reboot-required" PLIMO_SKIP_INHIBIT=1
+export PLIMO_REBOOT_REQUIRED_FILE="$demo/reboot-required" PLIMO_SKIP_INHIBIT=1 PLIMO_METRICS_DIR="$demo/metrics"
 orvane="$root/build/bin/Orvane"
 
 step() { printf '\n=== %s\n' "$*"; }

@@ -34,7 +34,7 @@ trap 'rm -rf "$work"' EXIT
 export windir="$work/win" TEMP="$work/tmp" TMP="$work/tmp" TMPDIR="$work/tmp"
 export VSUPT_SERVICE_DIR="$work/units" ZUA_CMDLOG="$work/cmdlog" XDG_STATE_HOME="$work/state"
 export PLIMO_SKIP_REBOOT=1 PLIMO_SKIP_NOTIFICATION=1 PLIMO_MEMFILE="$work/no-memory-image" PLIMO_DMI_DIR="$work/no-dmi-tables"
-export PLIMO_REBOOT_REQUIRED_FILE="$work/reboot-required"
+export PLIMO_REBOOT_REQUIRED_FILE="$work/reboot-required" PLIMO_METRICS_DIR="$work/metrics"
 unset PLIMO_LOGLEVEL PLIMO_LOGTARGET PLIMO_CMDLINE_TEST VSUPT_FAULT
 state="$windir/TEMP"
 bundle="$work/bundle"

@@ -6,10 +6,11 @@ set -euo pipefail
 # libsystemd-dev: sd-bus for the login manager (restart, shutdown inhibitor).
 # dbus and python3-dbusmock: only for the tests, which start a private bus
 # with a stand-in login manager.
+# nlohmann-json3-dev: the JSON output of the front ends (header only).
+# python3-jsonschema: only for the tests, which check that output against its
+# schema.
 packages=(cmake make g++ pkg-config libxml2-dev zlib1g-dev libarchive-dev libssl-dev openssl libgtest-dev
-  libsystemd-dev dbus python3-dbusmock
-  # plimo-sysid's JSON output
-  nlohmann-json3-dev
+  libsystemd-dev dbus python3-dbusmock nlohmann-json3-dev python3-jsonschema
   # the playbook tests
   ansible-core
   # manual pages, the Debian package and its checks

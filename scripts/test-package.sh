@@ -56,6 +56,7 @@ sandbox() { # <directory>
   export windir="$1/win" TEMP="$1/tmp" TMP="$1/tmp" TMPDIR="$1/tmp" HOME="$1" XDG_STATE_HOME="$1/state"
   export VSUPT_SERVICE_DIR="$1/units" ZUA_CMDLOG="$1/cmdlog" PLIMO_MEMFILE="$1/no-memory-image" PLIMO_DMI_DIR="$1/no-dmi-tables"
   export PLIMO_SKIP_NOTIFICATION=1 PLIMO_SKIP_INHIBIT=1 PLIMO_REBOOT_REQUIRED_FILE="$1/reboot-required"
+  export PLIMO_METRICS_DIR="$1/metrics"
   export PLIMO_TRUST_DIR="$1/trust"
   unset ZUA_PLUGIN_PATH PLIMO_LOGLEVEL PLIMO_LOGTARGET PLIMO_CMDLINE_TEST NOTIFY_SOCKET
 }

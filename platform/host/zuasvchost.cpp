@@ -1,17 +1,21 @@
 // The service host: passes a command vector to a plug-in of the data manager
 // and prints the answer.
-//   zuasvchost <plug-in name> key=value...
+//   zuasvchost [--json] <plug-in name> key=value...
 //   zuasvchost --help | --version
 // Exit codes: 0 an answer was printed, 1 no plug-in or no answer, 2 usage.
+// With --json the answer, or the error that left none, is printed as one
+// JSON object.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "AnswerDocument.h"
+#include "AnswerJson.h"
 #include "zuadb64.h"
 
 namespace {
 
-const char* const usage = "usage: zuasvchost <plug-in name> [key=value ...]\n"
+const char* const usage = "usage: zuasvchost [--json] <plug-in name> [key=value ...]\n"
                           "       zuasvchost --help | --version\n";
 
 // The command vector as one line, for messages.
@@ -21,10 +25,34 @@ std::string joined(int argc, char** argv) {
     return text;
 }
 
+// The command a vector sends ("update" for zuacmd=update), "" for none.
+std::string commandOf(int argc, char** argv) {
+    for (int i = 0; i < argc; ++i)
+        if (std::strncmp(argv[i], "zuacmd=", 7) == 0) return argv[i] + 7;
+    return std::string();
+}
+
+// A failure: its message on standard error, or as the JSON object.
+int failure(bool json, const std::string& message, int exitCode) {
+    if (json)
+        std::printf("%s\n", AnswerJson::error(message, exitCode).c_str());
+    else
+        std::fprintf(stderr, "zuasvchost: %s\n", message.c_str());
+    return exitCode;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool json = argc >= 2 && std::strcmp(argv[1], "--json") == 0;
+    if (json) {
+        // The program's name stays in front of the rest.
+        argv[1] = argv[0];
+        ++argv;
+        --argc;
+    }
     if (argc < 2 || argv[1][0] == '\0') {
+        if (json) return failure(true, "no plug-in name given", 2);
         std::fputs(usage, stderr);
         return 2;
     }
@@ -40,19 +68,22 @@ int main(int argc, char** argv) {
         return 0;
     }
     const uint64_t plugin = ZUDBPluginGetIDByPrefix(argv[1]);
-    if (plugin == 0) {
-        std::fprintf(stderr, "zuasvchost: plug-in |%s| not found\n", argv[1]);
-        return 1;
-    }
+    if (plugin == 0) return failure(json, "plug-in |" + std::string(argv[1]) + "| not found", 1);
     char* answer = ZUDBPluginSendCmd(plugin, argc - 2, argv + 2);
-    if (!answer) {
-        std::fprintf(stderr, "zuasvchost: plug-in |%s| gave no answer to the command |%s|\n", argv[1],
-                     joined(argc - 2, argv + 2).c_str());
-        return 1;
+    if (!answer)
+        return failure(json,
+                       "plug-in |" + std::string(argv[1]) + "| gave no answer to the command |" +
+                           joined(argc - 2, argv + 2) + "|",
+                       1);
+    if (json) {
+        const std::string text = AnswerJson::answer(AnswerDocument::parse(answer), answer, commandOf(argc - 2, argv + 2), 0);
+        std::fputs(text.c_str(), stdout);
+        std::fputc('\n', stdout);
+    } else {
+        const std::size_t length = std::strlen(answer);
+        std::fwrite(answer, 1, length, stdout);
+        if (length == 0 || answer[length - 1] != '\n') std::fputc('\n', stdout);
     }
-    const std::size_t length = std::strlen(answer);
-    std::fwrite(answer, 1, length, stdout);
-    if (length == 0 || answer[length - 1] != '\n') std::fputc('\n', stdout);
     const bool written = std::fflush(stdout) == 0;
     ZUDBPluginFreeData(plugin, answer);
     return written ? 0 : 1;

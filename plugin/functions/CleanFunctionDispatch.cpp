@@ -3,6 +3,7 @@
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
 #include "FunctionCall.h"
+#include "MetricsFile.h"
 #include "StatusCode.h"
 #include "VorkAtomicFile.h"
 #include "VorkLogRecord.h"
@@ -24,6 +25,7 @@ std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std
         if (call.takeLock()) {
             if (call.guard(deletionFailure, [&] { removeEverything(properties, applicator, answerLog); }))
                 call.setStatus(StatusCode::Success);
+            MetricsFile::record(MetricsFile::Call::Clean, call);
             call.releaseLock();
         } else {
             VORK_LOG(3, "CleanFunctionDispatch::execute: another update is running, returning update in progress "

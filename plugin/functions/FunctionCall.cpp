@@ -1,15 +1,30 @@
 #include "FunctionCall.h"
 
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
+#include "LockProbe.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
 #include "VorkStringUtilities.h"
 
 using VorkSupport::VorkException;
+
+namespace {
+
+// How long a call waits for a lock that a moment's holder has (LockProbe),
+// and how often it tries again. "progress" holds the lock for a moment when
+// it looks at an update whose process died; meeting it must not make an
+// update, a resume or a clean report an update in progress. A lock that a
+// running update holds is reported at once.
+constexpr std::chrono::milliseconds kLockPatience{10000};
+constexpr std::chrono::milliseconds kLockRetryStep{50};
+
+} // namespace
 
 FunctionCall::Reporting FunctionCall::Reporting::of(const std::string& function) {
     return Reporting{function + ": VorkException: \n", function + ": std::exception: \n"};
@@ -24,8 +39,25 @@ FunctionCall::FunctionCall(const std::string& function, BundleApplicatorBase& ap
 
 FunctionCall::~FunctionCall() { releaseLock(); }
 
+double FunctionCall::elapsedSeconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+}
+
 bool FunctionCall::takeLock() {
-    if (m_applicator.startExclusiveUpdate()) return true;
+    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+    for (;;) {
+        if (m_applicator.startExclusiveUpdate()) return true;
+        // A lock that cannot be made at all does not come by waiting.
+        if (m_applicator.lockFailureStatus() != StatusCode::UpdateInProgress) break;
+        if (!LockProbe::held(m_applicator.lockFileName())) {
+            // The moment's holder lets the lock go before its probe: once
+            // the probe is free, one more try tells who had the lock.
+            if (m_applicator.startExclusiveUpdate()) return true;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::sleep_for(kLockRetryStep);
+    }
     setStatus(m_applicator.lockFailureStatus());
     return false;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -46,10 +47,13 @@ public:
     FunctionCall& operator=(const FunctionCall&) = delete;
 
     BAXMLDoc& log() { return m_log; }
+    // Seconds since the call began.
+    double elapsedSeconds() const;
 
-    // Takes the exclusive-update lock. When another holder has it, or it
-    // cannot be made, the log records why (setStatus) and the call answers
-    // that without finishing anything off.
+    // Takes the exclusive-update lock, waiting (up to ten seconds) for a
+    // holder that has it only for a moment (a "progress" call, LockProbe).
+    // When an update holds it, or it cannot be made, the log records why
+    // (setStatus) and the call answers that without finishing anything off.
     [[nodiscard]] bool takeLock();
     void releaseLock();
     void cleanupAtEnd(bool cleanup) { m_bCleanupAtEnd = cleanup; }
@@ -92,4 +96,5 @@ private:
     BAXMLDoc& m_log;
     Reporting m_reporting;
     bool m_bCleanupAtEnd = false;
+    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
 };

@@ -2,6 +2,7 @@
 
 #include "BAXMLDoc.h"
 #include "FunctionCall.h"
+#include "LockProbe.h"
 #include "StatusCode.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
@@ -62,6 +63,8 @@ bool ProgressFunctionDispatch::answerFromLog(FunctionCall& call, BundleApplicato
         call.log().takeDocument(storedLog);
         return true;
     }
+    // Whoever finds the lock held meanwhile waits for this moment to pass.
+    const LockProbe probe(applicator.lockFileName());
     if (!applicator.startExclusiveUpdate()) {
         // A live update holds it: its last saved state is the answer.
         if (storedLog.getDocument() == nullptr)

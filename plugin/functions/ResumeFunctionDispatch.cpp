@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Bundle.h"
+#include "MetricsFile.h"
 #include "ResumeFunctionService.h"
 #include "StatusCode.h"
 #include "VorkException.h"
@@ -53,6 +54,7 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
     service.setQpkLog(m_statusLog);
     m_call.cleanupAtEnd(true);
     m_call.guard([&] { resumeLoggedUpdate(properties); });
+    MetricsFile::record(MetricsFile::Call::Resume, m_call);
     return m_call.answer();
 }
 

@@ -5,6 +5,7 @@
 #include "BAXMLDoc.h"
 #include "Bundle.h"
 #include "FunctionCall.h"
+#include "MetricsFile.h"
 #include "StatusCode.h"
 #include "UpdateFunctionBase.h"
 #include "VorkException.h"
@@ -57,6 +58,7 @@ std::string UpdateFunctionDispatch::execute(const Properties& properties) {
         }
         startUpdate(properties, call, applicator);
     });
+    MetricsFile::record(MetricsFile::Call::Update, call);
     return call.answer();
 }
 

@@ -31,14 +31,17 @@ std::string g_testRoot;
 
 void setEnv(const char* key, const std::string& value) { ::setenv(key, value.c_str(), 1); }
 
-// No test reaches the machine's system bus or its /run: the system bus is a
-// socket that does not exist, the shutdown inhibitor is skipped and the
-// reboot-required flag lands in dir. The bus tests start their own bus and
+// No test reaches the machine's system bus, its /run or its metrics: the
+// system bus is a socket that does not exist, the shutdown inhibitor is
+// skipped and the reboot-required flag and the metrics land in dir. The bus tests start their own bus and
 // override these.
 void keepOffTheSystemBus(const std::string& dir) {
     setEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir + "/no-system-bus");
     setEnv("PLIMO_SKIP_INHIBIT", "1");
     setEnv("PLIMO_REBOOT_REQUIRED_FILE", dir + "/reboot-required");
+    // Metrics go to a directory of the test's own, which it creates when it
+    // wants them.
+    setEnv("PLIMO_METRICS_DIR", dir + "/metrics");
 }
 
 class SandboxListener : public ::testing::EmptyTestEventListener {

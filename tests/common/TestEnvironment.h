@@ -14,6 +14,7 @@
 //   PLIMO_TRUST_DIR   <dir>/trust.d (absent: no signature required)
 //   DBUS_SYSTEM_BUS_ADDRESS a socket <dir>/no-system-bus that does not exist
 //   PLIMO_REBOOT_REQUIRED_FILE <dir>/reboot-required
+//   PLIMO_METRICS_DIR <dir>/metrics (absent: no metrics written)
 // PLIMO_SKIP_REBOOT and PLIMO_SKIP_INHIBIT are set for the whole process. The
 // directory is removed after the test (kept when the test failed and
 // PLIMO_KEEP_TEST_DIRS is set).

@@ -66,7 +66,8 @@ cat >"$work/vars.json" <<JSON
     "VSUPT_SERVICE_DIR": "$sandbox/units", "ZUA_CMDLOG": "$sandbox/cmdlog",
     "XDG_STATE_HOME": "$sandbox/state", "PLIMO_MEMFILE": "$sandbox/no-memory-image", "PLIMO_DMI_DIR": "$sandbox/no-dmi-tables",
     "PLIMO_SKIP_REBOOT": "1", "PLIMO_SKIP_NOTIFICATION": "1", "PLIMO_SKIP_INHIBIT": "1",
-    "PLIMO_REBOOT_REQUIRED_FILE": "$sandbox/reboot-required", "PLIMO_TRUST_DIR": "$sandbox/trust"
+    "PLIMO_REBOOT_REQUIRED_FILE": "$sandbox/reboot-required", "PLIMO_TRUST_DIR": "$sandbox/trust",
+    "PLIMO_METRICS_DIR": "$sandbox/metrics"
   }
 }
 JSON
