@@ -113,10 +113,10 @@ bool waitForProgram(const VorkProgramCall& call, pid_t pid, int* exitCode, bool*
 
 // The argument vector and program of a call; false when no program is found.
 bool prepareChild(const VorkProgramCall& call, VorkChildSetup& setup) {
-    if (call.programFd >= 0) {
-        // The program is the open file itself; its text only names it.
-        setup.programFd = call.programFd;
-        setup.arguments.push_back(call.programText);
+    if (!call.programPath.empty()) {
+        // The program is named exactly; its text only serves the log.
+        setup.program = call.programPath;
+        setup.arguments.push_back(call.programPath);
     } else {
         std::vector<std::string> words;
         if (!resolveProgramText(call.programText, setup.program, words)) {

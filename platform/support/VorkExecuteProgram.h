@@ -32,12 +32,10 @@ struct VorkProgramCall {
     // The child leads a process group of its own, so that it and whatever it
     // starts can be signalled together.
     bool ownProcessGroup = false;
-    // An open file that is the program itself: it is started from this
-    // descriptor, so bytes that replaced the file at its path since it was
-    // opened never run. programText then only names it (argv[0]) and is
-    // neither looked up nor split. The caller keeps the descriptor open
-    // until the call returns.
-    int programFd = -1;
+    // The executable itself, started as it stands (and given as argv[0]):
+    // not looked up on PATH and never split at a blank. programText then
+    // only serves the log.
+    std::string programPath;
     // Seconds the program may run when it is waited for; 0 means no limit.
     // When they have passed the program is ended (SIGTERM, then SIGKILL
     // killGraceSeconds later if it, or with ownProcessGroup anything of its
