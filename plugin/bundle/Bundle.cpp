@@ -95,7 +95,9 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
     m_sVerifyPolicy = verifyPolicy(*m_pStatusLog);
     const TrustStore trustStore(TrustStore::defaultDirectory(), m_sVerifyPolicy == "signed");
     m_pDefinition = std::make_unique<BundleDefinition>(directory + "/" + definitionFile, &trustStore);
-    m_pRelocation = std::make_unique<RelocationDefinition>(relocationName, directory);
+    refuseDuplicateKeys();
+    m_pRelocation = std::make_unique<RelocationDefinition>(relocationName, directory,
+                                                           m_sVerifyPolicy == "signed" ? &trustStore : nullptr);
 
     if (!resume) {
         VORK_LOG(3, "Bundle::Bundle: starting fresh update");
@@ -160,6 +162,16 @@ void Bundle::resumePackages() {
         VORK_LOG(3, "Bundle::resumePackages: package never started, adding it: |" << package->getPackageAbsFileName() << "|");
         m_packages.push_back(std::move(package));
     }
+}
+
+void Bundle::refuseDuplicateKeys() const {
+    // Two packages under one key run the first twice and the second never;
+    // where digests are to decide what runs, that is a malformed bundle.
+    const std::string& key = m_pDefinition->duplicateKey();
+    if (key.empty() || (m_sVerifyPolicy.empty() && !m_pDefinition->carriesDigest())) return;
+    VORK_LOG(1, "Bundle::refuseDuplicateKeys: two packages of the definition share the key |" << key << "|");
+    throw VorkException("Bundle::refuseDuplicateKeys: two packages share the release id " + key,
+                        StatusCode::DefinitionMissing);
 }
 
 std::string Bundle::packageKey(const std::string& releaseID, const std::string& path) {

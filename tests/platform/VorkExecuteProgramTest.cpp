@@ -159,8 +159,9 @@ TEST(VorkExecuteProgram, ProgramPathStartsAsItStandsWithCleanSignals) {
     // what the program finds as its own name.
     const std::string out = testDir() + "/child.txt";
     const std::string prog = script(testDir() + "/my \"bin\"/run me",
-                                    "{ echo \"$0|$1\"; grep -E '^Sig(Blk|Ign):' /proc/$$/status; } > '" + out + "'");
-    // Whatever the caller blocks or ignores, the program starts clean.
+                                    "echo \"$0|$1\" > '" + out + "'\nexec grep -E '^Sig(Blk|Ign):' /proc/self/status >> '" + out + "'");
+    // Whatever the caller blocks or ignores, the program starts clean (and
+    // so does what it execs; a shell's own mask changes around its forks).
     sigset_t blocked, saved;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGTERM);
