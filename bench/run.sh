@@ -38,6 +38,7 @@ export PLIMO_MEMFILE="$work/no-memory-image"
 export PLIMO_TRUST_DIR="$work/trust.d"
 unset PLIMO_LOGLEVEL PLIMO_LOGTARGET PLIMO_CMDLINE_TEST
 mkdir -p "$windir/TEMP" "$TEMP" "$VSUPT_SERVICE_DIR"
+chmod 0700 "$windir/TEMP"
 qpklog="$windir/TEMP/QPK.log"
 
 now() { date +%s.%N; }

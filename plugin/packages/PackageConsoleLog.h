@@ -11,7 +11,8 @@
 // its release id and command line. A file that has grown past kRotateSize
 // when a package starts becomes PackageConsole.log.1 (replacing an older
 // one) and a new file begins. Package output never reaches the caller's own
-// streams: when the file cannot be opened the output goes to /dev/null.
+// streams: when the file cannot be opened the output goes to /dev/null. A
+// pipe or device in its place raises VorkException 3079 (nothing starts).
 class PackageConsoleLog {
 public:
     static constexpr off_t kRotateSize = 16 * 1024 * 1024;

@@ -64,9 +64,10 @@ bool heldByRoot(const struct stat& status) {
 }
 
 // "" when every element of the absolute path (each directory on the way,
-// each link and the file at its end) can be changed by root only; a path
-// through links is then checked again as the links resolve.
-std::string unsafePath(const std::string& path) {
+// each link and what lies at its end, which must be a file when file is
+// true) can be changed by root only; a path through links is then checked
+// again as the links resolve.
+std::string unsafePath(const std::string& path, bool file) {
     if (path.empty() || path[0] != '/') return "|" + path + "| is not an absolute path";
     struct stat status {};
     if (::lstat("/", &status) != 0 || !heldByRoot(status)) return "|/| may be changed by others than root";
@@ -79,13 +80,13 @@ std::string unsafePath(const std::string& path) {
             return "|" + element + "| cannot be examined: " + std::strerror(errno);
         if (!heldByRoot(status)) return "|" + element + "| may be changed by others than root";
         if (S_ISLNK(status.st_mode)) linked = true;
-        if (end == path.size() && !S_ISLNK(status.st_mode) && !S_ISREG(status.st_mode))
+        if (file && end == path.size() && !S_ISLNK(status.st_mode) && !S_ISREG(status.st_mode))
             return "|" + element + "| is not a file";
     }
     if (!linked) return std::string();
     const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
     if (!resolved) return "|" + path + "| cannot be resolved: " + std::strerror(errno);
-    return unsafePath(resolved.get());
+    return unsafePath(resolved.get(), file);
 }
 
 // The program that env looks up on PATH, as an exec would find it; "" when
@@ -108,11 +109,13 @@ std::string onPath(const std::string& name) {
 
 } // namespace
 
+std::string PackageFile::unsafePlace(const std::string& path) { return unsafePath(path, false); }
+
 std::string PackageFile::unsafeInterpreter(const std::string& scriptLine) {
     if (scriptLine.empty()) return std::string();
     const std::vector<std::string> parts = words(scriptLine);
     if (parts.empty()) return "the script names no interpreter";
-    std::string problem = unsafePath(parts[0]);
+    std::string problem = unsafePath(parts[0], true);
     if (!problem.empty()) return "the interpreter |" + parts[0] + "| of the script is not safe: " + problem;
     const std::string::size_type slash = parts[0].find_last_of('/');
     if (parts[0].substr(slash + 1) != "env") return std::string();
@@ -121,7 +124,7 @@ std::string PackageFile::unsafeInterpreter(const std::string& scriptLine) {
         if (parts[i][0] == '-' || parts[i].find('=') != std::string::npos) continue;
         const std::string program = onPath(parts[i]);
         if (program.empty()) return std::string();
-        problem = unsafePath(program);
+        problem = unsafePath(program, true);
         if (!problem.empty()) return "the interpreter |" + program + "| of the script is not safe: " + problem;
         return std::string();
     }

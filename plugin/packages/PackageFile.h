@@ -41,6 +41,10 @@ public:
     // may write, reached through directories nobody else may change;
     // otherwise why not, naming it. An empty line needs nothing.
     static std::string unsafeInterpreter(const std::string& scriptLine);
+    // "" when nobody but root can change any element of the absolute path:
+    // each directory on the way (one with its sticky bit may be writable),
+    // each link, and what lies at its end; otherwise which one and why.
+    static std::string unsafePlace(const std::string& path);
 
 private:
     void hash(int copyFd);
