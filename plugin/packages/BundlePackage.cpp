@@ -312,8 +312,11 @@ bool BundlePackage::runProgram(VorkSupport::VorkProgramCall call, int& exitCode,
     call.outputFd = console.fd();
     call.ownProcessGroup = true;
     call.timeoutSeconds = timeLimit();
+    call.outputLimit = PackageConsoleLog::kOutputLimit;
     bool timedOut = false;
-    const bool started = VorkSupport::VorkExecuteProgram(call, true, nullptr, &exitCode, &timedOut);
+    std::int64_t dropped = 0;
+    const bool started = VorkSupport::VorkExecuteProgram(call, true, nullptr, &exitCode, &timedOut, &dropped);
+    console.noteDropped(dropped);
     m_nTimedOutAfter = timedOut ? call.timeoutSeconds : 0;
     return started;
 }

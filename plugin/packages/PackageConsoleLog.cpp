@@ -43,4 +43,13 @@ FileHandle PackageConsoleLog::open(const std::string& directory, const std::stri
 
 PackageConsoleLog::PackageConsoleLog(const std::string& directory, const std::string& releaseID,
                                      const std::string& commandLine)
-    : m_file(open(directory, releaseID, commandLine)) {}
+    : m_file(open(directory, releaseID, commandLine)), m_sReleaseID(releaseID) {}
+
+void PackageConsoleLog::noteDropped(std::int64_t bytes) const {
+    if (bytes <= 0) return;
+    const std::string line = "\n=== " + m_sReleaseID + ": at least " + std::to_string(bytes) +
+                             " bytes of output past the first " + std::to_string(kOutputLimit) +
+                             " bytes were dropped\n";
+    // A line that cannot be written costs the log that line, never the run.
+    (void)VorkSupport::VorkWriteAll(m_file.get(), line.data(), line.size());
+}

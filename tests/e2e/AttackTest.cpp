@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -276,4 +277,53 @@ TEST(AttackTest, NobodyCanBlockRootsUpdate) {
     EXPECT_EQ(qpkRuns(dir, "a"), 4);
     EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_EQ(unreadableLogs().size(), 1u);
+}
+
+TEST(AttackTest, PackagesStayInsideTheirLimits) {
+    const std::string dir = testDir() + "/bundle";
+    const std::string pids = testDir() + "/pids";
+    // One package prints 100 MiB; one starts a process in a session of its
+    // own, and one that loses its parent at once, then hangs past its limit.
+    writeFile(dir + "/loud.sh",
+              "#!/bin/sh\nfor a; do case \"$a\" in /l=*) echo loud > \"${a#/l=}\";; esac; done\n"
+              "head -c 104857600 /dev/zero\nexit 0\n",
+              true);
+    writeFile(dir + "/escape.sh",
+              "#!/bin/sh\nsetsid sleep 60 & echo $! >> '" + pids + "'\n"
+              "sh -c 'setsid sleep 60 & echo $! >> \"" + pids + "\"'\nsleep 60\n",
+              true);
+    writeFile(dir + "/bundle.xml",
+              "<?xml version=\"1.0\"?>\n<SoftwareBundle><Contents>"
+              "<Package releaseID=\"P1\" path=\"loud.sh\"/><Package releaseID=\"P2\" path=\"escape.sh\" timeout=\"1\"/>"
+              "</Contents></SoftwareBundle>\n");
+    plimotest::RunResult r;
+    EXPECT_LT(timed([&] { r = orvane({"-update", "-path", dir + "/bundle.xml"}); }), std::chrono::seconds(20));
+    EXPECT_EQ(statusOf(r.out), 3072) << r.out;
+
+    // The next package's start rotated the log that P1 filled.
+    const std::string console = tempFolder() + "/PackageConsole.log.1";
+    struct stat status {};
+    ASSERT_EQ(::stat(console.c_str(), &status), 0);
+    EXPECT_LT(status.st_size, 64 * 1024 * 1024 + 4096);
+    EXPECT_GT(status.st_size, 64 * 1024 * 1024);
+    const std::string text = readFile(console);
+    const std::string::size_type line = text.find("\n=== P1: ");
+    ASSERT_NE(line, std::string::npos);
+    // What lands while a cut is made is not counted: the count is a floor.
+    const std::string count = "\n=== P1: at least ";
+    ASSERT_EQ(text.compare(line, count.size(), count), 0);
+    const long long dropped = std::atoll(text.c_str() + line + count.size());
+    EXPECT_GT(dropped, 0);
+    EXPECT_LE(dropped, 36LL * 1024 * 1024);
+    EXPECT_NE(text.find(" bytes of output past the first 67108864 bytes were dropped\n", line), std::string::npos);
+
+    // Nothing the timed-out package started lives on.
+    const std::vector<std::string> started = plimotest::lines(readFile(pids));
+    ASSERT_EQ(started.size(), 2u);
+    for (const std::string& pid : started) {
+        const std::string stat = readFile("/proc/" + pid + "/stat");
+        const std::string::size_type name = stat.rfind(')');
+        EXPECT_TRUE(name == std::string::npos || stat[name + 2] == 'Z') << pid << " still runs";
+        if (name != std::string::npos && stat[name + 2] != 'Z') ::kill(std::stoi(pid), SIGKILL);
+    }
 }
