@@ -4,9 +4,10 @@
 # N = 100 and 1,000, and prints both times and their ratio. When strace is
 # installed, a second update of each bundle runs under it and the disk work of
 # the status log is printed: the bytes written to the internal log's files,
-# and the fsync and fdatasync calls, in all and per package. Then times the
-# update of one 100 MB package with and without a sha256 digest: the
-# difference is what checking it costs (once up front, once at its start).
+# and the fsync and fdatasync calls, in all and per package. Then
+# bench/private-copy.sh times the update of one 100 MB package with and
+# without a sha256 digest: the difference is what the digest costs (the check
+# up front, and the private copy, hashed as it is made, that then runs).
 #
 #   bench/run.sh [build-dir]      (default: build/ beside this script's parent)
 #
@@ -38,6 +39,7 @@ export PLIMO_MEMFILE="$work/no-memory-image" PLIMO_DMI_DIR="$work/no-dmi-tables"
 export PLIMO_TRUST_DIR="$work/trust.d"
 unset PLIMO_LOGLEVEL PLIMO_LOGTARGET PLIMO_CMDLINE_TEST
 mkdir -p "$windir/TEMP" "$TEMP" "$VSUPT_SERVICE_DIR"
+chmod 0700 "$windir/TEMP"
 qpklog="$windir/TEMP/QPK.log"
 
 now() { date +%s.%N; }
@@ -111,39 +113,8 @@ disk_work() {
     rm -f "$trace".*
 }
 
-# The fastest of five "Orvane -update" runs of a bundle, in seconds.
-best_update() {
-    local best="" i start end
-    for i in 1 2 3 4 5; do
-        start=$(now)
-        "$orvane" -update -path "$1" -logc "$work/result-digest.xml" >/dev/null
-        end=$(now)
-        best=$(echo "$start $end ${best:-1e9}" | awk '{ t = $2 - $1; printf "%.3f", (t < $3 ? t : $3) }')
-    done
-    echo "$best"
-}
-
-digest_bench() {
-    local dir="$work/bundle-digest" size_mb=100
-    mkdir -p "$dir"
-    # A no-op program followed by 100 MB that the shell never reads.
-    noop_qpk "$dir/big.exe"
-    head -c $((size_mb * 1024 * 1024)) /dev/urandom >>"$dir/big.exe"
-    local digest
-    digest=$(sha256sum "$dir/big.exe" | cut -d' ' -f1)
-    printf '<?xml version="1.0"?>\n<SoftwareBundle><Contents><Package releaseID="BIG" path="big.exe"/></Contents></SoftwareBundle>\n' \
-        >"$dir/plain.xml"
-    printf '<?xml version="1.0"?>\n<SoftwareBundle><Contents><Package releaseID="BIG" path="big.exe" sha256="%s"/></Contents></SoftwareBundle>\n' \
-        "$digest" >"$dir/checked.xml"
-    local plain checked
-    plain=$(best_update "$dir/plain.xml")
-    checked=$(best_update "$dir/checked.xml")
-    echo "$size_mb $plain $checked" | awk '{
-        printf "%d MB package  without digest: %7.3f s   with digest: %7.3f s   verifying adds: %.3f s\n", $1, $2, $3, $3 - $2 }'
-}
-
 echo "build: $build"
 for n in 100 1000; do
     run_bench "$n"
 done
-digest_bench
+"$here/private-copy.sh" "$build"

@@ -24,6 +24,7 @@ fi
 demo="$root/build/demo"
 rm -rf "$demo"
 mkdir -p "$demo/win/TEMP" "$demo/tmp" "$demo/units"
+chmod 0700 "$demo/win/TEMP"
 export windir="$demo/win" TEMP="$demo/tmp" TMP="$demo/tmp"
 export VSUPT_SERVICE_DIR="$demo/units" ZUA_CMDLOG="$demo/cmdlog" PLIMO_DMI_DIR="$demo/no-dmi-tables" PLIMO_MEMFILE="$demo/no-memory-image"
 # An empty trust store of the demo's own: the example bundle is not signed,

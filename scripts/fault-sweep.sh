@@ -39,6 +39,7 @@ unset PLIMO_LOGLEVEL PLIMO_LOGTARGET PLIMO_CMDLINE_TEST VSUPT_FAULT
 state="$windir/TEMP"
 bundle="$work/bundle"
 mkdir -p "$state" "$TEMP" "$VSUPT_SERVICE_DIR" "$bundle"
+chmod 0700 "$state"
 
 runs=0 kills=0 injected=0 lost=0
 problem() { lost=$((lost + 1)); echo "LOST: $*" >&2; }

@@ -53,6 +53,7 @@ done
 # The sandbox of one tree: every variable the tests point at their own directory.
 sandbox() { # <directory>
   mkdir -p "$1/win/TEMP" "$1/tmp" "$1/units" "$1/trust"
+  chmod 0700 "$1/win/TEMP"
   export windir="$1/win" TEMP="$1/tmp" TMP="$1/tmp" TMPDIR="$1/tmp" HOME="$1" XDG_STATE_HOME="$1/state"
   export VSUPT_SERVICE_DIR="$1/units" ZUA_CMDLOG="$1/cmdlog" PLIMO_MEMFILE="$1/no-memory-image" PLIMO_DMI_DIR="$1/no-dmi-tables"
   export PLIMO_SKIP_NOTIFICATION=1 PLIMO_SKIP_INHIBIT=1 PLIMO_REBOOT_REQUIRED_FILE="$1/reboot-required"

@@ -76,7 +76,7 @@ bool resolveLink(std::string& fileName) {
 // A device or pipe (such as a terminal the user named as log target) cannot
 // be replaced, and must not be: it is written in place.
 bool writeInPlace(const std::string& fileName, const std::string& content) {
-    FileHandle special(fileName, O_WRONLY | O_TRUNC | O_NOCTTY);
+    FileHandle special(fileName, O_WRONLY | O_TRUNC | O_NOCTTY | O_NOFOLLOW);
     if (!special.isOpen()) return false;
     const bool written = writeAll(special.get(), content);
     return special.close() && written;
@@ -134,10 +134,30 @@ bool VorkAtomicFile::syncDirectory(const std::string& fileName) {
     return directory.isOpen() && VorkFaultSeam::fsync(directory.get()) == 0;
 }
 
+// A file a user named (not private) is never written through a link in its
+// last component, and replaced only when it is the caller's own: a link or a
+// file that another user planted there must not redirect the write.
+bool userFileMayBeReplaced(const std::string& fileName) {
+    struct stat status;
+    if (::lstat(fileName.c_str(), &status) != 0) return true;
+    if (S_ISLNK(status.st_mode)) {
+        VORK_LOG(1, "VorkAtomicFile::write: |" << fileName << "| is a symbolic link, not written through");
+        errno = ELOOP;
+        return false;
+    }
+    if (status.st_uid != ::geteuid()) {
+        VORK_LOG(1, "VorkAtomicFile::write: |" << fileName << "| belongs to uid " << status.st_uid
+                                               << ", not replaced");
+        errno = EPERM;
+        return false;
+    }
+    return true;
+}
+
 bool VorkAtomicFile::write(const std::string& requestedName, const std::string& content, bool privateFile) {
     if (requestedName.empty()) return false;
     std::string fileName = requestedName;
-    if (!resolveLink(fileName)) return false;
+    if (privateFile ? !resolveLink(fileName) : !userFileMayBeReplaced(fileName)) return false;
     struct stat status;
     if (::stat(fileName.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
         return writeInPlace(fileName, content);

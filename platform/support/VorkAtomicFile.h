@@ -13,8 +13,11 @@ namespace VorkSupport {
 class VorkAtomicFile {
 public:
     // Replaces fileName with content; mode 0600 when privateFile, else what
-    // the umask leaves. A symbolic link stays and the file it names is
-    // replaced; a device or pipe is written in place. A private file's
+    // the umask leaves. For a private file a symbolic link stays and the
+    // file it names is replaced; a file that is not private (one a user
+    // named) is never written through a link in its last component and
+    // replaced only when the caller owns it. A device or pipe is written in
+    // place. A private file's
     // temporary files left by an earlier save that was killed go first.
     // False on any failure (logged at level 1).
     [[nodiscard]] static bool write(const std::string& fileName, const std::string& content, bool privateFile);

@@ -14,6 +14,7 @@
 
 #include "VorkChildDeadline.h"
 #include "VorkLogRecord.h"
+#include "VorkOutputCap.h"
 #include "VorkScopeTrace.h"
 #include "VorkStartChild.h"
 
@@ -98,25 +99,37 @@ bool waitForChild(pid_t pid, int* exitCode) {
     return true;
 }
 
-// Waits for a started program, within its time limit when it has one.
-bool waitForProgram(const VorkProgramCall& call, pid_t pid, int* exitCode, bool* timedOut) {
-    if (call.timeoutSeconds <= 0) return waitForChild(pid, exitCode);
-    VorkChildDeadline child(pid, call.ownProcessGroup);
-    if (child.waitFor(std::chrono::seconds(call.timeoutSeconds), exitCode)) return true;
-    VORK_LOG(1, "waitForProgram: time limit of " << call.timeoutSeconds << " seconds passed, ending |"
-                << call.displayText() << "|");
-    child.end(std::chrono::seconds(call.killGraceSeconds));
-    if (exitCode) *exitCode = -1;
-    if (timedOut) *timedOut = true;
+// Waits for a started program, within its time limit when it has one, and
+// keeps its output within its limit.
+bool waitForProgram(const VorkProgramCall& call, VorkChildDeadline& child, pid_t pid, int* exitCode,
+                    bool* timedOut, std::int64_t* droppedOutput) {
+    VorkOutputCap cap(call.outputFd, call.outputLimit);
+    if (call.timeoutSeconds <= 0 && !cap.active()) return waitForChild(pid, exitCode);
+    child.watch(pid, &cap);
+    const std::chrono::milliseconds limit = call.timeoutSeconds > 0
+                                                ? std::chrono::milliseconds(std::chrono::seconds(call.timeoutSeconds))
+                                                : std::chrono::milliseconds(-1);
+    if (!child.waitFor(limit, exitCode)) {
+        VORK_LOG(1, "waitForProgram: time limit of " << call.timeoutSeconds << " seconds passed, ending |"
+                    << call.displayText() << "|");
+        child.end(std::chrono::seconds(call.killGraceSeconds));
+        if (exitCode) *exitCode = -1;
+        if (timedOut) *timedOut = true;
+    }
+    cap.check();
+    if (droppedOutput) *droppedOutput = cap.dropped();
+    if (cap.dropped() > 0)
+        VORK_LOG(2, "waitForProgram: " << cap.dropped() << " bytes of output past " << call.outputLimit
+                    << " cut off for |" << call.displayText() << "|");
     return true;
 }
 
 // The argument vector and program of a call; false when no program is found.
 bool prepareChild(const VorkProgramCall& call, VorkChildSetup& setup) {
-    if (call.programFd >= 0) {
-        // The program is the open file itself; its text only names it.
-        setup.programFd = call.programFd;
-        setup.arguments.push_back(call.programText);
+    if (!call.programPath.empty()) {
+        // The program is named exactly; its text only serves the log.
+        setup.program = call.programPath;
+        setup.arguments.push_back(call.programPath);
     } else {
         std::vector<std::string> words;
         if (!resolveProgramText(call.programText, setup.program, words)) {
@@ -133,9 +146,13 @@ bool prepareChild(const VorkProgramCall& call, VorkChildSetup& setup) {
     return true;
 }
 
-bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitCode, bool* timedOut) {
+bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitCode, bool* timedOut,
+                std::int64_t* droppedOutput) {
     VorkChildSetup setup;
     if (!prepareChild(call, setup)) return false;
+    // A program with a time limit is ended with all it started: what loses
+    // its parent meanwhile comes to this process rather than to init.
+    VorkChildDeadline child(call.ownProcessGroup, wait && call.timeoutSeconds > 0);
     pid_t pid = -1;
     const int rc = VorkStartChild(setup, pid);
     if (rc != 0) {
@@ -150,7 +167,7 @@ bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitC
         }
         return true;
     }
-    return waitForProgram(call, pid, exitCode, timedOut);
+    return waitForProgram(call, child, pid, exitCode, timedOut, droppedOutput);
 }
 
 } // namespace
@@ -187,9 +204,11 @@ std::vector<std::string> VorkSplitCommandLine(const std::string& commandLine) {
     return words;
 }
 
-bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode, bool* timedOut) {
+bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode, bool* timedOut,
+                        std::int64_t* droppedOutput) {
     VORK_TRACE("VorkExecuteProgram");
     if (timedOut) *timedOut = false;
+    if (droppedOutput) *droppedOutput = 0;
     VorkProgramRunner runner;
     {
         std::lock_guard<std::mutex> lock(runnerMutex());
@@ -197,7 +216,7 @@ bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, in
     }
     VORK_LOG(4, "VorkExecuteProgram: |" << call.displayText() << "|");
     if (runner) return runner(call.displayText(), wait, handle, exitCode, call.workingDirectory);
-    return realRunner(call, wait, handle, exitCode, timedOut);
+    return realRunner(call, wait, handle, exitCode, timedOut, droppedOutput);
 }
 
 bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,18 +33,21 @@ struct VorkProgramCall {
     // The child leads a process group of its own, so that it and whatever it
     // starts can be signalled together.
     bool ownProcessGroup = false;
-    // An open file that is the program itself: it is started from this
-    // descriptor, so bytes that replaced the file at its path since it was
-    // opened never run. programText then only names it (argv[0]) and is
-    // neither looked up nor split. The caller keeps the descriptor open
-    // until the call returns.
-    int programFd = -1;
+    // The executable itself, started as it stands (and given as argv[0]):
+    // not looked up on PATH and never split at a blank. programText then
+    // only serves the log.
+    std::string programPath;
     // Seconds the program may run when it is waited for; 0 means no limit.
-    // When they have passed the program is ended (SIGTERM, then SIGKILL
-    // killGraceSeconds later if it, or with ownProcessGroup anything of its
-    // group, is still there) and counts as ended by a signal (-1).
+    // When they have passed the program is ended with every process that
+    // descends from it, also one that left its process group or lost its
+    // parent meanwhile (SIGTERM, then SIGKILL killGraceSeconds later if
+    // anything of it is still there), and counts as ended by a signal (-1).
     int timeoutSeconds = 0;
     int killGraceSeconds = 30;
+    // Bytes the program (with what it starts) may add to outputFd, a regular
+    // file, while it is waited for; past them its output is cut off as it
+    // lands and counted. 0 means no limit.
+    std::int64_t outputLimit = 0;
 
     const std::string& displayText() const { return commandLine.empty() ? programText : commandLine; }
     // programText and the arguments joined by single blanks, as a log shows
@@ -61,9 +65,11 @@ struct VorkProgramCall {
 // waits for the end and stores the exit status (0..255) in *exitCode, or -1
 // when the child was ended by a signal. handle, when not null, receives the
 // pid (with wait false the caller then owns the child). timedOut, when not
-// null, tells whether the program was ended for running past its time limit.
+// null, tells whether the program was ended for running past its time limit;
+// droppedOutput, when not null, how many bytes of output past outputLimit
+// were cut off (at least).
 [[nodiscard]] bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode,
-                        bool* timedOut = nullptr);
+                                      bool* timedOut = nullptr, std::int64_t* droppedOutput = nullptr);
 // The same for a whole command line (programText = commandLine).
 [[nodiscard]] bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode);
 [[nodiscard]] bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode,

@@ -1,6 +1,7 @@
 #include "VorkStartChild.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -39,7 +40,7 @@ using SpawnActions = SpawnObject<posix_spawn_file_actions_t, ::posix_spawn_file_
                                  ::posix_spawn_file_actions_destroy>;
 using SpawnAttributes = SpawnObject<posix_spawnattr_t, ::posix_spawnattr_init, ::posix_spawnattr_destroy>;
 
-// The descriptors the child fills are 0 to 3; a descriptor of the caller
+// The descriptors the child fills are 0 to 2; a descriptor of the caller
 // that already has one of those numbers (a caller started with a standard
 // stream closed) is copied above them first, so that filling one never
 // overwrites another still to be copied.
@@ -51,10 +52,33 @@ int liftedCopy(int fd, FileHandle& copy) {
     return copy.get();
 }
 
-// The program started from its descriptor: the kernel opens the file that
-// descriptor 3 of the child holds, and a "#!" script's interpreter opens the
-// same name, which in its process is the same open file.
-constexpr const char* kProgramByDescriptor = "/proc/self/fd/3";
+// Adds a signal that sigaddset refuses: the C library keeps the two below
+// SIGRTMIN for itself, and its posix_spawn leaves them ignored in the child
+// unless they are asked to be reset (the child blocks every signal until the
+// exec, so nothing reaches it meanwhile). The bit is where the library's own
+// sigset_t keeps it.
+void addReservedSignal(sigset_t& set, int signalNumber) {
+    constexpr int kBitsPerWord = static_cast<int>(8 * sizeof(unsigned long));
+    reinterpret_cast<unsigned long*>(&set)[(signalNumber - 1) / kBitsPerWord] |=
+        1UL << ((signalNumber - 1) % kBitsPerWord);
+}
+
+// A program inherits the signal mask and the ignored signals of whoever
+// starts it: a host thread that blocks or ignores SIGTERM would hand that on
+// to a package, which then could not be ended. Every child starts clean.
+int cleanSignals(posix_spawnattr_t* attributes, short& flags) {
+    sigset_t set;
+    ::sigemptyset(&set);
+    int rc = ::posix_spawnattr_setsigmask(attributes, &set);
+    ::sigfillset(&set);
+    for (int signalNumber = 1; signalNumber < SIGRTMIN; ++signalNumber) {
+        if (signalNumber != SIGKILL && signalNumber != SIGSTOP && ::sigismember(&set, signalNumber) != 1)
+            addReservedSignal(set, signalNumber);
+    }
+    if (rc == 0) rc = ::posix_spawnattr_setsigdefault(attributes, &set);
+    flags |= POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    return rc;
+}
 
 } // namespace
 
@@ -66,10 +90,8 @@ int VorkStartChild(const VorkChildSetup& setup, pid_t& pid) {
     argv.push_back(nullptr);
 
     FileHandle outputCopy;
-    FileHandle programCopy;
     const int output = liftedCopy(setup.outputFd, outputCopy);
-    const int program = liftedCopy(setup.programFd, programCopy);
-    if ((setup.outputFd >= 0 && output < 0) || (setup.programFd >= 0 && program < 0)) return errno;
+    if (setup.outputFd >= 0 && output < 0) return errno;
 
     SpawnActions actions;
     SpawnAttributes attributes;
@@ -77,20 +99,18 @@ int VorkStartChild(const VorkChildSetup& setup, pid_t& pid) {
     int rc = ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
     if (rc == 0 && output >= 0) rc = ::posix_spawn_file_actions_adddup2(actions.get(), output, 1);
     if (rc == 0 && output >= 0) rc = ::posix_spawn_file_actions_adddup2(actions.get(), output, 2);
-    // dup2 clears close-on-exec: the script interpreter can read descriptor 3.
-    if (rc == 0 && program >= 0) rc = ::posix_spawn_file_actions_adddup2(actions.get(), program, 3);
-    if (rc == 0) rc = ::posix_spawn_file_actions_addclosefrom_np(actions.get(), program >= 0 ? 4 : 3);
+    if (rc == 0) rc = ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
     if (rc == 0 && !setup.workingDirectory.empty())
         rc = ::posix_spawn_file_actions_addchdir_np(actions.get(), setup.workingDirectory.c_str());
+    short flags = 0;
+    if (rc == 0) rc = cleanSignals(attributes.get(), flags);
     if (rc == 0 && setup.ownProcessGroup) {
-        rc = ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP);
-        if (rc == 0) rc = ::posix_spawnattr_setpgroup(attributes.get(), 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+        rc = ::posix_spawnattr_setpgroup(attributes.get(), 0);
     }
+    if (rc == 0) rc = ::posix_spawnattr_setflags(attributes.get(), flags);
     if (rc != 0) return rc;
-    // The caller's signal handlers never run in the child: posix_spawn sets
-    // every caught signal back to its default before the exec.
-    const char* path = program >= 0 ? kProgramByDescriptor : setup.program.c_str();
-    return ::posix_spawn(&pid, path, actions.get(), attributes.get(), argv.data(), environ);
+    return ::posix_spawn(&pid, setup.program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
 }
 
 } // namespace VorkSupport

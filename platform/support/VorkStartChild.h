@@ -8,11 +8,8 @@ namespace VorkSupport {
 
 // Everything one child start needs.
 struct VorkChildSetup {
-    // The executable started when programFd is -1.
+    // The executable, by its path.
     std::string program;
-    // An open program file that is started itself, whatever its path names
-    // by now; -1 when program names the executable.
-    int programFd = -1;
     // The whole argument vector, argv[0] included.
     std::vector<std::string> arguments;
     // Receives the child's standard output and error; -1 leaves them the
@@ -24,11 +21,11 @@ struct VorkChildSetup {
     bool ownProcessGroup = false;
 };
 
-// Starts a child without a shell. Its standard input is /dev/null and no
-// descriptor but 0, 1 and 2 reaches it, except that a program started from
-// programFd keeps that file open as descriptor 3, where the interpreter of a
-// "#!" script reads it (through /proc/self/fd/3). Answers 0 with the child's
-// pid in pid, or the errno that kept the program from starting.
+// Starts a child without a shell. Its standard input is /dev/null, no
+// descriptor but 0, 1 and 2 reaches it, and it starts with an empty signal
+// mask and every signal at its default disposition, whatever the caller
+// blocks, ignores or catches. Answers 0 with the child's pid in pid, or the
+// errno that kept the program from starting.
 [[nodiscard]] int VorkStartChild(const VorkChildSetup& setup, pid_t& pid);
 
 } // namespace VorkSupport

@@ -14,6 +14,7 @@
 #include "BundlePackageQPK.h"
 #include "StatusCode.h"
 #include "TrustStore.h"
+#include "VerifiedCopy.h"
 #include "VorkException.h"
 #include "VorkLibrary.h"
 #include "VorkLogRecord.h"
@@ -94,7 +95,9 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
     m_sVerifyPolicy = verifyPolicy(*m_pStatusLog);
     const TrustStore trustStore(TrustStore::defaultDirectory(), m_sVerifyPolicy == "signed");
     m_pDefinition = std::make_unique<BundleDefinition>(directory + "/" + definitionFile, &trustStore);
-    m_pRelocation = std::make_unique<RelocationDefinition>(relocationName, directory);
+    refuseDuplicateKeys();
+    m_pRelocation = std::make_unique<RelocationDefinition>(relocationName, directory,
+                                                           m_sVerifyPolicy == "signed" ? &trustStore : nullptr);
 
     if (!resume) {
         VORK_LOG(3, "Bundle::Bundle: starting fresh update");
@@ -130,15 +133,22 @@ void Bundle::resumePackages() {
         const PackageType kind = determinePackageType(path, packageType);
         VORK_LOG(3, kindText(kind));
         m_packages.push_back(makePackage(kind, m_pStatusLog, entry));
-        const std::string key = packageKey(m_packages.back()->getReleaseID(), path);
+        BundlePackage& package = *m_packages.back();
+        const std::string key = packageKey(package.getReleaseID(), path);
         ++recorded[key];
-        // Digest and time limit come from the definition, read and checked
-        // again now.
+        // The digest the update checked is the one the resume checks,
+        // whatever the definition says now; the time limit comes from the
+        // definition, read and checked again now.
+        const std::string checkedDigest = BAXMLPackageNode(m_pStatusLog, entry).sha256();
+        if (!checkedDigest.empty()) package.setExpectedDigest(checkedDigest);
         const auto definedPackage = defined.find(key);
-        if (definedPackage == defined.end()) continue;
-        if (definedPackage->second->hasExpectedDigest())
-            m_packages.back()->setExpectedDigest(definedPackage->second->expectedDigest());
-        m_packages.back()->setTimeout(definedPackage->second->getTimeout());
+        if (definedPackage == defined.end()) {
+            package.markUnmatched();
+            continue;
+        }
+        if (checkedDigest.empty() && definedPackage->second->hasExpectedDigest())
+            package.setExpectedDigest(definedPackage->second->expectedDigest());
+        package.setTimeout(definedPackage->second->getTimeout());
     }
     // A run that stopped before it reached some packages (a crash, a
     // restart) left them without entries: they run after the rebuilt ones,
@@ -152,6 +162,16 @@ void Bundle::resumePackages() {
         VORK_LOG(3, "Bundle::resumePackages: package never started, adding it: |" << package->getPackageAbsFileName() << "|");
         m_packages.push_back(std::move(package));
     }
+}
+
+void Bundle::refuseDuplicateKeys() const {
+    // Two packages under one key run the first twice and the second never;
+    // where digests are to decide what runs, that is a malformed bundle.
+    const std::string& key = m_pDefinition->duplicateKey();
+    if (key.empty() || (m_sVerifyPolicy.empty() && !m_pDefinition->carriesDigest())) return;
+    VORK_LOG(1, "Bundle::refuseDuplicateKeys: two packages of the definition share the key |" << key << "|");
+    throw VorkException("Bundle::refuseDuplicateKeys: two packages share the release id " + key,
+                        StatusCode::DefinitionMissing);
 }
 
 std::string Bundle::packageKey(const std::string& releaseID, const std::string& path) {
@@ -292,6 +312,10 @@ int Bundle::execute(bool keepProgress) {
     m_pStatusLog->stable(false);
     m_pStatusLog->progressPercent(0);
     m_pStatusLog->save();
+    // Only one run holds the state folder: a private copy there is what a
+    // killed run left.
+    const std::string::size_type slash = m_pStatusLog->qpkLogName.find_last_of('/');
+    if (slash != std::string::npos) VerifiedCopy::removeStale(m_pStatusLog->qpkLogName.substr(0, slash));
 
     const std::vector<bool> skipped = passedOver();
     RunState run;

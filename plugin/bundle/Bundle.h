@@ -22,7 +22,10 @@ public:
     // bundle rebuilds its packages from the log's entries, followed by the
     // definition's packages that have no entry yet. Every package gets the
     // time limit its definition gives it; a malformed one raises
-    // VorkException 3081 before anything runs.
+    // VorkException 3081 before anything runs, as do two packages under one
+    // release id when digests or a policy are in force. Under the policy
+    // "signed" the relocation file must be signed too (3092 otherwise). A
+    // resumed package is checked against the digest its log entry recorded.
     Bundle(BAXMLDoc* statusLog, bool resume);
     virtual ~Bundle();
 
@@ -84,6 +87,9 @@ private:
     std::unique_ptr<BundlePackage> freshPackage(const std::string& id);
     // Checks every package against its digest; false when one is refused.
     bool checkIntegrity();
+    // Raises VorkException 3081 when two packages of the definition share a
+    // key while a verify policy is set or any package carries a digest.
+    void refuseDuplicateKeys() const;
     // The text that identifies a package among the log entries.
     static std::string packageKey(const std::string& releaseID, const std::string& path);
 

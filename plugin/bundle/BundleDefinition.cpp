@@ -1,16 +1,13 @@
 #include "BundleDefinition.h"
 
-#include <fcntl.h>
-
 #include <libxml/parser.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 
-#include "FileHandle.h"
+#include "BundleFile.h"
 #include "StatusCode.h"
 #include "TrustStore.h"
 #include "VorkException.h"
@@ -19,7 +16,6 @@
 #include "XPathNodeList.h"
 #include "SystemId.h"
 
-using VorkSupport::FileHandle;
 using VorkSupport::VorkException;
 
 namespace {
@@ -56,11 +52,13 @@ std::string BundleDefinition::packageKey(xmlNodePtr package) {
 BundleDefinition::BundleDefinition(const std::string& definitionFile, const TrustStore* trustStore)
     : BAAnyXMLDoc(definitionFile, false) {
     VORK_TRACE("BundleDefinition::BundleDefinition");
-    std::string content;
-    const bool readable = readFile(content);
-    const bool missing = !readable && errno == ENOENT;
-    if (trustStore != nullptr) checkSignature(*trustStore, readable, content);
-    if (readable) m_pDocument = parseDefinition(content, m_sFileName);
+    const BundleFile file(m_sFileName);
+    const bool readable = file.state() == BundleFile::State::Read;
+    const bool missing = file.state() == BundleFile::State::Missing;
+    if (!readable && !missing) VORK_LOG(1, "BundleDefinition::BundleDefinition: " << file.problem());
+    if (trustStore != nullptr && file.state() != BundleFile::State::NotRegular)
+        checkSignature(*trustStore, readable, file.content());
+    if (readable) m_pDocument = parseDefinition(file.content(), m_sFileName);
     if (m_pDocument == nullptr && !missing) {
         // A definition that is there but cannot be read must not pass for an
         // empty bundle that applies everywhere and succeeds.
@@ -81,24 +79,14 @@ BundleDefinition::BundleDefinition(const std::string& definitionFile, const Trus
             key = getStringAttribute(package, "path");
             VORK_LOG(4, "BundleDefinition::BundleDefinition: adding Package using path attribute: " << key);
         }
-        m_index.emplace(key, package); // keeps the first element of a key
+        // The index keeps the first element of a key.
+        if (!m_index.emplace(key, package).second && m_sDuplicateKey.empty()) m_sDuplicateKey = key;
+        if (hasAttribute(package, "sha256")) m_bCarriesDigest = true;
         m_packageIDs.push_back(std::move(key));
     }
 }
 
 BundleDefinition::~BundleDefinition() = default;
-
-bool BundleDefinition::readFile(std::string& content) const {
-    FileHandle file(m_sFileName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-    if (!file.isOpen()) return false;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t count = file.read(buffer, sizeof buffer);
-        if (count < 0) return false;
-        if (count == 0) return true;
-        content.append(buffer, static_cast<std::size_t>(count));
-    }
-}
 
 void BundleDefinition::checkSignature(const TrustStore& trustStore, bool readable, const std::string& content) const {
     if (!trustStore.signatureRequired()) {

@@ -20,8 +20,9 @@ class BundleDefinition : public BAAnyXMLDoc {
 public:
     // Reads the file once, from one descriptor, and parses exactly the bytes
     // that were read. A file that exists but yields no document (not
-    // well-formed, unreadable, a DTD that declares anything) raises
-    // VorkException code 3081: it must never run as an empty bundle. A
+    // well-formed, unreadable, a DTD that declares anything, a pipe or
+    // device) raises VorkException code 3081: it must never run as an empty
+    // bundle. A
     // missing file gives an empty definition. With a trust store that
     // requires signatures, those bytes must carry a valid detached signature
     // (<definitionFile>.p7s), else VorkException 3092.
@@ -32,6 +33,10 @@ public:
     BundleDefinition& operator=(const BundleDefinition&) = delete;
 
     const std::vector<std::string>& packageIDs() const { return m_packageIDs; }
+    // The first key that two packages share, "" when every key is unique.
+    const std::string& duplicateKey() const { return m_sDuplicateKey; }
+    // Whether any package carries a sha256 attribute.
+    bool carriesDigest() const { return m_bCarriesDigest; }
 
     // Reads one attribute of the package with that key; false (value empty)
     // when the package lacks the attribute. Raises VorkException 3075 when no
@@ -63,13 +68,12 @@ public:
     static std::string packageKey(xmlNodePtr package);
 
 private:
-    // The whole file through one descriptor; false when it cannot be read
-    // (errno tells why).
-    [[nodiscard]] bool readFile(std::string& content) const;
     // Raises VorkException 3092 unless the trust store accepts content.
     void checkSignature(const TrustStore& trustStore, bool readable, const std::string& content) const;
 
     std::vector<std::string> m_packageIDs;
     // Key to the first Package element with that key, built once.
     std::unordered_map<std::string, xmlNodePtr> m_index;
+    std::string m_sDuplicateKey;
+    bool m_bCarriesDigest = false;
 };

@@ -2,6 +2,9 @@
 
 #include <exception>
 
+#include "BundleFile.h"
+#include "StatusCode.h"
+#include "TrustStore.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
@@ -11,7 +14,8 @@ namespace {
 const std::size_t kNone = static_cast<std::size_t>(-1);
 }
 
-RelocationDefinition::RelocationDefinition(const std::string& relocationFile, const std::string& defaultLocation)
+RelocationDefinition::RelocationDefinition(const std::string& relocationFile, const std::string& defaultLocation,
+                                           const TrustStore* trustStore)
     : BAAnyXMLDoc(relocationFile, false), m_sDefaultLocation(defaultLocation) {
     VORK_TRACE("RelocationDefinition::RelocationDefinition");
     if (relocationFile.empty()) {
@@ -20,13 +24,30 @@ RelocationDefinition::RelocationDefinition(const std::string& relocationFile, co
     }
     VORK_LOG(9, "RelocationDefinition::RelocationDefinition: loading relocation file: "
                     << "|" << relocationFile << "|");
-    try {
-        load();
-        VORK_LOG(9, "RelocationDefinition::RelocationDefinition: relocation file loaded");
-        m_bLoaded = true;
-    } catch (...) {
-        VORK_LOG(9, "RelocationDefinition::RelocationDefinition: unable to load relocation file, using default");
+    const BundleFile file(m_sFileName);
+    if (file.state() == BundleFile::State::NotRegular) {
+        VORK_LOG(1, "RelocationDefinition::RelocationDefinition: " << file.problem());
+        throw VorkSupport::VorkException("RelocationDefinition::RelocationDefinition: " + file.problem(),
+                                         StatusCode::UnknownException);
     }
+    if (trustStore != nullptr) {
+        // Where a verified package lies is part of what was verified.
+        const std::string problem = file.state() == BundleFile::State::Read
+                                        ? trustStore->verify(file.content(), m_sFileName + ".p7s")
+                                        : file.problem();
+        if (!problem.empty()) {
+            VORK_LOG(1, "RelocationDefinition::RelocationDefinition: |" << m_sFileName << "| refused: " << problem);
+            throw VorkSupport::VorkException("RelocationDefinition::RelocationDefinition: " + problem,
+                                             StatusCode::IntegrityFailed);
+        }
+    }
+    if (file.state() != BundleFile::State::Read) {
+        VORK_LOG(9, "RelocationDefinition::RelocationDefinition: unable to load relocation file, using default");
+        return;
+    }
+    m_pDocument = parseText(file.content());
+    VORK_LOG(9, "RelocationDefinition::RelocationDefinition: relocation file loaded");
+    m_bLoaded = true;
 }
 
 RelocationDefinition::~RelocationDefinition() = default;

@@ -8,14 +8,20 @@
 
 #include "BAAnyXMLDoc.h"
 
+class TrustStore;
+
 // The optional relocation file (normally relocation.xml): names, per package
 // identifier, the directory in which the package's file lies when it is not
 // in the bundle directory.
 class RelocationDefinition : public BAAnyXMLDoc {
 public:
     // An empty path means "no relocation file". A file that cannot be loaded
-    // leaves every package at the default location.
-    RelocationDefinition(const std::string& relocationFile, const std::string& defaultLocation);
+    // leaves every package at the default location; one that is a pipe or a
+    // device raises VorkException 3079. The file is read once and the bytes
+    // read are parsed. With a trust store, those bytes must carry a valid
+    // detached signature (<relocationFile>.p7s), else VorkException 3092.
+    RelocationDefinition(const std::string& relocationFile, const std::string& defaultLocation,
+                         const TrustStore* trustStore = nullptr);
     ~RelocationDefinition();
 
     RelocationDefinition(const RelocationDefinition&) = delete;

@@ -3,6 +3,8 @@
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
@@ -11,6 +13,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "BundleFile.h"
+#include "StatusCode.h"
+#include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 
@@ -33,6 +38,52 @@ std::string openSslErrors() {
     return text.empty() ? "no reason given" : text;
 }
 
+// Why a valid CMS signature is still too weak; "" when it is not.
+std::string weakness(CMS_ContentInfo* cms) {
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms);
+    for (int i = 0; i < sk_CMS_SignerInfo_num(signers); ++i) {
+        EVP_PKEY* key = nullptr;
+        X509* certificate = nullptr;
+        X509_ALGOR* digest = nullptr;
+        X509_ALGOR* signature = nullptr;
+        CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(signers, i), &key, &certificate, &digest, &signature);
+        int digestNid = NID_undef;
+        if (digest != nullptr) {
+            const ASN1_OBJECT* object = nullptr;
+            X509_ALGOR_get0(&object, nullptr, nullptr, digest);
+            digestNid = OBJ_obj2nid(object);
+        }
+        int signatureDigestNid = NID_undef;
+        if (signature != nullptr) {
+            const ASN1_OBJECT* object = nullptr;
+            X509_ALGOR_get0(&object, nullptr, nullptr, signature);
+            int keyNid = NID_undef;
+            if (OBJ_find_sigid_algs(OBJ_obj2nid(object), &signatureDigestNid, &keyNid) != 1)
+                signatureDigestNid = NID_undef;
+        }
+        for (const int nid : {digestNid, signatureDigestNid}) {
+            if (nid == NID_md5 || nid == NID_md4 || nid == NID_md5_sha1 || nid == NID_sha1)
+                return std::string("its message digest ") + OBJ_nid2sn(nid) + " is too weak";
+        }
+        if (key == nullptr && certificate != nullptr) key = X509_get0_pubkey(certificate);
+        if (key == nullptr) return "its signer's key cannot be examined";
+        const int bits = EVP_PKEY_get_bits(key);
+        switch (EVP_PKEY_get_base_id(key)) {
+        case EVP_PKEY_RSA:
+        case EVP_PKEY_RSA_PSS:
+        case EVP_PKEY_DSA:
+            if (bits < 2048) return "its signer's key of " + std::to_string(bits) + " bits is too weak";
+            break;
+        case EVP_PKEY_EC:
+            if (bits < 256) return "its signer's key of " + std::to_string(bits) + " bits is too weak";
+            break;
+        default:
+            break;
+        }
+    }
+    return std::string();
+}
+
 } // namespace
 
 std::string TrustStore::defaultDirectory() {
@@ -43,55 +94,80 @@ std::string TrustStore::defaultDirectory() {
 TrustStore::TrustStore(const std::string& directory, bool signatureDemanded)
     : m_sDirectory(directory), m_bDemanded(signatureDemanded), m_store(X509_STORE_new(), &X509_STORE_free) {
     VORK_TRACE("TrustStore::TrustStore");
-    // Any certificate of the store is a trust anchor, also one that is not
-    // self-signed.
-    if (m_store) X509_STORE_set_flags(m_store.get(), X509_V_FLAG_PARTIAL_CHAIN);
+    if (m_store) {
+        // Any certificate of the store is a trust anchor, also one that is
+        // not self-signed; no key or certificate signature of the chain may
+        // be weaker than 112 bits (RSA 2048, no SHA-1).
+        X509_STORE_set_flags(m_store.get(), X509_V_FLAG_PARTIAL_CHAIN);
+        X509_VERIFY_PARAM_set_auth_level(X509_STORE_get0_param(m_store.get()), 2);
+    }
     std::error_code error;
     std::filesystem::directory_iterator entries(directory, error);
     if (error) {
         // A store that is there but cannot be read must not pass for empty.
         m_bPopulated = error != std::errc::no_such_file_or_directory;
-        if (m_bPopulated)
-            VORK_LOG(1, "TrustStore::TrustStore: cannot read |" << directory << "|: " << error.message());
+        if (m_bPopulated) {
+            m_sBroken = "the trust store |" + directory + "| cannot be read: " + error.message();
+            VORK_LOG(1, "TrustStore::TrustStore: " << m_sBroken);
+        }
         return;
     }
     for (const auto& entry : entries) {
-        if (entry.path().filename().string().front() == '.' || !entry.is_regular_file(error)) continue;
         m_bPopulated = true;
-        addFile(entry.path().string());
+        addEntry(entry.path().string());
     }
     VORK_LOG(4, "TrustStore::TrustStore: |" << directory << "| holds " << m_nCertificates << " certificate(s)");
 }
 
 TrustStore::~TrustStore() = default;
 
-void TrustStore::addFile(const std::string& file) {
-    const Bio input(BIO_new_file(file.c_str(), "r"), &BIO_free);
+void TrustStore::addEntry(const std::string& entry) {
+    const BundleFile file(entry);
     int added = 0;
-    while (input && m_store) {
-        X509* certificate = PEM_read_bio_X509(input.get(), nullptr, nullptr, nullptr);
-        if (certificate == nullptr) break;
-        if (X509_STORE_add_cert(m_store.get(), certificate) == 1) ++added;
-        X509_free(certificate);
+    if (file.state() == BundleFile::State::Read && file.content().size() <= static_cast<std::size_t>(INT_MAX)) {
+        const Bio input(BIO_new_mem_buf(file.content().data(), static_cast<int>(file.content().size())), &BIO_free);
+        while (input && m_store) {
+            X509* certificate = PEM_read_bio_X509(input.get(), nullptr, nullptr, nullptr);
+            if (certificate == nullptr) break;
+            if (X509_STORE_add_cert(m_store.get(), certificate) == 1) ++added;
+            X509_free(certificate);
+        }
+        // The end of the file leaves an error in the queue.
+        ERR_clear_error();
     }
-    // The end of the file leaves an error in the queue.
-    ERR_clear_error();
-    if (added == 0) VORK_LOG(2, "TrustStore::addFile: no certificate in |" << file << "|, skipped");
-    m_nCertificates += added;
+    if (added > 0) {
+        m_nCertificates += added;
+        return;
+    }
+    const std::string why = file.state() == BundleFile::State::Read ? "holds no PEM certificate" : file.problem();
+    VORK_LOG(1, "TrustStore::addEntry: the entry |" << entry << "| of the trust store is not a readable PEM "
+                << "certificate (" << why << "): every bundle is refused");
+    if (m_sBroken.empty())
+        m_sBroken = "the trust store entry |" + entry + "| is not a readable PEM certificate";
 }
 
 std::string TrustStore::verify(const std::string& content, const std::string& signatureFile) const {
     VORK_TRACE("TrustStore::verify");
     ERR_clear_error();
+    if (!m_sBroken.empty()) return m_sBroken;
     if (m_nCertificates == 0) return "the trust store |" + m_sDirectory + "| holds no usable certificate";
     if (content.size() > static_cast<std::size_t>(INT_MAX)) return "the definition is too large to verify";
-    const Bio signature(BIO_new_file(signatureFile.c_str(), "rb"), &BIO_free);
-    if (!signature) return "no signature file |" + signatureFile + "|";
-    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> cms(d2i_CMS_bio(signature.get(), nullptr),
-                                                                                &CMS_ContentInfo_free);
+    const BundleFile signatureBytes(signatureFile);
+    if (signatureBytes.state() == BundleFile::State::NotRegular) {
+        VORK_LOG(1, "TrustStore::verify: " << signatureBytes.problem());
+        throw VorkSupport::VorkException("TrustStore::verify: " + signatureBytes.problem(),
+                                         StatusCode::DefinitionMissing);
+    }
+    if (signatureBytes.state() != BundleFile::State::Read) return "no signature file |" + signatureFile + "|";
+    const std::string& der = signatureBytes.content();
+    const Bio signature(BIO_new_mem_buf(der.data(), static_cast<int>(der.size())), &BIO_free);
+    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> cms(
+        signature ? d2i_CMS_bio(signature.get(), nullptr) : nullptr, &CMS_ContentInfo_free);
     if (!cms) return "|" + signatureFile + "| is not a CMS signature in DER form: " + openSslErrors();
     const Bio data(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())), &BIO_free);
     if (!data || CMS_verify(cms.get(), nullptr, m_store.get(), data.get(), nullptr, CMS_BINARY) != 1)
         return "the signature |" + signatureFile + "| does not verify: " + openSslErrors();
+    const std::string weak = weakness(cms.get());
+    if (!weak.empty()) return "the signature |" + signatureFile + "| is refused: " + weak;
     return std::string();
 }

@@ -4,11 +4,14 @@
 
 #include <openssl/x509_vfy.h>
 
-// The certificates that bundle definitions are signed with: every PEM file
-// of one directory. Any certificate in it, or one it issued, may sign. Once
-// the directory holds a file, definitions must be signed: a file that holds
-// no certificate is skipped, but it does not let unsigned definitions
-// through, and neither does a directory that cannot be read.
+// The certificates that bundle definitions are signed with: every entry of
+// one directory, each a PEM file. Any certificate in it, or one it issued,
+// may sign. The store fails closed: once the directory holds anything at
+// all, definitions must be signed; an entry that is not a readable regular
+// file holding PEM certificates (a dangling link, a folder, a pipe, a file
+// of something else, a dot-file among them) makes every signature fail, and
+// so does a directory that cannot be read. Signatures over MD5 or SHA-1, and
+// signers with RSA keys below 2048 or EC keys below 256 bits, never verify.
 class TrustStore {
 public:
     // PLIMO_TRUST_DIR when set, else /etc/plimo/trust.d.
@@ -26,16 +29,19 @@ public:
     bool signatureRequired() const { return m_bDemanded || m_bPopulated; }
 
     // "" when signatureFile holds a detached CMS signature (DER) over
-    // exactly content, made by a trusted certificate or one it issued;
-    // otherwise why not.
+    // exactly content, made by a trusted certificate or one it issued, with
+    // a strong enough digest and key; otherwise why not. A signature file
+    // that is a pipe or device raises VorkException 3081.
     std::string verify(const std::string& content, const std::string& signatureFile) const;
 
 private:
-    void addFile(const std::string& file);
+    void addEntry(const std::string& entry);
 
     std::string m_sDirectory;
     bool m_bDemanded;
     bool m_bPopulated = false;
     int m_nCertificates = 0;
+    // Why the store cannot vouch for anything; "" when it can.
+    std::string m_sBroken;
     std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> m_store;
 };

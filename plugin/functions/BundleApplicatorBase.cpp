@@ -20,6 +20,7 @@
 #include "Bundle.h"
 #include "BundleArchive.h"
 #include "FileHandle.h"
+#include "PackageFile.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -127,12 +128,16 @@ bool BundleApplicatorBase::getUpdateId(const VorkProperties<std::string>& proper
         return false;
     }
     // The id names a file beside the internal log and goes into the resume
-    // service's command line: it may neither leave that folder nor break a line.
+    // service's command line: it may neither leave that folder, nor break a
+    // line, nor be too long to name a file.
     if (VorkSupport::VorkStringUtilities::hasControlCharacter(value) || value.find('/') != std::string::npos ||
-        value.find('\\') != std::string::npos) {
-        VORK_LOG(1, "BundleApplicatorBase::getUpdateId: refusing updateid with a separator or control character");
-        throw VorkException("BundleApplicatorBase::getUpdateId: invalid updateid: it may hold no separator and no "
-                            "control character",
+        value.find('\\') != std::string::npos || value.size() > kMaxUpdateIdBytes || value == "." || value == "..") {
+        VORK_LOG(1, "BundleApplicatorBase::getUpdateId: refusing updateid of " << value.size()
+                        << " bytes: an id is at most " << kMaxUpdateIdBytes
+                        << " bytes, holds no separator and no control character, and is not . or ..");
+        throw VorkException("BundleApplicatorBase::getUpdateId: invalid updateid: it is at most " +
+                                std::to_string(kMaxUpdateIdBytes) +
+                                " bytes, holds no separator and no control character, and is not . or ..",
                             0);
     }
     statusLog.updateId(value);
@@ -150,6 +155,15 @@ bool BundleApplicatorBase::getLogTarget(const VorkProperties<std::string>& prope
     }
     getAbsolutePath(value, logTarget, false);
     VORK_LOG(9, "BundleApplicatorBase::getLogTarget (string): logtarget=|" << logTarget << "|");
+    // Refused before any work: a link planted in the target's place, or a
+    // file someone else owns there, would redirect the user log.
+    struct stat status {};
+    if (::lstat(logTarget.c_str(), &status) == 0 && (S_ISLNK(status.st_mode) || status.st_uid != ::geteuid())) {
+        const std::string what = S_ISLNK(status.st_mode) ? "is a symbolic link" : "belongs to another user";
+        VORK_LOG(1, "BundleApplicatorBase::getLogTarget: the log target |" << logTarget << "| " << what);
+        throw VorkException("BundleApplicatorBase::getLogTarget: the log target " + logTarget + " " + what,
+                            StatusCode::UnknownException);
+    }
     return true;
 }
 
@@ -285,6 +299,10 @@ bool BundleApplicatorBase::defaultUpdateLogExists() {
 bool BundleApplicatorBase::startExclusiveUpdate() {
     VORK_TRACE("BundleApplicatorBase::startExclusiveUpdate");
     m_nLockFailureStatus = StatusCode::UpdateInProgress;
+    if (!m_lockFile.isOpen() && !stateFolderIsPrivate()) {
+        m_nLockFailureStatus = StatusCode::UnknownException;
+        return false;
+    }
     // A lock cannot be taken twice, not even by its holder.
     if (!m_lockFile.isOpen() && lockFile()) {
         if (lockFolder()) return true;
@@ -295,9 +313,40 @@ bool BundleApplicatorBase::startExclusiveUpdate() {
     return false;
 }
 
+bool BundleApplicatorBase::stateFolderIsPrivate() {
+    if (::geteuid() != 0) return true;
+    // Root's update must not be one that anybody else can block (a lock on a
+    // folder they may open) or feed (a file planted in it).
+    const std::string folder = systemTempFolder();
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) return true; // the lock file reports it
+    std::string reason;
+    if (status.st_uid != 0 || (status.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        reason = "the state folder |" + folder + "| must be owned by root and open to nobody else (mode 0700 or "
+                 "stricter), but it is owned by uid " + std::to_string(status.st_uid) + " with mode " + mode;
+    } else {
+        // Nor may anyone else be able to put another folder in its place.
+        const std::string place = PackageFile::unsafePlace(folder);
+        if (place.empty()) return true;
+        reason = "the state folder |" + folder + "| is not safe from other users: " + place;
+    }
+    VORK_LOG(1, "BundleApplicatorBase::stateFolderIsPrivate: " << reason);
+    // The administrator who started the call is told at once.
+    std::fprintf(stderr, "plimo: %s\n", reason.c_str());
+    return false;
+}
+
 bool BundleApplicatorBase::lockFile() {
     const std::string name = lockFileName();
-    FileHandle file(name, O_WRONLY | O_CREAT | O_NOFOLLOW, 0600);
+    // O_NONBLOCK: a pipe in the lock file's place must not hang the call.
+    FileHandle file(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat opened {};
+    if (file.isOpen() && (::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode))) {
+        file.reset();
+        errno = EINVAL;
+    }
     if (!file.isOpen()) {
         // Nobody holds a lock that cannot even be created: the state folder
         // is unusable (read-only, full, missing or not ours).

@@ -34,7 +34,12 @@ public:
     // 3092.
     void processVerifyPolicy(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
 
-    // Copies "updateid" into the status log; false when absent.
+    // The longest update id.
+    static constexpr std::size_t kMaxUpdateIdBytes = 128;
+    // Copies "updateid" into the status log; false when absent. An id longer
+    // than kMaxUpdateIdBytes, one holding a separator or a control
+    // character, and "." and ".." raise VorkException (code 0, reported as
+    // 3079).
     bool getUpdateId(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
     // The absolute name of "logtarget"; false and an empty text when absent.
     bool getLogTarget(const VorkSupport::VorkProperties<std::string>& properties, std::string& logTarget);
@@ -50,7 +55,9 @@ public:
     // Takes the exclusive-update lock: an flock on the lock file and one on
     // the folder that holds it, so deleting the file lets no second holder
     // in. False when another holder has either, or the lock file cannot be
-    // made (lockFailureStatus tells which).
+    // made (lockFailureStatus tells which). Run as root, the folder must be
+    // root's and open to nobody else (mode 0700 or stricter), else no lock
+    // is taken and the reason goes to the debug log and standard error.
     [[nodiscard]] bool startExclusiveUpdate();
     // Why the last startExclusiveUpdate failed: 3077 when a live holder has
     // the lock, 3079 when the lock file could not be created or locked.
@@ -112,6 +119,9 @@ private:
     // its name gives), and one on the folder that holds it.
     bool lockFile();
     bool lockFolder();
+    // Whether the state folder is safe from other users (always, when not
+    // running as root).
+    static bool stateFolderIsPrivate();
     // A non-blocking exclusive flock; false (errno tells why) when refused.
     static bool lockExclusively(int fd);
 };

@@ -4,7 +4,11 @@
 #include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <utility>
 
@@ -17,6 +21,16 @@ using VorkSupport::FileHandle;
 namespace {
 
 constexpr std::size_t kBlockSize = 64 * 1024;
+
+std::atomic<BundleArchive::SpaceProbe> g_spaceProbe{nullptr};
+
+bool spaceOf(const std::string& directory, std::uint64_t& freeBytes, std::uint64_t& totalBytes) {
+    struct statvfs status {};
+    if (::statvfs(directory.c_str(), &status) != 0) return false;
+    freeBytes = static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
+    totalBytes = static_cast<std::uint64_t>(status.f_blocks) * status.f_frsize;
+    return true;
+}
 
 // The safe parts of a stored name: both separators split it, and empty, "."
 // and ".." parts are dropped, so nothing can land outside the target.
@@ -53,6 +67,8 @@ FileHandle openDirectoryChain(int rootFd, const std::vector<std::string>& parts,
 
 } // namespace
 
+void BundleArchive::setSpaceProbe(SpaceProbe probe) { g_spaceProbe.store(probe); }
+
 void BundleArchive::ReaderCloser::operator()(archive* reader) const { archive_read_free(reader); }
 
 BundleArchive::BundleArchive(std::string packageFile) : m_sPackageFile(std::move(packageFile)) {}
@@ -66,8 +82,8 @@ const char* BundleArchive::readerError() const {
 
 bool BundleArchive::extractTo(const std::string& directory) {
     VORK_TRACE("BundleArchive::extractTo");
-    if (!open(directory)) return false;
     m_buffer.resize(kBlockSize);
+    if (!open(directory) || !measure() || !roomFor(directory) || !openReader()) return false;
     for (;;) {
         archive_entry* entry = nullptr;
         const int rc = archive_read_next_header(m_reader.get(), &entry);
@@ -83,16 +99,71 @@ bool BundleArchive::extractTo(const std::string& directory) {
 }
 
 bool BundleArchive::open(const std::string& directory) {
-    m_reader.reset(archive_read_new());
-    if (!m_reader) return false;
-    archive_read_support_format_zip(m_reader.get());
-    if (archive_read_open_filename(m_reader.get(), m_sPackageFile.c_str(), kBlockSize) != ARCHIVE_OK) {
-        VORK_LOG(1, "BundleArchive::open: cannot open |" << m_sPackageFile << "|: " << readerError());
+    // O_NONBLOCK: a pipe in the package's place must not hang the update.
+    m_package = FileHandle(m_sPackageFile, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    struct stat status {};
+    if (!m_package.isOpen() || ::fstat(m_package.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        VORK_LOG(1, "BundleArchive::open: |" << m_sPackageFile << "| is not a readable regular file");
         return false;
     }
     if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
     m_root = FileHandle(directory, O_RDONLY | O_DIRECTORY);
     return m_root.isOpen();
+}
+
+bool BundleArchive::openReader() {
+    m_reader.reset(archive_read_new());
+    if (!m_reader || ::lseek(m_package.get(), 0, SEEK_SET) != 0) return false;
+    archive_read_support_format_zip(m_reader.get());
+    if (archive_read_open_fd(m_reader.get(), m_package.get(), kBlockSize) != ARCHIVE_OK) {
+        VORK_LOG(1, "BundleArchive::open: cannot open |" << m_sPackageFile << "|: " << readerError());
+        return false;
+    }
+    return true;
+}
+
+bool BundleArchive::measure() {
+    if (!openReader()) return false;
+    for (;;) {
+        archive_entry* entry = nullptr;
+        const int rc = archive_read_next_header(m_reader.get(), &entry);
+        if (rc == ARCHIVE_EOF) return true;
+        if (rc != ARCHIVE_OK) {
+            VORK_LOG(1, "BundleArchive::measure: bad entry header: " << readerError());
+            return false;
+        }
+        if (m_nNeeded > kMaxExtractedBytes) continue; // refused anyway, as the extraction shows
+        if (archive_entry_size_is_set(entry)) {
+            if (archive_entry_size(entry) > 0) m_nNeeded += static_cast<std::uint64_t>(archive_entry_size(entry));
+            continue;
+        }
+        la_ssize_t got;
+        while ((got = archive_read_data(m_reader.get(), m_buffer.data(), m_buffer.size())) > 0)
+            m_nNeeded += static_cast<std::uint64_t>(got);
+        if (got < 0) {
+            VORK_LOG(1, "BundleArchive::measure: cannot read an entry: " << readerError());
+            return false;
+        }
+    }
+}
+
+bool BundleArchive::roomFor(const std::string& directory) {
+    std::uint64_t freeBytes = 0;
+    std::uint64_t totalBytes = 0;
+    const SpaceProbe probe = g_spaceProbe.load();
+    if (!(probe != nullptr ? probe(directory, freeBytes, totalBytes) : spaceOf(directory, freeBytes, totalBytes))) {
+        VORK_LOG(1, "BundleArchive::roomFor: the free space of |" << directory << "| cannot be had");
+        return false;
+    }
+    const std::uint64_t reserve = std::max(totalBytes / 20, kMinFreeBytes);
+    if (freeBytes < reserve || m_nNeeded > freeBytes - reserve) {
+        VORK_LOG(1, "BundleArchive::roomFor: |" << m_sPackageFile << "| holds " << m_nNeeded
+                    << " bytes; the file system of |" << directory << "| has " << freeBytes << " of " << totalBytes
+                    << " bytes free, and " << reserve << " must stay free: not extracted");
+        return false;
+    }
+    m_nRoom = freeBytes - reserve;
+    return true;
 }
 
 bool BundleArchive::admit(archive_entry* entry, const std::string& name) {
@@ -167,7 +238,7 @@ bool BundleArchive::copyData(int fd, const std::string& name) {
             return false;
         }
         m_nExtractedBytes += static_cast<std::uint64_t>(got);
-        if (m_nExtractedBytes > kMaxExtractedBytes) {
+        if (m_nExtractedBytes > kMaxExtractedBytes || m_nExtractedBytes > m_nRoom) {
             VORK_LOG(1, "BundleArchive::copyData: archive too large at |" << name << "|");
             return false;
         }

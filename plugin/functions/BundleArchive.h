@@ -21,6 +21,14 @@ public:
     // The work one bundle package may demand.
     static constexpr std::uint64_t kMaxExtractedBytes = 16ULL * 1024 * 1024 * 1024;
     static constexpr std::uint64_t kMaxEntries = 100000;
+    // What an extraction must leave free of the target's file system: 5 %,
+    // and never less than this.
+    static constexpr std::uint64_t kMinFreeBytes = 256ULL * 1024 * 1024;
+
+    // Test seam: how the free and total bytes of the file system that holds
+    // a directory are found (statvfs when null); false when they cannot be.
+    using SpaceProbe = bool (*)(const std::string& directory, std::uint64_t& freeBytes, std::uint64_t& totalBytes);
+    static void setSpaceProbe(SpaceProbe probe);
 
     explicit BundleArchive(std::string packageFile);
     ~BundleArchive();
@@ -28,6 +36,12 @@ public:
     BundleArchive& operator=(const BundleArchive&) = delete;
 
     // Extracts every entry into directory (made with mode 0700 when missing).
+    // Before anything is written, the bytes the entries hold are counted and
+    // compared with the free space of the directory's file system: an
+    // archive that would leave less than kMinFreeBytes, or less than 5 % of
+    // the file system, free is refused, as is one whose entries turn out
+    // larger than they declared. A package that is not a regular file (a
+    // pipe, a device) is refused without waiting for it.
     [[nodiscard]] bool extractTo(const std::string& directory);
 
 private:
@@ -36,6 +50,14 @@ private:
     };
 
     bool open(const std::string& directory);
+    // A reader over the package from its start.
+    bool openReader();
+    // Counts the bytes the entries hold into m_nNeeded (reading the entries
+    // that do not declare their size); false on a bad archive.
+    bool measure();
+    // Whether the directory's file system has room for m_nNeeded bytes and
+    // what must stay free; sets m_nRoom.
+    bool roomFor(const std::string& directory);
     // Whether the entry may be extracted at all: the count, encryption,
     // links and the size it declares.
     bool admit(archive_entry* entry, const std::string& name);
@@ -50,5 +72,8 @@ private:
     VorkSupport::FileHandle m_root;
     std::uint64_t m_nEntries = 0;
     std::uint64_t m_nExtractedBytes = 0;
+    std::uint64_t m_nNeeded = 0;
+    std::uint64_t m_nRoom = kMaxExtractedBytes;
+    VorkSupport::FileHandle m_package;
     std::vector<char> m_buffer;
 };

@@ -79,7 +79,15 @@ void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator)
     case BundleApplicatorBase::InternalLogState::Finished:
         VORK_LOG(3, "UpdateFunctionDispatch::clearPreviousUpdate: finishing the log of an ended update: "
                         << previous.getFileName());
-        previous.cleanup();
+        try {
+            previous.cleanup();
+        } catch (const VorkException& e) {
+            // A final log that cannot be written must not block every later
+            // update: the record is kept aside instead.
+            VORK_LOG(1, "UpdateFunctionDispatch::clearPreviousUpdate: the final log cannot be written ("
+                            << e.getMessageNarrow() << "); keeping the internal log aside");
+            (void)applicator.moveInternalLogAside();
+        }
         break;
     default:
         break;

@@ -11,6 +11,7 @@
 #include "BAXMLPackageNode.h"
 #include "PackageConsoleLog.h"
 #include "PackageFile.h"
+#include "VerifiedCopy.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
@@ -248,13 +249,18 @@ void BundlePackage::setExpectedDigest(const std::string& digestText) {
 std::string BundlePackage::validateIntegrity(bool digestRequired) {
     VORK_TRACE("BundlePackage::validateIntegrity");
     std::string problem;
-    if (!m_bHasDigest) {
+    if (m_bUnmatched && digestRequired) {
+        problem = "no package of the bundle definition has this entry's release id and path, and the verify "
+                  "policy requires one";
+    } else if (!m_bHasDigest) {
         if (digestRequired) problem = "no SHA-256 digest, and the verify policy requires one";
     } else {
         // A missing package is validate()'s to report; a malformed digest is
-        // refused all the same.
+        // refused all the same. What a verified script starts must be as
+        // safe from others as the script itself.
         const PackageFile file(m_sPackageAbsFileName);
         if (!file.missing() || PackageFile::normalDigest(m_sDigest).empty()) problem = file.mismatch(m_sDigest);
+        if (problem.empty()) problem = PackageFile::unsafeInterpreter(file.scriptLine());
     }
     if (problem.empty()) return problem;
     VORK_LOG(1, "BundlePackage::validateIntegrity: package refused: |" << m_sPackageAbsFileName << "|: " << problem);
@@ -265,37 +271,52 @@ std::string BundlePackage::validateIntegrity(bool digestRequired) {
     return problem;
 }
 
-bool BundlePackage::checkBeforeStart(PackageRole role, std::unique_ptr<PackageFile>& checked) {
+std::string BundlePackage::stateFolder() const {
+    const std::string& outputLog = m_pStatusLog->qpkLogName;
+    const std::string::size_type slash = outputLog.find_last_of('/');
+    return slash != std::string::npos ? outputLog.substr(0, slash)
+                                      : VorkSupport::VorkPlatform::windowsDirectory() + "/TEMP";
+}
+
+bool BundlePackage::prepareStart(PackageRole role, VorkSupport::VorkProgramCall& call,
+                                 std::unique_ptr<VerifiedCopy>& copy) {
     m_sRefusal.clear();
     if (!m_bHasDigest || role == PackageRole::Unrelated) return true;
-    checked = std::make_unique<PackageFile>(m_sPackageAbsFileName);
-    if (checked->missing()) return false;
-    m_sRefusal = checked->mismatch(m_sDigest);
-    if (m_sRefusal.empty()) return true;
-    VORK_LOG(1, "BundlePackage::checkBeforeStart: package not started: |" << m_sPackageAbsFileName
-                                                                          << "|: " << m_sRefusal);
-    return false;
+    copy = std::make_unique<VerifiedCopy>(m_sPackageAbsFileName, stateFolder(), m_sDigest);
+    if (copy->missing()) return false;
+    m_sRefusal = copy->problem();
+    if (!m_sRefusal.empty()) {
+        VORK_LOG(1, "BundlePackage::prepareStart: package not started: |" << m_sPackageAbsFileName << "|: "
+                                                                         << m_sRefusal);
+        return false;
+    }
+    // The program, or the installer's package argument, is the private
+    // copy; the command line that is recorded stays as it was built.
+    if (role == PackageRole::Program) {
+        call.programPath = copy->path();
+    } else {
+        for (std::string& argument : call.arguments)
+            if (argument == m_sPackageAbsFileName) argument = copy->path();
+    }
+    return true;
 }
 
 bool BundlePackage::runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role) {
-    // The check is the last thing before the start, and the descriptor it
-    // read outlives the start.
-    std::unique_ptr<PackageFile> checked;
-    if (!checkBeforeStart(role, checked)) return false;
-    if (checked && role == PackageRole::Program) call.programFd = checked->fd();
+    // The copy is made last before the start and goes when the program has
+    // ended.
+    std::unique_ptr<VerifiedCopy> copy;
+    if (!prepareStart(role, call, copy)) return false;
     // The console log lives beside the package output log, in the state
     // folder.
-    const std::string& outputLog = m_pStatusLog->qpkLogName;
-    const std::string::size_type slash = outputLog.find_last_of('/');
-    const std::string folder = slash != std::string::npos
-                                   ? outputLog.substr(0, slash)
-                                   : VorkSupport::VorkPlatform::windowsDirectory() + "/TEMP";
-    const PackageConsoleLog console(folder, m_sReleaseID, call.displayText());
+    const PackageConsoleLog console(stateFolder(), m_sReleaseID, call.displayText());
     call.outputFd = console.fd();
     call.ownProcessGroup = true;
     call.timeoutSeconds = timeLimit();
+    call.outputLimit = PackageConsoleLog::kOutputLimit;
     bool timedOut = false;
-    const bool started = VorkSupport::VorkExecuteProgram(call, true, nullptr, &exitCode, &timedOut);
+    std::int64_t dropped = 0;
+    const bool started = VorkSupport::VorkExecuteProgram(call, true, nullptr, &exitCode, &timedOut, &dropped);
+    console.noteDropped(dropped);
     m_nTimedOutAfter = timedOut ? call.timeoutSeconds : 0;
     return started;
 }
@@ -354,15 +375,26 @@ bool BundlePackage::preInstallEnvSetting() const {
     return settingOrFalse([this] { return m_pStatusLog->preInstallEnv(); });
 }
 
+void BundlePackage::recordDigest(BAXMLPackageNode& entry) const {
+    if (!m_bHasDigest) return;
+    const std::string digest = PackageFile::normalDigest(m_sDigest);
+    entry.setSha256(digest.empty() ? m_sDigest : digest);
+}
+
 std::unique_ptr<BAXMLPackageNode> BundlePackage::newEntry(const std::string& commandLine) {
     std::unique_ptr<BAXMLPackageNode> entry = m_pStatusLog->createPackage(
         m_sReleaseID, m_sPackageAbsFileName, commandLine, m_sPackageType, m_sInstallParams, m_nUpdateOnly);
+    recordDigest(*entry);
     m_pStatusLog->save();
     return entry;
 }
 
 std::unique_ptr<BAXMLPackageNode> BundlePackage::existingEntry(const std::string& commandLine) {
-    if (m_pLogNode != nullptr) return std::make_unique<BAXMLPackageNode>(m_pStatusLog, m_pLogNode);
+    if (m_pLogNode != nullptr) {
+        auto entry = std::make_unique<BAXMLPackageNode>(m_pStatusLog, m_pLogNode);
+        recordDigest(*entry);
+        return entry;
+    }
     // A package that has no recorded entry of its own gets a new one rather
     // than writing into nothing.
     return newEntry(commandLine);

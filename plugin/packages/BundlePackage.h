@@ -8,7 +8,7 @@
 
 class BAXMLDoc;
 class BAXMLPackageNode;
-class PackageFile;
+class VerifiedCopy;
 
 // Abstract base of the package kinds. It identifies one package of a bundle,
 // holds the package's execution state and status as the status log records
@@ -62,9 +62,10 @@ public:
     int getTimeout() const { return m_nTimeout; }
 
     // The package's SHA-256 digest as the bundle definition gives it (the
-    // text of its sha256 attribute, checked when used). A package with a
-    // digest runs only after its file has been checked against it, just
-    // before each program start.
+    // text of its sha256 attribute, checked when used), or as the status
+    // log's entry recorded it. A package with a digest runs only from a
+    // private copy that was checked against it, made just before each
+    // program start; its log entries record the digest.
     void setExpectedDigest(const std::string& digestText);
     bool hasExpectedDigest() const { return m_bHasDigest; }
     const std::string& expectedDigest() const { return m_sDigest; }
@@ -74,6 +75,9 @@ public:
     // missing-package entry whose log says what is wrong, and that text is
     // answered.
     std::string validateIntegrity(bool digestRequired);
+    // A package rebuilt from an entry of the status log that no package of
+    // the bundle definition matches: under a verify policy it is refused.
+    void markUnmatched() { m_bUnmatched = true; }
 
     // Case-insensitive text equality: both texts up to their first NUL,
     // lower-cased under the default locale, compared byte for byte.
@@ -103,21 +107,24 @@ protected:
     // Starts one program of this package and waits for its end: its standard
     // output and error go to the package console log, it leads a process
     // group of its own. False when it could not be started. Unless role is
-    // Unrelated, a package with a digest is checked first; the package as
-    // program starts from the descriptor that was checked. A package that
-    // fails the check does not start (false), and refusedAtStart() then
-    // records it. A program still running when the package's time limit has
-    // passed is ended with its group and gives exit code -1; the next
-    // recordRun says so.
+    // Unrelated, a package with a digest is first copied into a private
+    // directory of the state folder, hashed as it is copied, and the copy is
+    // what starts (or what the installer is given); the copy goes when the
+    // program has ended. A package whose copy fails the check does not start
+    // (false), and refusedAtStart() then records it. A program still running
+    // when the package's time limit has passed is ended with its group and
+    // gives exit code -1; the next recordRun says so.
     [[nodiscard]] bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role);
     // After runProgram answered false: true when the package failed its
     // check, which then counts as a failed run (status 1, the reason in the
     // entry's log, result 3072); false when it simply did not start.
     bool refusedAtStart(BAXMLPackageNode& entry, int& result);
-    // The check of runProgram: false when the package is not to start (it is
-    // missing, or it failed its check and m_sRefusal says why); checked then
-    // holds the file that was checked, if any.
-    bool checkBeforeStart(PackageRole role, std::unique_ptr<PackageFile>& checked);
+    // The copy of runProgram: false when the package is not to start (it is
+    // missing, or its copy failed the check and m_sRefusal says why);
+    // otherwise call names the copy where it named the package.
+    bool prepareStart(PackageRole role, VorkSupport::VorkProgramCall& call, std::unique_ptr<VerifiedCopy>& copy);
+    // The folder of the system's files, which holds the package output log.
+    std::string stateFolder() const;
     // Deletes the package output log file (qpkLogName); a failure is ignored.
     void removeOutputLog() const;
     // The status log's boolean settings; an absent setting reads as false.
@@ -127,6 +134,8 @@ protected:
     // A fresh in-progress log entry carrying commandLine; the status log is
     // saved at once.
     std::unique_ptr<BAXMLPackageNode> newEntry(const std::string& commandLine);
+    // Records the package's digest in its log entry, when it has one.
+    void recordDigest(BAXMLPackageNode& entry) const;
     // A handle on the package's existing log entry (m_pLogNode); a package
     // without one gets a fresh in-progress entry carrying commandLine.
     std::unique_ptr<BAXMLPackageNode> existingEntry(const std::string& commandLine);
@@ -176,6 +185,7 @@ protected:
     int m_nUpdateOnly;
     bool m_bHasDigest = false;
     std::string m_sDigest;
+    bool m_bUnmatched = false;
     // Why the last runProgram refused to start the package; "" when it did
     // not refuse.
     std::string m_sRefusal;

@@ -1,6 +1,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 #include "FileHandle.h"
@@ -10,11 +11,16 @@
 // log, mode 0600. Each package's output is preceded by one header line with
 // its release id and command line. A file that has grown past kRotateSize
 // when a package starts becomes PackageConsole.log.1 (replacing an older
-// one) and a new file begins. Package output never reaches the caller's own
-// streams: when the file cannot be opened the output goes to /dev/null.
+// one) and a new file begins. Of one package's output the first
+// kOutputLimit bytes are kept; what follows is dropped, and a line says how
+// much. Package output never reaches the caller's own
+// streams: when the file cannot be opened the output goes to /dev/null. A
+// pipe or device in its place raises VorkException 3079 (nothing starts).
 class PackageConsoleLog {
 public:
     static constexpr off_t kRotateSize = 16 * 1024 * 1024;
+    // What one package's programs may write; more is dropped.
+    static constexpr std::int64_t kOutputLimit = 64 * 1024 * 1024;
     static constexpr const char* kFileName = "PackageConsole.log";
 
     // Opens the log in directory for the package about to start.
@@ -24,6 +30,9 @@ public:
 
     // The descriptor the package's standard output and error go to.
     int fd() const { return m_file.get(); }
+    // Tells in one line that bytes of the package's output past
+    // kOutputLimit were dropped.
+    void noteDropped(std::int64_t bytes) const;
 
 private:
     // The log with the package's header line written, else /dev/null.
@@ -31,4 +40,5 @@ private:
                                         const std::string& commandLine);
 
     VorkSupport::FileHandle m_file;
+    std::string m_sReleaseID;
 };

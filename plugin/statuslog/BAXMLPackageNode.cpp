@@ -310,6 +310,17 @@ void BAXMLPackageNode::setMissing()
     BAAnyXMLDoc::setStringAttribute(statusNode(), "state", "missing");
 }
 
+void BAXMLPackageNode::setSha256(const std::string& digest)
+{
+    BAAnyXMLDoc::setStringAttribute(m_pPackage, "sha256", digest);
+}
+
+std::string BAXMLPackageNode::sha256() const
+{
+    if (xmlHasProp(m_pPackage, toXml("sha256")) == nullptr) return std::string();
+    return BAAnyXMLDoc::getStringAttribute(m_pPackage, "sha256");
+}
+
 void BAXMLPackageNode::setStatus(int nResultCode)
 {
     VORK_TRACE("BAXMLPackageNode::setStatus");

@@ -38,6 +38,10 @@ public:
                                      int updateOnly, const std::string& message);
 
     void setMissing();
+    // The SHA-256 digest the package was checked against (attribute sha256,
+    // only on entries of packages that carry one); "" when none is recorded.
+    void setSha256(const std::string& digest);
+    std::string sha256() const;
     // Writes the status number of a package result code on Status.
     void setStatus(int nResultCode);
     // state "complete", code, status, then the package log (setPackageLog).

@@ -1,7 +1,10 @@
 // Package digests and signed bundle definitions, with real files and a
 // throw-away certificate authority that the openssl command makes in the
 // test's own directory.
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include <openssl/evp.h>
 
@@ -88,9 +91,16 @@ public:
             openssl({"x509", "-req", "-in", "ca/signer.csr", "-CA", "ca/ca.pem", "-CAkey", "ca/ca.key", "-days", days,
                      "-out", std::string("ca/") + name + ".pem"});
         }
+        // RSA signers the CA issued: a strong one and one of 1024 bits.
+        for (const auto& [name, bits] : {std::pair{"rsa", "rsa:2048"}, std::pair{"weak", "rsa:1024"}}) {
+            openssl({"req", "-newkey", bits, "-nodes", "-keyout", std::string("ca/") + name + ".key", "-out",
+                     "ca/rsa.csr", "-subj", "/CN=RSA"});
+            openssl({"x509", "-req", "-in", "ca/rsa.csr", "-CA", "ca/ca.pem", "-CAkey", "ca/ca.key", "-days", "2",
+                     "-out", std::string("ca/") + name + ".pem"});
+        }
     }
-    void sign(const std::string& certificate, const std::string& key) {
-        openssl({"cms", "-sign", "-binary", "-outform", "DER", "-in", file("bundle.xml"), "-signer",
+    void sign(const std::string& certificate, const std::string& key, const std::string& digest = "sha256") {
+        openssl({"cms", "-sign", "-binary", "-md", digest, "-outform", "DER", "-in", file("bundle.xml"), "-signer",
                  "ca/" + certificate + ".pem", "-inkey", "ca/" + key + ".key", "-out", file("bundle.xml.p7s")});
     }
     void trust(const std::string& name, const std::string& content) const {
@@ -135,6 +145,17 @@ TEST_F(BundleIntegrityTest, DigestsAreCheckedBeforeAnythingRuns) {
              EXPECT_EQ(::symlink(outside.c_str(), t.file("p3.exe").c_str()), 0);
              t.setDigest("p3.exe", sha256Of(outside));
              return std::string("SHA-256 digest cannot be checked: the package is a symbolic link");
+         },
+         ""},
+        {"a script whose interpreter others may write",
+         [](BundleIntegrityTest& t) {
+             const std::string interpreter = writeFile(testDir() + "/bin/sh", readFile("/bin/sh"), true);
+             ::chmod(interpreter.c_str(), 0777);
+             writeFile(t.file("p3.exe"), "#!" + interpreter + " -e\nexit 0\n", true);
+             t.setDigest("p3.exe", sha256Of(t.file("p3.exe")));
+             const std::string culprit = ::geteuid() == 0 ? interpreter : testDir();
+             return "the interpreter |" + interpreter + "| of the script is not safe: |" + culprit +
+                    "| may be changed by others than root";
          },
          ""},
         {"policy digests and a package without one",
@@ -188,22 +209,73 @@ TEST_F(BundleIntegrityTest, PackageReplacedBetweenCheckAndStartDoesNotRun) {
     }
 }
 
-TEST_F(BundleIntegrityTest, ResumeChecksThePackagesItRebuildsFromTheLog) {
-    writeBundle({{"P1", "p1.exe", 4}});
-    setDigest("p1.exe", sha256Of(file("p1.exe")));
-    EXPECT_EQ(run(), 3074);
-    // Changed while the machine restarted: the rebuilt package takes its
-    // digest from the definition, and the resume refuses the bundle.
-    writeQpk(file("p1.exe"), "changed", 0);
-    Bundle resumed(m_log.get(), true);
-    EXPECT_EQ(3092, [&] {
+TEST_F(BundleIntegrityTest, ResumeChecksWhatTheUpdateChecked) {
+    const std::string relocation = file("relocation.xml");
+    const std::string moved = testDir() + "/moved";
+    auto resume = [&] {
         try {
+            Bundle resumed(m_log.get(), true);
             return resumed.execute(true);
         } catch (const VorkSupport::VorkException& e) {
             return e.getCode();
         }
-    }());
+    };
+    // P1 asks to be resumed; until then, its entry records the digest it
+    // was checked against.
+    auto update = [&](const std::string& policy) {
+        ::unlink(m_runRecord.c_str());
+        ::unlink(relocation.c_str());
+        writeBundle({{"P1", "p1.exe", 4}});
+        setDigest("p1.exe", sha256Of(file("p1.exe")));
+        m_log = makeStatusLog(false, false, false, relocation);
+        if (!policy.empty()) Bundle::setVerifyPolicy(*m_log, policy);
+        Bundle bundle(m_log.get(), false);
+        EXPECT_EQ(bundle.execute(false), 3074);
+        EXPECT_NE(answer().find(" sha256=\"" + sha256Of(file("p1.exe")) + "\""), std::string::npos) << answer();
+    };
+    // The definition now lists P1 where the relocation file says, with the
+    // digest of what lies there.
+    auto moveP1 = [&](const std::string& content) {
+        writeFile(moved + "/p1.exe", content, true);
+        writeFile(relocation, "<QPKPath><Package releaseID=\"P1\" path=\"" + moved + "\"/></QPKPath>");
+        std::string xml = readFile(file("bundle.xml"));
+        const std::string at = "sha256=\"";
+        xml.replace(xml.find(at) + at.size(), 64, sha256Of(moved + "/p1.exe"));
+        writeFile(file("bundle.xml"), xml);
+    };
+
+    // Changed while the machine restarted.
+    update("");
+    writeQpk(file("p1.exe"), "changed", 0);
+    EXPECT_EQ(resume(), 3092);
     EXPECT_EQ(runs(), Runs{"P1"});
+
+    // Replaced, and moved by the relocation file: the entry still names the
+    // old place, which no longer holds what the update checked.
+    update("");
+    const std::string replaced = readFile(writeQpk(file("p1.exe"), "replaced", 0));
+    moveP1(replaced);
+    EXPECT_EQ(resume(), 3092);
+    EXPECT_EQ(runs(), Runs{"P1"});
+
+    // Under a policy an entry that no package of the definition matches is
+    // refused, even when its file is as it was.
+    update("digests");
+    moveP1(readFile(file("p1.exe")));
+    EXPECT_EQ(resume(), 3092);
+    EXPECT_EQ(runs(), Runs{"P1"});
+    EXPECT_NE(answer().find("no package of the bundle definition has this entry's release id and path"),
+              std::string::npos);
+}
+
+TEST_F(BundleIntegrityTest, TwoPackagesUnderOneReleaseIdAreMalformedWhereDigestsDecide) {
+    writeBundle({{"P1", "p1.exe"}, {"P1", "p2.exe"}});
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(runs(), (Runs{"P1", "P1"})); // as it always was: the first, twice
+    EXPECT_EQ(run(false, "digests"), 3081);
+    setDigest("p2.exe", sha256Of(file("p2.exe")));
+    EXPECT_EQ(run(), 3081);
+    EXPECT_EQ(runs(), (Runs{"P1", "P1"}));
 }
 
 TEST_F(BundleIntegrityTest, SignedDefinitions) {
@@ -211,11 +283,12 @@ TEST_F(BundleIntegrityTest, SignedDefinitions) {
     writeBundle({{"P1", "p1.exe"}});
     EXPECT_EQ(run(false, "signed"), 3092); // no certificate to check with
     trust("ca.pem", readFile(testDir() + "/ca/ca.pem"));
-    trust("README", "not a certificate");
     EXPECT_EQ(run(), 3092); // unsigned
     sign("signer", "signer");
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(runs(), Runs{"P1"});
+    sign("rsa", "rsa");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(runs(), (Runs{"P1", "P1"}));
 
     struct Case {
         const char* name;
@@ -226,15 +299,73 @@ TEST_F(BundleIntegrityTest, SignedDefinitions) {
         {"not DER", [](BundleIntegrityTest& t) { writeFile(t.file("bundle.xml.p7s"), "-----BEGIN CMS-----\n"); }},
         {"expired signer", [](BundleIntegrityTest& t) { t.sign("expired", "signer"); }},
         {"untrusted signer", [](BundleIntegrityTest& t) { t.sign("stranger", "stranger"); }},
-        {"only garbage in the trust store", [](BundleIntegrityTest&) { ::unlink((testDir() + "/trust.d/ca.pem").c_str()); }},
+        {"SHA-1 digest", [](BundleIntegrityTest& t) { t.sign("rsa", "rsa", "sha1"); }},
+        {"MD5 digest", [](BundleIntegrityTest& t) { t.sign("rsa", "rsa", "md5"); }},
+        {"RSA-1024 signer", [](BundleIntegrityTest& t) { t.sign("weak", "weak"); }},
+        {"a note beside the certificate", [](BundleIntegrityTest& t) { t.trust("README", "not a certificate"); }},
+        {"a dangling link beside the certificate",
+         [](BundleIntegrityTest&) { EXPECT_EQ(::symlink("gone.pem", (testDir() + "/trust.d/old.pem").c_str()), 0); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ::unlink(m_runRecord.c_str());
+        std::filesystem::remove_all(testDir() + "/trust.d");
         writeBundle({{"P1", "p1.exe"}});
         trust("ca.pem", readFile(testDir() + "/ca/ca.pem"));
         sign("signer", "signer");
         c.spoil(*this);
+        EXPECT_EQ(run(), 3092);
+        EXPECT_EQ(runs(), Runs{});
+    }
+
+    // Under "signed" the relocation file is verified too, by a signature
+    // of its own; a pipe in the signature's place is bad input.
+    auto relocated = [&] {
+        ::unlink(m_runRecord.c_str());
+        m_log = makeStatusLog(false, false, false, file("relocation.xml"));
+        Bundle::setVerifyPolicy(*m_log, "signed");
+        try {
+            return Bundle(m_log.get(), false).execute(false);
+        } catch (const VorkSupport::VorkException& e) {
+            return e.getCode();
+        }
+    };
+    std::filesystem::remove_all(testDir() + "/trust.d");
+    trust("ca.pem", readFile(testDir() + "/ca/ca.pem"));
+    writeBundle({{"P1", "p1.exe"}});
+    setDigest("p1.exe", sha256Of(file("p1.exe")));
+    sign("signer", "signer");
+    writeFile(file("relocation.xml"), "<QPKPath/>");
+    EXPECT_EQ(relocated(), 3092);
+    openssl({"cms", "-sign", "-binary", "-outform", "DER", "-in", file("relocation.xml"), "-signer", "ca/signer.pem",
+             "-inkey", "ca/signer.key", "-out", file("relocation.xml.p7s")});
+    EXPECT_EQ(relocated(), 0);
+    writeFile(file("relocation.xml"), "<QPKPath><Package releaseID=\"P1\" path=\"/tmp\"/></QPKPath>");
+    EXPECT_EQ(relocated(), 3092);
+    ::unlink(file("relocation.xml.p7s").c_str());
+    ASSERT_EQ(::mkfifo(file("relocation.xml.p7s").c_str(), 0600), 0);
+    EXPECT_EQ(relocated(), 3081);
+    EXPECT_EQ(runs(), Runs{});
+    ::unlink(file("relocation.xml.p7s").c_str());
+    ::unlink(file("relocation.xml").c_str());
+
+    // A store that holds anything at all requires signatures: whatever
+    // odd thing it holds, an unsigned definition does not run, and a pipe
+    // there hangs nothing.
+    const std::vector<std::pair<const char*, void (*)(const std::string&)>> oddStores = {
+        {"only a dangling link", [](const std::string& d) { EXPECT_EQ(::symlink("gone.pem", (d + "/x.pem").c_str()), 0); }},
+        {"only a folder", [](const std::string& d) { std::filesystem::create_directory(d + "/sub"); }},
+        {"only a dot-file", [](const std::string& d) { writeFile(d + "/.ca.pem", readFile(testDir() + "/ca/ca.pem")); }},
+        {"only a pipe", [](const std::string& d) { EXPECT_EQ(::mkfifo((d + "/ca.pem").c_str(), 0600), 0); }},
+    };
+    for (const auto& [name, make] : oddStores) {
+        SCOPED_TRACE(name);
+        ::unlink(m_runRecord.c_str());
+        std::filesystem::remove_all(testDir() + "/trust.d");
+        std::filesystem::create_directory(testDir() + "/trust.d");
+        make(testDir() + "/trust.d");
+        writeBundle({{"P1", "p1.exe"}});
+        ::unlink(file("bundle.xml.p7s").c_str());
         EXPECT_EQ(run(), 3092);
         EXPECT_EQ(runs(), Runs{});
     }

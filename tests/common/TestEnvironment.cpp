@@ -53,6 +53,8 @@ public:
         if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
         g_testDir = buf.data();
         fs::create_directories(g_testDir + "/win/TEMP");
+        // Root's state folder is open to nobody else, or no update runs.
+        fs::permissions(g_testDir + "/win/TEMP", fs::perms::owner_all);
         fs::create_directories(g_testDir + "/tmp");
         fs::create_directories(g_testDir + "/units");
         fs::create_directories(g_testDir + "/home");

@@ -4,7 +4,7 @@
 
 // The per-test sandbox. Before every test the harness creates a fresh
 // directory and points the system's directories into it:
-//   windir            <dir>/win        (with <dir>/win/TEMP created)
+//   windir            <dir>/win        (with <dir>/win/TEMP created, mode 0700)
 //   TEMP, TMP, TMPDIR <dir>/tmp
 //   VSUPT_SERVICE_DIR <dir>/units
 //   ZUA_CMDLOG        <dir>/cmdlog

@@ -1,12 +1,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "BundleApplicatorBase.h"
+#include "BundleArchive.h"
 #include "TestEnvironment.h"
 #include "ZipWriter.h"
 
@@ -117,4 +119,36 @@ TEST(ExtractBundlePackage, MissingOrMalformedArchivesFail) {
     // A good archive into a fresh directory still works afterwards.
     EXPECT_TRUE(extract());
     EXPECT_EQ(countEntries(target()), 1u);
+}
+
+namespace {
+
+// A file system of 10 GiB with what the test says is free.
+std::uint64_t g_freeBytes = 0;
+bool probedSpace(const std::string&, std::uint64_t& freeBytes, std::uint64_t& totalBytes) {
+    freeBytes = g_freeBytes;
+    totalBytes = 10ULL << 30;
+    return true;
+}
+
+} // namespace
+
+TEST(ExtractBundlePackage, ArchiveThatWouldFillTheDiskIsRefusedBeforeAnythingIsWritten) {
+    // 4 MiB of packages; 5 % of the file system (512 MiB) must stay free.
+    ASSERT_TRUE(ZipWriter()
+                    .file("bundle.xml", "<SoftwareBundle/>")
+                    .file("big.bin", std::string(4 << 20, 'x'))
+                    .write(zipPath()));
+    BundleArchive::setSpaceProbe(probedSpace);
+    g_freeBytes = (512ULL << 20) + (4ULL << 20);
+    EXPECT_FALSE(extract());
+    EXPECT_EQ(countEntries(target()), 0u);
+    g_freeBytes += 1 << 20;
+    EXPECT_TRUE(extract());
+    EXPECT_EQ(readFile(target() + "/big.bin").size(), 4u << 20);
+    BundleArchive::setSpaceProbe(nullptr);
+    // A pipe in the package's place is refused without waiting for it.
+    ::unlink(zipPath().c_str());
+    ASSERT_EQ(::mkfifo(zipPath().c_str(), 0600), 0);
+    EXPECT_FALSE(extract());
 }

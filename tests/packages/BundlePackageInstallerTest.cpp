@@ -268,18 +268,41 @@ TEST_F(BundlePackageInstallerTest, InstallerThatCannotStartWithAndWithoutIgnore)
 
 TEST_F(BundlePackageInstallerTest, RealInstallerProgramOnPath) {
     const std::string binDir = plimotest::testDir() + "/bin";
-    // A stand-in installer that writes its "/le" log and ends with 0.
+    const std::string seen = plimotest::testDir() + "/seen";
+    // A stand-in installer that writes its "/le" log and ends with 0; it
+    // notes the package it is given, its bytes and its folder's mode.
     plimotest::writeFile(binDir + "/msiexec.exe",
                          "#!/bin/sh\nwhile [ $# -gt 0 ]; do\n  if [ \"$1\" = /le ]; then shift; "
                          "printf '=== Logging started: now\\ninstalled %s\\n=== Logging stopped: now\\n' "
-                         "\"$MSI_NAME\" > \"$1\"; fi\n  shift\ndone\nexit 0\n",
+                         "\"$MSI_NAME\" > \"$1\"; fi\n"
+                         "  if [ \"$1\" = /i ]; then shift; { echo \"$1\"; cat \"$1\"; stat -c %a \"${1%/*}\"; } "
+                         "> '" + seen + "'; fi\n  shift\ndone\nexit 0\n",
                          true);
     ::setenv("MSI_NAME", "app", 1);
     prependPath(binDir);
+    plimotest::writeFile(msiPath(), "msi bytes");
     BundlePackageMSI package(m_doc.get(), "M1", msiPath(), "msi", "", -1);
     bool notRun = false;
     EXPECT_EQ(0, package.execute(notRun));
     EXPECT_EQ("installed app", content(pkgLogs(savedDoc(), 1).at(0)));
+    EXPECT_EQ(plimotest::lines(plimotest::readFile(seen)).at(0), msiPath());
+
+    // With a digest the installer opens a private copy of the checked bytes,
+    // which goes with the run; the log keeps the command line as built.
+    BundlePackageMSI checked(m_doc.get(), "M3", msiPath(), "msi", "", -1);
+    checked.setExpectedDigest("b2d6e91a2086151d526602bbba497382d318625a0e9f36ccd100c746bcf80663");
+    EXPECT_EQ(0, checked.execute(notRun));
+    const std::vector<std::string> lines = plimotest::lines(plimotest::readFile(seen));
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string copyFolder = plimotest::testDir() + "/win/TEMP/plimo-verified-";
+    EXPECT_EQ(lines[0].rfind(copyFolder, 0), 0u) << lines[0];
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 8), "/app.msi");
+    EXPECT_EQ(lines[1], "msi bytes700");
+    EXPECT_FALSE(plimotest::fileExists(lines[0].substr(0, lines[0].size() - 8)));
+    EXPECT_EQ(exeCmd(savedDoc(), 2), "msiexec.exe /qn /i " + msiPath() + " /le " + outputLog());
+    EXPECT_EQ(attr(packageNode(savedDoc(), 2), "sha256"),
+              "b2d6e91a2086151d526602bbba497382d318625a0e9f36ccd100c746bcf80663");
+    EXPECT_EQ(attr(packageNode(savedDoc(), 1), "sha256"), "<absent>");
     ::unsetenv("MSI_NAME");
 
     // Without an installer on PATH the package cannot start.
@@ -288,7 +311,7 @@ TEST_F(BundlePackageInstallerTest, RealInstallerProgramOnPath) {
     BundlePackageMSI missing(m_doc.get(), "M2", msiPath(), "msi", "", -1);
     EXPECT_EQ(0, missing.execute(notRun));
     EXPECT_EQ(BundlePackage::STATE_MISSING, missing.getState());
-    EXPECT_EQ("missing", attr(statusNode(savedDoc(), 2), "state"));
+    EXPECT_EQ("missing", attr(statusNode(savedDoc(), 3), "state"));
 }
 
 TEST(GetWindowsErrorMessageTest, KnownCodesHaveTextOthersNone) {

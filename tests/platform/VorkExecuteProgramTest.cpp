@@ -154,30 +154,36 @@ TEST(VorkExecuteProgram, SplitsWindowsStyle) {
     EXPECT_TRUE(VorkSplitCommandLine("   ").empty());
 }
 
-TEST(VorkExecuteProgram, ProgramStartsFromItsDescriptorWhateverNowLiesAtItsPath) {
-    const int leaked = ::fcntl(::open("/dev/null", O_RDONLY | O_CLOEXEC), F_DUPFD, 50); // not close-on-exec
-    ASSERT_GE(leaked, 50);
-    const std::string out = testDir() + "/fds.txt";
-    const std::string prog = script(testDir() + "/bin/checked",
-                                    "{ echo checked \"$1\"; readlink /proc/$$/fd/3; [ -e /proc/$$/fd/" +
-                                        std::to_string(leaked) + " ] && echo leaked; } > '" + out + "'\nexit 0");
-    const int fd = ::open(prog.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    // Replaced at its path after it was opened: the bytes opened still run.
-    script(testDir() + "/bin/swapped", "echo swapped > '" + out + "'");
-    ASSERT_EQ(::rename((testDir() + "/bin/swapped").c_str(), prog.c_str()), 0);
+TEST(VorkExecuteProgram, ProgramPathStartsAsItStandsWithCleanSignals) {
+    // A path with blanks and a quote: neither looked up nor split, and it is
+    // what the program finds as its own name.
+    const std::string out = testDir() + "/child.txt";
+    const std::string prog = script(testDir() + "/my \"bin\"/run me",
+                                    "echo \"$0|$1\" > '" + out + "'\nexec grep -E '^Sig(Blk|Ign):' /proc/self/status >> '" + out + "'");
+    // Whatever the caller blocks or ignores, the program starts clean (and
+    // so does what it execs; a shell's own mask changes around its forks).
+    sigset_t blocked, saved;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGUSR1);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &saved), 0);
+    struct sigaction ignore {}, savedInt {}, savedHup {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGINT, &ignore, &savedInt);
+    ::sigaction(SIGHUP, &ignore, &savedHup);
     VorkProgramCall call;
-    call.programText = prog;
-    call.programFd = fd;
+    call.programText = "not looked up";
+    call.programPath = prog;
     call.arguments = {"with blanks"};
     int code = 99;
-    EXPECT_TRUE(VorkExecuteProgram(call, true, nullptr, &code));
-    ::close(fd);
-    ::close(leaked);
-    // The script's interpreter reads it from descriptor 3, the replaced
-    // file; nothing else of the caller's reaches it.
+    const bool started = VorkExecuteProgram(call, true, nullptr, &code);
+    ::sigaction(SIGINT, &savedInt, nullptr);
+    ::sigaction(SIGHUP, &savedHup, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    EXPECT_TRUE(started);
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(plimotest::readFile(out), "checked with blanks\n" + prog + " (deleted)\n");
+    EXPECT_EQ(plimotest::readFile(out),
+              prog + "|with blanks\nSigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
 }
 
 TEST(VorkExecuteProgram, TimeLimitEndsTheProgramAndItsWholeGroup) {

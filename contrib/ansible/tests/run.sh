@@ -36,6 +36,7 @@ trap '[[ -n ${PLIMO_ANSIBLE_KEEP:-} ]] && echo "kept $work" || rm -rf "$work"' E
 # The sandbox that the modules get as task environment.
 sandbox="$work/sandbox"
 mkdir -p "$sandbox/win/TEMP" "$sandbox/tmp" "$sandbox/units" "$sandbox/trust" "$work/empty"
+chmod 0700 "$sandbox/win/TEMP"
 # What this script's own children see: the machine is never restarted, and an
 # applicator started without the task environment finds no TEMP folder in
 # windir and answers nothing instead of writing outside the sandbox.
