@@ -101,9 +101,8 @@ bool waitForChild(pid_t pid, int* exitCode) {
 
 // Waits for a started program, within its time limit when it has one, and
 // keeps its output within its limit.
-bool waitForProgram(const VorkProgramCall& call, VorkChildDeadline& child, pid_t pid, int* exitCode,
-                    bool* timedOut, std::int64_t* droppedOutput) {
-    VorkOutputCap cap(call.outputFd, call.outputLimit);
+bool waitForProgram(const VorkProgramCall& call, VorkChildDeadline& child, VorkOutputCap& cap, pid_t pid,
+                    int* exitCode, bool* timedOut, std::int64_t* droppedOutput) {
     if (call.timeoutSeconds <= 0 && !cap.active()) return waitForChild(pid, exitCode);
     child.watch(pid, &cap);
     const std::chrono::milliseconds limit = call.timeoutSeconds > 0
@@ -153,6 +152,8 @@ bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitC
     // A program with a time limit is ended with all it started: what loses
     // its parent meanwhile comes to this process rather than to init.
     VorkChildDeadline child(call.ownProcessGroup, wait && call.timeoutSeconds > 0);
+    // The limit counts from what the file holds before the child can write.
+    VorkOutputCap cap(wait ? call.outputFd : -1, call.outputLimit);
     pid_t pid = -1;
     const int rc = VorkStartChild(setup, pid);
     if (rc != 0) {
@@ -167,7 +168,7 @@ bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitC
         }
         return true;
     }
-    return waitForProgram(call, child, pid, exitCode, timedOut, droppedOutput);
+    return waitForProgram(call, child, cap, pid, exitCode, timedOut, droppedOutput);
 }
 
 } // namespace
