@@ -69,16 +69,16 @@ void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator)
         (void)applicator.moveInternalLogAside();
         break;
     case BundleApplicatorBase::InternalLogState::Run:
-        previous.removeTempFiles();
-        VORK_LOG(3, "UpdateFunctionDispatch::execute: removing internal XML log file : " << previous.getFileName());
-        BAXMLDoc::removeFile(previous.getFileName());
-        applicator.remove();
+    case BundleApplicatorBase::InternalLogState::Finished: {
+        // Its process died: the record is finished (as interrupted when a
+        // run was cut off) and kept, never deleted.
+        const bool interrupted = applicator.internalLogState(previous) == BundleApplicatorBase::InternalLogState::Run;
+        const std::string kept = previous.keepAsRecord(interrupted);
+        VORK_LOG(3, "UpdateFunctionDispatch::clearPreviousUpdate: the log of an update whose process died is kept "
+                    "as: " << kept);
+        (void)applicator.remove();
         break;
-    case BundleApplicatorBase::InternalLogState::Finished:
-        VORK_LOG(3, "UpdateFunctionDispatch::clearPreviousUpdate: finishing the log of an ended update: "
-                        << previous.getFileName());
-        previous.cleanup();
-        break;
+    }
     default:
         break;
     }
@@ -172,27 +172,28 @@ void UpdateFunctionDispatch::decide(int result, Bundle& bundle, FunctionCall& ca
     case StatusCode::FailedAndContinued:
     case StatusCode::EngineUpgradeMissing:
     case StatusCode::PackagesSkipped:
+        // No completion is reported before it is durable.
+        statusLog.save();
         if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
         break;
     case StatusCode::RebootRequired:
-        rebootBranch(bundle, call, applicator, true);
+        rebootBranch(bundle, call, applicator);
         break;
     case StatusCode::RebootRequiredWithFailures:
         if (statusLog.reboot())
             statusLog.SMStatus(statusLog.continueOnFailure() ? StatusCode::FailedAndContinued
                                                              : StatusCode::PackageFailed);
-        rebootBranch(bundle, call, applicator, true);
+        rebootBranch(bundle, call, applicator);
         break;
     case StatusCode::ResumeRequired:
-        rebootBranch(bundle, call, applicator, false);
+        rebootBranch(bundle, call, applicator);
         break;
     default:
         break;
     }
 }
 
-void UpdateFunctionDispatch::rebootBranch(Bundle& bundle, FunctionCall& call, UpdateFunctionBase& applicator,
-                                          bool saveBeforeNotify) {
+void UpdateFunctionDispatch::rebootBranch(Bundle& bundle, FunctionCall& call, UpdateFunctionBase& applicator) {
     BAXMLDoc& statusLog = call.log();
     if (statusLog.rebootCount() < 3 && statusLog.reboot()) {
         // Without its resume service the update would never go on after the
@@ -206,6 +207,7 @@ void UpdateFunctionDispatch::rebootBranch(Bundle& bundle, FunctionCall& call, Up
     }
     UpdateFunctionBase::flagRebootRequired();
     statusLog.progressPercent(100);
-    if (saveBeforeNotify) statusLog.save();
+    // No completion is reported before it is durable.
+    statusLog.save();
     if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
 }

@@ -39,7 +39,7 @@ int crash(int pid) {
     return status;
 }
 
-TEST(CycleTest, CrashedUpdateIsClearedByProgressAndTheNextUpdateStartsCleanly) {
+TEST(CycleTest, CrashedUpdateIsFinishedByProgressAndTheNextUpdateStartsCleanly) {
     writeQpk(bundleDir(), "a", {0});
     writeQpk(bundleDir(), "b", {0}, {30, 0});
     writeQpk(bundleDir(), "c", {0});
@@ -53,10 +53,14 @@ TEST(CycleTest, CrashedUpdateIsClearedByProgressAndTheNextUpdateStartsCleanly) {
     ASSERT_TRUE(wholeStatusLog(internalLog()));
     EXPECT_EQ(attributeOf(rebuiltLog(internalLog()), "Bundle", "stable"), "false");
 
+    // Progress finishes it as interrupted and answers that; without an
+    // update id its record is kept beside the internal log.
     auto progress = orvane({"-progress"});
-    EXPECT_EQ(progress.exitCode, kExitNoUpdate) << progress.out << progress.err;
-    EXPECT_EQ(statusOf(progress.out), 3080);
+    EXPECT_EQ(statusOf(progress.out), 3079) << progress.out << progress.err;
+    EXPECT_EQ(countOf(progress.out, "in-progress"), 0) << progress.out;
     EXPECT_FALSE(fileExists(internalLog()));
+    ASSERT_EQ(interruptedLogs().size(), 1u);
+    EXPECT_EQ(statusOf(readFile(interruptedLogs()[0])), 3079);
 
     auto update = plimotest::runProgram(orvaneUpdate(), childEnvironment(), testDir());
     EXPECT_EQ(update.exitCode, kExitSuccess) << update.out << update.err;
@@ -93,9 +97,10 @@ TEST(CycleTest, InternalLogIsWholeOrAbsentWhereverTheUpdateIsKilled) {
         EXPECT_TRUE(wholeStatusLog(internalLog())) << "kill point " << k << ":\n" << left;
         auto progress = orvane({"-progress"});
         if (attributeOf(left, "Bundle", "stable") == "false") {
-            // Killed during the run: progress clears the dead update away.
+            // Killed during the run: progress finishes it as interrupted.
             ++cutOff;
-            EXPECT_EQ(statusOf(progress.out), 3080) << "kill point " << k << ": " << progress.out;
+            EXPECT_EQ(statusOf(progress.out), 3079) << "kill point " << k << ": " << progress.out;
+            EXPECT_EQ(countOf(progress.out, "in-progress"), 0) << "kill point " << k;
             EXPECT_FALSE(fileExists(internalLog())) << "kill point " << k;
         } else {
             // Killed after the run had ended, before the log was finished:

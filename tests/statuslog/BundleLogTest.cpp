@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "BAXMLDoc.h"
+#include "BAXmlText.h"
 #include "StatusCode.h"
 #include "StatusLogTestSupport.h"
 #include "TestEnvironment.h"
@@ -102,11 +103,11 @@ std::string canonical(xmlDocPtr doc)
 {
     std::string text;
     if (doc != nullptr) {
-        EXPECT_TRUE(BAAnyXMLDoc::serialiseDocument(doc, text));
+        EXPECT_TRUE(BAXmlText::serialiseDocument(doc, text));
     }
-    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> parsed(BAAnyXMLDoc::parseText(text), &xmlFreeDoc);
+    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> parsed(BAXmlText::parseText(text), &xmlFreeDoc);
     if (parsed) {
-        EXPECT_TRUE(BAAnyXMLDoc::serialiseDocument(parsed.get(), text));
+        EXPECT_TRUE(BAXmlText::serialiseDocument(parsed.get(), text));
     }
     return text;
 }
