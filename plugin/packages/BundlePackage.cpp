@@ -373,7 +373,10 @@ std::unique_ptr<BAXMLPackageNode> BundlePackage::startEntry(const std::string& c
     if (m_pLogNode != nullptr) {
         // The package's one entry carries every run of it.
         entry = std::make_unique<BAXMLPackageNode>(m_pStatusLog, m_pLogNode);
-        if (!asRecorded) entry->restart(commandLine);
+        if (asRecorded)
+            entry->setCommand(commandLine);
+        else
+            entry->restart(commandLine);
     } else {
         entry = m_pStatusLog->createPackage(m_sReleaseID, m_sPackageAbsFileName, commandLine, m_sPackageType,
                                             m_sInstallParams, m_nUpdateOnly);

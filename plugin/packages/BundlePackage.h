@@ -127,8 +127,9 @@ protected:
     // The entry a run of this package starts on: one entry per package. A
     // package rebuilt from its entry (a run cut off, or one that asked to
     // run again after a restart) starts again on it, marked in progress with
-    // the new command line, or, asRecorded, as it stands (a program that
-    // asked for a reboot to finish its work goes on on its entry); any other
+    // the new command line, or, asRecorded, with only its command line new (a
+    // program that asked for a reboot to finish its work goes on on its
+    // entry, which still says so); any other
     // gets a new in-progress entry. The status log is saved durably before
     // the answer, and with it every record written before it: no package
     // starts unless its start is durable.

@@ -76,6 +76,12 @@ void BAXMLPackageNode::restart(const std::string& exeCmd)
     m_pEntries->setEntryCommand(m_pPackage, exeCmd);
 }
 
+void BAXMLPackageNode::setCommand(const std::string& exeCmd)
+{
+    VORK_TRACE("BAXMLPackageNode::setCommand");
+    m_pEntries->setEntryCommand(m_pPackage, exeCmd);
+}
+
 void BAXMLPackageNode::setMissing()
 {
     VORK_TRACE("BAXMLPackageNode::setMissing");

@@ -45,6 +45,8 @@ public:
     // "in-progress" and the new command line; what the earlier run recorded
     // stays until the new run records its own.
     void restart(const std::string& exeCmd);
+    // The command line of the run that starts now.
+    void setCommand(const std::string& exeCmd);
     void setMissing();
     // State "skipped", status and code 3, and a PkgLog (code 3) with the
     // message, also when it is empty.

@@ -42,17 +42,23 @@ using plimotest::writeFile;
 
 namespace {
 
-// The packages: each records its runs; P2 asks for a reboot on its first
-// run ever (and finishes on its entry after it), P4 to run again after a
-// reboot; P3 and P5 write logs large enough that the journal is written
-// whole in the middle of the run.
+// The packages, P1 to P30: each records its runs; every seventh from P3 on
+// asks for a reboot on its first run ever (and finishes on its entry after
+// it), every seventh from P5 on to run again after a reboot; every fifth
+// from P4 on writes a log large enough that the journal is written whole in
+// the middle of the run.
 struct Spec {
-    const char* id;
+    std::string id;
     int firstCode;
     bool bigLog;
 };
-const Spec kPackages[] = {{"P1", 0, false}, {"P2", 2, false}, {"P3", 0, true},
-                          {"P4", 4, false}, {"P5", 0, true},  {"P6", 0, false}};
+std::vector<Spec> packages() {
+    std::vector<Spec> specs;
+    for (int i = 1; i <= 30; ++i)
+        specs.push_back({"P" + std::to_string(i), i % 7 == 3 ? 2 : i % 7 == 5 ? 4 : 0, i % 5 == 4});
+    return specs;
+}
+const std::vector<Spec> kPackages = packages();
 
 std::string bundleDir() { return testDir() + "/bundle"; }
 std::string nextBundleDir() { return testDir() + "/next"; }
@@ -323,6 +329,8 @@ TEST_F(PowerCutTest, EveryCutOfAnUpdateWithARestartAndAResumeKeepsItsPromises) {
         }
         answers.push_back(send({"zuacmd=progress", "updateid=U1"}));
         for (const std::string& answer : answers) expectHonest(answer, where + "answer: ");
+        // No unit outlives the update it resumes: it would run at every boot.
+        EXPECT_TRUE(fs::is_empty(units)) << where << "the unit outlived its update";
 
         const std::string next = send({"zuacmd=update", "bundlepath=" + nextBundleDir(), "bundle=bundle.xml",
                                        "updateid=NEXT", "zuausrinfo=tester"});

@@ -129,7 +129,7 @@ TEST_F(BundlePackageTest, RebootCompletesInstallersButRunsQpkAgainOnItsEntry) {
             EXPECT_FALSE(notRun);
             ASSERT_EQ(1u, runner.calls.size());
             EXPECT_EQ("/pkg/p1 /s /l=" + outputLog(), runner.calls[0].commandLine);
-            EXPECT_EQ("old command", exeCmd(doc(), 1));
+            EXPECT_EQ("/pkg/p1 /s /l=" + outputLog(), exeCmd(doc(), 1));
             EXPECT_EQ("2", attr(statusNode(doc(), 1), "status"));
             ASSERT_EQ(1u, pkgLogs(doc(), 1).size());
             EXPECT_EQ("run 1 output", content(pkgLogs(doc(), 1)[0]));
