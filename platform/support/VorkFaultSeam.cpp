@@ -40,16 +40,26 @@ void callFireHook() {
     if (const VorkFaultSeam::FireHook hook = plan().fireHook.load()) hook();
 }
 
+// What a call acts on, for the announcement: the file of fd, or name.
+std::string target(int fd, const std::string& name) {
+    if (fd < 0) return name;
+    char path[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(link.c_str(), path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : name;
+}
+
 // Whether this call is the one the plan aims at; counts it when it is of the
 // planned kind.
-bool due(VorkFaultSeam::Call call, VorkFaultSeam::Action& action) {
+bool due(VorkFaultSeam::Call call, VorkFaultSeam::Action& action, int fd = -1, const std::string& name = "") {
     Plan& p = plan();
     if (!p.armed.load(std::memory_order_relaxed)) return false;
     if (p.call.load() != static_cast<int>(call)) return false;
     if (p.remaining.fetch_sub(1) != 1) return false;
     p.fired = true;
     action = static_cast<VorkFaultSeam::Action>(p.action.load());
-    if (p.announce) std::fprintf(stderr, "VSUPT_FAULT fired\n");
+    // The file it hit comes with the announcement.
+    if (p.announce) std::fprintf(stderr, "VSUPT_FAULT fired: %s\n", target(fd, name).c_str());
     if (action == VorkFaultSeam::Action::Kill) ::kill(::getpid(), SIGKILL);
     callFireHook();
     return true;
@@ -57,9 +67,9 @@ bool due(VorkFaultSeam::Call call, VorkFaultSeam::Action& action) {
 
 // Whether the seam fails this call now; errno then says why, as the failing
 // system call would.
-bool failsNow(VorkFaultSeam::Call call, int error) {
+bool failsNow(VorkFaultSeam::Call call, int error, int fd, const std::string& name) {
     VorkFaultSeam::Action action = VorkFaultSeam::Action::Fail;
-    if (!due(call, action)) return false;
+    if (!due(call, action, fd, name)) return false;
     errno = error;
     return true;
 }
@@ -124,7 +134,7 @@ ssize_t VorkFaultSeam::write(int fd, const void* data, std::size_t size) {
         return -1;
     }
     Action action = Action::Fail;
-    if (due(Call::Write, action)) {
+    if (due(Call::Write, action, fd)) {
         if (action == Action::Short && size > 1) {
             plan().failNextWrite = true;
             return ::write(fd, data, size / 2);
@@ -138,7 +148,7 @@ ssize_t VorkFaultSeam::write(int fd, const void* data, std::size_t size) {
 int VorkFaultSeam::fsync(int fd) {
     const bool modelled = VorkFaultSeamModel::modelling();
     if (modelled) VorkFaultSeamModel::step("fsync", fd);
-    if (failsNow(Call::Fsync, EIO)) return -1;
+    if (failsNow(Call::Fsync, EIO, fd, "")) return -1;
     const int result = ::fsync(fd);
     if (result == 0 && modelled) VorkFaultSeamModel::synced(fd);
     return result;
@@ -147,7 +157,7 @@ int VorkFaultSeam::fsync(int fd) {
 int VorkFaultSeam::fdatasync(int fd) {
     const bool modelled = VorkFaultSeamModel::modelling();
     if (modelled) VorkFaultSeamModel::step("fdatasync", fd);
-    if (failsNow(Call::Fsync, EIO)) return -1;
+    if (failsNow(Call::Fsync, EIO, fd, "")) return -1;
     const int result = ::fdatasync(fd);
     if (result == 0 && modelled) VorkFaultSeamModel::synced(fd);
     return result;
@@ -157,7 +167,7 @@ int VorkFaultSeam::openAt(int directory, const std::string& name, int flags, mod
     const bool creates = (flags & O_CREAT) != 0;
     const bool modelled = creates && VorkFaultSeamModel::modelling();
     if (modelled) VorkFaultSeamModel::step("open", -1);
-    if (creates && failsNow(Call::Open, EIO)) return -1;
+    if (creates && failsNow(Call::Open, EIO, -1, name)) return -1;
     const int fd = ::openat(directory, name.c_str(), flags | O_CLOEXEC, mode);
     if (fd >= 0 && modelled) VorkFaultSeamModel::created(fd, directory, name, flags);
     return fd;
@@ -167,7 +177,7 @@ int VorkFaultSeam::renameAt(int fromDirectory, const std::string& from, int toDi
                             unsigned flags) {
     const bool modelled = VorkFaultSeamModel::modelling();
     if (modelled) VorkFaultSeamModel::step("rename", -1);
-    if (failsNow(Call::Rename, EXDEV)) return -1;
+    if (failsNow(Call::Rename, EXDEV, -1, to)) return -1;
     VorkFaultSeamModel::Replaced replaced;
     if (modelled) replaced = VorkFaultSeamModel::beforeReplace(toDirectory, to);
     const int result = ::renameat2(fromDirectory, from.c_str(), toDirectory, to.c_str(), flags);
