@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: a normal build, the
-# same under AddressSanitizer + UndefinedBehaviorSanitizer, the resume tests
+# Installs what is missing, builds, and runs every test: a normal build (and
+# a bounded fault sweep over its programs), the same under AddressSanitizer +
+# UndefinedBehaviorSanitizer, the resume tests
 # under ThreadSanitizer, the Debian package and the /usr layout, and (when
 # clang is present) the firmware-table fuzzer.
 set -euo pipefail

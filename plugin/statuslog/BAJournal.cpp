@@ -87,7 +87,8 @@ xmlDocPtr BAJournal::load(const std::string& fileName)
     }
     // No journal of this snapshot is longer than its limit allows; a longer
     // one is read only that far.
-    const std::uint64_t most = BAJournalFormat::kHeaderSize + BAJournalFormat::limitFor(snapshot.size()) + 1;
+    const std::uint64_t most =
+        BAJournalFormat::kHeaderSize + BAJournalFormat::limitFor(snapshot.size()) + BAJournalFormat::kFrameSize;
     std::string journal;
     if (readFile(journalName(fileName), journal, most)) replay(doc, snapshot, journal, journalName(fileName));
     return doc;

@@ -92,12 +92,12 @@ bool BAJournalFormat::Reader::next(std::string& payload)
         return false;
     }
     const std::size_t length = getNumber(m_journal, m_nOffset, 4);
-    if (length > left - kFrameSize) {
-        m_sReason = "a torn record";
-        return false;
-    }
     if (m_nOffset + kFrameSize + length - kHeaderSize > m_nLimit) {
         m_sReason = "records beyond the journal's limit";
+        return false;
+    }
+    if (length > left - kFrameSize) {
+        m_sReason = "a torn record";
         return false;
     }
     const char* start = m_journal.data() + m_nOffset;

@@ -330,6 +330,29 @@ TEST_F(BundleRunTest, ResumeRunsEachPackageOnItsOneEntryAndPassesOverOlderOnes) 
         EXPECT_EQ(resumed.execute(true), 0);
     }
     EXPECT_EQ(runs().size(), 4u) << "no package ran again";
+
+    // An entry for a package the definition no longer has, cut off while it
+    // ran: loaded as it stands, found missing, run by nobody.
+    log->stable(false);
+    log->saveWhole();
+    text = plimotest::readFile(log->getFileName());
+    text.insert(text.rfind("</BundleLog>"), "<Package releaseID=\"GONE\" path=\"" + dir +
+                                                 "gone.exe\"><Status state=\"in-progress\"/><ExeCmd>x</ExeCmd></Package>");
+    BAXMLDoc::removeFile(log->getFileName());
+    plimotest::writeFile(log->getFileName(), text);
+    log->load();
+    {
+        Bundle resumed(log.get(), true);
+        try {
+            resumed.execute(true);
+            ADD_FAILURE() << "a missing package passed validation";
+        } catch (const VorkException& e) {
+            EXPECT_EQ(e.getCode(), 3075);
+        }
+    }
+    EXPECT_EQ(runs().size(), 4u);
+    EXPECT_EQ(countOf(log->dumpRoot(), "gone.exe"), 1u);
+    EXPECT_EQ(countOf(log->dumpRoot(), "<Status state=\"missing\"/>"), 1u) << log->dumpRoot();
 }
 
 TEST_F(BundleRunTest, ConstructionFailures) {
