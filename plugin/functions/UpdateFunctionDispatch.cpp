@@ -63,7 +63,8 @@ std::string UpdateFunctionDispatch::execute(const Properties& properties) {
 void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator) {
     BAXMLDoc previous(applicator.internalLogName());
     previous.load();
-    switch (applicator.internalLogState(previous)) {
+    const BundleApplicatorBase::InternalLogState state = applicator.internalLogState(previous);
+    switch (state) {
     case BundleApplicatorBase::InternalLogState::Unreadable:
         // A log that cannot be moved stays, and the update finds it.
         (void)applicator.moveInternalLogAside();
@@ -72,8 +73,7 @@ void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator)
     case BundleApplicatorBase::InternalLogState::Finished: {
         // Its process died: the record is finished (as interrupted when a
         // run was cut off) and kept, never deleted.
-        const bool interrupted = applicator.internalLogState(previous) == BundleApplicatorBase::InternalLogState::Run;
-        const std::string kept = previous.keepAsRecord(interrupted);
+        const std::string kept = previous.keepAsRecord(state == BundleApplicatorBase::InternalLogState::Run);
         VORK_LOG(3, "UpdateFunctionDispatch::clearPreviousUpdate: the log of an update whose process died is kept "
                     "as: " << kept);
         (void)applicator.remove();

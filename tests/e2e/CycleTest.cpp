@@ -1,6 +1,8 @@
 // Whole update cycles through the real Orvane, zuasvchost and plug-in: a
 // crash in the middle of an update, two updates at once, and validation.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +24,6 @@ namespace {
 
 // Orvane's exit codes as a shell sees them.
 constexpr int kExitSuccess = 0;
-constexpr int kExitNoUpdate = 1;         // progress: 3080
 constexpr int kExitInProgress = 6;       // update: 3077
 constexpr int kExitFailure = 255;        // -1
 
@@ -31,11 +32,27 @@ std::string bundleFile() { return bundleDir() + "/bundle.xml"; }
 
 std::vector<std::string> orvaneUpdate() { return {orvanePath(), "-update", "-path", bundleFile()}; }
 
-// Kills a spawned update and everything it started (its process group).
+// Whether nobody holds the lock file or its folder: a program that the update
+// was starting at the moment of the kill holds a copy of both until its
+// start is through.
+bool lockIsFree() {
+    for (const std::string& path : {lockFile(), tempFolder()}) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        if (!free) return false;
+    }
+    return true;
+}
+
+// Kills a spawned update and everything it started (its process group), and
+// waits until nothing of it holds the lock.
 int crash(int pid) {
     ::kill(pid, SIGKILL);
     const int status = waitChild(pid);
     ::kill(-pid, SIGKILL);
+    for (int i = 0; i < 200 && !lockIsFree(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return status;
 }
 
