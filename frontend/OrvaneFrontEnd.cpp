@@ -20,6 +20,7 @@
 #include "StatusCode.h"
 #include "UpdateFollower.h"
 #include "UpdateHistory.h"
+#include "VorkAtomicFile.h"
 #include "zuacs64.h"
 #include "zuadb64.h"
 
@@ -290,15 +291,20 @@ bool OrvaneFrontEnd::writeResultLog(const char* answer) const {
         }
         path = folder + separator + "Orvane.log";
     }
-    std::FILE* file = tooLong(path) ? nullptr : std::fopen(path.c_str(), "we");
-    if (file == nullptr) {
-        std::fprintf(stderr, "\nInvalid path2 [%s]\n", path.c_str());
+    // Through the one atomic writer: the log is whole or as it was, never a
+    // link planted at its name followed, and an existing file replaced only
+    // when it is the caller's own.
+    using VorkSupport::VorkAtomicFile;
+    const VorkAtomicFile::Outcome outcome =
+        tooLong(path) ? VorkAtomicFile::Outcome::Unchanged
+                      : VorkAtomicFile::replace(path, answer, 0666, false, VorkAtomicFile::Existing::OwnedOnly, false);
+    if (outcome == VorkAtomicFile::Outcome::Written) return true;
+    if (outcome == VorkAtomicFile::Outcome::NotDurable) {
+        std::fprintf(stderr, "\nResult log [%s] is in place, but could not be made safe on disk\n", path.c_str());
         return false;
     }
-    const std::size_t length = std::strlen(answer);
-    const bool written = std::fwrite(answer, 1, length, file) == length;
-    const bool closed = std::fclose(file) == 0;
-    return written && closed;
+    std::fprintf(stderr, "\nInvalid path2 [%s]\n", path.c_str());
+    return false;
 }
 
 int OrvaneFrontEnd::exitCodeFromAnswer(const std::string& answer, const std::string& command) {

@@ -13,6 +13,8 @@ packages=(cmake make g++ pkg-config libxml2-dev zlib1g-dev libarchive-dev libssl
   libsystemd-dev dbus python3-dbusmock nlohmann-json3-dev python3-jsonschema
   # the playbook tests
   ansible-core
+  # the fault sweep (xmllint; prlimit and setsid come with util-linux)
+  libxml2-utils util-linux
   # manual pages, the Debian package and its checks
   scdoc dpkg-dev file lintian man-db bash-completion)
 

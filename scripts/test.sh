@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: a normal build, the
-# same under AddressSanitizer + UndefinedBehaviorSanitizer, the resume tests
+# Installs what is missing, builds, and runs every test: a normal build (and
+# a bounded fault sweep over its programs), the same under AddressSanitizer +
+# UndefinedBehaviorSanitizer, the resume tests
 # under ThreadSanitizer, the Debian package and the /usr layout, and (when
 # clang is present) the firmware-table fuzzer.
 set -euo pipefail
@@ -41,6 +42,18 @@ echo "== normal build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLIMO_TESTS=ON >/dev/null
 cmake --build build -j"$jobs"
 run_ctest normal build
+
+echo "== fault sweep over the normal build (bounded)"
+# Every save fault of an update and a resume, ten random kills, and file-size
+# limits, through the real programs of the normal build.
+sweep_log=build/fault-sweep.log
+if scripts/fault-sweep.sh build 10 40 2>&1 | tee "$sweep_log"; then
+  summary+=("fault-sweep: 1 passed, 0 failed")
+  total_passed=$((total_passed + 1))
+else
+  summary+=("fault-sweep: 0 passed, 1 failed")
+  total_failed=$((total_failed + 1))
+fi
 
 echo "== Ansible collection against the normal build"
 ansible_log=build/ansible-tests.log

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include "BAAnyXMLDoc.h"
+#include "BAXmlText.h"
 #include "BundleDefinition.h"
 #include "PackageFile.h"
 #include "VorkAtomicFile.h"
@@ -52,7 +53,7 @@ bool setDigests(xmlDocPtr doc, const std::string& directory) {
 }
 
 int run(const std::string& definition) {
-    const std::unique_ptr<xmlDoc, DocumentFree> doc(BAAnyXMLDoc::parseFile(definition));
+    const std::unique_ptr<xmlDoc, DocumentFree> doc(BAXmlText::parseFile(definition));
     if (!doc) {
         std::fprintf(stderr, "bundle-digest: %s: not a readable bundle definition\n", definition.c_str());
         return 1;
@@ -64,8 +65,8 @@ int run(const std::string& definition) {
         return 1;
     }
     std::string text;
-    if (!BAAnyXMLDoc::serialiseDocument(doc.get(), text) ||
-        !VorkSupport::VorkAtomicFile::write(definition, text, false)) {
+    if (!BAXmlText::serialiseDocument(doc.get(), text) ||
+        VorkSupport::VorkAtomicFile::write(definition, text, false) != VorkSupport::VorkAtomicFile::Outcome::Written) {
         std::fprintf(stderr, "bundle-digest: %s: cannot be written\n", definition.c_str());
         return 1;
     }

@@ -16,6 +16,7 @@
 #include "FileHandle.h"
 #include "VorkAtomicFile.h"
 #include "VorkExecuteProgram.h"
+#include "VorkFaultSeam.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 #include "VorkStringUtilities.h"
@@ -189,7 +190,9 @@ bool VorkService::install() {
         return false;
     }
     makeDirectories(unitDirectory());
-    // Never replace a unit, not even one that appeared meanwhile.
+    // What an install cut off before its rename left behind goes; a unit is
+    // never replaced, not even one that appeared meanwhile.
+    VorkAtomicFile::removeStaleTemporaries(target);
     if (!VorkAtomicFile::create(target, unit, 0644)) {
         VORK_LOG(1, "VorkService::install: |" << target << "| not written");
         return false;
@@ -210,12 +213,22 @@ bool VorkService::remove() {
     VORK_TRACE("VorkService::remove");
     if (!validServiceName(m_serviceName)) return false;
     const std::string target = unitFileName();
+    VorkAtomicFile::removeStaleTemporaries(target);
     struct stat st {};
     if (::lstat(target.c_str(), &st) != 0) return false;
     const bool managed = systemdManaged();
     if (managed) systemctl("disable " + m_serviceName + ".service");
-    if (::unlink(target.c_str()) != 0) {
+    // The unit must be gone for good before the update's record is
+    // finished: a unit that comes back after a power cut would resume a
+    // record that is no longer there.
+    if (VorkFaultSeam::unlink(target) != 0) {
         VORK_LOG(1, "VorkService::remove: cannot delete |" << target << "|: " << std::strerror(errno));
+        return false;
+    }
+    if (!VorkAtomicFile::syncDirectory(target)) {
+        VORK_LOG(1, "VorkService::remove: |" << target << "| deleted, but its directory could not be flushed: "
+                                              << std::strerror(errno));
+        if (managed) systemctl("daemon-reload");
         return false;
     }
     if (managed) systemctl("daemon-reload");

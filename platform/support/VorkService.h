@@ -15,8 +15,10 @@ namespace VorkSupport {
 //    Environment= lines for windir, TEMP, TMP and every PLIMO_* variable.
 //    A value or command line holding a control character is refused (false).
 //    A unit that already exists is left as it is (false).
-//  - remove() disables (under systemd) and deletes the unit; false when
-//    there was none.
+//    The temporary file of an install that was cut off goes first.
+//  - remove() disables (under systemd) and deletes the unit, and flushes the
+//    unit directory so that the unit cannot come back after a power cut;
+//    false when there was none, or its removal could not be made durable.
 //  - start(arguments, serviceManager) calls startIt() and returns once stop()
 //    has been called (at once when startIt() answers false). With a service
 //    manager it also tells systemd READY/STOPPING through NOTIFY_SOCKET when

@@ -338,10 +338,11 @@ int Bundle::execute(bool keepProgress) {
 }
 
 std::vector<bool> Bundle::passedOver() const {
-    // A package recorded as "resume after reboot required" is passed over
-    // when the same package (release identifier and path) comes again later
-    // in the list: the later entry is the one that runs. Found in one pass
-    // from the end.
+    // A package recorded as "resume after reboot required", or as in
+    // progress, is passed over when the same package (release identifier and
+    // path) comes again later in the list: the later entry is the one that
+    // runs (an older log kept an interrupted run's entry beside the entry of
+    // the run after it). Found in one pass from the end.
     struct Key {
         std::string_view releaseID;
         std::string_view path;
@@ -360,8 +361,9 @@ std::vector<bool> Bundle::passedOver() const {
     for (std::size_t i = total; i-- > 0;) {
         const BundlePackage& package = *m_packages[i];
         const bool repeatedLater = !seen.insert(Key{package.getReleaseID(), package.getPackageAbsFileName()}).second;
-        skipped[i] = repeatedLater && package.getState() == BundlePackage::STATE_COMPLETE &&
-                     package.getStatus() == BundlePackage::STATUS_RESUME_REQUIRED;
+        skipped[i] = repeatedLater && (package.getState() == BundlePackage::STATE_IN_PROGRESS ||
+                                       (package.getState() == BundlePackage::STATE_COMPLETE &&
+                                        package.getStatus() == BundlePackage::STATUS_RESUME_REQUIRED));
     }
     return skipped;
 }

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "BAXmlText.h"
 #include "BundleFile.h"
 #include "StatusCode.h"
 #include "TrustStore.h"
@@ -45,7 +46,7 @@ RelocationDefinition::RelocationDefinition(const std::string& relocationFile, co
         VORK_LOG(9, "RelocationDefinition::RelocationDefinition: unable to load relocation file, using default");
         return;
     }
-    m_pDocument = parseText(file.content());
+    m_pDocument = BAXmlText::parseText(file.content());
     VORK_LOG(9, "RelocationDefinition::RelocationDefinition: relocation file loaded");
     m_bLoaded = true;
 }

@@ -15,7 +15,7 @@
 
 #include <libxml/xmlerror.h>
 
-#include "BAJournal.h"
+#include "BAStatusLogFiles.h"
 #include "BAXMLDoc.h"
 #include "Bundle.h"
 #include "BundleArchive.h"
@@ -415,34 +415,24 @@ BundleApplicatorBase::InternalLogState BundleApplicatorBase::internalLogState(BA
     } catch (const VorkException&) {
         return InternalLogState::Unreadable;
     }
+    // While its resume service is installed the update waits for the resume,
+    // whatever its log says: the service runs it after the next restart
+    // (also a resumed run that a power cut ended).
+    if (VorkPlatform::fileExists(unitFileName())) return InternalLogState::Waiting;
     if (!log.stable()) return InternalLogState::Run;
-    // 3082 and 3083 wait for the restart; any other status under an installed
-    // service waits for a restart that was asked for and did not come.
-    if (status == StatusCode::Rebooting || status == StatusCode::RebootingToResume || VorkPlatform::fileExists(unitFileName()))
-        return InternalLogState::Waiting;
+    // 3082 and 3083 wait for the restart that was asked for.
+    if (status == StatusCode::Rebooting || status == StatusCode::RebootingToResume) return InternalLogState::Waiting;
     return InternalLogState::Finished;
 }
 
 bool BundleApplicatorBase::moveInternalLogAside() {
     VORK_TRACE("BundleApplicatorBase::moveInternalLogAside");
     const std::string name = internalLogName();
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
-    const std::string aside = name + ".unreadable-" + stamp;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string target = attempt == 0 ? aside : aside + "-" + std::to_string(attempt);
-        if (::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-            VORK_LOG(1, "BundleApplicatorBase::moveInternalLogAside: the internal log cannot be read; kept as |"
-                            << target << "|");
-            // Its journal stays with it, as part of the same record.
-            ::renameat2(AT_FDCWD, BAJournal::journalName(name).c_str(), AT_FDCWD,
-                        BAJournal::journalName(target).c_str(), RENAME_NOREPLACE);
-            return true;
-        }
-        if (errno != EEXIST) break;
+    const std::string target = BAStatusLogFiles::moveAside(name, "unreadable");
+    if (!target.empty()) {
+        VORK_LOG(1, "BundleApplicatorBase::moveInternalLogAside: the internal log cannot be read; kept as |" << target
+                                                                                                        << "|");
+        return true;
     }
     VORK_LOG(1, "BundleApplicatorBase::moveInternalLogAside: the internal log cannot be read nor moved aside: |"
                     << name << "|, errno " << errno);

@@ -72,10 +72,11 @@ public:
     std::string lockFileName();
 
     // What a loaded internal log records: nothing (no file), nothing readable
-    // (no document, or not a status log), a run under way or cut off
-    // (stable "false"), an update waiting for its resume, or a finished
-    // update that was not finished off (stable, its status final, no resume
-    // service installed).
+    // (no document, or not a status log), an update waiting for its resume
+    // (its resume service is installed, whatever the log says, or it asked
+    // for a restart: 3082, 3083), a run under way or cut off (stable
+    // "false"), or a finished update that was not finished off (stable, its
+    // status final).
     enum class InternalLogState { Absent, Unreadable, Run, Waiting, Finished };
     InternalLogState internalLogState(BAXMLDoc& log);
     // Moves an internal log that cannot be read aside, as

@@ -201,7 +201,7 @@ void MetricsFile::record(Call call, FunctionCall& functionCall) {
         const std::string name = folder + "/" + kFileName;
         const std::string content =
             text(call, functionCall.log(), functionCall.elapsedSeconds(), call == Call::Clean ? readText(name) : "");
-        if (!VorkSupport::VorkAtomicFile::write(name, content, false))
+        if (VorkSupport::VorkAtomicFile::write(name, content, false) == VorkSupport::VorkAtomicFile::Outcome::Unchanged)
             VORK_LOG(2, "MetricsFile::record: |" << name << "| could not be written; the call's result stands");
     } catch (const std::exception& e) {
         VORK_LOG(2, "MetricsFile::record: no metrics written: " << e.what());

@@ -73,32 +73,32 @@ bool ProgressFunctionDispatch::answerFromLog(FunctionCall& call, BundleApplicato
             call.log().takeDocument(storedLog);
         return true;
     }
-    const bool answered = settleUnheldLog(call, applicator, storedLog, logName, internal);
+    const bool answered = settleUnheldLog(call, applicator, storedLog, internal);
     applicator.endExclusiveUpdate();
     return answered;
 }
 
 bool ProgressFunctionDispatch::settleUnheldLog(FunctionCall& call, BundleApplicatorBase& applicator,
-                                               BAXMLDoc& storedLog, const std::string& logName, bool internal) {
+                                               BAXMLDoc& storedLog, bool internal) {
     storedLog.load();
     switch (stateOf(applicator, storedLog, internal)) {
     case State::Absent:
         return false;
     case State::Run:
-        clearAwayDeadUpdate(applicator, storedLog, logName);
-        call.setStatus(StatusCode::NoUpdateInProgress);
-        return true;
+        // Cut off, and nobody runs it: it is finished as interrupted and
+        // kept, and its status is the answer.
+        keepDeadUpdate(applicator, storedLog, true);
+        break;
     case State::Unreadable:
-        VORK_LOG(1, "ProgressFunctionDispatch::settleUnheldLog: the internal log cannot be read: " << logName);
+        VORK_LOG(1, "ProgressFunctionDispatch::settleUnheldLog: the internal log cannot be read: " << storedLog.getFileName());
         // Moved or not, nothing is resumed from it: the answer is the same.
         (void)applicator.moveInternalLogAside();
         call.setStatus(StatusCode::NoUpdateInProgress);
         return true;
     case State::Finished:
-        // An update that ended without being finished off: its log moves to
-        // its final log (or goes, without an update id) and is the answer.
-        VORK_LOG(3, "ProgressFunctionDispatch::settleUnheldLog: finishing the log of an ended update: " << logName);
-        storedLog.cleanup();
+        // An update that ended without being finished off: its log becomes
+        // its final log and is the answer.
+        keepDeadUpdate(applicator, storedLog, false);
         break;
     case State::Waiting:
         break;
@@ -107,17 +107,12 @@ bool ProgressFunctionDispatch::settleUnheldLog(FunctionCall& call, BundleApplica
     return true;
 }
 
-void ProgressFunctionDispatch::clearAwayDeadUpdate(BundleApplicatorBase& applicator, BAXMLDoc& storedLog,
-                                                   const std::string& logName) {
-    storedLog.removeTempFiles();
-    const std::string internalLog = applicator.internalLogName();
-    if (logName != internalLog) {
-        VORK_LOG(3, "ProgressFunctionDispatch::execute: removing XML log file : " << logName);
-        BAXMLDoc::removeFile(logName);
-    }
-    VORK_LOG(3, "ProgressFunctionDispatch::execute: removing internal XML log file : " << internalLog);
-    BAXMLDoc::removeFile(internalLog);
-    applicator.remove();
+void ProgressFunctionDispatch::keepDeadUpdate(BundleApplicatorBase& applicator, BAXMLDoc& storedLog,
+                                              bool interrupted) {
+    const std::string kept = storedLog.keepAsRecord(interrupted);
+    VORK_LOG(3, "ProgressFunctionDispatch::execute: the log of an update whose process died is kept as: " << kept);
+    // Nothing is left to resume it, and nothing of an install cut off stays.
+    (void)applicator.remove();
 }
 
 ProgressFunctionDispatch::State ProgressFunctionDispatch::stateOf(BundleApplicatorBase& applicator, BAXMLDoc& log,

@@ -8,8 +8,10 @@ class BAXMLDoc;
 class FunctionCall;
 
 // "progress": answers the final log of the given update, or the internal log
-// of the update under way or waiting for its resume, and clears away the
-// remains of an update whose process died in the middle of a run.
+// of the update under way or waiting for its resume. The log of an update
+// whose process died is never deleted: it is finished (as interrupted when a
+// run was cut off, status 3079) and kept as the final log of its update id,
+// and that is the answer.
 class ProgressFunctionDispatch : public DataAccess::zua::FunctionDispatch<std::string> {
 public:
     std::string execute(const VorkSupport::VorkProperties<std::string>& properties) override;
@@ -25,12 +27,10 @@ private:
     // Under the lock, with the stored log loaded again: no process runs this
     // update. False when the log went meanwhile and must be looked up again.
     static bool settleUnheldLog(FunctionCall& call, BundleApplicatorBase& applicator, BAXMLDoc& storedLog,
-                                const std::string& logName, bool internal);
-    // The remains of an update whose process died in the middle of a run go
-    // while we hold the lock, so a new update cannot start in between and
-    // lose its fresh files.
-    static void clearAwayDeadUpdate(BundleApplicatorBase& applicator, BAXMLDoc& storedLog,
-                                    const std::string& logName);
+                                bool internal);
+    // The log of an update whose process died is finished and kept while we
+    // hold the lock, so a new update cannot start in between.
+    static void keepDeadUpdate(BundleApplicatorBase& applicator, BAXMLDoc& storedLog, bool interrupted);
     // What a loaded log records. A final log is finished already; one that
     // cannot be read is looked up again, as one that is gone.
     static State stateOf(BundleApplicatorBase& applicator, BAXMLDoc& log, bool internal);

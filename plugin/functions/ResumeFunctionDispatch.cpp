@@ -71,9 +71,11 @@ void ResumeFunctionDispatch::resumeLoggedUpdate(const VorkSupport::VorkPropertie
     const State state = m_pService->internalLogState(m_statusLog);
     if (state == State::Unreadable || state == State::Absent) return keepUnreadableLog();
     if (state == State::Finished) {
-        // An update that ended without being finished off: the answer
-        // finishes it, and its log is the answer.
-        VORK_LOG(3, "ResumeFunctionDispatch::resumeLoggedUpdate: finishing the log of an ended update");
+        // An update that ended without being finished off: it is finished
+        // and kept, and its log is the answer.
+        const std::string kept = m_statusLog.keepAsRecord(false);
+        VORK_LOG(3, "ResumeFunctionDispatch::resumeLoggedUpdate: the log of an ended update is kept as: " << kept);
+        m_call.cleanupAtEnd(false);
         return;
     }
     logResumeState();
@@ -144,7 +146,14 @@ void ResumeFunctionDispatch::runService() {
     const bool saved = UpdateFunctionBase::saveRecords(m_statusLog);
     if (service.m_bUpdateCompleted && !testMode && saved) {
         VORK_LOG(4, "ResumeFunctionDispatch::execute: update completed, removing service");
-        service.remove();
+        if (VorkSupport::VorkPlatform::fileExists(service.unitFileName()) && !service.remove()) {
+            // A unit that could come back must find its record: the internal
+            // log stays until the unit is gone for good.
+            VORK_LOG(1, "ResumeFunctionDispatch::runService: the service is not surely gone; the internal log "
+                        "stays");
+            m_call.cleanupAtEnd(false);
+            return;
+        }
         VORK_LOG(4, "ResumeFunctionDispatch::execute: update completed, service removed");
     }
 }
@@ -205,6 +214,8 @@ void ResumeFunctionDispatch::decide(int result, int count, Bundle& bundle) {
     switch (result) {
     case StatusCode::Success:
     case StatusCode::PackageFailed:
+        // No completion is reported before it is durable.
+        m_statusLog.save();
         if (!m_statusLog.preInstallEnv()) bundle.notifyConsumers(true);
         break;
     case StatusCode::RebootRequired:

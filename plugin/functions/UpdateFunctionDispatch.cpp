@@ -65,22 +65,20 @@ std::string UpdateFunctionDispatch::execute(const Properties& properties) {
 void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator) {
     BAXMLDoc previous(applicator.internalLogName());
     previous.load();
-    switch (applicator.internalLogState(previous)) {
+    const BundleApplicatorBase::InternalLogState state = applicator.internalLogState(previous);
+    switch (state) {
     case BundleApplicatorBase::InternalLogState::Unreadable:
         // A log that cannot be moved stays, and the update finds it.
         (void)applicator.moveInternalLogAside();
         break;
     case BundleApplicatorBase::InternalLogState::Run:
-        previous.removeTempFiles();
-        VORK_LOG(3, "UpdateFunctionDispatch::execute: removing internal XML log file : " << previous.getFileName());
-        BAXMLDoc::removeFile(previous.getFileName());
-        applicator.remove();
-        break;
-    case BundleApplicatorBase::InternalLogState::Finished:
-        VORK_LOG(3, "UpdateFunctionDispatch::clearPreviousUpdate: finishing the log of an ended update: "
-                        << previous.getFileName());
+    case BundleApplicatorBase::InternalLogState::Finished: {
+        // Its process died: the record is finished (as interrupted when a
+        // run was cut off) and kept, never deleted.
         try {
-            previous.cleanup();
+            const std::string kept = previous.keepAsRecord(state == BundleApplicatorBase::InternalLogState::Run);
+            VORK_LOG(3, "UpdateFunctionDispatch::clearPreviousUpdate: the log of an update whose process died is "
+                        "kept as: " << kept);
         } catch (const VorkException& e) {
             // A final log that cannot be written must not block every later
             // update: the record is kept aside instead.
@@ -88,7 +86,9 @@ void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator)
                             << e.getMessageNarrow() << "); keeping the internal log aside");
             (void)applicator.moveInternalLogAside();
         }
+        (void)applicator.remove();
         break;
+    }
     default:
         break;
     }
@@ -182,27 +182,28 @@ void UpdateFunctionDispatch::decide(int result, Bundle& bundle, FunctionCall& ca
     case StatusCode::FailedAndContinued:
     case StatusCode::EngineUpgradeMissing:
     case StatusCode::PackagesSkipped:
+        // No completion is reported before it is durable.
+        statusLog.save();
         if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
         break;
     case StatusCode::RebootRequired:
-        rebootBranch(bundle, call, applicator, true);
+        rebootBranch(bundle, call, applicator);
         break;
     case StatusCode::RebootRequiredWithFailures:
         if (statusLog.reboot())
             statusLog.SMStatus(statusLog.continueOnFailure() ? StatusCode::FailedAndContinued
                                                              : StatusCode::PackageFailed);
-        rebootBranch(bundle, call, applicator, true);
+        rebootBranch(bundle, call, applicator);
         break;
     case StatusCode::ResumeRequired:
-        rebootBranch(bundle, call, applicator, false);
+        rebootBranch(bundle, call, applicator);
         break;
     default:
         break;
     }
 }
 
-void UpdateFunctionDispatch::rebootBranch(Bundle& bundle, FunctionCall& call, UpdateFunctionBase& applicator,
-                                          bool saveBeforeNotify) {
+void UpdateFunctionDispatch::rebootBranch(Bundle& bundle, FunctionCall& call, UpdateFunctionBase& applicator) {
     BAXMLDoc& statusLog = call.log();
     if (statusLog.rebootCount() < 3 && statusLog.reboot()) {
         // Without its resume service the update would never go on after the
@@ -216,6 +217,7 @@ void UpdateFunctionDispatch::rebootBranch(Bundle& bundle, FunctionCall& call, Up
     }
     UpdateFunctionBase::flagRebootRequired();
     statusLog.progressPercent(100);
-    if (saveBeforeNotify) statusLog.save();
+    // No completion is reported before it is durable.
+    statusLog.save();
     if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
 }

@@ -20,9 +20,10 @@ private:
     using Properties = VorkSupport::VorkProperties<std::string>;
 
     // What an earlier update left, while we hold the lock: a run that was cut
-    // off (nobody is running it any more) is cleared away, a finished update
-    // is finished off, and a log that cannot be read is moved aside. An
-    // update waiting for its resume stays.
+    // off (nobody is running it any more) is finished as interrupted, a
+    // finished update is finished off, both kept as their final logs; a log
+    // that cannot be read is moved aside. An update waiting for its resume
+    // stays.
     static void clearPreviousUpdate(UpdateFunctionBase& applicator);
     // A new update: its parameters into the status log, then the run and the
     // record of it.
@@ -38,6 +39,5 @@ private:
     static void decide(int result, Bundle& bundle, FunctionCall& call, UpdateFunctionBase& applicator);
     // Packages asked for a restart: the resume service and the restart when
     // the update may restart the machine, else the end of the update.
-    static void rebootBranch(Bundle& bundle, FunctionCall& call, UpdateFunctionBase& applicator,
-                             bool saveBeforeNotify);
+    static void rebootBranch(Bundle& bundle, FunctionCall& call, UpdateFunctionBase& applicator);
 };

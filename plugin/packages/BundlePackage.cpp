@@ -137,8 +137,14 @@ int BundlePackage::validate() {
     VORK_TRACE("BundlePackage::validate");
     if (!VorkSupport::VorkPlatform::fileExists(m_sPackageAbsFileName)) {
         VORK_LOG(1, "BundlePackage::validate: package is missing: " << "|" << m_sPackageAbsFileName << "|");
-        m_pStatusLog->createMissingPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
-                                           m_nUpdateOnly);
+        // A package rebuilt from its entry is recorded there: one entry per
+        // package. A completed run keeps its record.
+        if (m_pLogNode == nullptr) {
+            m_pStatusLog->createMissingPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType,
+                                               m_sInstallParams, m_nUpdateOnly);
+        } else if (m_nState != STATE_COMPLETE) {
+            BAXMLPackageNode(m_pStatusLog, m_pLogNode).setMissing();
+        }
         return StatusCode::MissingPackage;
     }
     return 0;
@@ -178,8 +184,7 @@ int BundlePackage::execute(bool& notRun) {
 
     // The run.
     buildCommandLine();
-    const std::unique_ptr<BAXMLPackageNode> entry =
-        m_bRestartAfterReboot ? existingEntry(m_sCommandLine) : newEntry(m_sCommandLine);
+    const std::unique_ptr<BAXMLPackageNode> entry = startEntry(m_sCommandLine, m_bRestartAfterReboot);
 
     if (!executeImpl()) {
         removeOutputLog();
@@ -201,9 +206,14 @@ void BundlePackage::recordSkipped() {
     VORK_LOG(2, "BundlePackage::execute: subclass indicated package should be skipped; skipping package");
     m_nState = STATE_SKIPPED;
     m_nStatus = STATUS_SKIPPED;
-    m_pStatusLog->createSkippedPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
-                                       m_nUpdateOnly, m_sPrependMessage);
-    m_pStatusLog->save();
+    // One entry per package: one rebuilt from its entry is recorded there.
+    if (m_pLogNode != nullptr) {
+        BAXMLPackageNode(m_pStatusLog, m_pLogNode).setSkipped(m_sPrependMessage);
+    } else {
+        m_pStatusLog->createSkippedPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
+                                           m_nUpdateOnly, m_sPrependMessage);
+    }
+    m_pStatusLog->saveWithNext();
 }
 
 int BundlePackage::resultOfRun() {
@@ -264,9 +274,13 @@ std::string BundlePackage::validateIntegrity(bool digestRequired) {
     }
     if (problem.empty()) return problem;
     VORK_LOG(1, "BundlePackage::validateIntegrity: package refused: |" << m_sPackageAbsFileName << "|: " << problem);
-    const std::unique_ptr<BAXMLPackageNode> entry = m_pStatusLog->createPackage(
-        m_sReleaseID, m_sPackageAbsFileName, "", m_sPackageType, m_sInstallParams, m_nUpdateOnly);
-    entry->setMissing();
+    // One entry per package: a package rebuilt from its entry is recorded
+    // there, and a completed run keeps its state.
+    const std::unique_ptr<BAXMLPackageNode> entry =
+        m_pLogNode != nullptr ? std::make_unique<BAXMLPackageNode>(m_pStatusLog, m_pLogNode)
+                              : m_pStatusLog->createPackage(m_sReleaseID, m_sPackageAbsFileName, "", m_sPackageType,
+                                                            m_sInstallParams, m_nUpdateOnly);
+    if (m_pLogNode == nullptr || m_nState != STATE_COMPLETE) entry->setMissing();
     entry->setPackageLog(StatusCode::IntegrityFailed, "", problem, NO_OS_ERROR_CODE);
     return problem;
 }
@@ -336,7 +350,7 @@ bool BundlePackage::refusedAtStart(BAXMLPackageNode& entry, int& result) {
     m_nState = STATE_COMPLETE;
     m_nStatus = STATUS_FAILED;
     entry.setComplete(m_nStatus, "", m_sRefusal, NO_OS_ERROR_CODE);
-    m_pStatusLog->save();
+    m_pStatusLog->saveWithNext();
     result = StatusCode::PackageFailed;
     return true;
 }
@@ -381,23 +395,25 @@ void BundlePackage::recordDigest(BAXMLPackageNode& entry) const {
     entry.setSha256(digest.empty() ? m_sDigest : digest);
 }
 
-std::unique_ptr<BAXMLPackageNode> BundlePackage::newEntry(const std::string& commandLine) {
-    std::unique_ptr<BAXMLPackageNode> entry = m_pStatusLog->createPackage(
-        m_sReleaseID, m_sPackageAbsFileName, commandLine, m_sPackageType, m_sInstallParams, m_nUpdateOnly);
+std::unique_ptr<BAXMLPackageNode> BundlePackage::startEntry(const std::string& commandLine, bool asRecorded) {
+    std::unique_ptr<BAXMLPackageNode> entry;
+    if (m_pLogNode != nullptr) {
+        // The package's one entry carries every run of it.
+        entry = std::make_unique<BAXMLPackageNode>(m_pStatusLog, m_pLogNode);
+        if (asRecorded)
+            entry->setCommand(commandLine);
+        else
+            entry->restart(commandLine);
+    } else {
+        entry = m_pStatusLog->createPackage(m_sReleaseID, m_sPackageAbsFileName, commandLine, m_sPackageType,
+                                            m_sInstallParams, m_nUpdateOnly);
+        m_pLogNode = entry->getPackageNode();
+    }
     recordDigest(*entry);
+    // Durable before the program starts, and with it whatever the packages
+    // before this one recorded.
     m_pStatusLog->save();
     return entry;
-}
-
-std::unique_ptr<BAXMLPackageNode> BundlePackage::existingEntry(const std::string& commandLine) {
-    if (m_pLogNode != nullptr) {
-        auto entry = std::make_unique<BAXMLPackageNode>(m_pStatusLog, m_pLogNode);
-        recordDigest(*entry);
-        return entry;
-    }
-    // A package that has no recorded entry of its own gets a new one rather
-    // than writing into nothing.
-    return newEntry(commandLine);
 }
 
 void BundlePackage::recordRun(BAXMLPackageNode& entry, const std::string& outputLog,
@@ -410,18 +426,20 @@ void BundlePackage::recordRun(BAXMLPackageNode& entry, const std::string& output
     // A run after a reboot records its own exit code too: left at the code
     // of the run that asked for the reboot, it would make every later resume
     // run the package again.
+    // The record becomes durable with the start of the next package, or with
+    // the save that ends the run.
     try {
         entry.setComplete(m_nStatus, outputLog, text, osErrorCode);
     } catch (const VorkException& e) {
         // The run is over and its exit code recorded, whatever became of its
         // output log. A program ended for its time limit may never have
         // written one: it failed for that reason alone.
-        m_pStatusLog->save();
+        m_pStatusLog->saveWithNext();
         removeOutputLog();
         if (m_nTimedOutAfter == 0 || e.getCode() != StatusCode::UnknownException) throw;
         return;
     }
-    m_pStatusLog->save();
+    m_pStatusLog->saveWithNext();
     removeOutputLog();
 }
 
@@ -432,7 +450,7 @@ void BundlePackage::markCompleteAfterReboot() {
         BAXMLPackageNode entry(m_pStatusLog, m_pLogNode);
         entry.setStatus(STATUS_SUCCESS);
     }
-    m_pStatusLog->save();
+    m_pStatusLog->saveWithNext();
 }
 
 bool BundlePackage::settleRecordedState(const char* className, bool rebootCompletes, int& result) {
@@ -484,7 +502,7 @@ void BundlePackage::recordMissing(BAXMLPackageNode* entry, const std::string& wh
     m_nStatus = STATUS_SUCCESS;
     if (entry != nullptr) {
         entry->setMissing();
-        m_pStatusLog->save();
+        m_pStatusLog->saveWithNext();
     }
     if (!ignoreSetting()) {
         VORK_LOG(logLevel, what << ", generating exception");

@@ -131,21 +131,26 @@ protected:
     bool ignoreSetting() const;
     bool forceSetting() const;
     bool preInstallEnvSetting() const;
-    // A fresh in-progress log entry carrying commandLine; the status log is
-    // saved at once.
-    std::unique_ptr<BAXMLPackageNode> newEntry(const std::string& commandLine);
+    // The entry a run of this package starts on: one entry per package. A
+    // package rebuilt from its entry (a run cut off, or one that asked to
+    // run again after a restart) starts again on it, marked in progress with
+    // the new command line, or, asRecorded, with only its command line new (a
+    // program that asked for a reboot to finish its work goes on on its
+    // entry, which still says so); any other
+    // gets a new in-progress entry. The status log is saved durably before
+    // the answer, and with it every record written before it: no package
+    // starts unless its start is durable.
+    std::unique_ptr<BAXMLPackageNode> startEntry(const std::string& commandLine, bool asRecorded);
     // Records the package's digest in its log entry, when it has one.
     void recordDigest(BAXMLPackageNode& entry) const;
-    // A handle on the package's existing log entry (m_pLogNode); a package
-    // without one gets a fresh in-progress entry carrying commandLine.
-    std::unique_ptr<BAXMLPackageNode> existingEntry(const std::string& commandLine);
     // Records a finished run (m_nStatus as state complete and code, the
     // output log, message, osErrorCode) in its entry, which may be one
-    // carried over from before a reboot. Then saves the status log and
-    // deletes the package output log file. An output log that cannot be read
-    // raises VorkException 3079 after the rest is recorded and saved, unless
-    // the run was ended for its time limit: that run is recorded as timed
-    // out, a failure of its own.
+    // carried over from before a reboot. Then writes the status log (durable
+    // with the next save: the start of the next package or the end of the
+    // run) and deletes the package output log file. An output log that
+    // cannot be read raises VorkException 3079 after the rest is recorded and
+    // written, unless the run was ended for its time limit: that run is
+    // recorded as timed out, a failure of its own.
     void recordRun(BAXMLPackageNode& entry, const std::string& outputLog, const std::string& message,
                    int osErrorCode);
     // After the reboot that a package asked for: the package counts as
@@ -165,7 +170,7 @@ protected:
     // records.
     bool readyForOwnRun(const char* className, bool& notRun);
     // A package that failed to start counts as missing with status 0; entry,
-    // when given, is marked missing and the status log saved. Unless the
+    // when given, is marked missing and the status log written. Unless the
     // ignore setting is set, "<what>, generating exception" is logged at
     // logLevel and VorkException <what> with code 3075 raised.
     void recordMissing(BAXMLPackageNode* entry, const std::string& what, int logLevel);

@@ -116,7 +116,7 @@ void BundlePackageMSI::prepareRun(InstallerRun& run) {
     VorkSupport::VorkProgramCall& install = run.install;
     install.programText = "msiexec.exe";
     install.arguments = {"/qn", "/i", m_sPackageAbsFileName, "/le", m_pStatusLog->qpkLogName};
-    run.entry = newEntry(install.joined());
+    run.entry = startEntry(install.joined(), false);
 
     install.arguments.push_back("REBOOT=REALLYSUPPRESS");
     std::string installCommand = install.joined();

@@ -35,7 +35,7 @@ int BundlePackageMSP::execute(bool& notRun) {
     const std::string commandLine = call.joined();
     call.commandLine = commandLine;
     VORK_LOG(3, "BundlePackageMSP::execute: executing MSP.  sCommandLine=" << "|" << commandLine << "|");
-    const std::unique_ptr<BAXMLPackageNode> entry = newEntry(commandLine);
+    const std::unique_ptr<BAXMLPackageNode> entry = startEntry(commandLine, false);
 
     if (runProgram(call, m_nStatus, PackageRole::Argument)) {
         switch (m_nStatus) {

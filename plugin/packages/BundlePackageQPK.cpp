@@ -46,7 +46,7 @@ int BundlePackageQPK::execute(bool& notRun) {
     call.commandLine = commandLine;
     VORK_LOG(3, "BundlePackageQPK::execute: executing QPK.  sCommandLine=" << "|" << commandLine << "|");
 
-    const std::unique_ptr<BAXMLPackageNode> entry = restart ? existingEntry(commandLine) : newEntry(commandLine);
+    const std::unique_ptr<BAXMLPackageNode> entry = startEntry(commandLine, restart);
 
     if (runProgram(call, m_nStatus, PackageRole::Program)) {
         m_nState = STATE_COMPLETE;

@@ -1,45 +1,39 @@
 #pragma once
 #include <libxml/tree.h>
 
-#include <memory>
 #include <string>
 
-class BAJournal;
+#include "VorkAtomicFile.h"
 
 // One parsed XML file: the document and the absolute name of the file it
 // belongs to. Elements are found by absolute XPath expressions; attributes are
 // read and written as strings, booleans and integers, either on an element the
 // caller holds (static forms) or on the first element an expression finds.
+// A status log (BAXMLDoc) loads and saves through its journal instead.
 class BAAnyXMLDoc {
 public:
     BAAnyXMLDoc();
     // Makes fileName absolute (its directory must exist, else VorkException
     // "getAbsolutePath: Invalid path") and parses it when loadNow is true.
     BAAnyXMLDoc(const std::string& fileName, bool loadNow);
-    ~BAAnyXMLDoc();
+    virtual ~BAAnyXMLDoc();
 
     BAAnyXMLDoc(const BAAnyXMLDoc&) = delete;
     BAAnyXMLDoc& operator=(const BAAnyXMLDoc&) = delete;
 
     // Replaces the document with the parsed file; a missing, unreadable,
     // malformed or hostile file leaves no document. Never reads other files
-    // or the network. A status log's journal is replayed onto its file.
-    void load();
+    // or the network.
+    virtual void load();
     // Makes the document durable in its file. A save is whole or it did not
-    // happen: on any failure the file reads as before (or, for a status log
-    // whose record reached the disk before the failure, as this save), the
-    // failure is logged at level 1 ("Error:Could not save XML log file!")
-    // and raised as VorkException code 3079. A status log appends what
-    // changed to its journal; any other document is written whole.
-    void save();
-    // Replaces the file atomically with the whole document, and drops a
-    // status log's journal. Failures as for save().
-    void saveWhole();
+    // happen: on any failure the file reads as before, or as this save when
+    // the failure came after the new file was in place (the log says which),
+    // the failure is logged at level 1 ("Error:Could not save XML log
+    // file!") and raised as VorkException code 3079.
+    virtual void save();
     // Whether any save of this object has failed.
     bool saveFailed() const { return m_bSaveFailed; }
     void setFileName(const std::string& fileName);
-    // Takes over the document and file name of other, which keeps neither.
-    void takeDocument(BAAnyXMLDoc& other);
     const std::string& getFileName() const { return m_sFileName; }
     xmlDocPtr getDocument() const { return m_pDocument; }
 
@@ -67,32 +61,18 @@ public:
     bool getBoolAttribute(const std::string& xpath, const std::string& name);
     int getIntAttribute(const std::string& xpath, const std::string& name);
 
-    // Parses a file safely: no network, no external DTD or entity, no entity
-    // substitution, no error output, and no document whose DTD declares
-    // anything (elements, attributes and their defaults, entities,
-    // notations): the parse stops at the first declaration. Null when the
-    // file cannot be parsed.
-    static xmlDocPtr parseFile(const std::string& fileName);
-    // The same for a text in memory.
-    static xmlDocPtr parseText(const std::string& text);
-
-    // The document as the file that save() writes (XML declaration, no
-    // indentation), or the element alone (no declaration, no indentation,
-    // no final newline). False, text undefined, when libxml2 cannot
-    // serialise it.
-    [[nodiscard]] static bool serialiseDocument(xmlDocPtr doc, std::string& text);
-    [[nodiscard]] static bool serialiseElement(xmlDocPtr doc, xmlNodePtr element, std::string& text);
-
-    // Writes doc (this document, or one made from it) to fileName through
-    // VorkAtomicFile (mode 0600 when privateFile, else as the umask allows).
-    // False, the target unchanged, on any failure.
-    [[nodiscard]] bool writeFileAtomically(xmlDocPtr doc, const std::string& fileName, bool privateFile);
-
 protected:
-    // Makes this document a status log: saved through a journal (BAJournal).
-    void keepJournal();
-    // Forgets what the file holds: the next save writes the document whole.
-    void forgetJournal();
+    // Writes doc (this document, or one made from it) whole to fileName
+    // through VorkAtomicFile (mode 0600 when privateFile, else as the umask
+    // allows). The text written stays in m_sSaveText.
+    [[nodiscard]] VorkSupport::VorkAtomicFile::Outcome writeWhole(xmlDocPtr doc, const std::string& fileName,
+                                                                  bool privateFile);
+    // Records and raises a failed save of fileName (VorkException 3079).
+    [[noreturn]] void saveFailure(const std::string& fileName, VorkSupport::VorkAtomicFile::Outcome outcome);
+    // Replaces the document with doc (owned from now on); frees the old one.
+    void replaceDocument(xmlDocPtr doc);
+    // Called when the file name changed.
+    virtual void fileNameChanged() {}
 
     xmlDocPtr m_pDocument = nullptr;
     std::string m_sFileName;
@@ -101,9 +81,4 @@ protected:
     // The text of the last save: a log saved after each step of an update
     // reuses its memory instead of claiming fresh pages each time.
     std::string m_sSaveText;
-    // A status log's journal; null for other documents.
-    std::unique_ptr<BAJournal> m_pJournal;
-
-private:
-    [[noreturn]] void saveFailure();
 };

@@ -1,37 +1,30 @@
 #include "BAXMLDoc.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 
-#include "BAJournal.h"
-#include "VorkAtomicFile.h"
+#include "BAStatusLogFiles.h"
+#include "BAXmlText.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkPlatform.h"
 #include "VorkRemoveDirectory.h"
-#include "StatusCode.h"
 #include "VorkScopeTrace.h"
 #include "getAbsolutePath.h"
 #include "statusMessage.h"
 
+using VorkSupport::VorkAtomicFile;
 using VorkSupport::VorkException;
 
-namespace {
+const char* const BAXMLDoc::kInterruptedRunText =
+    "The run of this package was cut off before it ended, and the update could not go on with it: whether the "
+    "package applied is not known.";
 
-const char* const kRootPath = "/BundleLog";
-const char* const kSMStatusPath = "/BundleLog/SMStatus";
-const char* const kSettingsPath = "/BundleLog/BundleSettings";
-const char* const kBundlePath = "/BundleLog/BundleSettings/Bundle";
-const char* const kBundlePackagePath = "/BundleLog/BundleSettings/BundlePackage";
-const char* const kValidationPath = "/BundleLog/Validation";
-const char* const kProgressPath = "/BundleLog/Progress";
-const char* const kRebootCountPath = "/BundleLog/rebootCount";
+namespace {
 
 const xmlChar* toXml(const char* text)
 {
@@ -47,66 +40,139 @@ xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
     return nullptr;
 }
 
+bool hasAttribute(xmlNodePtr element, const char* name)
+{
+    return element != nullptr && xmlHasProp(element, toXml(name)) != nullptr;
+}
+
 struct XmlDocDeleter {
     void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
 };
-struct XmlNodeDeleter {
-    void operator()(xmlNodePtr node) const { xmlFreeNode(node); }
-};
-using NodeHolder = std::unique_ptr<xmlNode, XmlNodeDeleter>;
+
+[[noreturn]] void noSuchNode()
+{
+    VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: Node does not exist");
+    throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+}
 
 } // namespace
 
-BAXMLDoc::BAXMLDoc()
+BAXMLDoc::BAXMLDoc() : BAPackageEntries(m_changes), m_sections(m_changes)
 {
     VORK_TRACE("BAXMLDoc::BAXMLDoc");
-    keepJournal();
     init();
 }
 
-BAXMLDoc::BAXMLDoc(const std::string& fileName) : BAAnyXMLDoc(fileName, false)
+BAXMLDoc::BAXMLDoc(const std::string& fileName)
+    : BAAnyXMLDoc(fileName, false), BAPackageEntries(m_changes), m_sections(m_changes)
 {
     VORK_TRACE("BAXMLDoc::BAXMLDoc");
-    keepJournal();
     init();
 }
 
 BAXMLDoc::~BAXMLDoc() = default;
 
+void BAXMLDoc::attachDocument()
+{
+    m_sections.attach(m_pDocument);
+    attachEntries(m_pDocument);
+    m_changes.clear();
+    m_journal.forget();
+}
+
 void BAXMLDoc::init()
 {
     VORK_TRACE("BAXMLDoc::init");
-    if (m_pDocument != nullptr) {
-        xmlFreeDoc(m_pDocument);
-        m_pDocument = nullptr;
-    }
-    forgetJournal();
-    m_pDocument = xmlNewDoc(toXml("1.0"));
-    if (m_pDocument == nullptr) {
+    replaceDocument(nullptr);
+    attachDocument();
+    xmlDocPtr doc = xmlNewDoc(toXml("1.0"));
+    if (doc == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create document");
         throw VorkException("BAXMLDoc::init: unable to allocate XML document", 272);
     }
+    replaceDocument(doc);
     xmlNodePtr root = xmlNewDocNode(m_pDocument, nullptr, toXml("BundleLog"), nullptr);
     if (root == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create root node");
         throw VorkException("BAXMLDoc::init: unable to allocate XML document root node", 272);
     }
     xmlDocSetRootElement(m_pDocument, root);
+    attachDocument();
     setDocDateTime();
 
-    NodeHolder smStatus(xmlNewDocNode(m_pDocument, nullptr, toXml("SMStatus"), nullptr));
-    if (!smStatus) {
+    xmlNodePtr smStatus = m_sections.create(BALogSections::SMStatus);
+    if (smStatus == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create SMStatus node");
         throw VorkException("BAXMLDoc::init: unable to allocate SMStatus node", 272);
     }
     xmlNodePtr text = xmlNewText(toXml("Success"));
     if (text == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create SMStatus text node");
+        m_sections.remove(BALogSections::SMStatus);
         throw VorkException("BAXMLDoc::init: unable to allocate SMStatus text node", 272);
     }
-    xmlAddChild(smStatus.get(), text);
-    setStringAttribute(smStatus.get(), "result", "0");
-    xmlAddChild(root, smStatus.release());
+    xmlAddChild(smStatus, text);
+    setStringAttribute(smStatus, "result", "0");
+    m_changes.clear();
+}
+
+void BAXMLDoc::load()
+{
+    VORK_TRACE("BAAnyXMLDoc::load");
+    replaceDocument(nullptr);
+    replaceDocument(BAJournal::load(m_sFileName));
+    attachDocument();
+}
+
+void BAXMLDoc::takeDocument(BAXMLDoc& other)
+{
+    if (&other == this) return;
+    replaceDocument(other.m_pDocument);
+    other.m_pDocument = nullptr;
+    m_sFileName = std::move(other.m_sFileName);
+    other.m_sFileName.clear();
+    attachDocument();
+    other.attachDocument();
+}
+
+void BAXMLDoc::save()
+{
+    VORK_TRACE("BAAnyXMLDoc::save");
+    persist(true);
+}
+
+void BAXMLDoc::saveWithNext()
+{
+    VORK_TRACE("BAXMLDoc::saveWithNext");
+    persist(false);
+}
+
+void BAXMLDoc::persist(bool durable)
+{
+    switch (m_journal.append(m_pDocument, m_changes, m_sFileName, m_bPrivateFile, durable)) {
+    case BAJournal::Append::Done:
+        m_changes.clear();
+        return;
+    case BAJournal::Append::Failed:
+        // The next save writes the log whole.
+        m_changes.clear();
+        saveFailure(BAJournal::journalName(m_sFileName), VorkAtomicFile::Outcome::Unchanged);
+    case BAJournal::Append::SnapshotDue:
+        break;
+    }
+    saveWhole();
+}
+
+void BAXMLDoc::saveWhole()
+{
+    VORK_TRACE("BAXMLDoc::saveWhole");
+    const VorkAtomicFile::Outcome outcome = writeWhole(m_pDocument, m_sFileName, m_bPrivateFile);
+    m_changes.clear();
+    if (outcome != VorkAtomicFile::Outcome::Written) {
+        m_journal.forget();
+        saveFailure(m_sFileName, outcome);
+    }
+    m_journal.snapshotWritten(m_pDocument, m_sFileName, m_sSaveText);
 }
 
 void BAXMLDoc::setRootAttribute(const std::string& name, const std::string& value)
@@ -116,15 +182,12 @@ void BAXMLDoc::setRootAttribute(const std::string& name, const std::string& valu
     setStringAttribute(root, name, value);
 }
 
-std::string BAXMLDoc::rootAttributeOrEmpty(const std::string& name)
+std::string BAXMLDoc::rootAttributeOrEmpty(const char* name)
 {
-    try {
-        xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
-        return getStringAttribute(root, name);
-    } catch (...) {
-        VORK_LOG(9, "BAXMLDoc::rootAttributeOrEmpty: attribute " << name << " not found, returning empty value");
-        return std::string();
-    }
+    xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
+    if (hasAttribute(root, name)) return getStringAttribute(root, name);
+    VORK_LOG(9, "BAXMLDoc::rootAttributeOrEmpty: attribute " << name << " not found, returning empty value");
+    return std::string();
 }
 
 void BAXMLDoc::setDocDateTime()
@@ -139,13 +202,18 @@ void BAXMLDoc::setDocDateTime()
     setRootAttribute("dateTime", text);
 }
 
-xmlNodePtr BAXMLDoc::findNode(const std::string& xpath)
+xmlNodePtr BAXMLDoc::requireSection(Section section)
 {
-    try {
-        return getFirstNode(xpath);
-    } catch (const VorkException&) {
-        return nullptr;
-    }
+    xmlNodePtr element = m_sections.find(section);
+    if (element == nullptr) noSuchNode();
+    return element;
+}
+
+xmlNodePtr BAXMLDoc::createSection(Section section, const char* failure)
+{
+    xmlNodePtr element = m_sections.create(section);
+    if (element == nullptr) throw VorkException(failure, 272);
+    return element;
 }
 
 xmlDocPtr BAXMLDoc::strippedCopy(const char* writer)
@@ -177,10 +245,8 @@ void BAXMLDoc::saveTo(const std::string& fileName)
     std::unique_ptr<xmlDoc, XmlDocDeleter> copy(strippedCopy("saveTo"));
     VORK_LOG(9, "BAXMLDoc::saveTo: saving document to : |" << fileName << "|");
     // The user's log follows the umask; it holds no internal attributes.
-    if (!writeFileAtomically(copy.get(), fileName, false)) {
-        VORK_LOG(1, "Error:Could not save XML log file!");
-        throw VorkException("BAXMLDoc::saveTo: could not save |" + fileName + "|", StatusCode::UnknownException);
-    }
+    const VorkAtomicFile::Outcome outcome = writeWhole(copy.get(), fileName, false);
+    if (outcome != VorkAtomicFile::Outcome::Written) saveFailure(fileName, outcome);
     VORK_LOG(9, "BAXMLDoc::saveTo: document saved");
 }
 
@@ -193,7 +259,7 @@ std::string BAXMLDoc::dumpRoot()
     xmlNodePtr root = xmlDocGetRootElement(copy.get());
     if (root == nullptr) return std::string();
     std::string text;
-    if (serialiseElement(copy.get(), root, text)) return text;
+    if (BAXmlText::serialiseElement(copy.get(), root, text)) return text;
     // The answer still tells what happened, in a document small enough to
     // be dumped.
     VORK_LOG(1, "BAXMLDoc::dumpRoot: unable to serialise the document, answering status 3079");
@@ -206,7 +272,7 @@ void BAXMLDoc::getStartParameters(std::string& directory, std::string& definitio
 {
     VORK_TRACE("BAXMLDoc::getStartParameters");
     directory = bundlePath();
-    if (findNode(kBundlePackagePath) != nullptr) {
+    if (m_sections.find(BALogSections::BundlePackage) != nullptr) {
         definitionFile = "bundle.xml";
         // The relocation file of an extracted bundle lies in the bundle
         // directory, never in whatever the process's current directory is.
@@ -254,113 +320,147 @@ void BAXMLDoc::removeTempFiles()
     }
 }
 
+void BAXMLDoc::finishAs(const std::string& newName, bool noReplace)
+{
+    stable(true);
+    progressPercent(100);
+    // A final log that cannot be written leaves the internal log where it
+    // is: the save raises before anything is renamed. The final log is one
+    // whole file: the journal goes with this save.
+    saveWhole();
+    m_journal.forget();
+    if (BAStatusLogFiles::moveTo(m_sFileName, newName, noReplace)) {
+        VORK_LOG(1, "BAXMLDoc::cleanup: renamed internal log file: |" << m_sFileName << "| to : |" << newName << "|");
+        return;
+    }
+    const int error = errno;
+    VORK_LOG(1, "BAXMLDoc::cleanup: unable to rename internal log file: |" << m_sFileName << "| to : |" << newName
+                                                                           << "|");
+    switch (error) {
+    case ENOENT: VORK_LOG(1, "BAXMLDoc::cleanup: errno: ENOENT"); break;
+    case EACCES: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EACCES"); break;
+    case EINVAL: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EINVAL"); break;
+    default: VORK_LOG(1, "BAXMLDoc::cleanup: errno: " << error); break;
+    }
+    errno = error;
+    throw VorkException("BAXMLDoc::cleanup: unable to rename internal log file", StatusCode::UnknownException);
+}
+
 void BAXMLDoc::cleanup()
 {
     VORK_TRACE("BAXMLDoc::cleanup");
     removeTempFiles();
     if (m_sFileName.empty()) return;
+    if (hasEntriesInProgress()) closeInterruptedEntries(kInterruptedRunText);
 
     xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
-    if (root != nullptr && xmlHasProp(root, toXml("update-id")) != nullptr) {
+    if (hasAttribute(root, "update-id")) {
         const std::string::size_type separator = m_sFileName.find_last_of("\\/");
         const std::string directory = separator == std::string::npos ? std::string() : m_sFileName.substr(0, separator + 1);
         std::string newName;
         getAbsolutePath(directory + updateId() + ".xml", newName, false);
-        stable(true);
-        progressPercent(100);
-        // A final log that cannot be written leaves the internal log where it
-        // is: the save raises before anything is renamed. The final log is
-        // one whole file: the journal goes with this save.
-        saveWhole();
-        forgetJournal();
-        if (VorkSupport::VorkAtomicFile::rename(m_sFileName, newName)) {
-            VORK_LOG(1, "BAXMLDoc::cleanup: renamed internal log file: |" << m_sFileName << "| to : |" << newName << "|");
-        } else {
-            const int error = errno;
-            VORK_LOG(1, "BAXMLDoc::cleanup: unable to rename internal log file: |" << m_sFileName << "| to : |"
-                                                                                   << newName << "|");
-            switch (error) {
-            case ENOENT: VORK_LOG(1, "BAXMLDoc::cleanup: errno: ENOENT"); break;
-            case EACCES: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EACCES"); break;
-            case EINVAL: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EINVAL"); break;
-            default: VORK_LOG(1, "BAXMLDoc::cleanup: errno: " << error); break;
-            }
-            throw VorkException("BAXMLDoc::cleanup: unable to rename internal log file", StatusCode::UnknownException);
-        }
+        finishAs(newName, false);
     } else {
         VORK_LOG(4, "BAXMLDoc::cleanup: deleting internal log file: |" << m_sFileName << "|");
         removeFile(m_sFileName);
-        forgetJournal();
+        m_journal.forget();
+    }
+}
+
+std::string BAXMLDoc::keepAsRecord(bool interrupted)
+{
+    VORK_TRACE("BAXMLDoc::keepAsRecord");
+    removeTempFiles();
+    const int closed = closeInterruptedEntries(kInterruptedRunText);
+    if (interrupted) {
+        VORK_LOG(2, "BAXMLDoc::keepAsRecord: the update was cut off (" << closed << " entries interrupted)");
+        SMStatus(StatusCode::UnknownException);
+        setDocDateTime();
+    }
+    xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
+    if (hasAttribute(root, "update-id")) {
+        cleanup();
+        const std::string::size_type separator = m_sFileName.find_last_of("\\/");
+        return m_sFileName.substr(0, separator + 1) + updateId() + ".xml";
+    }
+    for (int attempt = 0;; ++attempt) {
+        const std::string aside = BAStatusLogFiles::asideName(m_sFileName, "interrupted") +
+                                  (attempt == 0 ? std::string() : "-" + std::to_string(attempt));
+        try {
+            finishAs(aside, true);
+            return aside;
+        } catch (const VorkException&) {
+            if (errno != EEXIST || attempt >= 100) throw;
+        }
     }
 }
 
 void BAXMLDoc::removeFile(const std::string& fileName)
 {
-    // The file first: a journal without its file is never replayed.
-    std::remove(fileName.c_str());
-    BAJournal::remove(fileName);
+    BAStatusLogFiles::remove(fileName);
 }
 
 void BAXMLDoc::foldJournal(const std::string& fileName)
 {
-    VORK_TRACE("BAXMLDoc::foldJournal");
-    if (!BAJournal::exists(fileName)) return;
-    BAXMLDoc log(fileName);
-    log.load();
-    if (log.getDocument() != nullptr) {
-        VORK_LOG(4, "BAXMLDoc::foldJournal: writing |" << fileName << "| whole");
-        log.saveWhole();
-    } else if (::access(fileName.c_str(), F_OK) != 0) {
-        // Nothing it could apply to: a journal whose file was removed.
-        BAJournal::remove(fileName);
+    if (!BAStatusLogFiles::fold(fileName, true)) {
+        VORK_LOG(1, "Error:Could not save XML log file!");
+        throw VorkException("BAXMLDoc::foldJournal: could not save |" + fileName + "|", StatusCode::UnknownException);
     }
 }
 
 void BAXMLDoc::addBundleSettingsNode()
 {
     VORK_TRACE("BAXMLDoc::addBundleSettingsNode");
-    if (findNode(kSettingsPath) != nullptr) return;
-    xmlNodePtr root = getFirstNode(kRootPath);
-    NodeHolder settings(xmlNewDocNode(m_pDocument, nullptr, toXml("BundleSettings"), nullptr));
-    if (!settings) throw VorkException("BAXMLDoc::addBundleSettingsNode: unable to allocate BundleSettings node", 272);
-    setStringAttribute(settings.get(), "bundle-path", "");
-    xmlAddChild(root, settings.release());
+    if (m_sections.find(BALogSections::Settings) != nullptr) return;
+    if (m_sections.root() == nullptr) noSuchNode();
+    xmlNodePtr settings =
+        createSection(BALogSections::Settings, "BAXMLDoc::addBundleSettingsNode: unable to allocate BundleSettings node");
+    setStringAttribute(settings, "bundle-path", "");
 }
 
 void BAXMLDoc::addValidationNode()
 {
     VORK_TRACE("BAXMLDoc::addValidationNode");
-    if (findNode(kValidationPath) != nullptr) return;
-    xmlNodePtr root = getFirstNode(kRootPath);
-    NodeHolder validation(xmlNewDocNode(m_pDocument, nullptr, toXml("Validation"), nullptr));
-    if (!validation) throw VorkException("BAXMLDoc::addValidationNode: unable to allocate Validation node", 272);
-    setBoolAttribute(validation.get(), "system-supported", false);
-    setBoolAttribute(validation.get(), "os-supported", false);
-    xmlAddChild(root, validation.release());
+    if (m_sections.find(BALogSections::Validation) != nullptr) return;
+    if (m_sections.root() == nullptr) noSuchNode();
+    xmlNodePtr validation =
+        createSection(BALogSections::Validation, "BAXMLDoc::addValidationNode: unable to allocate Validation node");
+    setBoolAttribute(validation, "system-supported", false);
+    setBoolAttribute(validation, "os-supported", false);
 }
 
 void BAXMLDoc::addBundleSettingsBundleNode()
 {
     VORK_TRACE("BAXMLDoc::addBundleSettingsBundleNode");
     addBundleSettingsNode();
-    if (findNode(kBundlePath) != nullptr) return;
-    xmlNodePtr settings = getFirstNode(kSettingsPath);
-    NodeHolder bundle(xmlNewDocNode(m_pDocument, nullptr, toXml("Bundle"), nullptr));
-    NodeHolder userInfo(xmlNewDocNode(m_pDocument, nullptr, toXml("UserInfo"), nullptr));
-    if (!bundle) throw VorkException("BAXMLDoc::addBundleSettingsBundleNode: unable to allocate Bundle node", 272);
-    if (!userInfo) throw VorkException("BAXMLDoc::addBundleSettingsBundleNode: unable to allocate UserInfo node", 272);
-    xmlAddChild(settings, bundle.release());
-    xmlAddChild(settings, userInfo.release());
+    if (m_sections.find(BALogSections::Bundle) != nullptr) return;
+    createSection(BALogSections::Bundle, "BAXMLDoc::addBundleSettingsBundleNode: unable to allocate Bundle node");
+    if (m_sections.find(BALogSections::UserInfo) == nullptr)
+        createSection(BALogSections::UserInfo,
+                      "BAXMLDoc::addBundleSettingsBundleNode: unable to allocate UserInfo node");
 }
 
-std::string BAXMLDoc::stringSettingOrEmpty(const std::string& xpath, const std::string& name)
+std::string BAXMLDoc::stringSettingOrEmpty(Section section, const char* name)
 {
-    try {
-        return getStringAttribute(xpath, name);
-    } catch (...) {
-        VORK_LOG(9, "BAXMLDoc::stringSettingOrEmpty: attribute " << name << " not found, returning empty value");
-        return std::string();
-    }
+    xmlNodePtr element = m_sections.find(section);
+    if (hasAttribute(element, name)) return getStringAttribute(element, name);
+    VORK_LOG(9, "BAXMLDoc::stringSettingOrEmpty: attribute " << name << " not found, returning empty value");
+    return std::string();
+}
+
+void BAXMLDoc::setSetting(Section section, const char* name, const std::string& value)
+{
+    setStringAttribute(requireSection(section), name, value);
+}
+
+void BAXMLDoc::setBoolSetting(Section section, const char* name, bool value)
+{
+    setBoolAttribute(requireSection(section), name, value);
+}
+
+bool BAXMLDoc::boolSetting(Section section, const char* name)
+{
+    return getBoolAttribute(requireSection(section), name);
 }
 
 void BAXMLDoc::updateId(const std::string& value) { setRootAttribute("update-id", value); }
@@ -371,147 +471,132 @@ std::string BAXMLDoc::installParams() { return rootAttributeOrEmpty("install-par
 void BAXMLDoc::bundlePath(const std::string& value)
 {
     addBundleSettingsNode();
-    setStringAttribute(kSettingsPath, "bundle-path", value);
+    setSetting(BALogSections::Settings, "bundle-path", value);
 }
-std::string BAXMLDoc::bundlePath() { return getStringAttribute(kSettingsPath, "bundle-path"); }
+std::string BAXMLDoc::bundlePath() { return getStringAttribute(requireSection(BALogSections::Settings), "bundle-path"); }
 
 void BAXMLDoc::logTarget(const std::string& value)
 {
     addBundleSettingsNode();
-    setStringAttribute(kSettingsPath, "log-target", value);
+    setSetting(BALogSections::Settings, "log-target", value);
 }
-std::string BAXMLDoc::logTarget() { return stringSettingOrEmpty(kSettingsPath, "log-target"); }
+std::string BAXMLDoc::logTarget() { return stringSettingOrEmpty(BALogSections::Settings, "log-target"); }
 
-#define BAXMLDOC_BOOL_SETTING(operation, section, path, attribute)                                                     \
+#define BAXMLDOC_BOOL_SETTING(operation, addSection, section, attribute)                                               \
     void BAXMLDoc::operation(bool value)                                                                               \
     {                                                                                                                  \
-        section();                                                                                                     \
-        setBoolAttribute(path, attribute, value);                                                                      \
+        addSection();                                                                                                  \
+        setBoolSetting(BALogSections::section, attribute, value);                                                      \
     }                                                                                                                  \
-    bool BAXMLDoc::operation() { return getBoolAttribute(path, attribute); }
+    bool BAXMLDoc::operation() { return boolSetting(BALogSections::section, attribute); }
 
-BAXMLDOC_BOOL_SETTING(reboot, addBundleSettingsNode, kSettingsPath, "reboot")
-BAXMLDOC_BOOL_SETTING(force, addBundleSettingsNode, kSettingsPath, "force")
-BAXMLDOC_BOOL_SETTING(ignore, addBundleSettingsNode, kSettingsPath, "ignore")
-BAXMLDOC_BOOL_SETTING(clearPackage, addBundleSettingsNode, kSettingsPath, "clearpackage")
-BAXMLDOC_BOOL_SETTING(notify, addBundleSettingsNode, kSettingsPath, "notify")
-BAXMLDOC_BOOL_SETTING(continueOnFailure, addBundleSettingsNode, kSettingsPath, "continueOnFailure")
-BAXMLDOC_BOOL_SETTING(preInstallEnv, addBundleSettingsNode, kSettingsPath, "preInstallEnv")
-BAXMLDOC_BOOL_SETTING(updateOnly, addBundleSettingsNode, kSettingsPath, "updateonly")
-BAXMLDOC_BOOL_SETTING(systemSupported, addValidationNode, kValidationPath, "system-supported")
-BAXMLDOC_BOOL_SETTING(osSupported, addValidationNode, kValidationPath, "os-supported")
+BAXMLDOC_BOOL_SETTING(reboot, addBundleSettingsNode, Settings, "reboot")
+BAXMLDOC_BOOL_SETTING(force, addBundleSettingsNode, Settings, "force")
+BAXMLDOC_BOOL_SETTING(ignore, addBundleSettingsNode, Settings, "ignore")
+BAXMLDOC_BOOL_SETTING(clearPackage, addBundleSettingsNode, Settings, "clearpackage")
+BAXMLDOC_BOOL_SETTING(notify, addBundleSettingsNode, Settings, "notify")
+BAXMLDOC_BOOL_SETTING(continueOnFailure, addBundleSettingsNode, Settings, "continueOnFailure")
+BAXMLDOC_BOOL_SETTING(preInstallEnv, addBundleSettingsNode, Settings, "preInstallEnv")
+BAXMLDOC_BOOL_SETTING(updateOnly, addBundleSettingsNode, Settings, "updateonly")
+BAXMLDOC_BOOL_SETTING(systemSupported, addValidationNode, Validation, "system-supported")
+BAXMLDOC_BOOL_SETTING(osSupported, addValidationNode, Validation, "os-supported")
 #undef BAXMLDOC_BOOL_SETTING
 
 void BAXMLDoc::packageTimeout(int seconds)
 {
     addBundleSettingsNode();
-    setIntAttribute(kSettingsPath, "packagetimeout", seconds);
+    setIntAttribute(requireSection(BALogSections::Settings), "packagetimeout", seconds);
 }
 int BAXMLDoc::packageTimeout()
 {
-    if (stringSettingOrEmpty(kSettingsPath, "packagetimeout").empty()) return 0;
-    return getIntAttribute(kSettingsPath, "packagetimeout");
+    xmlNodePtr settings = m_sections.find(BALogSections::Settings);
+    if (!hasAttribute(settings, "packagetimeout")) return 0;
+    return getIntAttribute(settings, "packagetimeout");
 }
 
 void BAXMLDoc::bundleName(const std::string& value)
 {
     addBundleSettingsBundleNode();
-    setStringAttribute(kBundlePath, "bundle", value);
+    setSetting(BALogSections::Bundle, "bundle", value);
 }
-std::string BAXMLDoc::bundleName() { return stringSettingOrEmpty(kBundlePath, "bundle"); }
+std::string BAXMLDoc::bundleName() { return stringSettingOrEmpty(BALogSections::Bundle, "bundle"); }
 
 void BAXMLDoc::relocationFile(const std::string& value)
 {
     addBundleSettingsBundleNode();
-    setStringAttribute(kBundlePath, "relocation", value);
+    setSetting(BALogSections::Bundle, "relocation", value);
 }
-std::string BAXMLDoc::relocationFile() { return stringSettingOrEmpty(kBundlePath, "relocation"); }
+std::string BAXMLDoc::relocationFile() { return stringSettingOrEmpty(BALogSections::Bundle, "relocation"); }
 
 void BAXMLDoc::UserInfo(const std::string& value)
 {
     addBundleSettingsBundleNode();
-    setStringAttribute(kBundlePath, "userinfo", value);
+    setSetting(BALogSections::Bundle, "userinfo", value);
 }
-std::string BAXMLDoc::UserInfo() { return stringSettingOrEmpty(kBundlePath, "userinfo"); }
+std::string BAXMLDoc::UserInfo() { return stringSettingOrEmpty(BALogSections::Bundle, "userinfo"); }
 
 void BAXMLDoc::bundlePackage(const std::string& value)
 {
     VORK_TRACE("BAXMLDoc::bundlePackage");
     addBundleSettingsNode();
-    xmlNodePtr package = findNode(kBundlePackagePath);
+    xmlNodePtr package = m_sections.find(BALogSections::BundlePackage);
     if (package == nullptr) {
-        xmlNodePtr settings = getFirstNode(kSettingsPath);
-        NodeHolder created(xmlNewDocNode(m_pDocument, nullptr, toXml("BundlePackage"), nullptr));
-        if (!created) {
-            throw VorkException("BAXMLDoc::bundlePackage: unable to allocate BundleSettings/BundlePackage node", 272);
-        }
+        package = createSection(BALogSections::BundlePackage,
+                                "BAXMLDoc::bundlePackage: unable to allocate BundleSettings/BundlePackage node");
         VORK_LOG(9, "BAXMLDoc::bundlePackage: creating BundleSettings/BundlePackage node");
-        package = created.release();
-        xmlAddChild(settings, package);
     }
     setStringAttribute(package, "bundle-package", value);
 }
-std::string BAXMLDoc::bundlePackage() { return stringSettingOrEmpty(kBundlePackagePath, "bundle-package"); }
+std::string BAXMLDoc::bundlePackage() { return stringSettingOrEmpty(BALogSections::BundlePackage, "bundle-package"); }
 
 void BAXMLDoc::stable(bool value)
 {
     VORK_TRACE("BAXMLDoc::stable");
     if (value) {
-        xmlNodePtr bundle = findNode(kBundlePath);
+        xmlNodePtr bundle = m_sections.find(BALogSections::Bundle);
         if (xmlAttrPtr attribute = bundle != nullptr ? xmlHasProp(bundle, toXml("stable")) : nullptr) {
             xmlRemoveProp(attribute);
         }
         return;
     }
     addBundleSettingsBundleNode();
-    setBoolAttribute(kBundlePath, "stable", false);
+    setBoolSetting(BALogSections::Bundle, "stable", false);
 }
 
 bool BAXMLDoc::stable()
 {
     VORK_TRACE("BAXMLDoc::stable");
-    try {
-        return getBoolAttribute(kBundlePath, "stable");
-    } catch (...) {
-        VORK_LOG(9, "BAXMLDoc::stable: no stable attribute found, returning true");
-        return true;
-    }
+    xmlNodePtr bundle = m_sections.find(BALogSections::Bundle);
+    if (hasAttribute(bundle, "stable")) return getBoolAttribute(bundle, "stable");
+    VORK_LOG(9, "BAXMLDoc::stable: no stable attribute found, returning true");
+    return true;
 }
 
 void BAXMLDoc::progressPercent(int percent)
 {
     VORK_TRACE("BAXMLDoc::progressPercent");
-    xmlNodePtr progress = findNode(kProgressPath);
+    xmlNodePtr progress = m_sections.find(BALogSections::Progress);
     VORK_LOG(9, "BAXMLDoc::progressPercent: nProgressPercent=" << percent);
     if (percent < 100) {
         if (progress == nullptr) {
-            xmlNodePtr root = getFirstNode(kRootPath);
-            NodeHolder created(xmlNewDocNode(m_pDocument, nullptr, toXml("Progress"), nullptr));
-            if (!created) throw VorkException("BAXMLDoc::progressPercent: unable to allocate Progress node", 272);
-            setIntAttribute(created.get(), "value", 0);
+            if (m_sections.root() == nullptr) noSuchNode();
+            progress = createSection(BALogSections::Progress, "BAXMLDoc::progressPercent: unable to allocate Progress node");
+            setIntAttribute(progress, "value", 0);
             VORK_LOG(9, "BAXMLDoc::progressPercent: adding Progress node");
-            progress = created.release();
-            xmlAddChild(root, progress);
         }
         // Progress never goes back while the element exists.
-        int current = 0;
-        try {
-            current = getIntAttribute(progress, "value");
-        } catch (const VorkException&) {
-            current = 0;
-        }
+        const int current = hasAttribute(progress, "value") ? getIntAttribute(progress, "value") : 0;
         if (percent >= current) setIntAttribute(progress, "value", percent);
     } else if (progress != nullptr) {
         VORK_LOG(9, "BAXMLDoc::progressPercent: removing Progress node");
-        xmlUnlinkNode(progress);
-        xmlFreeNode(progress);
+        m_sections.remove(BALogSections::Progress);
     }
 }
 
 int BAXMLDoc::progressPercent()
 {
     VORK_TRACE("BAXMLDoc::progressPercent");
-    xmlNodePtr progress = findNode(kProgressPath);
+    xmlNodePtr progress = m_sections.find(BALogSections::Progress);
     if (progress == nullptr) {
         VORK_LOG(9, "BAXMLDoc::progressPercent: no Progress element, returning 100");
         return 100;
@@ -522,30 +607,27 @@ int BAXMLDoc::progressPercent()
 void BAXMLDoc::rebootCount(int count)
 {
     VORK_TRACE("BAXMLDoc::rebootCount");
-    xmlNodePtr counter = findNode(kRebootCountPath);
+    xmlNodePtr counter = m_sections.find(BALogSections::RebootCount);
     VORK_LOG(9, "BAXMLDoc::rebootCount: nRebootCount=" << count);
     if (count < 100) {
         if (counter == nullptr) {
-            xmlNodePtr root = getFirstNode(kRootPath);
-            NodeHolder created(xmlNewDocNode(m_pDocument, nullptr, toXml("rebootCount"), nullptr));
-            if (!created) throw VorkException("BAXMLDoc::rebootCount: unable to allocate rebootCount node", 272);
-            setIntAttribute(created.get(), "rebootCount", 0);
+            if (m_sections.root() == nullptr) noSuchNode();
+            counter = createSection(BALogSections::RebootCount,
+                                    "BAXMLDoc::rebootCount: unable to allocate rebootCount node");
+            setIntAttribute(counter, "rebootCount", 0);
             VORK_LOG(9, "BAXMLDoc::rebootCount: adding rebootCount node");
-            counter = created.release();
-            xmlAddChild(root, counter);
         }
         setIntAttribute(counter, "rebootCount", count);
     } else if (counter != nullptr) {
         VORK_LOG(9, "BAXMLDoc::rebootCount: removing rebootCount node");
-        xmlUnlinkNode(counter);
-        xmlFreeNode(counter);
+        m_sections.remove(BALogSections::RebootCount);
     }
 }
 
 int BAXMLDoc::rebootCount()
 {
     VORK_TRACE("BAXMLDoc::rebootCount");
-    xmlNodePtr counter = findNode(kRebootCountPath);
+    xmlNodePtr counter = m_sections.find(BALogSections::RebootCount);
     if (counter == nullptr) {
         VORK_LOG(9, "BAXMLDoc::rebootCount: no rebootCount element, returning 0");
         return 0;
@@ -556,14 +638,12 @@ int BAXMLDoc::rebootCount()
 void BAXMLDoc::SMStatus(int code)
 {
     VORK_TRACE("BAXMLDoc::SMStatus");
-    xmlNodePtr node = getFirstNode(kSMStatusPath);
-    try {
-        if (reboot()) {
-            if (code == StatusCode::RebootRequired) code = StatusCode::Rebooting;
-            else if (code == StatusCode::ResumeRequired) code = StatusCode::RebootingToResume;
-        }
-    } catch (const VorkException&) {
-        // No reboot option: the code stays as it is.
+    xmlNodePtr node = requireSection(BALogSections::SMStatus);
+    // Without a reboot option the code stays as it is.
+    xmlNodePtr settings = m_sections.find(BALogSections::Settings);
+    if (hasAttribute(settings, "reboot") && getBoolAttribute(settings, "reboot")) {
+        if (code == StatusCode::RebootRequired) code = StatusCode::Rebooting;
+        else if (code == StatusCode::ResumeRequired) code = StatusCode::RebootingToResume;
     }
     setIntAttribute(node, "result", code);
     const int number = StatusCode::statusNumber(code);
@@ -581,7 +661,7 @@ void BAXMLDoc::SMStatus(int code)
 int BAXMLDoc::SMStatus()
 {
     VORK_TRACE("BAXMLDoc::SMStatus");
-    return getIntAttribute(kSMStatusPath, "result");
+    return getIntAttribute(requireSection(BALogSections::SMStatus), "result");
 }
 
 std::unique_ptr<BAXMLPackageNode> BAXMLDoc::createPackage(const std::string& releaseID, const std::string& path,

@@ -3,18 +3,42 @@
 #include <string>
 
 #include "BAAnyXMLDoc.h"
+#include "BAJournal.h"
+#include "BALogChanges.h"
+#include "BALogSections.h"
+#include "BAPackageEntries.h"
 #include "BAXMLPackageNode.h"
 
 // The status log of one update (root element BundleLog): the persistent
 // state of the update, the user's log and the answer text of every plug-in
-// function. Sections are created when first written; the stripped outputs
-// (saveTo, dumpRoot) leave out the internal attributes log-target and stable.
-class BAXMLDoc : public BAAnyXMLDoc {
+// function. Sections are created when first written and found through a table
+// (BALogSections); the stripped outputs (saveTo, dumpRoot) leave out the
+// internal attributes log-target and stable. It owns its Package entries
+// (BAPackageEntries), and is saved through its journal (BAJournal): a save
+// writes only what changed.
+class BAXMLDoc : public BAAnyXMLDoc, public BAPackageEntries {
 public:
     BAXMLDoc();
     // The name is made absolute (may raise); the file is not read.
     explicit BAXMLDoc(const std::string& fileName);
-    ~BAXMLDoc();
+    ~BAXMLDoc() override;
+
+    // Replaces the document with the file and its journal replayed; a
+    // missing, unreadable or hostile file leaves no document.
+    void load() override;
+    // Makes the log durable: what changed is appended to the journal and
+    // flushed, together with everything saveWithNext() wrote before (or the
+    // log is written whole when the journal cannot take it). Failures as
+    // BAAnyXMLDoc::save().
+    void save() override;
+    // Writes what changed now without flushing it: it becomes durable with
+    // the next save(). A kill leaves it in the file; a power cut may not.
+    void saveWithNext();
+    // Replaces the file atomically with the whole document, and drops the
+    // journal. Failures as save().
+    void saveWhole();
+    // Takes over the document and file name of other, which keeps neither.
+    void takeDocument(BAXMLDoc& other);
 
     // Absolute name of the log file that QPK packages are told to write.
     // Not part of the XML.
@@ -30,11 +54,19 @@ public:
     std::string dumpRoot();
     void getStartParameters(std::string& directory, std::string& definitionFile, std::string& relocationName);
     void removeTempFiles();
-    // Ends the internal log: saved whole as finished and renamed to the
-    // final log of its update id (made durable), or deleted with its journal
-    // without an update id. A save or rename that fails raises VorkException
-    // code 3079 and leaves the internal log in place.
+    // Ends the internal log, as the call that ran the update does: an entry
+    // still in progress is closed as interrupted (closeInterruptedEntries);
+    // the log is saved whole as finished and renamed to the final log of
+    // its update id (made durable), or deleted with its journal without an
+    // update id. A save or rename that fails raises VorkException code 3079
+    // and leaves the internal log in place.
     void cleanup();
+    // Ends the internal log of an update whose own call died before it
+    // could (interrupted: a run was cut off, its status becomes 3079), and
+    // keeps it: it becomes the final log of its update id, or, without one,
+    // "BAUpdate.xml.interrupted-<UTC time>" beside it. Never deletes it.
+    // Answers the name it now has; failures as cleanup().
+    std::string keepAsRecord(bool interrupted);
 
     // Deletes a status log file and its journal.
     static void removeFile(const std::string& fileName);
@@ -43,6 +75,8 @@ public:
     // it has no journal; a journal without its file goes. A failed write
     // raises VorkException code 3079 and leaves both files as they were.
     static void foldJournal(const std::string& fileName);
+    // The line that closes an entry whose run was cut off.
+    static const char* const kInterruptedRunText;
 
     void addBundleSettingsNode();
     void addValidationNode();
@@ -106,7 +140,7 @@ public:
     void SMStatus(int code);
     int SMStatus();
 
-    // Package entries (see BAXMLPackageNode).
+    // Package entries (see BAXMLPackageNode and BAPackageEntries).
     std::unique_ptr<BAXMLPackageNode> createPackage(const std::string& releaseID, const std::string& path,
                                                     const std::string& exeCmd, const std::string& packageType,
                                                     const std::string& installParams, int updateOnly);
@@ -116,11 +150,30 @@ public:
                               const std::string& installParams, int updateOnly, const std::string& message);
 
 private:
+    using Section = BALogSections::Section;
+
+    void fileNameChanged() override { m_journal.forget(); }
+    // After the document was replaced: its sections and entries are found
+    // anew, and the next save writes it whole.
+    void attachDocument();
+    void persist(bool durable);
+    // Saved whole as finished and moved to newName.
+    void finishAs(const std::string& newName, bool noReplace);
     // A copy of the document without log-target and stable; caller frees it.
     xmlDocPtr strippedCopy(const char* writer);
-    // The element of an absolute path, or null when there is none.
-    xmlNodePtr findNode(const std::string& xpath);
-    std::string stringSettingOrEmpty(const std::string& xpath, const std::string& name);
+    // The section's element; raises as getFirstNode does when there is none.
+    xmlNodePtr requireSection(Section section);
+    // A new section's element; raises VorkException 272 with the text when
+    // libxml2 cannot allocate it.
+    xmlNodePtr createSection(Section section, const char* failure);
+    std::string stringSettingOrEmpty(Section section, const char* name);
+    void setSetting(Section section, const char* name, const std::string& value);
+    void setBoolSetting(Section section, const char* name, bool value);
+    bool boolSetting(Section section, const char* name);
     void setRootAttribute(const std::string& name, const std::string& value);
-    std::string rootAttributeOrEmpty(const std::string& name);
+    std::string rootAttributeOrEmpty(const char* name);
+
+    BALogChanges m_changes;
+    BALogSections m_sections;
+    BAJournal m_journal;
 };

@@ -1,323 +1,102 @@
 #include "BAXMLPackageNode.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-
-#include <cerrno>
-#include <cstdint>
-#include <vector>
-
-#include "BAJournal.h"
-#include "BAXMLDoc.h"
-#include "FileHandle.h"
+#include "BAAnyXMLDoc.h"
+#include "BAPackageEntries.h"
+#include "BAPackageLogText.h"
 #include "StatusCode.h"
 #include "VorkException.h"
-#include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-#include "VorkStringUtilities.h"
-#include "zuacs64.h"
 
-using VorkSupport::FileHandle;
 using VorkSupport::VorkException;
-using VorkSupport::VorkLocaleFactory;
-using VorkSupport::VorkStringUtilities;
 
-namespace {
-
-const xmlChar* toXml(const char* text)
-{
-    return reinterpret_cast<const xmlChar*>(text);
-}
-
-const xmlChar* toXml(const std::string& text)
-{
-    return toXml(text.c_str());
-}
-
-struct XmlNodeDeleter {
-    void operator()(xmlNodePtr node) const { xmlFreeNode(node); }
-};
-using NodeHolder = std::unique_ptr<xmlNode, XmlNodeDeleter>;
-
-const size_t kBlockSize = 512;
-// Of a larger package output log, the first and the last this many bytes go
-// into the status log, so that no entry outgrows what libxml2 reads back.
-const off_t kLogPartBytes = 512 * 1024;
-
-// The bytes of a package output log: all of them, or its first and last
-// kLogPartBytes with the count of the bytes left out between them.
-struct LogBytes {
-    std::string head;
-    std::string tail;
-    off_t omitted = 0;
-};
-
-void readUpTo(FileHandle& file, std::string& bytes, off_t limit)
-{
-    char block[kBlockSize];
-    while (static_cast<off_t>(bytes.size()) < limit) {
-        const size_t wanted = static_cast<size_t>(std::min<off_t>(sizeof block, limit - bytes.size()));
-        const ssize_t count = file.read(block, wanted);
-        if (count <= 0) break;
-        bytes.append(block, static_cast<size_t>(count));
-    }
-}
-
-// Where the kept tail of a file of size bytes begins: on a code unit of a
-// UTF-16 file (after its two-byte mark), on a character of an 8-bit one.
-off_t tailStart(FileHandle& file, off_t size, bool unicode)
-{
-    off_t start = size - kLogPartBytes;
-    if (unicode) return start % 2 == 0 ? start : start + 1;
-    unsigned char byte = 0;
-    for (int skipped = 0; skipped < 3 && ::pread(file.get(), &byte, 1, start) == 1 && (byte & 0xC0) == 0x80; ++skipped)
-        ++start;
-    return start;
-}
-
-// Drops the last character of an 8-bit text when the cut split it.
-void dropSplitCharacter(std::string& bytes)
-{
-    auto byteAt = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    size_t start = bytes.size();
-    size_t continuation = 0;
-    while (start > 0 && continuation < 3 && (byteAt(start - 1) & 0xC0) == 0x80) {
-        --start;
-        ++continuation;
-    }
-    if (start == 0) return;
-    const unsigned char lead = byteAt(start - 1);
-    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    if (length > 1 && continuation + 1 < length) bytes.resize(start - 1);
-}
-
-LogBytes readLogBytes(FileHandle& file, bool unicode)
-{
-    LogBytes bytes;
-    struct stat status;
-    const off_t size = ::fstat(file.get(), &status) == 0 ? status.st_size : 0;
-    if (size <= 2 * kLogPartBytes) {
-        readUpTo(file, bytes.head, 2 * kLogPartBytes);
-        return bytes;
-    }
-    readUpTo(file, bytes.head, kLogPartBytes);
-    if (!unicode) dropSplitCharacter(bytes.head);
-    const off_t start = tailStart(file, size, unicode);
-    if (::lseek(file.get(), start, SEEK_SET) == start) readUpTo(file, bytes.tail, kLogPartBytes);
-    bytes.omitted = start - static_cast<off_t>(bytes.head.size());
-    return bytes;
-}
-
-// Little-endian UTF-16 code units; an odd last byte is dropped.
-std::u16string decodeUtf16(const std::string& bytes, size_t from)
-{
-    std::u16string text;
-    text.reserve(bytes.size() / 2);
-    for (size_t i = from; i + 1 < bytes.size(); i += 2) {
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                             (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    return text;
-}
-
-// 8-bit (UTF-8) text; a carriage return followed by a newline reads as one
-// newline.
-std::u16string decodeEightBit(const std::string& bytes)
-{
-    std::string text;
-    text.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-        text.push_back(bytes[i]);
-    }
-    return VorkStringUtilities::widen(text, VorkLocaleFactory::getDefaultLocale(true));
-}
-
-// The text of a package output log, at most its first and last
-// kLogPartBytes with a line between them that tells what was left out.
-std::u16string readOutputLog(FileHandle& file, bool unicode, const std::string& name)
-{
-    const LogBytes bytes = readLogBytes(file, unicode);
-    std::u16string text = unicode ? decodeUtf16(bytes.head, 2) : decodeEightBit(bytes.head);
-    if (bytes.omitted == 0) return text;
-    const std::string note = "\n[... " + std::to_string(bytes.omitted) + " bytes of the package log left out here; "
-                             "the whole log was |" + name + "| ...]\n";
-    text += VorkStringUtilities::widen(note, VorkLocaleFactory::getDefaultLocale(true));
-    text += unicode ? decodeUtf16(bytes.tail, 0) : decodeEightBit(bytes.tail);
-    return text;
-}
-
-// Characters that XML cannot hold (control characters other than tab,
-// newline and carriage return, U+FFFE, U+FFFF) become U+FFFD, so that a
-// package's log can never make the status log unreadable.
-void replaceInvalidXmlCharacters(std::u16string& text)
-{
-    for (char16_t& c : text) {
-        if ((c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE || c == 0xFFFF) c = 0xFFFD;
-    }
-}
-
-std::string xmlSafeText(const std::string& text)
-{
-    const std::locale& locale = VorkLocaleFactory::getDefaultLocale(true);
-    std::u16string wide = VorkStringUtilities::widen(text, locale);
-    replaceInvalidXmlCharacters(wide);
-    return VorkStringUtilities::narrow(wide, locale);
-}
-
-void eraseMarkerLine(std::u16string& text, const std::u16string& marker)
-{
-    const std::u16string::size_type start = text.find(marker);
-    if (start == std::u16string::npos) return;
-    const std::u16string::size_type newline = text.find(u'\n', start);
-    if (newline == std::u16string::npos) return;
-    text.erase(start, newline - start);
-}
-
-void trim(std::u16string& text)
-{
-    const char16_t* blanks = u" \t\r\n";
-    const std::u16string::size_type first = text.find_first_not_of(blanks);
-    if (first == std::u16string::npos) {
-        text.clear();
-        return;
-    }
-    const std::u16string::size_type last = text.find_last_not_of(blanks);
-    text = text.substr(first, last - first + 1);
-}
-
-xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
-{
-    for (xmlNodePtr child = parent != nullptr ? parent->children : nullptr; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE && xmlStrEqual(child->name, toXml(name))) return child;
-    }
-    return nullptr;
-}
-
-} // namespace
-
-BAXMLPackageNode::BAXMLPackageNode(BAXMLDoc* doc, xmlNodePtr package) : m_pDoc(doc), m_pPackage(package)
+BAXMLPackageNode::BAXMLPackageNode(BAPackageEntries* doc, xmlNodePtr package) : m_pEntries(doc), m_pPackage(package)
 {
     VORK_TRACE("BAXMLPackageNode::BAXMLPackageNode");
-    if (m_pDoc == nullptr || m_pPackage == nullptr) {
+    if (m_pEntries == nullptr || m_pPackage == nullptr) {
         throw VorkException("BAXMLPackageNode::BAXMLPackageNode: no status log or no Package element", 0);
     }
 }
 
-BAXMLPackageNode::BAXMLPackageNode(BAXMLDoc* doc, const std::string& releaseID, const std::string& path,
+BAXMLPackageNode::BAXMLPackageNode(BAPackageEntries* doc, const std::string& releaseID, const std::string& path,
                                    const std::string& exeCmd, const std::string& packageType,
                                    const std::string& installParams, int updateOnly)
-    : m_pDoc(doc), m_pPackage(nullptr)
+    : m_pEntries(doc), m_pPackage(nullptr)
 {
     VORK_TRACE("BAXMLPackageNode::BAXMLPackageNode");
-    if (m_pDoc == nullptr) throw VorkException("BAXMLPackageNode::BAXMLPackageNode: no status log", 0);
-    NodeHolder package(xmlNewDocNode(m_pDoc->getDocument(), nullptr, toXml("Package"), nullptr));
-    if (!package) {
-        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create log Package: " << path << " (" << releaseID
-                                                                                          << ")");
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Package node", 272);
-    }
-    if (!releaseID.empty()) BAAnyXMLDoc::setStringAttribute(package.get(), "releaseID", releaseID);
-    if (!packageType.empty()) BAAnyXMLDoc::setStringAttribute(package.get(), "packageType", packageType);
-    if (!installParams.empty()) BAAnyXMLDoc::setStringAttribute(package.get(), "installparams", installParams);
-    if (updateOnly != -1) BAAnyXMLDoc::setBoolAttribute(package.get(), "updateonly", updateOnly == 1);
-    BAAnyXMLDoc::setStringAttribute(package.get(), "path", path);
-
-    xmlNodePtr status = xmlNewDocNode(m_pDoc->getDocument(), nullptr, toXml("Status"), nullptr);
-    if (status == nullptr) {
-        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create Status node");
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Status node", 272);
-    }
-    xmlAddChild(package.get(), status);
-    BAAnyXMLDoc::setStringAttribute(status, "state", "in-progress");
-
-    xmlNodePtr command = xmlNewDocNode(m_pDoc->getDocument(), nullptr, toXml("ExeCmd"), nullptr);
-    if (command == nullptr) {
-        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create ExeCmd node");
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd node", 272);
-    }
-    xmlAddChild(package.get(), command);
-    xmlNodePtr commandText = xmlNewText(toXml(exeCmd));
-    if (commandText == nullptr) {
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd text node", 272);
-    }
-    xmlAddChild(command, commandText);
-
-    xmlNodePtr root = m_pDoc->getFirstNode("/BundleLog");
-    m_pPackage = package.release();
-    xmlAddChild(root, m_pPackage);
+    if (m_pEntries == nullptr) throw VorkException("BAXMLPackageNode::BAXMLPackageNode: no status log", 0);
+    m_pPackage = m_pEntries->createEntry(releaseID, path, exeCmd, packageType, installParams, updateOnly);
 }
 
 std::unique_ptr<BAXMLPackageNode> BAXMLPackageNode::createInProgressPackage(
-    BAXMLDoc* doc, const std::string& releaseID, const std::string& path, const std::string& exeCmd,
+    BAPackageEntries* doc, const std::string& releaseID, const std::string& path, const std::string& exeCmd,
     const std::string& packageType, const std::string& installParams, int updateOnly)
 {
     VORK_TRACE("BAXMLPackageNode::createInProgressPackage");
     return std::make_unique<BAXMLPackageNode>(doc, releaseID, path, exeCmd, packageType, installParams, updateOnly);
 }
 
-void BAXMLPackageNode::createMissingPackage(BAXMLDoc* doc, const std::string& releaseID, const std::string& path,
-                                            const std::string& packageType, const std::string& installParams,
-                                            int updateOnly)
+void BAXMLPackageNode::createMissingPackage(BAPackageEntries* doc, const std::string& releaseID,
+                                            const std::string& path, const std::string& packageType,
+                                            const std::string& installParams, int updateOnly)
 {
     VORK_TRACE("BAXMLPackageNode::createMissingPackage");
     BAXMLPackageNode node(doc, releaseID, path, "", packageType, installParams, updateOnly);
     node.setMissing();
 }
 
-void BAXMLPackageNode::createSkippedPackage(BAXMLDoc* doc, const std::string& releaseID, const std::string& path,
-                                            const std::string& packageType, const std::string& installParams,
-                                            int updateOnly, const std::string& message)
+void BAXMLPackageNode::createSkippedPackage(BAPackageEntries* doc, const std::string& releaseID,
+                                            const std::string& path, const std::string& packageType,
+                                            const std::string& installParams, int updateOnly,
+                                            const std::string& message)
 {
     VORK_TRACE("BAXMLPackageNode::createSkippedPackage");
     BAXMLPackageNode node(doc, releaseID, path, path, packageType, installParams, updateOnly);
-    xmlNodePtr status = node.statusNode();
-    BAAnyXMLDoc::setStringAttribute(status, "state", "skipped");
-    BAAnyXMLDoc::setIntAttribute(status, "status", 3);
-    BAAnyXMLDoc::setIntAttribute(status, "code", 3);
+    node.setSkipped(message);
+}
 
-    NodeHolder log(xmlNewDocNode(doc->getDocument(), nullptr, toXml("PkgLog"), nullptr));
-    if (!log) {
+void BAXMLPackageNode::setSkipped(const std::string& message)
+{
+    VORK_TRACE("BAXMLPackageNode::setSkipped");
+    m_pEntries->setEntryState(m_pPackage, "skipped");
+    m_pEntries->setEntryNumber(m_pPackage, "status", 3);
+    m_pEntries->setEntryNumber(m_pPackage, "code", 3);
+    try {
+        m_pEntries->appendEntryLog(m_pPackage, BAPackageLogText::xmlSafe(message), 3, NO_OS_ERROR_CODE);
+    } catch (const VorkException& e) {
+        if (e.getCode() != 272) throw;
         VORK_LOG(1, "BAXMLPackageNode::createSkippedPackage: could not create PkgLog node");
         throw VorkException("BAXMLPackageNode::createSkippedPackage: unable to allocate PkgLog node", 272);
     }
-    xmlNodePtr text = xmlNewText(toXml(xmlSafeText(message)));
-    if (text == nullptr) {
-        VORK_LOG(1, "BAXMLPackageNode::createSkippedPackage: could not create PkgLog text node");
-        throw VorkException("BAXMLPackageNode::createSkippedPackage: unable to allocate PkgLog text node", 272);
-    }
-    xmlAddChild(log.get(), text);
-    BAAnyXMLDoc::setIntAttribute(log.get(), "code", 3);
-    xmlAddChild(node.m_pPackage, log.release());
-    BAJournal::noteChange(node.m_pPackage);
 }
 
-xmlNodePtr BAXMLPackageNode::statusNode()
+void BAXMLPackageNode::restart(const std::string& exeCmd)
 {
-    xmlNodePtr status = firstChildElement(m_pPackage, "Status");
-    if (status == nullptr)
-        throw VorkException("BAXMLPackageNode::statusNode: the Package element has no Status element", 0);
-    return status;
+    VORK_TRACE("BAXMLPackageNode::restart");
+    m_pEntries->setEntryState(m_pPackage, "in-progress");
+    m_pEntries->setEntryCommand(m_pPackage, exeCmd);
+}
+
+void BAXMLPackageNode::setCommand(const std::string& exeCmd)
+{
+    VORK_TRACE("BAXMLPackageNode::setCommand");
+    m_pEntries->setEntryCommand(m_pPackage, exeCmd);
 }
 
 void BAXMLPackageNode::setMissing()
 {
     VORK_TRACE("BAXMLPackageNode::setMissing");
-    BAAnyXMLDoc::setStringAttribute(statusNode(), "state", "missing");
+    m_pEntries->setEntryState(m_pPackage, "missing");
 }
 
 void BAXMLPackageNode::setSha256(const std::string& digest)
 {
-    BAAnyXMLDoc::setStringAttribute(m_pPackage, "sha256", digest);
+    m_pEntries->setEntryAttribute(m_pPackage, "sha256", digest);
 }
 
 std::string BAXMLPackageNode::sha256() const
 {
-    if (xmlHasProp(m_pPackage, toXml("sha256")) == nullptr) return std::string();
+    if (xmlHasProp(m_pPackage, reinterpret_cast<const xmlChar*>("sha256")) == nullptr) return std::string();
     return BAAnyXMLDoc::getStringAttribute(m_pPackage, "sha256");
 }
 
@@ -331,53 +110,22 @@ void BAXMLPackageNode::setStatus(int nResultCode)
     case 1: number = 5; break;
     case 2: number = 3; break;
     case 3: number = 2; break;
-    case 4: number = m_pDoc->reboot() ? 3 : 4; break;
+    case 4: number = m_pEntries->rebootOption() ? 3 : 4; break;
     case 5: number = 2; break;
     default: number = 1; break;
     }
-    BAAnyXMLDoc::setIntAttribute(statusNode(), "status", number);
+    m_pEntries->setEntryNumber(m_pPackage, "status", number);
 }
 
 void BAXMLPackageNode::setComplete(int nResultCode, const std::string& sQpkLogName,
                                    const std::string& sPrependMessage, int nOsErrorCode)
 {
     VORK_TRACE("BAXMLPackageNode::setComplete");
-    xmlNodePtr status = statusNode();
-    BAAnyXMLDoc::setStringAttribute(status, "state", "complete");
-    BAAnyXMLDoc::setIntAttribute(status, "code", nResultCode);
+    m_pEntries->setEntryState(m_pPackage, "complete");
+    m_pEntries->setEntryNumber(m_pPackage, "code", nResultCode);
     setStatus(nResultCode);
     setPackageLog(nResultCode, sQpkLogName, sPrependMessage, nOsErrorCode);
 }
-
-namespace {
-
-// The text of a package output log: marker lines removed, trimmed, in UTF-8
-// with every character XML cannot hold replaced; "" when there is none.
-std::string outputLogText(const std::string& name, bool unicode)
-{
-    FileHandle file(name, O_RDONLY);
-    if (!file.isOpen()) return std::string();
-    std::u16string log = readOutputLog(file, unicode, name);
-    if (log.empty()) return std::string();
-    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging started:' (size before = "
-                    << log.size() << ")");
-    eraseMarkerLine(log, u"=== Logging started: ");
-    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging stopped:' (size before == "
-                    << log.size() << ")");
-    eraseMarkerLine(log, u"=== Logging stopped: ");
-    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: trimming string (size before == " << log.size() << ")");
-    trim(log);
-    if (log.empty()) return std::string();
-    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: converting to UTF-8 (size before == " << log.size() << ")");
-    replaceInvalidXmlCharacters(log);
-    try {
-        return BAXMLPackageNode::ConvertWideToUtf8(log);
-    } catch (const VorkException& e) {
-        return VorkStringUtilities::narrow(e.getMessage(), VorkLocaleFactory::getDefaultLocale(true));
-    }
-}
-
-} // namespace
 
 void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLogName,
                                      const std::string& sPrependMessage, int nOsErrorCode)
@@ -389,72 +137,27 @@ void BAXMLPackageNode::setPackageLog(int nResultCode, const std::string& sQpkLog
         if (!sQpkLogName.empty()) text += "\n\n";
     }
     if (!sQpkLogName.empty()) {
-        bool bUnicode = false;
-        {
-            FileHandle peek(sQpkLogName, O_RDONLY);
-            if (!peek.isOpen()) {
-                VORK_LOG(4, "BAXMLPackageNode::setPackageLog: Could not open file: " << sQpkLogName);
-                // The entry still says what became of the run.
-                appendPackageLog(xmlSafeText(text + "No output log could be read from " + sQpkLogName + "."),
-                                 nResultCode, nOsErrorCode);
-                throw VorkException("BAXMLPackageNode::setPackageLog: Unable to open file for unicode peek.",
-                                    StatusCode::UnknownException);
-            }
-            unsigned char mark[2] = {0, 0};
-            size_t got = 0;
-            while (got < 2) {
-                const ssize_t count = peek.read(reinterpret_cast<char*>(mark) + got, 2 - got);
-                if (count <= 0) break;
-                got += static_cast<size_t>(count);
-            }
-            if (got == 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
-                VORK_LOG(4, "BAXMLPackageNode::setPackageLog: setting bUnicode flag to true.");
-                bUnicode = true;
-            }
+        bool opened = false;
+        const bool bUnicode = BAPackageLogText::isUnicode(sQpkLogName, opened);
+        if (!opened) {
+            VORK_LOG(4, "BAXMLPackageNode::setPackageLog: Could not open file: " << sQpkLogName);
+            // The entry still says what became of the run.
+            m_pEntries->appendEntryLog(
+                m_pPackage, BAPackageLogText::xmlSafe(text + "No output log could be read from " + sQpkLogName + "."),
+                nResultCode, nOsErrorCode);
+            throw VorkException("BAXMLPackageNode::setPackageLog: Unable to open file for unicode peek.",
+                                StatusCode::UnknownException);
         }
-        text += outputLogText(sQpkLogName, bUnicode);
+        if (bUnicode) VORK_LOG(4, "BAXMLPackageNode::setPackageLog: setting bUnicode flag to true.");
+        text += BAPackageLogText::read(sQpkLogName, bUnicode);
     }
-    text = xmlSafeText(text);
+    text = BAPackageLogText::xmlSafe(text);
     VORK_LOG(4, "BAXMLPackageNode::setPackageLog: log data (count=" << text.size() << ")\n" << text);
     if (text.empty()) return;
-    appendPackageLog(text, nResultCode, nOsErrorCode);
-}
-
-void BAXMLPackageNode::appendPackageLog(const std::string& text, int nResultCode, int nOsErrorCode)
-{
-    NodeHolder log(xmlNewDocNode(m_pDoc->getDocument(), nullptr, toXml("PkgLog"), nullptr));
-    if (!log) {
-        VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog node");
-        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog node", 272);
-    }
-    xmlNodePtr textNode = xmlNewText(toXml(text));
-    if (textNode == nullptr) {
-        VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog text node");
-        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog text node", 272);
-    }
-    xmlAddChild(log.get(), textNode);
-    BAAnyXMLDoc::setIntAttribute(log.get(), "code", nResultCode);
-    if (nOsErrorCode != NO_OS_ERROR_CODE) BAAnyXMLDoc::setIntAttribute(log.get(), "osErrCode", nOsErrorCode);
-    xmlAddChild(m_pPackage, log.release());
-    BAJournal::noteChange(m_pPackage);
+    m_pEntries->appendEntryLog(m_pPackage, text, nResultCode, nOsErrorCode);
 }
 
 std::string BAXMLPackageNode::ConvertWideToUtf8(const std::u16string& text)
 {
-    VORK_TRACE("BAXMLPackageNode::ConvertWideToUtf8");
-    uint32_t size = 0;
-    int result = ZCSUCS2StrToUTF8Str(nullptr, &size, text.c_str());
-    if (result != 0) {
-        VORK_LOG(1, "BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer; SM_STATUS = "
-                        << result);
-        throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer.", 0);
-    }
-    std::vector<char> buffer(size > 0 ? size : 1, '\0');
-    result = ZCSUCS2StrToUTF8Str(buffer.data(), &size, text.c_str());
-    if (result != 0) {
-        VORK_LOG(1, "BAXMLPackageNode::ConvertWideToUtf8: Error converting string; SM_STATUS = " << result);
-        throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error converting string.", 0);
-    }
-    buffer.back() = '\0';
-    return std::string(buffer.data());
+    return BAPackageLogText::toUtf8(text);
 }

@@ -281,34 +281,78 @@ TEST_F(BundleRunTest, RelocatedPackagesRunFromTheirDirectory) {
     EXPECT_EQ(runs(), (std::vector<std::string>{"moved", "B"}));
 }
 
-TEST_F(BundleRunTest, ResumePassesOverARepeatedEntry) {
+TEST_F(BundleRunTest, ResumeRunsEachPackageOnItsOneEntryAndPassesOverOlderOnes) {
     // First run: P1 asks to run again after a reboot.
     writeBundle({{"P1", "p1.exe", 4}, {"P2", "p2.exe", 0}});
     auto log = makeStatusLog();
     EXPECT_EQ(Bundle(log.get(), false).execute(false), 3074);
     EXPECT_EQ(runs(), (std::vector<std::string>{"P1", "P2"}));
 
-    // After the reboot P1 runs again on a new entry, and asks once more.
+    // After each reboot P1 runs again on its own entry.
     {
         Bundle resumed(log.get(), true);
         ASSERT_EQ(resumed.packageCount(), 2u);
         EXPECT_EQ(resumed.execute(true), 3074);
     }
-    EXPECT_EQ(runs(), (std::vector<std::string>{"P1", "P2", "P1"}));
-    EXPECT_EQ(countOf(log->dumpRoot(), "<Package "), 3u);
-
-    // After the second reboot only the latest P1 entry runs; the older one,
-    // followed by the same package, is passed over.
     writeQpk(m_bundleDir + "/p1.exe", "P1", 0);
     {
         Bundle resumed(log.get(), true);
-        ASSERT_EQ(resumed.packageCount(), 3u);
+        ASSERT_EQ(resumed.packageCount(), 2u);
         EXPECT_EQ(resumed.execute(true), 0);
     }
     EXPECT_EQ(runs(), (std::vector<std::string>{"P1", "P2", "P1", "P1"}));
-    EXPECT_EQ(countOf(log->dumpRoot(), "<Package "), 4u);
+    EXPECT_EQ(countOf(log->dumpRoot(), "<Package "), 2u);
+    EXPECT_EQ(countOf(log->dumpRoot(), "<PkgLog "), 4u);
     EXPECT_EQ(log->SMStatus(), 0);
     EXPECT_TRUE(log->stable());
+
+    // A log of an older version kept an interrupted run's entry, and one
+    // asking to run again, beside the entry of the run after it: only the
+    // latest entry of a package counts.
+    const std::string dir = m_bundleDir + "/";
+    auto entry = [&](const std::string& id, const std::string& state, const std::string& code) {
+        return "<Package releaseID=\"" + id + "\" path=\"" + dir + (id == "P1" ? "p1.exe" : "p2.exe") +
+               "\"><Status state=\"" + state + "\"" + (code.empty() ? "" : " code=\"" + code + "\" status=\"2\"") +
+               "/><ExeCmd>x</ExeCmd></Package>";
+    };
+    log->stable(false);
+    log->saveWhole();
+    std::string text = plimotest::readFile(log->getFileName());
+    const std::string oldEntries = entry("P1", "in-progress", "") + entry("P1", "complete", "0") +
+                                   entry("P2", "complete", "4") + entry("P2", "complete", "0");
+    text = text.substr(0, text.find("<Package ")) + oldEntries + "</BundleLog>\n";
+    BAXMLDoc::removeFile(log->getFileName());
+    plimotest::writeFile(log->getFileName(), text);
+    log->load();
+    {
+        Bundle resumed(log.get(), true);
+        ASSERT_EQ(resumed.packageCount(), 4u);
+        EXPECT_EQ(resumed.execute(true), 0);
+    }
+    EXPECT_EQ(runs().size(), 4u) << "no package ran again";
+
+    // An entry for a package the definition no longer has, cut off while it
+    // ran: loaded as it stands, found missing, run by nobody.
+    log->stable(false);
+    log->saveWhole();
+    text = plimotest::readFile(log->getFileName());
+    text.insert(text.rfind("</BundleLog>"), "<Package releaseID=\"GONE\" path=\"" + dir +
+                                                 "gone.exe\"><Status state=\"in-progress\"/><ExeCmd>x</ExeCmd></Package>");
+    BAXMLDoc::removeFile(log->getFileName());
+    plimotest::writeFile(log->getFileName(), text);
+    log->load();
+    {
+        Bundle resumed(log.get(), true);
+        try {
+            resumed.execute(true);
+            ADD_FAILURE() << "a missing package passed validation";
+        } catch (const VorkException& e) {
+            EXPECT_EQ(e.getCode(), 3075);
+        }
+    }
+    EXPECT_EQ(runs().size(), 4u);
+    EXPECT_EQ(countOf(log->dumpRoot(), "gone.exe"), 1u);
+    EXPECT_EQ(countOf(log->dumpRoot(), "<Status state=\"missing\"/>"), 1u) << log->dumpRoot();
 }
 
 TEST_F(BundleRunTest, ConstructionFailures) {

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "BAXMLDoc.h"
+#include "BAXmlText.h"
 
 namespace fs = std::filesystem;
 
@@ -133,13 +134,18 @@ std::string finalLog(const std::string& updateId) { return tempFolder() + "/" + 
 std::string lockFile() { return tempFolder() + "/plimo.tmp"; }
 std::string unitFile() { return env("VSUPT_SERVICE_DIR") + "/plimo.service"; }
 
-std::vector<std::string> unreadableLogs() {
+namespace {
+std::vector<std::string> keptLogs(const std::string& prefix) {
     std::vector<std::string> found;
     for (const auto& entry : fs::directory_iterator(tempFolder()))
-        if (entry.path().filename().string().rfind("BAUpdate.xml.unreadable-", 0) == 0) found.push_back(entry.path());
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry.path());
     std::sort(found.begin(), found.end());
     return found;
 }
+} // namespace
+
+std::vector<std::string> unreadableLogs() { return keptLogs("BAUpdate.xml.unreadable-"); }
+std::vector<std::string> interruptedLogs() { return keptLogs("BAUpdate.xml.interrupted-"); }
 
 int statusOf(const std::string& text) {
     const std::string marker = "<SMStatus result=\"";
@@ -178,7 +184,7 @@ std::string rebuiltLog(const std::string& file) {
     BAXMLDoc log(file);
     log.load();
     std::string text;
-    if (log.getDocument() == nullptr || !BAAnyXMLDoc::serialiseDocument(log.getDocument(), text)) text.clear();
+    if (log.getDocument() == nullptr || !BAXmlText::serialiseDocument(log.getDocument(), text)) text.clear();
     return text;
 }
 

@@ -35,6 +35,8 @@ std::string lockFile();              // plimo.tmp
 std::string unitFile();              // plimo.service in VSUPT_SERVICE_DIR
 // The internal logs that could not be read, as moved aside (sorted).
 std::vector<std::string> unreadableLogs();
+// The logs of interrupted updates without an update id, as kept (sorted).
+std::vector<std::string> interruptedLogs();
 
 // The status code of an answer or log text ("<SMStatus result=\"N\""), or
 // -1000 when there is none.

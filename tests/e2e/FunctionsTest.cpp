@@ -117,24 +117,43 @@ TEST_F(FunctionsTest, ProgressDuringARunningUpdateAnswersItsLastSavedStateAndTou
     EXPECT_TRUE(fileExists(lockFile()));
 }
 
-TEST_F(FunctionsTest, ProgressClearsAwayADeadUpdate) {
+TEST_F(FunctionsTest, ProgressNeverDeletesTheRecordOfAnInterruptedUpdate) {
     const std::string extracted = testDir() + "/tmp/extracted-bundle";
     writeFile(extracted + "/bundle.xml", "<SoftwareBundle/>");
-    writeFile(internalLog(),
-              statusLogText("U1", 0, false, "<BundlePackage bundle-package=\"/x/b.zip\"/>", extracted + "/"));
-    writeFile(unitFile(), "[Service]\n");
+    const std::string entries =
+        "<Package releaseID=\"A\" path=\"/a\"><Status state=\"complete\" code=\"0\" status=\"2\"/><ExeCmd>/a</ExeCmd>"
+        "<PkgLog code=\"0\">firmware flashed</PkgLog></Package>"
+        "<Package releaseID=\"B\" path=\"/b\"><Status state=\"in-progress\"/><ExeCmd>/b</ExeCmd></Package>";
+    std::string cutOff =
+        statusLogText("U1", 0, false, "<BundlePackage bundle-package=\"/x/b.zip\"/>", extracted + "/");
+    cutOff.insert(cutOff.rfind("</BundleLog>"), entries);
 
-    EXPECT_EQ(statusOf(send({"zuacmd=progress"})), 3080);
+    // Its resume service is installed: the update waits for its resume,
+    // whatever its stable flag, and progress answers it as it stands.
+    writeFile(internalLog(), cutOff);
+    writeFile(unitFile(), "[Service]\n");
+    EXPECT_EQ(statusOf(send({"zuacmd=progress"})), 0);
+    EXPECT_EQ(readFile(internalLog()), cutOff);
+    EXPECT_TRUE(fileExists(unitFile()));
+
+    // Without a service and a live holder, it is finished as interrupted and
+    // kept as the final log of its update id; that is the answer.
+    ::unlink(unitFile().c_str());
+    const std::string answer = send({"zuacmd=progress"});
+    EXPECT_EQ(statusOf(answer), 3079);
+    EXPECT_EQ(countOf(answer, "in-progress"), 0) << answer;
     EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_FALSE(fileExists(extracted));
-    EXPECT_FALSE(fileExists(unitFile()));
     EXPECT_FALSE(fileExists(lockFile()));
-    EXPECT_EQ(statusOf(send({"zuacmd=progress"})), 3080);
-
-    // A cut-off final log of the asked-for id goes the same way.
-    writeFile(finalLog("U2"), statusLogText("U2", 0, false));
-    EXPECT_EQ(statusOf(send({"zuacmd=progress", "updateid=U2"})), 3080);
-    EXPECT_FALSE(fileExists(finalLog("U2")));
+    const std::string kept = readFile(finalLog("U1"));
+    EXPECT_EQ(statusOf(kept), 3079);
+    EXPECT_NE(kept.find("firmware flashed"), std::string::npos);
+    EXPECT_NE(kept.find("<Status state=\"complete\" code=\"-1\" status=\"5\"/>"), std::string::npos) << kept;
+    EXPECT_EQ(countOf(kept, "<PkgLog "), 2);
+    // The record stays; what follows answers from it or starts afresh.
+    EXPECT_EQ(statusOf(send({"zuacmd=progress", "updateid=U1"})), 3079);
+    EXPECT_EQ(statusOf(send({"zuacmd=resume", "updateid=U1"})), 3080);
+    EXPECT_EQ(statusOf(readFile(finalLog("U1"))), 3079);
 }
 
 TEST_F(FunctionsTest, AnEndedUpdateIsFinishedAndAnUnreadableLogMovedAside) {

@@ -121,9 +121,11 @@ TEST(ResumeCycleTest, ResumeRequestedThreeTimesEndsWithAFailureAfterTheThirdRest
     EXPECT_FALSE(fileExists(unitFile()));
     EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_EQ(statusOf(readFile(finalLog("U2"))), 3072);
-    // Each run of a package that must run again gets its own entry.
+    // Every run of a package that must run again is recorded in its one
+    // entry.
     EXPECT_EQ(qpkRuns(bundleDir(), "a"), 4);
-    EXPECT_EQ(countOf(last.out, "<Package "), 4);
+    EXPECT_EQ(countOf(last.out, "<Package "), 1);
+    EXPECT_EQ(countOf(last.out, "<PkgLog "), 4);
 }
 
 // Deletes the bundle while the machine "restarts" and resumes.
@@ -245,6 +247,33 @@ TEST(ResumeCycleTest, ResumeFinishesTheBundleAndRunsNothingTwice) {
     EXPECT_EQ(qpkRuns(bundleDir(), "a"), 1);
     EXPECT_EQ(qpkRuns(bundleDir(), "b"), 2);
     EXPECT_EQ(qpkRuns(bundleDir(), "c"), 1);
+
+    // A package that kills the applicator once: its interrupted run is run
+    // again on its own entry, and never again after the restart that a later
+    // package asks for.
+    std::filesystem::remove_all(bundleDir());
+    writeQpk(bundleDir(), "a", {0});
+    plimotest::writeFile(bundleDir() + "/b.sh",
+                         "#!/bin/sh\n"
+                         "echo \"$*\" >> '" + bundleDir() + "/b.runs'\n"
+                         "for a in \"$@\"; do case \"$a\" in /l=*) echo b > \"${a#/l=}\";; esac; done\n"
+                         "if [ ! -f '" + bundleDir() + "/b.killed' ]; then : > '" + bundleDir() +
+                             "/b.killed'; kill -9 $PPID; fi\n"
+                         "exit 0\n",
+                         true);
+    writeQpk(bundleDir(), "c", {4, 0});
+    writeBundle(bundleDir(), {"a.sh", "b.sh", "c.sh"});
+    auto killed = updateWithReboot("K2");
+    EXPECT_NE(killed.exitCode, 0);
+    EXPECT_EQ(statusOf(svchost({"zuacmd=resume", "updateid=K2"}).out), 3083);
+    const auto done = resumeAfterRestart();
+    EXPECT_EQ(statusOf(done.out), 0) << done.out;
+    EXPECT_EQ(qpkRuns(bundleDir(), "a"), 1);
+    EXPECT_EQ(qpkRuns(bundleDir(), "b"), 2);
+    EXPECT_EQ(qpkRuns(bundleDir(), "c"), 2);
+    const std::string final = readFile(finalLog("K2"));
+    EXPECT_EQ(countOf(final, "<Package "), 3) << final;
+    EXPECT_EQ(countOf(final, "in-progress"), 0) << final;
 
     // A package whose run after its restart succeeded is not run again by a
     // later resume that another package asked for.

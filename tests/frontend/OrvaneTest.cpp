@@ -1,6 +1,7 @@
 // The console front end, run as a child process against a recording
 // stand-in plug-in (or the real one) through the real data manager.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <string>
@@ -243,6 +244,51 @@ TEST(Orvane, ResultLogThatCannotBeWritten) {
         // The answer still went back to the plug-in.
         EXPECT_EQ(recorded(), sent({"zuacmd=progress", "zuausrmask=7", "zuausrinfo=OrvaneUsr"}));
     }
+}
+
+TEST(Orvane, ResultLogNeverFollowsAPlantedLinkNorReplacesAnotherUsersFile) {
+    const std::string dir = plimotest::testDir();
+    const std::string answer = statusAnswer("0");
+    const std::string victim = plimotest::writeFile(dir + "/victim", "precious");
+    auto refused = [&](const std::string& log) {
+        const RunResult r = runOrvane({"-progress", "-logc", log}, answer);
+        EXPECT_EQ(r.exitCode, 255) << log;
+        EXPECT_EQ(r.out, answer);
+        EXPECT_EQ(r.err, "\nInvalid path2 [" + log + "]\n\nError! writing log file") << log;
+    };
+    // A link at the log's name is refused, whoever planted it; the file it
+    // names is never written.
+    ASSERT_EQ(::symlink(victim.c_str(), (dir + "/link.xml").c_str()), 0);
+    refused(dir + "/link.xml");
+    EXPECT_EQ(plimotest::readFile(victim), "precious");
+    // The caller's own file is replaced whole.
+    plimotest::writeFile(dir + "/own.xml", std::string(5000, 'x'));
+    EXPECT_EQ(runOrvane({"-progress", "-logc", dir + "/own.xml"}, answer).exitCode, 0);
+    EXPECT_EQ(plimotest::readFile(dir + "/own.xml"), answer);
+
+    // The attack: another user plants a link and a file of their own in a
+    // shared folder where root writes its result log.
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    const std::string shared = dir + "/shared";
+    ASSERT_EQ(::mkdir(shared.c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    auto asNobody = [](const std::vector<std::string>& command) {
+        std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+        argv.insert(argv.end(), command.begin(), command.end());
+        return plimotest::runProgram(argv).exitCode;
+    };
+    ASSERT_EQ(asNobody({"ln", "-s", victim, shared + "/Orvane.log"}), 0);
+    ASSERT_EQ(asNobody({"touch", shared + "/theirs.xml"}), 0);
+    refused(shared + "/Orvane.log");
+    const RunResult r = runOrvane({"-progress"}, answer, {"TEMP=" + shared});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_EQ(plimotest::readFile(victim), "precious");
+    refused(shared + "/theirs.xml");
+    EXPECT_EQ(plimotest::readFile(shared + "/theirs.xml"), "");
+    struct stat status {};
+    ASSERT_EQ(::lstat((shared + "/Orvane.log").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
 }
 
 TEST(Orvane, ExitCodesOfBothCommands) {

@@ -17,6 +17,7 @@
 #include <libxml/parser.h>
 
 #include "BAXMLDoc.h"
+#include "BAXmlText.h"
 #include "PluginClient.h"
 #include "TestEnvironment.h"
 #include "VorkAtomicFile.h"
@@ -233,21 +234,33 @@ TEST_F(UpdateFunction, ResumeCommandLineComesFromRestartParamsAndIsCheckedFirst)
     EXPECT_EQ(statusOf(readFile(systemTemp() + "/U3.xml")), 3079);
 }
 
-TEST_F(UpdateFunction, DeadUpdateIsClearedAwayWithItsServiceAndDirectory) {
+TEST_F(UpdateFunction, DeadUpdateIsKeptAsInterruptedUnlessItsServiceWaits) {
     std::string oldDir = testDir() + "/tmp/plimoDEAD01";
     writeFile(oldDir + "/bundle.xml", "<SoftwareBundle/>");
-    writeFile(internalLog(),
-              "<?xml version=\"1.0\"?>\n<BundleLog update-id=\"OLD\"><SMStatus result=\"0\">Success</SMStatus>"
-              "<BundleSettings bundle-path=\"" + oldDir + "\"><BundlePackage bundle-package=\"" + testDir() +
-              "/old.zip\"/><Bundle bundle=\"bundle.xml\" stable=\"false\"/><UserInfo/></BundleSettings>"
-              "</BundleLog>\n");
-    writeFile(unitFile(), "[Service]\nExecStart=/old\n");
+    const std::string dead =
+        "<?xml version=\"1.0\"?>\n<BundleLog update-id=\"OLD\"><SMStatus result=\"0\">Success</SMStatus>"
+        "<BundleSettings bundle-path=\"" + oldDir + "\"><BundlePackage bundle-package=\"" + testDir() +
+        "/old.zip\"/><Bundle bundle=\"bundle.xml\" stable=\"false\"/><UserInfo/></BundleSettings>"
+        "<Package releaseID=\"P\" path=\"/p\"><Status state=\"in-progress\"/><ExeCmd>/p</ExeCmd></Package>"
+        "</BundleLog>\n";
+    writeFile(internalLog(), dead);
     makeBundle({{"a.sh", 0}});
+    // With its resume service installed, the update waits for its resume.
+    writeFile(unitFile(), "[Service]\nExecStart=/old\n");
+    EXPECT_EQ(update({}), 3077);
+    EXPECT_EQ(readFile(internalLog()), dead);
+    EXPECT_TRUE(fs::exists(oldDir));
+
+    // Without it, its record is finished as interrupted and kept; the new
+    // update runs.
+    ::unlink(unitFile().c_str());
     EXPECT_EQ(update({}), 0);
     EXPECT_FALSE(fs::exists(oldDir));
-    EXPECT_FALSE(fileExists(unitFile()));
     EXPECT_FALSE(fileExists(internalLog()));
-    EXPECT_FALSE(fileExists(systemTemp() + "/OLD.xml"));
+    const std::string kept = readFile(systemTemp() + "/OLD.xml");
+    EXPECT_TRUE(contains(kept, "<SMStatus result=\"3079\""));
+    EXPECT_TRUE(contains(kept, "<Status state=\"complete\" code=\"-1\" status=\"5\"/>"));
+    EXPECT_TRUE(contains(kept, BAXMLDoc::kInterruptedRunText));
 }
 
 TEST_F(UpdateFunction, AStableInternalLogWaitsForItsResume) {
@@ -400,10 +413,10 @@ TEST_F(UpdateFunction, BundleProblemsAnswerTheirStatus) {
 
 // A status log's text as a parse reads it back (<E></E> as <E/>).
 std::string canonicalText(const std::string& text) {
-    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(BAAnyXMLDoc::parseText(text), &xmlFreeDoc);
+    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(BAXmlText::parseText(text), &xmlFreeDoc);
     std::string result;
     if (doc) {
-        EXPECT_TRUE(BAAnyXMLDoc::serialiseDocument(doc.get(), result));
+        EXPECT_TRUE(BAXmlText::serialiseDocument(doc.get(), result));
     }
     return result;
 }
@@ -414,7 +427,7 @@ std::string rebuiltLog(const std::string& file) {
     log.load();
     std::string text;
     if (log.getDocument() != nullptr) {
-        EXPECT_TRUE(BAAnyXMLDoc::serialiseDocument(log.getDocument(), text));
+        EXPECT_TRUE(BAXmlText::serialiseDocument(log.getDocument(), text));
     }
     return canonicalText(text);
 }

@@ -129,7 +129,7 @@ TEST_F(BundlePackageTest, RebootCompletesInstallersButRunsQpkAgainOnItsEntry) {
             EXPECT_FALSE(notRun);
             ASSERT_EQ(1u, runner.calls.size());
             EXPECT_EQ("/pkg/p1 /s /l=" + outputLog(), runner.calls[0].commandLine);
-            EXPECT_EQ("old command", exeCmd(doc(), 1));
+            EXPECT_EQ("/pkg/p1 /s /l=" + outputLog(), exeCmd(doc(), 1));
             EXPECT_EQ("2", attr(statusNode(doc(), 1), "status"));
             ASSERT_EQ(1u, pkgLogs(doc(), 1).size());
             EXPECT_EQ("run 1 output", content(pkgLogs(doc(), 1)[0]));
@@ -147,7 +147,7 @@ TEST_F(BundlePackageTest, RebootCompletesInstallersButRunsQpkAgainOnItsEntry) {
     }
 }
 
-TEST_F(BundlePackageTest, InterruptedAndResumeRequiredPackagesRunAgainOnANewEntry) {
+TEST_F(BundlePackageTest, InterruptedAndResumeRequiredPackagesRunAgainOnTheirOwnEntry) {
     const Kind runnable[] = {Kind::QPK, Kind::MSI, Kind::MSP};
     for (const char* recorded : {"in-progress", "complete4"}) {
         for (Kind kind : runnable) {
@@ -165,11 +165,15 @@ TEST_F(BundlePackageTest, InterruptedAndResumeRequiredPackagesRunAgainOnANewEntr
             if (kind == Kind::QPK) {
                 EXPECT_EQ("/pkg/p1 /f /s /l=" + outputLog(), runner.calls[0].commandLine);
             }
-            // The first entry stays as it was; the run has an entry of its own.
-            ASSERT_EQ(2u, packageCount(savedDoc()));
-            EXPECT_EQ(complete ? "complete" : "in-progress", attr(statusNode(savedDoc(), 1), "state"));
-            EXPECT_EQ("complete", attr(statusNode(savedDoc(), 2), "state"));
-            EXPECT_EQ("0", attr(statusNode(savedDoc(), 2), "code"));
+            // One entry per package: the run is recorded in the package's
+            // entry, its command line the new one, its log one more line.
+            xmlDocPtr saved = savedDoc();
+            ASSERT_EQ(1u, packageCount(saved));
+            EXPECT_EQ("complete", attr(statusNode(saved, 1), "state"));
+            EXPECT_EQ("0", attr(statusNode(saved, 1), "code"));
+            EXPECT_EQ(runner.calls[0].commandLine.substr(0, 7), exeCmd(saved, 1).substr(0, 7));
+            EXPECT_NE("old command", exeCmd(saved, 1));
+            EXPECT_EQ(1u, pkgLogs(saved, 1).size());
             EXPECT_EQ(BundlePackage::STATE_COMPLETE, package->getState());
         }
     }
@@ -185,13 +189,15 @@ TEST_F(BundlePackageTest, UnknownStateTextCountsAsNotRun) {
         EXPECT_EQ(0, package->getStatus());
         bool notRun = false;
         const int result = package->execute(notRun);
-        ASSERT_EQ(2u, packageCount(doc()));
+        // Run as new, on the package's one entry.
+        ASSERT_EQ(1u, packageCount(doc()));
         if (kind == Kind::QPK) {
             EXPECT_EQ(0, result);
             EXPECT_EQ(1u, runner.calls.size());
+            EXPECT_EQ("complete", attr(statusNode(doc(), 1), "state"));
         } else {
             EXPECT_EQ(3087, result);
-            EXPECT_EQ("skipped", attr(statusNode(doc(), 2), "state"));
+            EXPECT_EQ("skipped", attr(statusNode(doc(), 1), "state"));
         }
     }
 }

@@ -134,6 +134,9 @@ protected:
     xmlNodePtr loadWithPackages(const std::string& packagesXml, const std::string& settings =
                                                                     "reboot=\"false\" force=\"false\" "
                                                                     "ignore=\"false\" preInstallEnv=\"false\"") {
+        // A log written by hand has no journal: one left by the case before
+        // would name a snapshot of the same bytes.
+        BAXMLDoc::removeFile(m_logFile);
         plimotest::writeFile(m_logFile, "<?xml version=\"1.0\"?>\n<BundleLog update-id=\"U1\"><SMStatus "
                                         "result=\"0\">Success</SMStatus><BundleSettings bundle-path=\"/b/\" " +
                                             settings + "/>" + packagesXml + "</BundleLog>\n");

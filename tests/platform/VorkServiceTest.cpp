@@ -85,6 +85,17 @@ TEST(VorkService, InstallWritesUnitOnceAndRemoveDeletesIt) {
     EXPECT_TRUE(service.remove());
     EXPECT_FALSE(plimotest::fileExists(unit));
     EXPECT_FALSE(service.remove());
+
+    // An install cut off between its temporary file and the rename leaves
+    // nothing for good: the next install or removal takes it away.
+    const std::string leftover = unit + ".tmp0badcafe";
+    plimotest::writeFile(leftover, "[Unit]\n");
+    EXPECT_FALSE(service.remove());
+    EXPECT_FALSE(plimotest::fileExists(leftover));
+    plimotest::writeFile(leftover, "[Unit]\n");
+    EXPECT_TRUE(service.install());
+    EXPECT_FALSE(plimotest::fileExists(leftover));
+    EXPECT_TRUE(service.remove());
     ::unsetenv("PLIMO_LOGLEVEL");
 }
 

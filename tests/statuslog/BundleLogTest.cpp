@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "BAJournalFormat.h"
 #include "BAXMLDoc.h"
+#include "BAXmlText.h"
 #include "StatusCode.h"
 #include "StatusLogTestSupport.h"
 #include "TestEnvironment.h"
@@ -102,11 +104,11 @@ std::string canonical(xmlDocPtr doc)
 {
     std::string text;
     if (doc != nullptr) {
-        EXPECT_TRUE(BAAnyXMLDoc::serialiseDocument(doc, text));
+        EXPECT_TRUE(BAXmlText::serialiseDocument(doc, text));
     }
-    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> parsed(BAAnyXMLDoc::parseText(text), &xmlFreeDoc);
+    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> parsed(BAXmlText::parseText(text), &xmlFreeDoc);
     if (parsed) {
-        EXPECT_TRUE(BAAnyXMLDoc::serialiseDocument(parsed.get(), text));
+        EXPECT_TRUE(BAXmlText::serialiseDocument(parsed.get(), text));
     }
     return text;
 }
@@ -417,6 +419,29 @@ TEST(BAXMLDoc, ALoadReplaysTheJournalUpToItsLastWholeSave)
     writeFile(journal, whole);
     writeFile(file, versions[2]);
     EXPECT_EQ(rebuilt(file), versions[2]);
+    // A journal longer than its snapshot allows (no writer makes one): read
+    // as far as the limit, the rest dropped and reported.
+    {
+        const std::string snapshot = readFile(file);
+        std::string longer = BAJournalFormat::header(snapshot.size(), BAJournalFormat::crc(snapshot), 7);
+        std::size_t within = 0;
+        for (int i = 0; i < 80; ++i) {
+            const std::string record = BAJournalFormat::record(
+                7, "<Save><BundleLog update-id=\"U" + std::to_string(i) + "\" pad=\"" + std::string(1000, 'p') +
+                       "\"/></Save>");
+            if (longer.size() + record.size() - BAJournalFormat::kHeaderSize <= BAJournalFormat::limitFor(snapshot.size()))
+                within = i;
+            longer += record;
+        }
+        writeFile(journal, longer);
+        LogCapture log;
+        BAXMLDoc doc(file);
+        doc.load();
+        EXPECT_EQ(doc.updateId(), "U" + std::to_string(within));
+        EXPECT_LT(within, 79u);
+        EXPECT_TRUE(log.contains("records beyond the journal's limit"));
+        writeFile(journal, whole);
+    }
 
     // Folding writes the file whole and drops the journal; a journal whose
     // file went is dropped too.

@@ -16,6 +16,7 @@
 #include "StatusLogTestSupport.h"
 #include "TestEnvironment.h"
 #include "VorkAtomicFile.h"
+#include "VorkFaultSeam.h"
 #include "VorkException.h"
 #include "getAbsolutePath.h"
 
@@ -339,6 +340,28 @@ TEST(BAAnyXMLDoc, SaveReplacesTheFileAtomicallyAndPrivately)
     struct stat status;
     ASSERT_EQ(stat(file.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0600u);
+
+    // The directory cannot be flushed after the rename: the save fails and
+    // says that the new file may already be in place, as it is.
+    {
+        LogCapture log;
+        doc.setStringAttribute("/r", "v", "newer");
+        VorkSupport::VorkFaultSeam::arm(VorkSupport::VorkFaultSeam::Call::Fsync, 2,
+                                        VorkSupport::VorkFaultSeam::Action::Fail);
+        EXPECT_THROW(doc.save(), VorkException);
+        VorkSupport::VorkFaultSeam::disarm();
+        EXPECT_TRUE(log.contains("may already hold the new version"));
+        EXPECT_EQ(readFile(file), "<?xml version=\"1.0\"?>\n<r v=\"newer\"/>\n");
+        // A failure before the rename leaves the old file and no leftover.
+        doc.setStringAttribute("/r", "v", "new");
+        VorkSupport::VorkFaultSeam::arm(VorkSupport::VorkFaultSeam::Call::Fsync, 1,
+                                        VorkSupport::VorkFaultSeam::Action::Fail);
+        EXPECT_THROW(doc.save(), VorkException);
+        VorkSupport::VorkFaultSeam::disarm();
+        EXPECT_EQ(readFile(file), "<?xml version=\"1.0\"?>\n<r v=\"newer\"/>\n");
+        EXPECT_EQ(directoryEntries(directory), (std::vector<std::string>{"BAUpdate.xml", "Other.xml.tmp0badf00d"}));
+        doc.save();
+    }
 
     // A file that is not private follows the umask.
     const mode_t oldMask = umask(027);

@@ -1,0 +1,193 @@
+#include "BAPackageEntries.h"
+
+#include <memory>
+#include <vector>
+
+#include "BAAnyXMLDoc.h"
+#include "BALogChanges.h"
+#include "VorkException.h"
+#include "VorkLogRecord.h"
+
+using VorkSupport::VorkException;
+
+namespace {
+
+const xmlChar* toXml(const char* text)
+{
+    return reinterpret_cast<const xmlChar*>(text);
+}
+
+const xmlChar* toXml(const std::string& text)
+{
+    return toXml(text.c_str());
+}
+
+struct XmlNodeDeleter {
+    void operator()(xmlNodePtr node) const { xmlFreeNode(node); }
+};
+using NodeHolder = std::unique_ptr<xmlNode, XmlNodeDeleter>;
+
+xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
+{
+    for (xmlNodePtr child = parent != nullptr ? parent->children : nullptr; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE && xmlStrEqual(child->name, toXml(name))) return child;
+    }
+    return nullptr;
+}
+
+bool inProgress(xmlNodePtr status)
+{
+    xmlChar* state = status != nullptr ? xmlGetProp(status, toXml("state")) : nullptr;
+    const bool running = state != nullptr && xmlStrEqual(state, toXml("in-progress"));
+    xmlFree(state);
+    return running;
+}
+
+} // namespace
+
+void BAPackageEntries::attachEntries(xmlDocPtr doc)
+{
+    m_pEntriesDocument = doc;
+    m_inProgress.clear();
+    xmlNodePtr root = doc != nullptr ? xmlDocGetRootElement(doc) : nullptr;
+    for (xmlNodePtr child = root != nullptr ? root->children : nullptr; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE && xmlStrEqual(child->name, toXml("Package")) &&
+            inProgress(firstChildElement(child, "Status")))
+            m_inProgress.insert(child);
+    }
+}
+
+xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std::string& path,
+                                         const std::string& exeCmd, const std::string& packageType,
+                                         const std::string& installParams, int updateOnly)
+{
+    NodeHolder package(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("Package"), nullptr));
+    if (!package) {
+        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create log Package: " << path << " (" << releaseID
+                                                                                          << ")");
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Package node", 272);
+    }
+    if (!releaseID.empty()) BAAnyXMLDoc::setStringAttribute(package.get(), "releaseID", releaseID);
+    if (!packageType.empty()) BAAnyXMLDoc::setStringAttribute(package.get(), "packageType", packageType);
+    if (!installParams.empty()) BAAnyXMLDoc::setStringAttribute(package.get(), "installparams", installParams);
+    if (updateOnly != -1) BAAnyXMLDoc::setBoolAttribute(package.get(), "updateonly", updateOnly == 1);
+    BAAnyXMLDoc::setStringAttribute(package.get(), "path", path);
+
+    xmlNodePtr status = xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("Status"), nullptr);
+    if (status == nullptr) {
+        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create Status node");
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Status node", 272);
+    }
+    xmlAddChild(package.get(), status);
+    BAAnyXMLDoc::setStringAttribute(status, "state", "in-progress");
+
+    xmlNodePtr command = xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("ExeCmd"), nullptr);
+    if (command == nullptr) {
+        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create ExeCmd node");
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd node", 272);
+    }
+    xmlAddChild(package.get(), command);
+    xmlNodePtr commandText = xmlNewText(toXml(exeCmd));
+    if (commandText == nullptr) {
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd text node", 272);
+    }
+    xmlAddChild(command, commandText);
+
+    xmlNodePtr root = m_pEntriesDocument != nullptr ? xmlDocGetRootElement(m_pEntriesDocument) : nullptr;
+    if (root == nullptr || !xmlStrEqual(root->name, toXml("BundleLog")))
+        throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+    xmlNodePtr entry = package.release();
+    xmlAddChild(root, entry);
+    m_changes.appended(entry);
+    m_inProgress.insert(entry);
+    return entry;
+}
+
+xmlNodePtr BAPackageEntries::statusOf(xmlNodePtr entry) const
+{
+    xmlNodePtr status = firstChildElement(entry, "Status");
+    if (status == nullptr)
+        throw VorkException("BAXMLPackageNode::statusNode: the Package element has no Status element", 0);
+    return status;
+}
+
+void BAPackageEntries::setEntryState(xmlNodePtr entry, const std::string& state)
+{
+    BAAnyXMLDoc::setStringAttribute(statusOf(entry), "state", state);
+    m_changes.changed(entry);
+    if (state == "in-progress") m_inProgress.insert(entry);
+    else m_inProgress.erase(entry);
+}
+
+void BAPackageEntries::setEntryNumber(xmlNodePtr entry, const std::string& name, int value)
+{
+    BAAnyXMLDoc::setIntAttribute(statusOf(entry), name, value);
+    m_changes.changed(entry);
+}
+
+void BAPackageEntries::setEntryAttribute(xmlNodePtr entry, const std::string& name, const std::string& value)
+{
+    BAAnyXMLDoc::setStringAttribute(entry, name, value);
+    m_changes.changed(entry);
+}
+
+void BAPackageEntries::setEntryCommand(xmlNodePtr entry, const std::string& exeCmd)
+{
+    xmlNodePtr command = firstChildElement(entry, "ExeCmd");
+    if (command == nullptr)
+        throw VorkException("BAXMLPackageNode::setCommand: the Package element has no ExeCmd element", 0);
+    xmlNodeSetContent(command, nullptr);
+    xmlNodePtr text = xmlNewText(toXml(exeCmd));
+    if (text == nullptr) throw VorkException("BAXMLPackageNode::setCommand: unable to allocate ExeCmd text node", 272);
+    xmlAddChild(command, text);
+    m_changes.changed(entry);
+}
+
+void BAPackageEntries::appendEntryLog(xmlNodePtr entry, const std::string& text, int code, int osErrorCode)
+{
+    NodeHolder log(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("PkgLog"), nullptr));
+    if (!log) {
+        VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog node");
+        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog node", 272);
+    }
+    xmlNodePtr textNode = xmlNewText(toXml(text));
+    if (textNode == nullptr) {
+        VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog text node");
+        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog text node", 272);
+    }
+    xmlAddChild(log.get(), textNode);
+    BAAnyXMLDoc::setIntAttribute(log.get(), "code", code);
+    if (osErrorCode != -31415) BAAnyXMLDoc::setIntAttribute(log.get(), "osErrCode", osErrorCode);
+    xmlAddChild(entry, log.release());
+    m_changes.changed(entry);
+}
+
+bool BAPackageEntries::rebootOption() const
+{
+    xmlNodePtr root = m_pEntriesDocument != nullptr ? xmlDocGetRootElement(m_pEntriesDocument) : nullptr;
+    xmlNodePtr settings = root != nullptr && xmlStrEqual(root->name, toXml("BundleLog"))
+                              ? firstChildElement(root, "BundleSettings")
+                              : nullptr;
+    if (settings == nullptr) throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+    return BAAnyXMLDoc::getBoolAttribute(settings, "reboot");
+}
+
+int BAPackageEntries::closeInterruptedEntries(const std::string& text)
+{
+    // In document order, so the log reads the same whichever way it was
+    // reached.
+    std::vector<xmlNodePtr> open;
+    xmlNodePtr root = m_pEntriesDocument != nullptr ? xmlDocGetRootElement(m_pEntriesDocument) : nullptr;
+    if (!m_inProgress.empty() && root != nullptr) {
+        for (xmlNodePtr child = root->children; child != nullptr; child = child->next)
+            if (m_inProgress.count(child) != 0) open.push_back(child);
+    }
+    for (xmlNodePtr entry : open) {
+        VORK_LOG(2, "BAXMLDoc::closeInterruptedEntries: closing an entry whose run was cut off");
+        setEntryState(entry, "complete");
+        setEntryNumber(entry, "code", -1);
+        setEntryNumber(entry, "status", 5);
+        appendEntryLog(entry, text, -1, -31415);
+    }
+    return static_cast<int>(open.size());
+}
