@@ -16,6 +16,8 @@ public:
     // Takes the probe, waiting for another moment's holder to let it go. A
     // probe that cannot be made is logged and marks nothing.
     explicit LockProbe(const std::string& lockFileName);
+    // Removes the probe, then lets it go.
+    ~LockProbe();
     LockProbe(const LockProbe&) = delete;
     LockProbe& operator=(const LockProbe&) = delete;
 
@@ -23,5 +25,6 @@ public:
     static bool held(const std::string& lockFileName);
 
 private:
+    std::string m_sFileName;
     VorkSupport::FileHandle m_file;
 };
