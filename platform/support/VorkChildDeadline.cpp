@@ -101,8 +101,12 @@ bool hasLiveMember(pid_t group) {
 }
 
 // Whether a process is one this process adopted since the child started.
-bool adopted(const Process& process, pid_t child, unsigned long long since) {
-    return process.parent == ::getpid() && process.pid != child && process.startTime >= since;
+// Start times count in clock ticks, so what an earlier package left running
+// may share the child's; those processes are known from before.
+bool adopted(const Process& process, pid_t child, unsigned long long since,
+             const std::unordered_set<pid_t>& formerChildren) {
+    return process.parent == ::getpid() && process.pid != child && process.startTime >= since &&
+           formerChildren.count(process.pid) == 0;
 }
 
 } // namespace
@@ -111,6 +115,11 @@ VorkChildDeadline::VorkChildDeadline(bool group, bool adoptOrphans) : m_bGroup(g
     if (!adoptOrphans) return;
     if (::prctl(PR_GET_CHILD_SUBREAPER, &m_nFormerSubreaper) != 0) m_nFormerSubreaper = 0;
     m_bAdopting = ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+    // Before the child starts: whatever is this process's child now is not
+    // the child's.
+    if (!m_bAdopting) return;
+    for (const Process& other : processTable())
+        if (other.parent == ::getpid()) m_formerChildren.insert(other.pid);
 }
 
 VorkChildDeadline::~VorkChildDeadline() {
@@ -147,7 +156,7 @@ std::vector<pid_t> VorkChildDeadline::descendants() const {
     std::vector<const Process*> pending;
     for (const Process& process : table) {
         children.emplace(process.parent, &process);
-        if (process.pid == m_pid || (m_bAdopting && adopted(process, m_pid, m_nStartTime)))
+        if (process.pid == m_pid || (m_bAdopting && adopted(process, m_pid, m_nStartTime, m_formerChildren)))
             pending.push_back(&process);
     }
     std::vector<pid_t> found;
@@ -164,7 +173,8 @@ std::vector<pid_t> VorkChildDeadline::descendants() const {
 void VorkChildDeadline::collectAdopted() const {
     if (!m_bAdopting) return;
     for (const Process& process : processTable()) {
-        if (!process.live() && adopted(process, m_pid, m_nStartTime)) ::waitpid(process.pid, nullptr, WNOHANG);
+        if (!process.live() && adopted(process, m_pid, m_nStartTime, m_formerChildren))
+            ::waitpid(process.pid, nullptr, WNOHANG);
     }
 }
 

@@ -2,6 +2,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <unordered_set>
 #include <vector>
 
 #include "FileHandle.h"
@@ -68,6 +69,9 @@ private:
     // The child's start, in clock ticks since boot: what this process
     // adopted later is the child's.
     unsigned long long m_nStartTime = 0;
+    // Children this process had when the child started (what earlier
+    // packages left running and this process adopted): never the child's.
+    std::unordered_set<pid_t> m_formerChildren;
     FileHandle m_pidFd;
     VorkOutputCap* m_pCap = nullptr;
     bool m_bCollected = false;
