@@ -19,13 +19,14 @@ public:
     // fd: the file the child appends to (not owned); limit: the bytes it may
     // add to what the file holds now, 0 for no limit.
     VorkOutputCap(int fd, std::int64_t limit);
+    ~VorkOutputCap();
 
     VorkOutputCap(const VorkOutputCap&) = delete;
     VorkOutputCap& operator=(const VorkOutputCap&) = delete;
 
     bool active() const { return m_nLimitEnd >= 0; }
     // Readable when the file may have grown; -1 when nothing tells.
-    int wakeFd() const { return m_notify.get(); }
+    int wakeFd() const { return m_nNotifier; }
     // Cuts the file back to the limit when it has grown past it.
     void check();
     // The bytes cut off so far (at least; what lands while the cut is made
@@ -36,7 +37,8 @@ private:
     int m_fd;
     off_t m_nLimitEnd = -1;
     std::int64_t m_nDropped = 0;
-    FileHandle m_notify;
+    int m_nNotifier = -1;
+    int m_nWatch = -1;
 };
 
 } // namespace VorkSupport
