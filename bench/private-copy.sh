@@ -14,25 +14,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build=${1:-"$here/../build"}
 build=$(cd "$build" && pwd)
 size_mb=${2:-100}
-orvane="$build/bin/Orvane"
-if [[ ! -x "$orvane" || ! -e "$build/lib/zua/libplimo64.so" ]]; then
-    echo "bench: no built Orvane and plug-in under $build (build the project first)" >&2
-    exit 2
-fi
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/plimo-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-
-export windir="$work/win"
-export TEMP="$work/tmp" TMP="$work/tmp" TMPDIR="$work/tmp"
-export VSUPT_SERVICE_DIR="$work/units" ZUA_CMDLOG="$work/cmdlog" XDG_STATE_HOME="$work/state"
-export PLIMO_SKIP_REBOOT=1 PLIMO_SKIP_NOTIFICATION=1 PLIMO_SKIP_INHIBIT=1
-export PLIMO_REBOOT_REQUIRED_FILE="$work/reboot-required" PLIMO_MEMFILE="$work/no-memory-image"
-# An empty trust store: the machine's own must not decide the figures.
-export PLIMO_TRUST_DIR="$work/trust.d"
-unset PLIMO_LOGLEVEL PLIMO_LOGTARGET PLIMO_CMDLINE_TEST
-mkdir -p "$windir/TEMP" "$TEMP" "$VSUPT_SERVICE_DIR"
-chmod 0700 "$windir/TEMP"
+# shellcheck source=bench/sandbox.sh
+source "$here/sandbox.sh"
 
 now() { date +%s.%N; }
 

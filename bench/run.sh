@@ -23,28 +23,8 @@ build=$(cd "$build" && pwd)
 shift || true
 sizes=("$@")
 ((${#sizes[@]})) || sizes=(100 1000 10000)
-orvane="$build/bin/Orvane"
-if [[ ! -x "$orvane" || ! -e "$build/lib/zua/libplimo64.so" ]]; then
-    echo "bench: no built Orvane and plug-in under $build (build the project first)" >&2
-    exit 2
-fi
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/plimo-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-
-export windir="$work/win"
-export TEMP="$work/tmp" TMP="$work/tmp" TMPDIR="$work/tmp"
-export VSUPT_SERVICE_DIR="$work/units"
-export ZUA_CMDLOG="$work/cmdlog"
-export XDG_STATE_HOME="$work/state"
-export PLIMO_SKIP_REBOOT=1 PLIMO_SKIP_NOTIFICATION=1 PLIMO_SKIP_INHIBIT=1
-export PLIMO_REBOOT_REQUIRED_FILE="$work/reboot-required" PLIMO_METRICS_DIR="$work/metrics"
-export PLIMO_MEMFILE="$work/no-memory-image" PLIMO_DMI_DIR="$work/no-dmi-tables"
-# An empty trust store: the machine's own must not decide the figures.
-export PLIMO_TRUST_DIR="$work/trust.d"
-unset PLIMO_LOGLEVEL PLIMO_LOGTARGET PLIMO_CMDLINE_TEST
-mkdir -p "$windir/TEMP" "$TEMP" "$VSUPT_SERVICE_DIR"
-chmod 0700 "$windir/TEMP"
+# shellcheck source=bench/sandbox.sh
+source "$here/sandbox.sh"
 qpklog="$windir/TEMP/QPK.log"
 
 now() { date +%s.%N; }
