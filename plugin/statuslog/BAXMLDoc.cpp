@@ -402,6 +402,13 @@ BAXMLDOC_BOOL_SETTING(systemSupported, addValidationNode, kValidationPath, "syst
 BAXMLDOC_BOOL_SETTING(osSupported, addValidationNode, kValidationPath, "os-supported")
 #undef BAXMLDOC_BOOL_SETTING
 
+void BAXMLDoc::callerReboot(bool value)
+{
+    addBundleSettingsNode();
+    setBoolAttribute(kSettingsPath, "callerReboot", value);
+}
+bool BAXMLDoc::callerReboot() { return stringSettingOrEmpty(kSettingsPath, "callerReboot") == "true"; }
+
 void BAXMLDoc::packageTimeout(int seconds)
 {
     addBundleSettingsNode();
