@@ -100,7 +100,8 @@ cp -r "$top/examples/bundle" "$work/bundles/reboot"
 # The fleet: six hosts on this machine, each with a state of its own
 # (fleet/<host>), in batches of two. Their packages write one ledger line
 # per start: the play run, the host, the boot of the host's "machine", the
-# package and what it did (applied, continued, confirmed, failed).
+# package and what it did (applied, continued, confirmed, failed). In the
+# run with a budget of 0, h1 and h2 are given settings that the role refuses.
 ledger_package() { # <file> <release id> <kind: ok, slow, bad, restart, twice>
     # shellcheck disable=SC2016 # the program's own variables stay unexpanded
     printf '#!/bin/sh
@@ -147,8 +148,8 @@ done
 : >"$fleet/ledger"
 cat >"$work/fleet.ini" <<INI
 [servers]
-h1 fleet_bundle=fleet-clean
-h2 fleet_bundle=fleet-restart
+h1 fleet_bundle=fleet-clean bundle_rollout_reboot="{{ 'sometimes' if fleet_play == 'budget' else 'orchestrator' }}"
+h2 fleet_bundle=fleet-restart bundle_rollout_max_restarts="{{ 'many' if fleet_play == 'budget' else 3 }}"
 h3 fleet_bundle=fleet-twice
 h4 fleet_bundle=fleet-failing
 h5 fleet_bundle=fleet-restrat

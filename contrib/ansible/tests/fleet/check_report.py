@@ -6,7 +6,8 @@ that its packages wrote.
 
 The fleet (run.sh): h1 a clean bundle, h2 a package that asks for one
 restart, h3 a package that asks for two, h4 a failing package, h5 a
-mistyped bundle path on the controller, h6 a host that cannot be reached.
+mistyped bundle path on the controller, h6 a host that cannot be reached;
+in the run "budget", h1 and h2 have settings that are refused.
 Prints the ledger lines of the run; exits 1 with the failed checks.
 """
 
@@ -96,13 +97,16 @@ def check_second(report, ledger):
 
 
 def check_budget(report, ledger):
+    """A budget of 0, and settings refused on h1 (by the role) and h2 (by its argument specification)."""
     hosts = report["hosts"]
     expect(report["budget"]["exceeded"] and report["budget"]["allowed"] == 0, "budget %r" % report["budget"])
-    expect([hosts[h]["outcome"] for h in HOSTS] ==
-           ["updated", "updated", "updated", "failed", "not attempted", "not attempted"],
+    expect([hosts[h]["outcome"] for h in HOSTS] == ["failed"] * 2 + ["not attempted"] * 4,
            "outcomes %r" % [hosts[h]["outcome"] for h in HOSTS])
-    expect(hosts["h5"]["status"] is None and hosts["h5"]["message"], "h5 not attempted: %r" % hosts["h5"])
-    expect(all(line["host"] == "h4" for line in ledger), "only h4 ran packages: %r" % ledger)
+    expect("bundle_rollout_reboot must be orchestrator, true or false" in (hosts["h1"]["error"] or ""),
+           "h1 names the refused setting: %r" % hosts["h1"])
+    expect("bundle_rollout_max_restarts" in (hosts["h2"]["error"] or ""), "h2 names the refused setting: %r" % hosts["h2"])
+    expect(hosts["h3"]["status"] is None and hosts["h3"]["message"], "h3 not attempted: %r" % hosts["h3"])
+    expect(not ledger, "nothing ran: %r" % ledger)
 
 
 def check_compliance(report, ledger):
