@@ -286,7 +286,7 @@ def rollout_report(summaries, hosts, budget=None, mode="rollout"):
         counts[outcome] = counts.get(outcome, 0) + 1
         entry = dict(summary or {"host": host, "status": None, "changed": False, "failed": False,
                                  "packages": [], "error": None,
-                                 "message": "not attempted: the roll-out ended before this host"})
+                                 "message": "the roll-out ended before this host"})
         entry["outcome"] = outcome
         entries[host] = entry
     return {"mode": mode, "hosts": entries, "counts": dict((k, v) for k, v in counts.items() if v),
@@ -295,13 +295,20 @@ def rollout_report(summaries, hosts, budget=None, mode="rollout"):
 
 def rollout_report_line(entry):
     """One line of the report for a host."""
+    outcome = entry.get("outcome")
     status = "no answer" if entry.get("status") is None else "status %s" % entry["status"]
-    line = "%s: %s, %s" % (entry.get("host"), entry.get("outcome"), status)
-    if entry.get("outcome") not in ("not attempted",):
+    line = "%s: %s, %s" % (entry.get("host"), outcome, status)
+    if outcome in ("updated", "failed") and entry.get("status") is not None:
         line += ", changed %s, restarts %s" % (entry.get("changed"), entry.get("restarts", 0))
+        if entry.get("already_applied"):
+            line += ", already applied"
     if entry.get("reboot_required"):
         line += ", reboot required"
-    message = entry.get("error") or entry.get("message")
+    if outcome == "pending" and entry.get("would_run") is not None:
+        message = "would run %s" % (", ".join(p.get("release_id") or p.get("path") or "?"
+                                              for p in entry["would_run"]) or "nothing")
+    else:
+        message = entry.get("error") or entry.get("message")
     return line + (" - %s" % message if message else "")
 
 
