@@ -121,7 +121,9 @@ TEST(ResumeCycleTest, ResumeRequestedThreeTimesEndsWithAFailureAfterTheThirdRest
                   caller ? "true" : "<none>");
 
         for (int restart = 1; restart <= 2; ++restart) {
-            if (caller) EXPECT_TRUE(fileExists(flag)) << "restart " << restart;
+            if (caller) {
+                EXPECT_TRUE(fileExists(flag)) << "restart " << restart;
+            }
             std::filesystem::remove(flag);  // the restart empties /run
             auto resume = resumeAfterRestart();
             EXPECT_EQ(statusOf(resume.out), 3083) << "restart " << restart << ": " << resume.out;
