@@ -68,10 +68,10 @@ cat >"$work/vars.json" <<JSON
   "sandbox_env": {
     "windir": "$sandbox/win", "TEMP": "$sandbox/tmp", "TMP": "$sandbox/tmp", "TMPDIR": "$sandbox/tmp",
     "VSUPT_SERVICE_DIR": "$sandbox/units", "ZUA_CMDLOG": "$sandbox/cmdlog",
-    "XDG_STATE_HOME": "$sandbox/state", "PLIMO_MEMFILE": "$sandbox/no-memory-image",
-    "PLIMO_DMI_DIR": "$sandbox/no-dmi-tables",
+    "XDG_STATE_HOME": "$sandbox/state", "PLIMO_MEMFILE": "$sandbox/no-memory-image", "PLIMO_DMI_DIR": "$sandbox/no-dmi-tables",
     "PLIMO_SKIP_REBOOT": "1", "PLIMO_SKIP_NOTIFICATION": "1", "PLIMO_SKIP_INHIBIT": "1",
-    "PLIMO_REBOOT_REQUIRED_FILE": "$sandbox/reboot-required", "PLIMO_TRUST_DIR": "$sandbox/trust"
+    "PLIMO_REBOOT_REQUIRED_FILE": "$sandbox/reboot-required", "PLIMO_TRUST_DIR": "$sandbox/trust",
+    "PLIMO_METRICS_DIR": "$sandbox/metrics"
   }
 }
 JSON
@@ -185,7 +185,7 @@ cat >"$work/fleet.json" <<JSON
     "TMPDIR": "{{ host_sandbox }}/tmp", "VSUPT_SERVICE_DIR": "{{ host_sandbox }}/units",
     "ZUA_CMDLOG": "{{ host_sandbox }}/cmdlog", "XDG_STATE_HOME": "{{ host_sandbox }}/state",
     "PLIMO_MEMFILE": "{{ host_sandbox }}/no-memory-image", "PLIMO_TRUST_DIR": "{{ host_sandbox }}/trust",
-    "PLIMO_DMI_DIR": "{{ host_sandbox }}/no-dmi-tables",
+    "PLIMO_DMI_DIR": "{{ host_sandbox }}/no-dmi-tables", "PLIMO_METRICS_DIR": "{{ host_sandbox }}/metrics",
     "PLIMO_SKIP_REBOOT": "1", "PLIMO_SKIP_NOTIFICATION": "1", "PLIMO_SKIP_INHIBIT": "1",
     "PLIMO_REBOOT_REQUIRED_FILE": "{{ host_sandbox }}/reboot-required",
     "PLIMO_TEST_SANDBOX": "{{ host_sandbox }}", "PLIMO_TEST_HOST": "{{ inventory_hostname }}",

@@ -232,6 +232,7 @@ def rollout_summary(state, host, mode, error=None, absent=False, bundle=None):
         "status": status, "message": message, "error": error, "changed": changed, "failed": failed,
         "already_applied": applied, "applies": applies,
         "system_supported": result.get("system_supported"), "os_supported": result.get("os_supported"),
+        "system_id": result.get("system_id"),
         "reboot_required": bool(result.get("reboot_required")), "resume_pending": bool(result.get("resume_pending")),
         "restarts": restarts, "runs": restarts + 1 if ran else 0, "polls": int(state.get("polls") or 0),
         "packages": packages, "would_run": result.get("would_run"),
