@@ -258,6 +258,14 @@ would_run:
   returned: in check mode
   type: list
   elements: dict
+reason:
+  description: Why nothing was answered or run (a refused bundle path or option, the service host missing).
+  returned: on failure without an answer
+  type: str
+diff:
+  description: In diff mode, the packages that ran (or would run, or ran under the recorded update) with their results.
+  returned: in diff mode
+  type: dict
 changed:
   description: Whether any package was started (in check mode, whether any would be).
   returned: always
@@ -278,14 +286,6 @@ resume_pending:
       with C(reboot=orchestrator), one that it leaves to the play.
   returned: always
   type: bool
-reason:
-  description: Why nothing was answered or run (a refused bundle path or option, the service host missing).
-  returned: on failure without an answer
-  type: str
-diff:
-  description: In diff mode, the packages that ran (or would run, or ran under the recorded update) with their results.
-  returned: in diff mode
-  type: dict
 """
 
 import os
@@ -368,19 +368,6 @@ def always_skipped(package):
     return kind == "gz" or (package["path"] or "").lower().endswith(".tar.gz")
 
 
-def check_update(module, service_host):
-    """Check mode: validate the bundle and list what an update would start."""
-    keys = bundle_keys(module.params) + [("zuausrinfo", module.params["user_info"])]
-    answer = run_command(module, service_host, "validate", keys)
-    result = module_result(answer, UPDATE_EXIT_CODES)
-    try:
-        would_run = [p for p in definition_packages(module.params) if not always_skipped(p)]
-    except (OSError, KeyError, ValueError, zipfile.BadZipFile, ElementTree.ParseError) as error:
-        module.fail_json(**refusal("cannot read the bundle definition: %s" % error, **result))
-    result.update(would_run=would_run, changed=not result["failed"] and bool(would_run))
-    return result
-
-
 def recorded_update(module, service_host, update_id):
     """The final log of the update id, or None when it has none."""
     if not update_id:
@@ -436,6 +423,19 @@ def apply_update(module, service_host, mode):
     return result, ""
 
 
+def check_update(module, service_host):
+    """Check mode: validate the bundle and list what an update would start."""
+    keys = bundle_keys(module.params) + [("zuausrinfo", module.params["user_info"])]
+    answer = run_command(module, service_host, "validate", keys)
+    result = module_result(answer, UPDATE_EXIT_CODES)
+    try:
+        would_run = [p for p in definition_packages(module.params) if not always_skipped(p)]
+    except (OSError, KeyError, ValueError, zipfile.BadZipFile, ElementTree.ParseError) as error:
+        module.fail_json(**refusal("cannot read the bundle definition: %s" % error, **result))
+    result.update(would_run=would_run, changed=not result["failed"] and bool(would_run))
+    return result
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
@@ -474,7 +474,7 @@ def main():
         bundle_kind(params["path"])
     except ValueError as error:
         module.fail_json(**refusal(str(error)))
-    service_host = find_service_host(params["service_host"])
+    service_host = find_service_host(module.params["service_host"])
     try:
         result, before = apply_update(module, service_host, mode)
     except AnswerError as error:
