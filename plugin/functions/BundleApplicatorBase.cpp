@@ -283,6 +283,14 @@ void BundleApplicatorBase::processVerifyPolicy(const VorkProperties<std::string>
     if (properties.getPropertyValue("verify", policy)) Bundle::setVerifyPolicy(statusLog, policy);
 }
 
+void BundleApplicatorBase::processCallerReboot(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {
+    VORK_TRACE("BundleApplicatorBase::processCallerReboot");
+    if (properties.getProperty("callerreboot", "") != "true") return;
+    VORK_LOG(3, "BundleApplicatorBase::processCallerReboot: the caller restarts the machine");
+    statusLog.reboot(true);
+    statusLog.callerReboot(true);
+}
+
 bool BundleApplicatorBase::updateLogExists(const std::string& updateId, std::string& logName) {
     VORK_TRACE("BundleApplicatorBase::updateLogExists");
     logName = systemTempFolder() + "/" + updateId + ".xml";

@@ -33,6 +33,11 @@ public:
     // options, which come first); an unknown policy raises VorkException
     // 3092.
     void processVerifyPolicy(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
+    // "callerreboot" exactly "true": the caller restarts the machine. The
+    // update then prepares its restarts as with "reboot" (which it sets too)
+    // and records callerReboot, so that every resume leaves the restart to
+    // the caller as well. Otherwise nothing is written.
+    void processCallerReboot(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
 
     // The longest update id.
     static constexpr std::size_t kMaxUpdateIdBytes = 128;

@@ -100,6 +100,12 @@ void UpdateFunctionBase::restartForResume(BAXMLDoc& statusLog) {
     statusLog.saveWhole();
     const std::string logTarget = statusLog.logTarget();
     if (!logTarget.empty()) statusLog.saveTo(logTarget);
+    if (statusLog.callerReboot()) {
+        // The caller restarts the machine when it sees the flag or the answer.
+        VORK_LOG(4, "UpdateFunctionBase::restartForResume: the restart is left to the caller");
+        flagRebootRequired();
+        return;
+    }
     rebootOrFlag();
 }
 

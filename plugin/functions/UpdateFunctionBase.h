@@ -28,7 +28,8 @@ public:
     void rebootOrFlag();
     // The restart that resumes an update: counts it in the status log, saves
     // the log (and the user log when there is a log target), then
-    // rebootOrFlag(). The resume service must be installed already.
+    // rebootOrFlag(); when the caller restarts the machine (callerReboot),
+    // only the flag is raised. The resume service must be installed already.
     void restartForResume(BAXMLDoc& statusLog);
     // Raises the reboot-required flag. A flag that cannot be raised is logged
     // where it fails and changes nothing about the update.

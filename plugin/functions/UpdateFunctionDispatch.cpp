@@ -152,6 +152,7 @@ void UpdateFunctionDispatch::recordSettings(const Properties& properties, Update
     statusLog.continueOnFailure(isTrue(properties, "continueonfailure"));
     statusLog.preInstallEnv(isTrue(properties, "preinstenv"));
     statusLog.updateOnly(isTrue(properties, "updateonly"));
+    applicator.processCallerReboot(properties, statusLog);
     applicator.processVerifyPolicy(properties, statusLog);
     if (packageTimeout > 0) statusLog.packageTimeout(packageTimeout);
 }

@@ -502,6 +502,13 @@ BAXMLDOC_BOOL_SETTING(systemSupported, addValidationNode, Validation, "system-su
 BAXMLDOC_BOOL_SETTING(osSupported, addValidationNode, Validation, "os-supported")
 #undef BAXMLDOC_BOOL_SETTING
 
+void BAXMLDoc::callerReboot(bool value)
+{
+    addBundleSettingsNode();
+    setBoolSetting(BALogSections::Settings, "callerReboot", value);
+}
+bool BAXMLDoc::callerReboot() { return stringSettingOrEmpty(BALogSections::Settings, "callerReboot") == "true"; }
+
 void BAXMLDoc::packageTimeout(int seconds)
 {
     addBundleSettingsNode();

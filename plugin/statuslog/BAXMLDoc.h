@@ -109,6 +109,11 @@ public:
     bool preInstallEnv();
     void updateOnly(bool value);
     bool updateOnly();
+    // Whether the caller restarts the machine for the update (attribute
+    // callerReboot): the update counts and prepares each restart, but never
+    // asks for one itself. A log without the attribute reads false.
+    void callerReboot(bool value);
+    bool callerReboot();
     // The time limit in seconds of the packages that carry none of their
     // own; 0 (absent) means no limit.
     void packageTimeout(int seconds);

@@ -103,29 +103,49 @@ TEST(ResumeCycleTest, RestartRequestedByTheSecondPackageIsResumedToTheEnd) {
 }
 
 TEST(ResumeCycleTest, ResumeRequestedThreeTimesEndsWithAFailureAfterTheThirdRestart) {
-    writeQpk(bundleDir(), "a", {4});
-    writeBundle(bundleDir(), {"a.sh"});
+    // The same whether the update restarts the machine itself or leaves each
+    // restart to its caller, who learns of every restart owed from the flag.
+    const std::string flag = testDir() + "/reboot-required";
+    for (const std::string key : {"reboot=true", "callerreboot=true"}) {
+        SCOPED_TRACE(key);
+        std::filesystem::remove_all(bundleDir());
+        writeQpk(bundleDir(), "a", {4});
+        writeBundle(bundleDir(), {"a.sh"});
+        const std::string id = key == "reboot=true" ? "U2" : "C2";
+        const bool caller = key != "reboot=true";
 
-    auto update = updateWithReboot("U2");
-    EXPECT_EQ(statusOf(update.out), 3083) << update.out;
+        auto update = svchost({"zuacmd=update", "bundlepath=" + bundleDir(), "bundle=bundle.xml", key,
+                               "updateid=" + id, "zuausrinfo=tester"});
+        EXPECT_EQ(statusOf(update.out), 3083) << update.out;
+        EXPECT_EQ(attributeOf(readFile(internalLog()), "BundleSettings", "callerReboot"),
+                  caller ? "true" : "<none>");
 
-    for (int restart = 1; restart <= 2; ++restart) {
-        auto resume = resumeAfterRestart();
-        EXPECT_EQ(statusOf(resume.out), 3083) << "restart " << restart << ": " << resume.out;
-        EXPECT_TRUE(fileExists(unitFile()));
-        EXPECT_EQ(attributeOf(readFile(internalLog()), "rebootCount", "rebootCount"), std::to_string(restart + 1));
+        for (int restart = 1; restart <= 2; ++restart) {
+            if (caller) {
+                EXPECT_TRUE(fileExists(flag)) << "restart " << restart;
+            }
+            std::filesystem::remove(flag);  // the restart empties /run
+            auto resume = resumeAfterRestart();
+            EXPECT_EQ(statusOf(resume.out), 3083) << "restart " << restart << ": " << resume.out;
+            EXPECT_TRUE(fileExists(unitFile()));
+            const std::string waiting = readFile(internalLog());
+            EXPECT_EQ(attributeOf(waiting, "rebootCount", "rebootCount"), std::to_string(restart + 1));
+            EXPECT_EQ(attributeOf(waiting, "BundleSettings", "callerReboot"), caller ? "true" : "<none>");
+        }
+        std::filesystem::remove(flag);
+        auto last = resumeAfterRestart();
+        EXPECT_EQ(statusOf(last.out), 3072) << last.out;
+        EXPECT_EQ(last.out.find("<Progress"), std::string::npos);
+        EXPECT_FALSE(fileExists(unitFile()));
+        EXPECT_FALSE(fileExists(internalLog()));
+        EXPECT_EQ(statusOf(readFile(finalLog(id))), 3072);
+        // Every run of a package that must run again is recorded in its one
+        // entry.
+        EXPECT_EQ(qpkRuns(bundleDir(), "a"), 4);
+        EXPECT_EQ(countOf(last.out, "<Package "), 1);
+        EXPECT_EQ(countOf(last.out, "<PkgLog "), 4);
+        std::filesystem::remove(flag);
     }
-    auto last = resumeAfterRestart();
-    EXPECT_EQ(statusOf(last.out), 3072) << last.out;
-    EXPECT_EQ(last.out.find("<Progress"), std::string::npos);
-    EXPECT_FALSE(fileExists(unitFile()));
-    EXPECT_FALSE(fileExists(internalLog()));
-    EXPECT_EQ(statusOf(readFile(finalLog("U2"))), 3072);
-    // Every run of a package that must run again is recorded in its one
-    // entry.
-    EXPECT_EQ(qpkRuns(bundleDir(), "a"), 4);
-    EXPECT_EQ(countOf(last.out, "<Package "), 1);
-    EXPECT_EQ(countOf(last.out, "<PkgLog "), 4);
 }
 
 // Deletes the bundle while the machine "restarts" and resumes.

@@ -167,6 +167,26 @@ TEST(SafeRunTest, RestartGoesThroughTheLoginManagerNeverWithSkipReboot) {
     } else {
         EXPECT_EQ(countOf(calls, "Reboot"), 0) << "without the right to restart nothing is asked";
     }
+    EXPECT_EQ(svchost({"zuacmd=clean"}, env).exitCode, 0);
+
+    // Allowed to restart, the update still leaves every restart to a caller
+    // that owns them, the resume's own included; the flag tells the caller.
+    const std::string callerDir = testDir() + "/caller";
+    writeQpk(callerDir, "b", {2, 2, 0});
+    writeBundle(callerDir, {"b.sh"});
+    EXPECT_EQ(statusOf(svchost({"zuacmd=update", "bundlepath=" + callerDir, "bundle=bundle.xml", "zuausrinfo=me",
+                                "callerreboot=true", "updateid=C1"},
+                               env)
+                           .out),
+              3082);
+    EXPECT_TRUE(fileExists(flag));
+    ::unlink(flag.c_str());
+    EXPECT_EQ(statusOf(runUnit(env).out), 3082);
+    EXPECT_TRUE(fileExists(flag));
+    EXPECT_EQ(statusOf(runUnit(env).out), 0);
+    EXPECT_EQ(qpkRuns(callerDir, "b"), 3);
+    EXPECT_EQ(countOf(bus.calls(), "Reboot"), countOf(calls, "Reboot")) << bus.calls();
+
     EXPECT_FALSE(fileExists(testDir() + "/systemctl.args"));
     EXPECT_EQ(countOf(bus.inhibitors(), "plimo"), 0);
 }

@@ -36,10 +36,47 @@ UPDATE_EXIT_CODES = {0: 0, 3072: 3, 3073: 4, 3074: 5, 3075: 2, 3076: 1, 3077: 6,
 PROGRESS_EXIT_CODES = {0: 0, 3077: 0, 3080: 1, 3085: 7}
 
 PACKAGE_FAILED = 5
+NO_UPDATE = 3080
+
+# The final status codes of an update that has been applied: success, and
+# success with packages that are always skipped (tar.gz).
+APPLIED_CODES = frozenset([0, 3087])
+
+# The first bytes of a zip archive: a local file header, or the end record
+# of an empty archive.
+ZIP_MAGIC = (b"PK\x03\x04", b"PK\x05\x06")
 
 
 class AnswerError(Exception):
     """The service host could not be run or gave no status log to read."""
+
+
+def refusal(reason, **fields):
+    """The fields of a failure without an answer of the applicator."""
+    result = dict(msg=reason, reason=reason, status=None, message=None, changed=False)
+    result.update(fields)
+    return result
+
+
+def bundle_kind(path):
+    """What the bundle path is: "directory", "definition" or "archive".
+
+    A file is a definition by its .xml name and an archive by its first
+    bytes; anything else raises ValueError with the reason.
+    """
+    if os.path.isdir(path):
+        return "directory"
+    if path.lower().endswith(".xml") and os.path.isfile(path):
+        return "definition"
+    try:
+        with open(path, "rb") as bundle:
+            head = bundle.read(4)
+    except (IOError, OSError) as error:
+        raise ValueError("the bundle path %s cannot be read: %s" % (path, error))
+    if head in ZIP_MAGIC:
+        return "archive"
+    raise ValueError("the bundle path %s is neither a bundle directory, a bundle definition (.xml) "
+                     "nor a zip archive" % path)
 
 
 def find_service_host(path=None):
@@ -100,6 +137,7 @@ def parse_answer(output):
     status = root.find("SMStatus")
     if status is None:
         raise AnswerError("the answer has no SMStatus element")
+    validation = root.find("Validation")
     return {
         "status": to_int(status.get("result"), "the SMStatus result"),
         "message": (status.text or "").strip(),
@@ -107,6 +145,8 @@ def parse_answer(output):
         "progress": optional_int(root.find("Progress"), "value"),
         "reboot_count": optional_int(root.find("rebootCount"), "rebootCount") or 0,
         "packages": [package_fields(element) for element in root.findall("Package")],
+        "system_supported": optional_bool(validation, "system-supported"),
+        "os_supported": optional_bool(validation, "os-supported"),
     }
 
 
@@ -123,6 +163,13 @@ def optional_int(element, attribute):
     if element is None:
         return None
     return to_int(element.get(attribute), "the %s attribute %s" % (element.tag, attribute))
+
+
+def optional_bool(element, attribute):
+    """A boolean attribute of an optional element; None without it."""
+    if element is None or element.get(attribute) is None:
+        return None
+    return element.get(attribute) == "true"
 
 
 def package_fields(element):
@@ -156,18 +203,20 @@ def failure_reason(answer):
 
     Besides the failure codes, a package entry that failed and a run whose
     progress stopped short without a pending resume make an answer a failure,
-    whatever its status code says.
+    whatever its status code says. The reason always names the status and
+    its message.
     """
     code = answer["status"]
     if code not in KNOWN_CODES:
         return "unknown status code %d (%s)" % (code, answer["message"] or "no message")
+    told = "status %d: %s" % (code, answer["message"] or ("Success" if code == 0 else "no message"))
     if code in FAILURE_CODES:
-        return "status %d: %s" % (code, answer["message"])
+        return told
     failed = [p["release_id"] or p["path"] for p in answer["packages"] if p["status"] == PACKAGE_FAILED]
     if failed:
-        return "status %d, but packages failed: %s" % (code, ", ".join(failed))
+        return "%s; but packages failed: %s" % (told, ", ".join(failed))
     if answer["progress"] is not None and not answer_resume_pending(answer):
-        return "status %d, but the run over the packages ended early at %d%%" % (code, answer["progress"])
+        return "%s; but the run over the packages ended early at %d%%" % (told, answer["progress"])
     return None
 
 
@@ -199,3 +248,32 @@ def module_result(answer, exit_codes):
     if reason is not None:
         result["msg"] = reason
     return result
+
+
+def locate(module, service_host, update_id):
+    """The log of an update and whether it is the final log of the update.
+
+    The update under way is asked for first: when it carries this update id,
+    the update has not ended. Otherwise the final log of the id is asked for.
+    Without an update id, the update under way.
+    """
+    current = run_command(module, service_host, "progress", [])
+    if not update_id:
+        return current, False
+    if current["status"] != NO_UPDATE and current["update_id"] == update_id:
+        return current, False
+    stored = run_command(module, service_host, "progress", [("updateid", update_id)])
+    return stored, stored["status"] != NO_UPDATE and stored["update_id"] == update_id
+
+
+def applied(answer):
+    """Whether a final log records an update that was applied."""
+    return answer["status"] in APPLIED_CODES and failure_reason(answer) is None
+
+
+def package_line(package, outcome=None):
+    """One line of the diff: the package and what happened to it."""
+    name = package["release_id"] or package["path"]
+    if outcome is None:
+        outcome = "%s, exit code %s" % (package["state"], package["exit_code"])
+    return "%s (%s): %s\n" % (name, package["path"], outcome)

@@ -28,6 +28,18 @@ options:
     type: str
 extends_documentation_fragment:
   - plimo.bundle.service_host
+  - action_common_attributes
+attributes:
+  check_mode:
+    support: full
+    details: The module only reads; it runs the same in check mode.
+  diff_mode:
+    support: none
+  platform:
+    platforms: posix
+requirements:
+  - The bundle applicator on the host (the service host C(zuasvchost) and the plug-in C(libplimo64.so)).
+  - Python 3 on the host.
 """
 
 EXAMPLES = r"""
@@ -84,6 +96,18 @@ packages:
   returned: always
   type: list
   elements: dict
+system_supported:
+  description: Whether the bundle applies to this system, as the log records it; null before validation.
+  returned: always
+  type: bool
+os_supported:
+  description: Whether the bundle applies to this operating system; null before validation.
+  returned: always
+  type: bool
+reason:
+  description: Why the applicator gave no answer (the service host or plug-in missing, output that is no status log).
+  returned: on failure without an answer
+  type: str
 changed:
   description: Always false.
   returned: always
@@ -116,24 +140,8 @@ import shutil
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.plimo.bundle.plugins.module_utils.bundle_answer import (
-    KNOWN_CODES, PROGRESS_EXIT_CODES, AnswerError, find_service_host, module_result, run_command)
-
-NO_UPDATE = 3080
-
-
-def locate(module, service_host, update_id):
-    """The log to report and whether it is the final log of the update.
-
-    The update under way is asked for first: when it carries this update id,
-    the update has not ended. Otherwise the final log of the id is asked for.
-    """
-    current = run_command(module, service_host, "progress", [])
-    if not update_id:
-        return current, False
-    if current["status"] != NO_UPDATE and current["update_id"] == update_id:
-        return current, False
-    stored = run_command(module, service_host, "progress", [("updateid", update_id)])
-    return stored, stored["status"] != NO_UPDATE and stored["update_id"] == update_id
+    KNOWN_CODES, NO_UPDATE, PROGRESS_EXIT_CODES, AnswerError, find_service_host, locate, module_result,
+    refusal)
 
 
 def progress_result(answer, final, update_id):
@@ -182,7 +190,7 @@ def main():
     try:
         answer, final = locate(module, find_service_host(module.params["service_host"]), update_id)
     except AnswerError as error:
-        module.fail_json(msg=str(error), changed=False)
+        module.fail_json(**refusal("no answer from the applicator: %s" % error))
     result = progress_result(answer, final, update_id)
     result["system_id"] = host_system_id(module, find_service_host(module.params["service_host"]))
     if result["failed"]:

@@ -18,6 +18,11 @@ description:
     status log that the update answers.
   - The machine is never restarted unless C(reboot=true); by default a package that needs a
     restart makes the module return C(reboot_required=true) and leaves the restart to the play.
+    With C(reboot=orchestrator) the play restarts the machine and the applicator's resume
+    service runs the remaining packages after the restart.
+  - Idempotent by update id. When the final log of I(update_id) records an update that was
+    applied, nothing runs and the module returns C(changed=false) and C(already_applied=true)
+    with the recorded result; I(force_rerun) runs the bundle again under a new update id.
   - In check mode the bundle is only validated against the host and the packages that would
     run are listed; nothing is written.
 options:
@@ -25,6 +30,8 @@ options:
     description:
       - The bundle on the host, as a bundle directory, the definition file inside a bundle
         directory, or a zipped bundle package.
+      - A file counts as a definition by its C(.xml) name and as a zipped bundle by its first
+        bytes; any other file is refused.
     type: path
     required: true
   definition:
@@ -40,13 +47,27 @@ options:
     description:
       - Identifier of the update. The final log of the update is kept under this name, and
         M(plimo.bundle.bundle_progress) finds it with it.
+      - An update id whose final log records success (status 0 or 3087) is not run again.
     type: str
+  force_rerun:
+    description:
+      - Run the bundle even when the final log of I(update_id) records that it was applied. The
+        run gets the update id C(<update_id>-<n>) with the first free I(n) from 2, so that no
+        final log is overwritten; the module returns the id it used.
+    type: bool
+    default: false
   reboot:
     description:
-      - Let the applicator restart the machine itself when a package needs it and resume the
-        update after the restart. The call may then never return to the controller; run it
-        with C(async) and C(poll=0) and follow it with M(plimo.bundle.bundle_progress).
-    type: bool
+      - Who restarts the machine when a package needs it.
+      - C(false) - nobody; the module returns C(reboot_required=true) and the update ends.
+      - C(true) - the applicator restarts the machine itself and resumes the update after the
+        restart. The call may then never return to the controller; run it with C(async) and
+        C(poll=0) and follow it with M(plimo.bundle.bundle_progress).
+      - C(orchestrator) - the applicator installs its resume service and counts the restart as
+        with C(true), but leaves the restart to the play (key C(callerreboot)); the module
+        returns C(resume_pending=true). Restart the host, then wait with
+        M(plimo.bundle.bundle_progress) for the final log; never run the update again.
+    type: raw
     default: false
   force:
     description: Run packages even when they report that they do not apply.
@@ -101,8 +122,24 @@ options:
     default: ansible
 notes:
   - Status codes of the applicator that the module does not know make it fail.
+  - Every failure returns C(status) and C(message) (null when the applicator gave no answer)
+    and C(msg), which names the status and its message, or the reason.
 extends_documentation_fragment:
   - plimo.bundle.service_host
+  - action_common_attributes
+attributes:
+  check_mode:
+    support: full
+    details: Validates the bundle on the host and lists the packages that would run; writes nothing.
+  diff_mode:
+    support: full
+    details: Lists the packages that ran, or would run, with their results.
+  platform:
+    platforms: posix
+requirements:
+  - The bundle applicator on the host (the service host C(zuasvchost) and the plug-in C(libplimo64.so));
+    C(reboot=orchestrator) needs an applicator that knows the key C(callerreboot).
+  - Python 3 on the host.
 """
 
 EXAMPLES = r"""
@@ -115,6 +152,26 @@ EXAMPLES = r"""
 - name: Restart when a package asked for it
   ansible.builtin.reboot:
   when: update.reboot_required
+
+- name: Apply the bundle; the play restarts the host and the applicator resumes after it
+  plimo.bundle.bundle_update:
+    path: /var/tmp/bundles/server-2024-06
+    update_id: "rollout-{{ inventory_hostname }}"
+    reboot: orchestrator
+  register: update
+
+- name: Restart for the resume
+  ansible.builtin.reboot:
+  when: update.resume_pending
+
+- name: Wait for the final log of the update
+  plimo.bundle.bundle_progress:
+    update_id: "rollout-{{ inventory_hostname }}"
+  register: progress
+  until: progress.final
+  retries: 60
+  delay: 30
+  when: update.resume_pending
 
 - name: Apply a zipped bundle, verified against its digests, 15 minutes per package at most
   plimo.bundle.bundle_update:
@@ -141,9 +198,23 @@ exit_code:
   type: int
   sample: 4
 update_id:
-  description: Update identifier recorded in the status log.
+  description: Update identifier recorded in the status log (with I(force_rerun), the new one).
   returned: always
   type: str
+already_applied:
+  description:
+    - Whether the final log of I(update_id) records that the update was applied, so that
+      nothing ran; the other values are those of the recorded result.
+  returned: always
+  type: bool
+system_supported:
+  description: Whether the bundle applies to this system; null when the bundle was not validated.
+  returned: always
+  type: bool
+os_supported:
+  description: Whether the bundle applies to this operating system; null when the bundle was not validated.
+  returned: always
+  type: bool
 progress:
   description: Percentage of packages done while a run is under way; null when no run is.
   returned: always
@@ -187,6 +258,14 @@ would_run:
   returned: in check mode
   type: list
   elements: dict
+reason:
+  description: Why nothing was answered or run (a refused bundle path or option, the service host missing).
+  returned: on failure without an answer
+  type: str
+diff:
+  description: In diff mode, the packages that ran (or would run, or ran under the recorded update) with their results.
+  returned: in diff mode
+  type: dict
 changed:
   description: Whether any package was started (in check mode, whether any would be).
   returned: always
@@ -202,7 +281,9 @@ reboot_required:
   returned: always
   type: bool
 resume_pending:
-  description: Whether the update goes on after a restart that the applicator started itself.
+  description:
+    - Whether the update goes on after a restart, one that the applicator started itself or,
+      with C(reboot=orchestrator), one that it leaves to the play.
   returned: always
   type: bool
 system_id:
@@ -222,31 +303,53 @@ import zipfile
 import xml.etree.ElementTree as ElementTree
 
 from ansible.module_utils.basic import AnsibleModule
+from ansible.module_utils.parsing.convert_bool import boolean
 from ansible_collections.plimo.bundle.plugins.module_utils.bundle_answer import (
-    UPDATE_EXIT_CODES, AnswerError, find_service_host, module_result, run_command)
+    NO_UPDATE, UPDATE_EXIT_CODES, AnswerError, applied, bundle_kind, find_service_host, locate,
+    module_result, package_line, refusal, run_command)
 
 UPDATE_OPTIONS = [
-    ("reboot", "reboot"), ("force", "force"), ("ignore", "ignore"),
+    ("force", "force"), ("ignore", "ignore"),
     ("continueonfailure", "continue_on_failure"), ("preinstenv", "preinstenv"),
     ("updateonly", "update_only"), ("notify", "notify"),
 ]
+ORCHESTRATOR = "orchestrator"
+
+
+def reboot_mode(value):
+    """True, False or "orchestrator" for the reboot option; ValueError otherwise."""
+    if isinstance(value, str) and value.strip().lower() == ORCHESTRATOR:
+        return ORCHESTRATOR
+    try:
+        return boolean(value, strict=True)
+    except TypeError:
+        raise ValueError("reboot must be true, false or orchestrator, not %r" % (value,))
+
+
+def restart_keys(mode):
+    """The restart keys of the update; an applicator that does not know callerreboot restarts nothing."""
+    if mode == ORCHESTRATOR:
+        return [("callerreboot", True)]
+    return [("reboot", True)] if mode else []
 
 
 def bundle_keys(params):
     """The keys that locate the bundle: a directory with its definition, or a zipped package."""
     path = params["path"]
-    if os.path.isdir(path):
+    kind = bundle_kind(path)
+    if kind == "directory":
         return [("bundlepath", path), ("bundle", params["definition"]), ("relocation", params["relocation"])]
-    if path.lower().endswith(".xml"):
+    if kind == "definition":
         directory, name = os.path.split(path)
         return [("bundlepath", directory or "."), ("bundle", name), ("relocation", params["relocation"])]
     return [("bundlepackage", path), ("installparams", params["install_params"]),
             ("clearpackage", params["clear_package"])]
 
 
-def update_keys(params):
+def update_keys(params, mode, update_id):
     """Every key of an update: the bundle, the options given, the identity of the update."""
-    keys = bundle_keys(params) + [("zuausrinfo", params["user_info"]), ("updateid", params["update_id"])]
+    keys = bundle_keys(params) + [("zuausrinfo", params["user_info"]), ("updateid", update_id)]
+    keys += restart_keys(mode)
     keys += [(key, True) for key, option in UPDATE_OPTIONS if params[option]]
     keys += [("restart-params", params["restart_params"]), ("packagetimeout", params["timeout"]),
              ("verify", params["verify"]), ("logtarget", params["log_target"])]
@@ -275,6 +378,61 @@ def always_skipped(package):
     return kind == "gz" or (package["path"] or "").lower().endswith(".tar.gz")
 
 
+def recorded_update(module, service_host, update_id):
+    """The final log of the update id, or None when it has none."""
+    if not update_id:
+        return None
+    answer, final = locate(module, service_host, update_id)
+    return answer if final else None
+
+
+def free_update_id(module, service_host, update_id):
+    """<update_id>-<n> with the first n from 2 that names no log."""
+    number = 2
+    while True:
+        candidate = "%s-%d" % (update_id, number)
+        answer = run_command(module, service_host, "progress", [("updateid", candidate)])
+        if answer["status"] == NO_UPDATE or answer["update_id"] != candidate:
+            return candidate
+        number += 1
+
+
+def diff_of(result, before=""):
+    """The packages that ran, or would run, with their results."""
+    if "would_run" in result:
+        after = "".join(package_line(p, "would run") for p in result["would_run"])
+    else:
+        after = "".join(package_line(p) for p in result["packages"])
+    return {"before_header": "update %s before" % (result.get("update_id") or ""), "before": before,
+            "after_header": "update %s after" % (result.get("update_id") or ""), "after": after}
+
+
+def apply_update(module, service_host, mode):
+    """Runs the update unless its update id records it as applied; the module's result."""
+    params = module.params
+    update_id = params["update_id"]
+    recorded = recorded_update(module, service_host, update_id)
+    if recorded is not None and applied(recorded) and not params["force_rerun"]:
+        result = module_result(recorded, UPDATE_EXIT_CODES)
+        # The recorded update has ended: no resume is pending, whatever
+        # restarts it counted.
+        result.update(changed=False, already_applied=True, resume_pending=False)
+        if module.check_mode:
+            result["would_run"] = []
+        before = "".join(package_line(p) for p in recorded["packages"])
+        return result, before
+    if module.check_mode:
+        result = check_update(module, service_host)
+        result.update(already_applied=False)
+        return result, ""
+    if recorded is not None and params["force_rerun"]:
+        update_id = free_update_id(module, service_host, update_id)
+    answer = run_command(module, service_host, "update", update_keys(params, mode, update_id))
+    result = module_result(answer, UPDATE_EXIT_CODES)
+    result.update(already_applied=False)
+    return result, ""
+
+
 def check_update(module, service_host):
     """Check mode: validate the bundle and list what an update would start."""
     keys = bundle_keys(module.params) + [("zuausrinfo", module.params["user_info"])]
@@ -283,7 +441,7 @@ def check_update(module, service_host):
     try:
         would_run = [p for p in definition_packages(module.params) if not always_skipped(p)]
     except (OSError, KeyError, ValueError, zipfile.BadZipFile, ElementTree.ParseError) as error:
-        module.fail_json(msg="cannot read the bundle definition: %s" % error, **result)
+        module.fail_json(**refusal("cannot read the bundle definition: %s" % error, **result))
     result.update(would_run=would_run, changed=not result["failed"] and bool(would_run))
     return result
 
@@ -314,7 +472,8 @@ def main():
             definition=dict(type="str", default="bundle.xml"),
             relocation=dict(type="path"),
             update_id=dict(type="str"),
-            reboot=dict(type="bool", default=False),
+            force_rerun=dict(type="bool", default=False),
+            reboot=dict(type="raw", default=False),
             force=dict(type="bool", default=False),
             ignore=dict(type="bool", default=False),
             continue_on_failure=dict(type="bool", default=False),
@@ -332,21 +491,26 @@ def main():
         ),
         supports_check_mode=True,
     )
-    path = module.params["path"]
-    if not os.path.exists(path):
-        module.fail_json(msg="the bundle path %s does not exist" % path, changed=False)
-    if module.params["timeout"] is not None and module.params["timeout"] <= 0:
-        module.fail_json(msg="timeout must be a positive number of seconds", changed=False)
+    params = module.params
+    try:
+        mode = reboot_mode(params["reboot"])
+        if params["force_rerun"] and not params["update_id"]:
+            raise ValueError("force_rerun needs an update_id: only an update id can be run again")
+        if params["timeout"] is not None and params["timeout"] <= 0:
+            raise ValueError("timeout must be a positive number of seconds")
+        if not os.path.exists(params["path"]):
+            raise ValueError("the bundle path %s does not exist" % params["path"])
+        bundle_kind(params["path"])
+    except ValueError as error:
+        module.fail_json(**refusal(str(error)))
     service_host = find_service_host(module.params["service_host"])
     system_id = host_system_id(module, service_host)
     try:
-        if module.check_mode:
-            result = check_update(module, service_host)
-        else:
-            result = module_result(run_command(module, service_host, "update", update_keys(module.params)),
-                                   UPDATE_EXIT_CODES)
+        result, before = apply_update(module, service_host, mode)
     except AnswerError as error:
-        module.fail_json(msg=str(error), changed=False)
+        module.fail_json(**refusal("no answer from the applicator: %s" % error))
+    if module._diff:
+        result["diff"] = diff_of(result, before)
     result["system_id"] = system_id
     if result["failed"]:
         module.fail_json(**result)
