@@ -151,6 +151,7 @@ fleet_bundle fleet-failing FAILING-A:bad FAILING-B:ok
 fleet="$work/fleet"
 for host in h1 h2 h3 h4 h5 h6; do
     mkdir -p "$fleet/$host/win/TEMP" "$fleet/$host/tmp" "$fleet/$host/units" "$fleet/$host/trust"
+    chmod 0700 "$fleet/$host/win/TEMP"
 done
 : >"$fleet/ledger"
 cat >"$work/fleet.ini" <<INI
