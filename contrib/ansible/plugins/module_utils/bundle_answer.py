@@ -14,6 +14,7 @@ from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
+import json
 import os
 import shutil
 import xml.etree.ElementTree as ElementTree
@@ -277,3 +278,22 @@ def package_line(package, outcome=None):
     if outcome is None:
         outcome = "%s, exit code %s" % (package["state"], package["exit_code"])
     return "%s (%s): %s\n" % (name, package["path"], outcome)
+
+
+def host_system_id(module, service_host):
+    """The host's system identifier as plimo-sysid reads it: hexadecimal, as a
+    bundle's systemID names it, "0" when the firmware gives none; None when
+    the tool is not installed beside the service host or on PATH, or gives no
+    answer."""
+    tool = os.path.join(os.path.dirname(service_host), "plimo-sysid")
+    if not os.access(tool, os.X_OK):
+        tool = shutil.which("plimo-sysid")
+    if not tool:
+        return None
+    rc, stdout, dummy = module.run_command([tool, "--json"], check_rc=False)
+    if rc not in (0, 1):
+        return None
+    try:
+        return str(json.loads(stdout)["system_id"])
+    except (ValueError, KeyError, TypeError):
+        return None

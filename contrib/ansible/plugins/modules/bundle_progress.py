@@ -134,14 +134,10 @@ system_id:
   sample: 8C
 """
 
-import json
-import os
-import shutil
-
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.plimo.bundle.plugins.module_utils.bundle_answer import (
-    KNOWN_CODES, NO_UPDATE, PROGRESS_EXIT_CODES, AnswerError, find_service_host, locate, module_result,
-    refusal)
+    KNOWN_CODES, NO_UPDATE, PROGRESS_EXIT_CODES, AnswerError, find_service_host, host_system_id, locate,
+    module_result, refusal)
 
 
 def progress_result(answer, final, update_id):
@@ -157,25 +153,6 @@ def progress_result(answer, final, update_id):
         elif not found:
             result["msg"] = "no update %sis known on this host" % ("%s " % update_id if update_id else "")
     return result
-
-
-def host_system_id(module, service_host):
-    """The host's system identifier as plimo-sysid reads it: hexadecimal, as a
-    bundle's systemID names it, "0" when the firmware gives none; None when
-    the tool is not installed beside the service host or on PATH, or gives no
-    answer."""
-    tool = os.path.join(os.path.dirname(service_host), "plimo-sysid")
-    if not os.access(tool, os.X_OK):
-        tool = shutil.which("plimo-sysid")
-    if not tool:
-        return None
-    rc, stdout, dummy = module.run_command([tool, "--json"], check_rc=False)
-    if rc not in (0, 1):
-        return None
-    try:
-        return str(json.loads(stdout)["system_id"])
-    except (ValueError, KeyError, TypeError):
-        return None
 
 
 def main():

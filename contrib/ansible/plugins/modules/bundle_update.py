@@ -296,16 +296,14 @@ system_id:
   sample: 8C
 """
 
-import json
 import os
-import shutil
 import zipfile
 import xml.etree.ElementTree as ElementTree
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.parsing.convert_bool import boolean
 from ansible_collections.plimo.bundle.plugins.module_utils.bundle_answer import (
-    NO_UPDATE, UPDATE_EXIT_CODES, AnswerError, applied, bundle_kind, find_service_host, locate,
+    NO_UPDATE, UPDATE_EXIT_CODES, AnswerError, applied, bundle_kind, find_service_host, host_system_id, locate,
     module_result, package_line, refusal, run_command)
 
 UPDATE_OPTIONS = [
@@ -444,25 +442,6 @@ def check_update(module, service_host):
         module.fail_json(**refusal("cannot read the bundle definition: %s" % error, **result))
     result.update(would_run=would_run, changed=not result["failed"] and bool(would_run))
     return result
-
-
-def host_system_id(module, service_host):
-    """The host's system identifier as plimo-sysid reads it: hexadecimal, as a
-    bundle's systemID names it, "0" when the firmware gives none; None when
-    the tool is not installed beside the service host or on PATH, or gives no
-    answer."""
-    tool = os.path.join(os.path.dirname(service_host), "plimo-sysid")
-    if not os.access(tool, os.X_OK):
-        tool = shutil.which("plimo-sysid")
-    if not tool:
-        return None
-    rc, stdout, dummy = module.run_command([tool, "--json"], check_rc=False)
-    if rc not in (0, 1):
-        return None
-    try:
-        return str(json.loads(stdout)["system_id"])
-    except (ValueError, KeyError, TypeError):
-        return None
 
 
 def main():
