@@ -47,18 +47,18 @@ namespace {
 // it), every seventh from P5 on to run again after a reboot; every fifth
 // from P4 on writes a log large enough that the journal is written whole in
 // the middle of the run.
-struct Spec {
+struct StandIn {
     std::string id;
     int firstCode;
     bool bigLog;
 };
-std::vector<Spec> packages() {
-    std::vector<Spec> specs;
+std::vector<StandIn> packages() {
+    std::vector<StandIn> standIns;
     for (int i = 1; i <= 30; ++i)
-        specs.push_back({"P" + std::to_string(i), i % 7 == 3 ? 2 : i % 7 == 5 ? 4 : 0, i % 5 == 4});
-    return specs;
+        standIns.push_back({"P" + std::to_string(i), i % 7 == 3 ? 2 : i % 7 == 5 ? 4 : 0, i % 5 == 4});
+    return standIns;
 }
-const std::vector<Spec> kPackages = packages();
+const std::vector<StandIn> kPackages = packages();
 
 std::string bundleDir() { return testDir() + "/bundle"; }
 std::string nextBundleDir() { return testDir() + "/next"; }
@@ -66,7 +66,7 @@ std::string nextBundleDir() { return testDir() + "/next"; }
 void writeBundles() {
     writeFile(bundleDir() + "/big.txt", std::string(24000, 'x') + "\n");
     std::string xml = "<?xml version=\"1.0\"?>\n<SoftwareBundle><Contents>";
-    for (const Spec& p : kPackages) {
+    for (const StandIn& p : kPackages) {
         const std::string id = p.id;
         std::string script = "#!/bin/sh\necho run >> \"$POWERCUT_RUNS/" + id + "\"\n";
         script += "for a; do case \"$a\" in /l=*) { echo " + id + " output";
@@ -189,7 +189,7 @@ void expectHonest(const std::string& text, const std::string& where) {
     EXPECT_EQ(e2e::countOf(text, "in-progress"), 0) << where << text;
     if (e2e::statusOf(text) != 0) return;
     const Entries entries = entriesOf(text);
-    for (const Spec& p : kPackages) {
+    for (const StandIn& p : kPackages) {
         EXPECT_EQ(entries.count(p.id), 1u) << where << p.id << ": " << text;
         const auto found = entries.find(p.id);
         if (found != entries.end()) {
@@ -289,7 +289,7 @@ TEST_F(PowerCutTest, EveryCutOfAnUpdateWithARestartAndAResumeKeepsItsPromises) {
         // What the cut left durable.
         const std::string left = updateLogOf(state);
         const Entries durable = entriesOf(left);
-        for (const Spec& p : kPackages) {
+        for (const StandIn& p : kPackages) {
             if (runsOf(cut.runs, p.id) > 0) {
                 EXPECT_GT(durable.count(p.id), 0u) << where << p.id << " started without a durable entry";
             }

@@ -99,7 +99,7 @@ def check_second(report, ledger):
 
 
 def check_budget(report, ledger):
-    """A budget of 0, and settings refused on h1 (by the role) and h2 (by its argument specification)."""
+    """A budget of 0, and settings refused on h1 (by the role) and h2 (by its argument checks)."""
     hosts = report["hosts"]
     expect(report["budget"]["exceeded"] and report["budget"]["allowed"] == 0, "budget %r" % report["budget"])
     expect([hosts[h]["outcome"] for h in HOSTS] == ["failed"] * 2 + ["not attempted"] * 4,
