@@ -21,6 +21,15 @@ namespace Packages {
 
 // ---- functions ------------------------------------------------------------
 namespace Functions {
+inline constexpr const char* kCleanRemovingInternalLog = "CleanFunctionDispatch::execute: removing internal XML log file : ";
+inline constexpr const char* kCleanResources = "CleanFunctionDispatch::execute: cleaning up resources for updateid=";
+inline constexpr const char* kCleanNoUpdateId = "CleanFunctionDispatch::execute: no updateid specified";
+inline constexpr const char* kProgressNoUpdate = "ProgressFunctionDispatch::execute: No update in progress";
+inline constexpr const char* kProgressFoundLog = "ProgressFunctionDispatch::execute: found log file: |";
+inline constexpr const char* kUpdateUsingId = "UpdateFunctionDispatch::execute: using updateid=";
+inline constexpr const char* kUpdateNoUpdateId = "UpdateFunctionDispatch::execute: no updateid specified";
+inline constexpr const char* kUpdateStarting = "UpdateFunctionDispatch::execute: starting new update";
+inline constexpr const char* kUpdateRemovingPrior = "UpdateFunctionDispatch::execute: removing prior update with same updateid";
 } // namespace Functions
 
 // ---- resume and the reboot --------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
+#include "FixedLogTexts.h"
 #include "FunctionCall.h"
 #include "MetricsFile.h"
 #include "StatusCode.h"
@@ -47,7 +48,7 @@ void CleanFunctionDispatch::removeEverything(const VorkSupport::VorkProperties<s
             (void)applicator.moveInternalLogAside();
         } else {
             storedLog.removeTempFiles();
-            VORK_LOG(3, "CleanFunctionDispatch::execute: removing internal XML log file : " << internalLog);
+            VORK_LOG(3, FixedLogText::Functions::kCleanRemovingInternalLog << internalLog);
             BAXMLDoc::removeFile(internalLog);
         }
     }
@@ -56,12 +57,12 @@ void CleanFunctionDispatch::removeEverything(const VorkSupport::VorkProperties<s
         const std::string updateId = answerLog.updateId();
         std::string logName;
         if (applicator.updateLogExists(updateId, logName)) {
-            VORK_LOG(3, "CleanFunctionDispatch::execute: cleaning up resources for updateid=" << updateId);
+            VORK_LOG(3, FixedLogText::Functions::kCleanResources << updateId);
             BAXMLDoc::removeFile(logName);
         }
         VorkSupport::VorkAtomicFile::removeStaleTemporaries(logName);
     } else {
-        VORK_LOG(3, "CleanFunctionDispatch::execute: no updateid specified");
+        VORK_LOG(3, FixedLogText::Functions::kCleanNoUpdateId);
     }
     applicator.remove();
 }

@@ -1,6 +1,7 @@
 #include "ProgressFunctionDispatch.h"
 
 #include "BAXMLDoc.h"
+#include "FixedLogTexts.h"
 #include "FunctionCall.h"
 #include "LockProbe.h"
 #include "StatusCode.h"
@@ -37,7 +38,7 @@ void ProgressFunctionDispatch::lookUp(FunctionCall& call, BundleApplicatorBase& 
         std::string logName;
         if (updateId.empty() || !applicator.updateLogExists(updateId, logName)) {
             if (!applicator.defaultUpdateLogExists()) {
-                VORK_LOG(9, "ProgressFunctionDispatch::execute: No update in progress");
+                VORK_LOG(9, FixedLogText::Functions::kProgressNoUpdate);
                 call.setStatus(StatusCode::NoUpdateInProgress);
                 return;
             }
@@ -52,14 +53,14 @@ void ProgressFunctionDispatch::lookUp(FunctionCall& call, BundleApplicatorBase& 
 
 bool ProgressFunctionDispatch::answerFromLog(FunctionCall& call, BundleApplicatorBase& applicator,
                                              const std::string& logName) {
-    VORK_LOG(9, "ProgressFunctionDispatch::execute: found log file: |" << logName << "|");
+    VORK_LOG(9, FixedLogText::Functions::kProgressFoundLog << logName << "|");
     BAXMLDoc storedLog(logName);
     storedLog.load();
     const bool internal = logName == applicator.internalLogName();
     const State state = stateOf(applicator, storedLog, internal);
     if (state == State::Absent) return false;  // gone meanwhile: look again
     if (state == State::Waiting) {
-        VORK_LOG(9, "ProgressFunctionDispatch::execute: No update in progress");
+        VORK_LOG(9, FixedLogText::Functions::kProgressNoUpdate);
         call.log().takeDocument(storedLog);
         return true;
     }
@@ -110,7 +111,7 @@ bool ProgressFunctionDispatch::settleUnheldLog(FunctionCall& call, BundleApplica
 void ProgressFunctionDispatch::keepDeadUpdate(BundleApplicatorBase& applicator, BAXMLDoc& storedLog,
                                               bool interrupted) {
     const std::string kept = storedLog.keepAsRecord(interrupted);
-    VORK_LOG(3, "ProgressFunctionDispatch::execute: the log of an update whose process died is kept as: " << kept);
+    VORK_LOG(3, "ProgressFunctionDispatch::keepDeadUpdate: the log of an update whose process died is kept as: " << kept);
     // Nothing is left to resume it, and nothing of an install cut off stays.
     (void)applicator.remove();
 }

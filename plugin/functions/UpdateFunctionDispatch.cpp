@@ -4,6 +4,7 @@
 
 #include "BAXMLDoc.h"
 #include "Bundle.h"
+#include "FixedLogTexts.h"
 #include "FunctionCall.h"
 #include "MetricsFile.h"
 #include "StatusCode.h"
@@ -101,12 +102,12 @@ void UpdateFunctionDispatch::startUpdate(const Properties& properties, FunctionC
     // The final log of such an id would be the internal log itself and
     // would block every later update.
     if (hasUpdateId && statusLog.updateId() == "BAUpdate")
-        throw VorkException("UpdateFunctionDispatch::startUpdate: the updateid BAUpdate is reserved", 0);
+        throw VorkException("UpdateFunctionDispatch::startUpdate: the updateid BAUpdate is reserved");
     if (hasUpdateId)
-        VORK_LOG(3, "UpdateFunctionDispatch::execute: using updateid=" << statusLog.updateId());
+        VORK_LOG(3, FixedLogText::Functions::kUpdateUsingId << statusLog.updateId());
     else
-        VORK_LOG(3, "UpdateFunctionDispatch::execute: no updateid specified");
-    VORK_LOG(3, "UpdateFunctionDispatch::execute: starting new update");
+        VORK_LOG(3, FixedLogText::Functions::kUpdateNoUpdateId);
+    VORK_LOG(3, FixedLogText::Functions::kUpdateStarting);
 
     const std::string commandLine = resumeCommandLine(properties, statusLog, hasUpdateId);
     const int packageTimeout = packageTimeoutOf(properties);
@@ -117,7 +118,7 @@ void UpdateFunctionDispatch::startUpdate(const Properties& properties, FunctionC
 
     std::string priorLog;
     if (hasUpdateId && applicator.updateLogExists(statusLog.updateId(), priorLog)) {
-        VORK_LOG(3, "UpdateFunctionDispatch::execute: removing prior update with same updateid");
+        VORK_LOG(3, FixedLogText::Functions::kUpdateRemovingPrior);
         ::unlink(priorLog.c_str());
     }
     call.guard([&] { runBundle(call, applicator); });
@@ -134,7 +135,7 @@ std::string UpdateFunctionDispatch::resumeCommandLine(const Properties& properti
     if (properties.getPropertyValue("restart-params", commandLine)) {
         if (VorkSupport::VorkStringUtilities::hasControlCharacter(commandLine))
             throw VorkException(
-                "UpdateFunctionDispatch::resumeCommandLine: restart-params may hold no control character", 0);
+                "UpdateFunctionDispatch::resumeCommandLine: restart-params may hold no control character");
         return commandLine;
     }
     commandLine = "plimo zuacmd=resume";
@@ -210,7 +211,7 @@ void UpdateFunctionDispatch::rebootBranch(Bundle& bundle, FunctionCall& call, Up
         // Without its resume service the update would never go on after the
         // restart: then it ends here, and the machine stays up.
         if (!applicator.install())
-            throw VorkException("UpdateFunctionDispatch::rebootBranch: the resume service could not be installed", 0);
+            throw VorkException("UpdateFunctionDispatch::rebootBranch: the resume service could not be installed");
         // The internal log carries the update across the restart.
         call.cleanupAtEnd(false);
         applicator.restartForResume(statusLog);
