@@ -6,16 +6,17 @@
 
 #include "ConstSmbiosTableIterator.h"
 #include "ISmbiosItem.h"
+#include "SmbiosStructureWalk.h"
 #include "SmbiosTableIterator.h"
 
 namespace smbios {
 
-// The SMBIOS structure table of the machine.
-class ISmbiosTable {
+// The SMBIOS structure table of the machine, walked by its iterators.
+class ISmbiosTable : public SmbiosStructureWalk {
 public:
     using EntryPoint = std::array<std::uint8_t, 32>;
 
-    virtual ~ISmbiosTable() = default;
+    ~ISmbiosTable() override = default;
 
     // An iterator on the first structure of a type (-1: the first structure).
     ConstSmbiosTableIterator begin(int type = -1) const;
@@ -37,11 +38,6 @@ public:
     virtual const std::uint8_t* getTableData() const = 0;
     virtual std::size_t getTableLength() const = 0;
 
-    // The walk, by position in the table buffer (null: none).
-    virtual const std::uint8_t* firstStructure() const = 0;
-    virtual const std::uint8_t* nextStructure(const std::uint8_t* position) const = 0;
-    // The item of a structure's position, made on first use and kept.
-    virtual ISmbiosItem& itemAt(const std::uint8_t* position) const = 0;
 
 private:
     const std::uint8_t* firstOfType(int type) const;

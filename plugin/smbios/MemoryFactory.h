@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 
 #include "IMemory.h"
@@ -29,11 +30,14 @@ public:
     virtual int getMode() const = 0;
 
     // For tests only: forgets the process-wide factory with its parameters
-    // and its reader, and the SMBIOS table read through it (with the SMBIOS
-    // factory), so that the next use starts afresh and reads PLIMO_MEMFILE
-    // again. Every reader, table, iterator and item obtained before becomes
-    // invalid.
+    // and its reader, after telling everything registered with
+    // onReset() (the SMBIOS factory forgets the table read through it), so
+    // that the next use starts afresh and reads PLIMO_MEMFILE again. Every
+    // reader, table, iterator and item obtained before becomes invalid.
     static void resetForTesting();
+    // Registers what must be forgotten with the reader, once per key: a
+    // second registration under the same key replaces the first.
+    static void onReset(const void* key, std::function<void()> forget);
 };
 
 } // namespace memory

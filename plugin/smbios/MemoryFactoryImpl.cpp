@@ -1,6 +1,10 @@
 #include "MemoryFactoryImpl.h"
 
 #include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
 
 #include "MemoryOsSpecific.h"
 #include "NotImplemented.h"
@@ -22,7 +26,49 @@ smbios::ParameterException unknownParameter(const std::string& name) {
     return error;
 }
 
+std::mutex& factoryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::unique_ptr<MemoryFactoryImpl>& factoryInstance() {
+    static std::unique_ptr<MemoryFactoryImpl> instance;
+    return instance;
+}
+
+std::map<const void*, std::function<void()>>& resetListeners() {
+    static std::map<const void*, std::function<void()>> listeners;
+    return listeners;
+}
+
 } // namespace
+
+// The process-wide factory is the one implementation: it is made here, so
+// that the interface needs nothing of it.
+MemoryFactory* MemoryFactory::getFactory() {
+    std::lock_guard<std::mutex> lock(factoryMutex());
+    auto& instance = factoryInstance();
+    if (!instance) instance = std::make_unique<MemoryFactoryImpl>();
+    return instance.get();
+}
+
+void MemoryFactory::onReset(const void* key, std::function<void()> forget) {
+    std::lock_guard<std::mutex> lock(factoryMutex());
+    resetListeners()[key] = std::move(forget);
+}
+
+void MemoryFactory::resetForTesting() {
+    // What was read through the forgotten reader would describe an image
+    // that is no longer in use: it goes first.
+    std::map<const void*, std::function<void()>> listeners;
+    {
+        std::lock_guard<std::mutex> lock(factoryMutex());
+        listeners = resetListeners();
+    }
+    for (const auto& entry : listeners) entry.second();
+    std::lock_guard<std::mutex> lock(factoryMutex());
+    factoryInstance().reset();
+}
 
 MemoryFactoryImpl::MemoryFactoryImpl() : m_sMemFile(defaultMemFile()) {}
 

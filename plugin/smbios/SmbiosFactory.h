@@ -3,10 +3,6 @@
 
 #include "ISmbiosTable.h"
 
-namespace memory {
-class MemoryFactory;
-}
-
 namespace smbios {
 
 // Gives the one process-wide SMBIOS table, built on first use and kept until
@@ -43,8 +39,8 @@ public:
     static void resetForTesting();
 
 private:
-    friend class memory::MemoryFactory;
-    // Forgets the process-wide table and factory only.
+    // Forgets the process-wide table and factory only; the memory factory
+    // calls it when it forgets its reader.
     static void forgetTable();
 };
 

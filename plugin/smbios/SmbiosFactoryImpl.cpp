@@ -1,8 +1,11 @@
 #include "SmbiosFactoryImpl.h"
 
+#include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
+#include "MemoryFactory.h"
 #include "NotImplemented.h"
 #include "ParameterException.h"
 #include "SmbiosMemoryStrategy.h"
@@ -19,7 +22,40 @@ ParameterException unknownParameter(const std::string& name) {
     return error;
 }
 
+std::mutex& factoryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::unique_ptr<SmbiosFactoryImpl>& factoryInstance() {
+    static std::unique_ptr<SmbiosFactoryImpl> instance;
+    return instance;
+}
+
 } // namespace
+
+// The process-wide factory is the one implementation: it is made here, so
+// that the interface needs nothing of it. A table is read through the memory
+// reader, so the memory factory's reset forgets it too.
+SmbiosFactory* SmbiosFactory::getFactory() {
+    std::lock_guard<std::mutex> lock(factoryMutex());
+    auto& instance = factoryInstance();
+    if (!instance) {
+        memory::MemoryFactory::onReset(&instance, &SmbiosFactory::forgetTable);
+        instance = std::make_unique<SmbiosFactoryImpl>();
+    }
+    return instance.get();
+}
+
+void SmbiosFactory::forgetTable() {
+    std::lock_guard<std::mutex> lock(factoryMutex());
+    factoryInstance().reset();
+}
+
+void SmbiosFactory::resetForTesting() {
+    forgetTable();
+    memory::MemoryFactory::resetForTesting();
+}
 
 SmbiosFactoryImpl::SmbiosFactoryImpl() : m_sDmiDirectory(SmbiosSysfsStrategy::defaultDirectory()) {}
 

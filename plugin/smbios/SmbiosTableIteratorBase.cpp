@@ -1,11 +1,11 @@
 #include "SmbiosTableIteratorBase.h"
 
-#include "ISmbiosTable.h"
+#include "SmbiosStructureWalk.h"
 #include "ParameterException.h"
 
 namespace smbios {
 
-SmbiosTableIteratorBase::SmbiosTableIteratorBase(const ISmbiosTable* table, int type, const std::uint8_t* position)
+SmbiosTableIteratorBase::SmbiosTableIteratorBase(const SmbiosStructureWalk* table, int type, const std::uint8_t* position)
     : m_pTable(table), m_nType(type), m_pCurrent(position) {}
 
 void SmbiosTableIteratorBase::increment() {

@@ -3,7 +3,7 @@
 
 namespace smbios {
 
-class ISmbiosTable;
+class SmbiosStructureWalk;
 class ISmbiosItem;
 
 // Forward iteration over the structures of a table, all of them (type -1)
@@ -11,12 +11,12 @@ class ISmbiosItem;
 class SmbiosTableIteratorBase {
 public:
     SmbiosTableIteratorBase() = default;
-    SmbiosTableIteratorBase(const ISmbiosTable* table, int type, const std::uint8_t* position);
+    SmbiosTableIteratorBase(const SmbiosStructureWalk* table, int type, const std::uint8_t* position);
 
     bool operator==(const SmbiosTableIteratorBase& other) const { return m_pCurrent == other.m_pCurrent; }
     bool operator!=(const SmbiosTableIteratorBase& other) const { return m_pCurrent != other.m_pCurrent; }
 
-    const ISmbiosTable* table() const { return m_pTable; }
+    const SmbiosStructureWalk* table() const { return m_pTable; }
     int type() const { return m_nType; }
     const std::uint8_t* position() const { return m_pCurrent; }
 
@@ -28,7 +28,7 @@ protected:
     ISmbiosItem& dereference() const;
 
 private:
-    const ISmbiosTable* m_pTable = nullptr;
+    const SmbiosStructureWalk* m_pTable = nullptr;
     int m_nType = -1;
     const std::uint8_t* m_pCurrent = nullptr;
 };
