@@ -87,13 +87,19 @@ int BundlePackageMSI::execute(bool& notRun) {
     InstallerRun run;
     prepareRun(run);
     runInstaller(run);
+    const RunEnd end = endOfRun(run);
+    if (finishRun(*run.entry, end, result)) result = resultOfRun(end.osErrorCode);
+    return result;
+}
+
+BundlePackage::RunEnd BundlePackageMSI::endOfRun(const InstallerRun& run) {
     static constexpr RunTexts kRunTexts = {FixedLogText::Packages::kMsiReturned,
                                            FixedLogText::Packages::kMsiPackageMissing,
                                            FixedLogText::Packages::kMsiMissing, 9};
     RunEnd end(kRunTexts);
     end.started = run.started && run.engineStarted;
-    const int finalCode = run.engineFailed ? run.engineCode : run.code;
     if (end.started) {
+        const int finalCode = run.engineFailed ? run.engineCode : run.code;
         m_nStatus = mapInstallerCode(finalCode);
         if (finalCode == kInstallFailure) {
             end.message = kInstallFailureMessage;
@@ -104,8 +110,7 @@ int BundlePackageMSI::execute(bool& notRun) {
     } else if (!run.engineStarted) {
         end.missingNote = FixedLogText::Packages::kMsiEngineMissing;
     }
-    if (finishRun(*run.entry, end, result)) result = resultOfRun(finalCode);
-    return result;
+    return end;
 }
 
 void BundlePackageMSI::prepareRun(InstallerRun& run) {

@@ -24,6 +24,9 @@ private:
     void runReinstall(InstallerRun& run);
     // The engine upgrade beside the package, then the install again.
     void upgradeEngine(InstallerRun& run);
+    // How the run ended: the package's status of it (in m_nStatus) and what
+    // its entry records.
+    RunEnd endOfRun(const InstallerRun& run);
     // The status code of a finished run (m_nStatus mapped from finalCode).
     int resultOfRun(int finalCode) const;
 };
