@@ -9,6 +9,7 @@
 
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
+#include "FixedLogTexts.h"
 #include "PackageConsoleLog.h"
 #include "PackageFile.h"
 #include "VerifiedCopy.h"
@@ -29,7 +30,7 @@ xmlNodePtr statusElement(xmlNodePtr package) {
     for (xmlNodePtr child = package ? package->children : nullptr; child != nullptr; child = child->next) {
         if (child->type == XML_ELEMENT_NODE && xmlStrcmp(child->name, BAD_CAST "Status") == 0) return child;
     }
-    throw VorkException("BundlePackage::BundlePackage (resume): no Status element for package", 0);
+    throw VorkException("BundlePackage::BundlePackage (resume): no Status element for package");
 }
 
 } // namespace
@@ -43,7 +44,6 @@ BundlePackage::BundlePackage(BAXMLDoc* statusLog, const std::string& releaseID,
       m_sPackageAbsFileName(packageAbsFileName),
       m_nState(STATE_NOT_RUN),
       m_nStatus(0),
-      m_nOsErrorCode(NO_OS_ERROR_CODE),
       m_bRestartAfterReboot(false),
       m_sPackageType(packageType),
       m_sInstallParams(installParams),
@@ -58,7 +58,6 @@ BundlePackage::BundlePackage(BAXMLDoc* statusLog, xmlNodePtr logNode)
       m_pLogNode(logNode),
       m_nState(STATE_NOT_RUN),
       m_nStatus(0),
-      m_nOsErrorCode(NO_OS_ERROR_CODE),
       m_bRestartAfterReboot(false),
       m_nUpdateOnly(-1) {
     VORK_TRACE("BundlePackage::BundlePackage");
@@ -176,34 +175,17 @@ int BundlePackage::execute(bool& notRun) {
         notRun = true;
         return StatusCode::PackagesSkipped;
     case STATE_NOT_RUN:
-        break;
+        // This execute starts no program: a fresh package is skipped above,
+        // and one to run again (interrupted, or asking to resume) cannot be.
+        throw VorkException("BundlePackage::execute: invalid code path encountered");
     default:
         VORK_LOG(1, "BundlePackage::execute: invalid code path encountered");
-        throw VorkException("BundlePackage::execute: invalid code path encountered", 0);
+        throw VorkException("BundlePackage::execute: invalid code path encountered");
     }
-
-    // The run.
-    buildCommandLine();
-    const std::unique_ptr<BAXMLPackageNode> entry = startEntry(m_sCommandLine, m_bRestartAfterReboot);
-
-    if (!executeImpl()) {
-        removeOutputLog();
-        reportMissing();
-        recordMissing(entry.get(), "BundlePackage::execute: package missing", 9);
-        return result;
-    }
-
-    performReturnMapping();
-    m_nState = STATE_COMPLETE;
-    const std::string outputLog = shouldUseOutputLog() ? m_pStatusLog->qpkLogName : std::string();
-    recordRun(*entry, outputLog, m_sPrependMessage, m_nOsErrorCode);
-    VORK_LOG(4, "BundlePackage::execute: package " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
-                << " returned: " << m_nOsErrorCode << " m_nStatus: " << m_nStatus << ".");
-    return resultOfRun();
 }
 
 void BundlePackage::recordSkipped() {
-    VORK_LOG(2, "BundlePackage::execute: subclass indicated package should be skipped; skipping package");
+    VORK_LOG(2, FixedLogText::Packages::kSkippedBySubclass);
     m_nState = STATE_SKIPPED;
     m_nStatus = STATUS_SKIPPED;
     // One entry per package: one rebuilt from its entry is recorded there.
@@ -216,40 +198,9 @@ void BundlePackage::recordSkipped() {
     m_pStatusLog->saveWithNext();
 }
 
-int BundlePackage::resultOfRun() {
-    switch (m_nStatus) {
-    case STATUS_FAILED:
-        VORK_LOG(9, "BundlePackage::execute: package failed, reporting failure");
-        return failureResult();
-    case STATUS_REBOOT_REQUIRED:
-        VORK_LOG(9, "BundlePackage::execute: package requires reboot");
-        return StatusCode::RebootRequired;
-    case STATUS_RESUME_REQUIRED:
-        VORK_LOG(9, "BundlePackage::execute: package requires resume after reboot");
-        return StatusCode::ResumeRequired;
-    case 21:
-    case 22:
-    case 23:
-        return StatusCode::PackageNotApplied;
-    default:
-        return 0;
-    }
-}
-
 bool BundlePackage::shouldBeSkipped() { return false; }
 
 bool BundlePackage::completeAfterReboot() { return false; }
-
-void BundlePackage::performReturnMapping() { m_nStatus = m_nOsErrorCode; }
-
-bool BundlePackage::shouldUseOutputLog() { return true; }
-
-int BundlePackage::failureResult() { return StatusCode::PackageFailed; }
-
-void BundlePackage::reportMissing() {
-    VORK_LOG(4, "BundlePackage::execute: package missing: " << m_sPackageAbsFileName << " - " << m_sReleaseID
-                << ".");
-}
 
 void BundlePackage::setExpectedDigest(const std::string& digestText) {
     m_bHasDigest = true;
@@ -342,6 +293,25 @@ int BundlePackage::timeLimit() const {
     } catch (const VorkException&) {
         return 0;
     }
+}
+
+bool BundlePackage::finishRun(BAXMLPackageNode& entry, const RunEnd& end, int& result) {
+    if (end.started) {
+        m_nState = STATE_COMPLETE;
+        recordRun(entry, m_pStatusLog->qpkLogName, end.message, end.osErrorCode);
+        VORK_LOG(4, end.texts.returned << m_sPackageAbsFileName << " releaseID " << m_sReleaseID << " returned: "
+                    << m_nStatus << ".");
+        return true;
+    }
+    if (refusedAtStart(entry, result)) return false;
+    removeOutputLog();
+    if (end.missingNote != nullptr) {
+        VORK_LOG(4, end.missingNote);
+    } else {
+        VORK_LOG(4, end.texts.packageMissing << m_sPackageAbsFileName << " - " << m_sReleaseID << ".");
+    }
+    recordMissing(end.keepEntryWhenMissing ? nullptr : &entry, end.texts.missing, end.texts.missingLevel);
+    return false;
 }
 
 bool BundlePackage::refusedAtStart(BAXMLPackageNode& entry, int& result) {

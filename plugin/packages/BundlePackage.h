@@ -87,14 +87,11 @@ public:
     static int readUpdateOnly(const std::string& text);
 
 protected:
-    virtual bool executeImpl() = 0;
-    virtual void buildCommandLine() = 0;
+    // The hooks of the base's execute, which runs no program: a kind that
+    // uses it is skipped on a fresh run (shouldBeSkipped) and may count as
+    // complete once the reboot it asked for is over (completeAfterReboot).
     virtual bool shouldBeSkipped();
     virtual bool completeAfterReboot();
-    virtual void performReturnMapping();
-    virtual bool shouldUseOutputLog();
-    virtual int failureResult();
-    virtual void reportMissing();
 
     // How a program start relates to the package file.
     enum class PackageRole {
@@ -115,6 +112,40 @@ protected:
     // when the package's time limit has passed is ended with its group and
     // gives exit code -1; the next recordRun says so.
     [[nodiscard]] bool runProgram(VorkSupport::VorkProgramCall call, int& exitCode, PackageRole role);
+    // The fixed texts of a kind's run end (kept word for word): the record
+    // before the package path of a run that returned, the one before the
+    // path of a package that did not start, the text of the exception a
+    // missing package raises, and the level it is logged at.
+    struct RunTexts {
+        const char* returned;
+        const char* packageMissing;
+        const char* missing;
+        int missingLevel;
+    };
+    // How the run of an installer-like kind ended, as finishRun records it.
+    struct RunEnd {
+        explicit RunEnd(const RunTexts& kindTexts) : texts(kindTexts) {}
+        const RunTexts& texts;
+        // The kind's program (or programs) started and ended; m_nStatus then
+        // holds the kind's status of the run.
+        bool started = false;
+        // The message and OS error code of the entry's log.
+        std::string message;
+        int osErrorCode = NO_OS_ERROR_CODE;
+        // Logged instead of the package-missing record when set.
+        const char* missingNote = nullptr;
+        // A package that did not start leaves its entry as it is.
+        bool keepEntryWhenMissing = false;
+    };
+    // The one end of the installer-like kinds' runs, on the entry the run
+    // started on. A run that started: the package is complete, the run is
+    // recorded with the output log (recordRun), its return is logged, and
+    // the answer is true; the kind then maps m_nStatus to its result. One
+    // that did not: a refused package is a failed run (result 3072);
+    // otherwise the output log goes and the package is missing
+    // (recordMissing, which raises 3075 unless the ignore setting is set);
+    // the answer is false.
+    bool finishRun(BAXMLPackageNode& entry, const RunEnd& end, int& result);
     // After runProgram answered false: true when the package failed its
     // check, which then counts as a failed run (status 1, the reason in the
     // entry's log, result 3072); false when it simply did not start.
@@ -181,9 +212,7 @@ protected:
     std::string m_sPackageAbsFileName;
     State m_nState;
     int m_nStatus;
-    std::string m_sCommandLine;
     std::string m_sPrependMessage;
-    int m_nOsErrorCode;
     bool m_bRestartAfterReboot;
     std::string m_sPackageType;
     std::string m_sInstallParams;
@@ -201,8 +230,6 @@ protected:
 private:
     // Records the package as skipped (state, status and log entry).
     void recordSkipped();
-    // The status code of a finished run of the base's own execute.
-    int resultOfRun();
     // The time limit of this package's programs in seconds, 0 for none.
     int timeLimit() const;
 };

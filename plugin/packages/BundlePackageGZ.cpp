@@ -1,10 +1,7 @@
 #include "BundlePackageGZ.h"
 
-#include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-
-using VorkSupport::VorkException;
 
 bool BundlePackageGZ::shouldBeSkipped() {
     VORK_TRACE("BundlePackageGZ::shouldBeSkipped");
@@ -14,19 +11,3 @@ bool BundlePackageGZ::shouldBeSkipped() {
 }
 
 bool BundlePackageGZ::completeAfterReboot() { return m_bRestartAfterReboot; }
-
-bool BundlePackageGZ::executeImpl() {
-    throw VorkException("BundlePackageGZ::executeImpl: invalid code path encountered", 0);
-}
-
-void BundlePackageGZ::buildCommandLine() {
-    throw VorkException("BundlePackageGZ::buildCommandLine: invalid code path encountered", 0);
-}
-
-void BundlePackageGZ::performReturnMapping() {
-    throw VorkException("BundlePackageGZ::performReturnMapping: invalid code path encountered", 0);
-}
-
-bool BundlePackageGZ::shouldUseOutputLog() {
-    throw VorkException("BundlePackageGZ::shouldUseOutputLog: invalid code path encountered", 0);
-}

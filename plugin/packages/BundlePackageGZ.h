@@ -11,8 +11,4 @@ public:
 protected:
     bool shouldBeSkipped() override;
     bool completeAfterReboot() override;
-    bool executeImpl() override;
-    void buildCommandLine() override;
-    void performReturnMapping() override;
-    bool shouldUseOutputLog() override;
 };

@@ -8,15 +8,13 @@
 
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
+#include "FixedLogTexts.h"
 #include "GetWindowsErrorMessage.h"
 #include "StatusCode.h"
-#include "VorkException.h"
 #include "VorkFindFile.h"
 #include "VorkLogRecord.h"
 #include "VorkPlatform.h"
 #include "VorkScopeTrace.h"
-
-using VorkSupport::VorkException;
 
 namespace {
 
@@ -60,14 +58,6 @@ std::string programWord(const std::string& path) {
 
 } // namespace
 
-bool BundlePackageMSI::executeImpl() {
-    throw VorkException("BundlePackageMSI::executeImpl: invalid code path encountered", 0);
-}
-
-void BundlePackageMSI::buildCommandLine() {
-    throw VorkException("BundlePackageMSI::buildCommandLine: invalid code path encountered", 0);
-}
-
 struct BundlePackageMSI::InstallerRun {
     VorkSupport::VorkProgramCall install;
     VorkSupport::VorkProgramCall reinstall;
@@ -97,18 +87,30 @@ int BundlePackageMSI::execute(bool& notRun) {
     InstallerRun run;
     prepareRun(run);
     runInstaller(run);
-    if (run.started && run.engineStarted) return recordInstallerRun(*run.entry, run);
-
-    if (refusedAtStart(*run.entry, result)) return result;
-    removeOutputLog();
-    if (!run.engineStarted) {
-        VORK_LOG(4, "BundlePackageMSI::execute: MSI Engine upgrade package missing.");
-    } else {
-        VORK_LOG(4, "BundlePackageMSI::execute: MSI package missing: " << m_sPackageAbsFileName << " - "
-                    << m_sReleaseID << ".");
-    }
-    recordMissing(run.entry.get(), "BundlePackageMSI::execute: MSI missing", 9);
+    const RunEnd end = endOfRun(run);
+    if (finishRun(*run.entry, end, result)) result = resultOfRun(end.osErrorCode);
     return result;
+}
+
+BundlePackage::RunEnd BundlePackageMSI::endOfRun(const InstallerRun& run) {
+    static constexpr RunTexts kRunTexts = {FixedLogText::Packages::kMsiReturned,
+                                           FixedLogText::Packages::kMsiPackageMissing,
+                                           FixedLogText::Packages::kMsiMissing, 9};
+    RunEnd end(kRunTexts);
+    end.started = run.started && run.engineStarted;
+    if (end.started) {
+        const int finalCode = run.engineFailed ? run.engineCode : run.code;
+        m_nStatus = mapInstallerCode(finalCode);
+        if (finalCode == kInstallFailure) {
+            end.message = kInstallFailureMessage;
+        } else if (finalCode != 0) {
+            GetWindowsErrorMessage(finalCode, end.message);
+        }
+        end.osErrorCode = finalCode;
+    } else if (!run.engineStarted) {
+        end.missingNote = FixedLogText::Packages::kMsiEngineMissing;
+    }
+    return end;
 }
 
 void BundlePackageMSI::prepareRun(InstallerRun& run) {
@@ -130,12 +132,12 @@ void BundlePackageMSI::prepareRun(InstallerRun& run) {
     run.reinstall.arguments.push_back("REINSTALL=ALL");
     run.reinstall.arguments.push_back("REINSTALLMODE=vomus");
     run.reinstall.commandLine = installCommand + " REINSTALL=ALL REINSTALLMODE=vomus";
-    VORK_LOG(3, "BundlePackageMSI::execute: executing MSI.  CommandLine=" << "|" << installCommand << "|");
+    VORK_LOG(3, FixedLogText::Packages::kMsiExecuting << "|" << installCommand << "|");
 }
 
 void BundlePackageMSI::runInstaller(InstallerRun& run) {
     run.started = runProgram(run.install, run.code, PackageRole::Argument);
-    VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: MSIExecutionSuccessful = "
+    VORK_LOG(4, FixedLogText::Packages::kMsiFirstRunComplete
                 << run.started << ", MSIReturnCode = " << run.code << ".");
     if (!run.started) return;
     if (run.code == kInstallPackageVersion) {
@@ -147,7 +149,7 @@ void BundlePackageMSI::runInstaller(InstallerRun& run) {
 
 void BundlePackageMSI::runReinstall(InstallerRun& run) {
     run.started = runProgram(run.reinstall, run.code, PackageRole::Argument);
-    VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = " << run.reinstall.commandLine
+    VORK_LOG(4, FixedLogText::Packages::kMsiRunComplete << run.reinstall.commandLine
                 << ", MSIExecutionSuccessful = " << run.started << ", MSIReturnCode = " << run.code << ".");
     if (run.started && run.code == kInstallFailure) {
         VORK_LOG(2, "MSI returned ERROR_INSTALL_FAILURE on upgrade retry.");
@@ -160,11 +162,11 @@ void BundlePackageMSI::upgradeEngine(InstallerRun& run) {
         slash == std::string::npos ? m_sPackageAbsFileName : m_sPackageAbsFileName.substr(0, slash);
     const std::string engineUpgradePath =
         packageDirectory + VorkSupport::VorkPlatform::separator + kEngineUpgradeProgram;
-    VORK_LOG(4, "BundlePackageMSI::execute: checking for " << kEngineUpgradeProgram);
+    VORK_LOG(4, FixedLogText::Packages::kMsiCheckingFor << kEngineUpgradeProgram);
     // Nothing in the bundle definition vouches for the upgrade program: a
     // package that is checked never starts it unchecked.
     if (!VorkSupport::VorkFindFile(engineUpgradePath).hasMore() || hasExpectedDigest()) {
-        VORK_LOG(2, "BundlePackageMSI::execute: " << kEngineUpgradeProgram
+        VORK_LOG(2, FixedLogText::Packages::kMsiExecute << kEngineUpgradeProgram
                     << (hasExpectedDigest() ? " not started for a package with a digest" : " not found")
                     << "; returning ERROR_INSTALL_PACKAGE_VERSION");
         return;
@@ -173,47 +175,35 @@ void BundlePackageMSI::upgradeEngine(InstallerRun& run) {
     // directory; the plug-in's own directory is shared with the host and
     // never changes.
     const std::string savedDirectory = currentDirectory();
-    VORK_LOG(9, "BundlePackageMSI::execute: setting current directory for MSI upgrade to " << "|"
+    VORK_LOG(9, FixedLogText::Packages::kMsiSettingDirectory << "|"
                 << packageDirectory << "|");
     VorkSupport::VorkProgramCall engine;
     engine.programText = programWord(engineUpgradePath);
     engine.workingDirectory = packageDirectory;
     run.engineStarted = runProgram(engine, run.engineCode, PackageRole::Unrelated);
-    VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = "
+    VORK_LOG(4, FixedLogText::Packages::kMsiRunComplete
                 << kEngineUpgradeProgram << "engineUpgradeExecutionSuccessful = " << run.engineStarted
                 << ", engineUpgradeReturnCode = " << run.engineCode << ".");
-    VORK_LOG(9, "BundlePackageMSI::execute: resetting current directory to " << "|" << savedDirectory << "|");
+    VORK_LOG(9, FixedLogText::Packages::kMsiResettingDirectory << "|" << savedDirectory << "|");
     if (!run.engineStarted) return;
     if (run.engineCode != 0 && run.engineCode != kRebootRequired) {
-        VORK_LOG(1, "BundlePackageMSI::execute: MSI Engine Upgrade returned a failure code of:" << run.engineCode);
+        VORK_LOG(1, FixedLogText::Packages::kMsiEngineFailed << run.engineCode);
         run.engineFailed = true;
         return;
     }
     run.started = runProgram(run.install, run.code, PackageRole::Argument);
-    VORK_LOG(4, "BundlePackageMSI::execute: VorkExecuteProgram complete: command = " << run.install.commandLine
+    VORK_LOG(4, FixedLogText::Packages::kMsiRunComplete << run.install.commandLine
                 << ", MSIExecutionSuccessful = " << run.started << ", MSIReturnCode = " << run.code << ".");
     if (run.started && run.code == kProductVersion) runReinstall(run);
 }
 
-int BundlePackageMSI::recordInstallerRun(BAXMLPackageNode& entry, const InstallerRun& run) {
-    const int finalCode = run.engineFailed ? run.engineCode : run.code;
-    m_nStatus = mapInstallerCode(finalCode);
-    m_nState = STATE_COMPLETE;
-    std::string message;
-    if (finalCode == kInstallFailure) {
-        message = kInstallFailureMessage;
-    } else if (finalCode != 0) {
-        GetWindowsErrorMessage(finalCode, message);
-    }
-    recordRun(entry, m_pStatusLog->qpkLogName, message, finalCode);
-    VORK_LOG(4, "BundlePackageMSI::execute: MSI " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
-                << " returned: " << m_nStatus << ".");
+int BundlePackageMSI::resultOfRun(int finalCode) const {
     if (m_nStatus == STATUS_FAILED) {
-        VORK_LOG(9, "BundlePackageMSI::execute: MSI failed, reporting failure");
+        VORK_LOG(9, FixedLogText::Packages::kMsiFailed);
         return finalCode == kInstallPackageVersion ? StatusCode::EngineUpgradeMissing : StatusCode::PackageFailed;
     }
     if (m_nStatus == STATUS_REBOOT_REQUIRED) {
-        VORK_LOG(9, "BundlePackageMSI::execute: MSI requires reboot");
+        VORK_LOG(9, FixedLogText::Packages::kMsiRebootRequired);
         return StatusCode::RebootRequired;
     }
     return 0;

@@ -12,11 +12,6 @@ public:
 
     int execute(bool& notRun) override;
 
-protected:
-    // Not used by this kind: execute() does its own run.
-    bool executeImpl() override;
-    void buildCommandLine() override;
-
 private:
     // One run of the installer: its calls and what became of them.
     struct InstallerRun;
@@ -29,6 +24,9 @@ private:
     void runReinstall(InstallerRun& run);
     // The engine upgrade beside the package, then the install again.
     void upgradeEngine(InstallerRun& run);
-    // Records the finished run in entry; answers its status code.
-    int recordInstallerRun(BAXMLPackageNode& entry, const InstallerRun& run);
+    // How the run ended: the package's status of it (in m_nStatus) and what
+    // its entry records.
+    RunEnd endOfRun(const InstallerRun& run);
+    // The status code of a finished run (m_nStatus mapped from finalCode).
+    int resultOfRun(int finalCode) const;
 };

@@ -2,20 +2,10 @@
 
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
+#include "FixedLogTexts.h"
 #include "StatusCode.h"
-#include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-
-using VorkSupport::VorkException;
-
-bool BundlePackageMSP::executeImpl() {
-    throw VorkException("BundlePackageMSP::executeImpl: invalid code path encountered", 0);
-}
-
-void BundlePackageMSP::buildCommandLine() {
-    throw VorkException("BundlePackageMSP::buildCommandLine: invalid code path encountered", 0);
-}
 
 int BundlePackageMSP::execute(bool& notRun) {
     VORK_TRACE("BundlePackageMSP::execute");
@@ -37,7 +27,12 @@ int BundlePackageMSP::execute(bool& notRun) {
     VORK_LOG(3, "BundlePackageMSP::execute: executing MSP.  sCommandLine=" << "|" << commandLine << "|");
     const std::unique_ptr<BAXMLPackageNode> entry = startEntry(commandLine, false);
 
-    if (runProgram(call, m_nStatus, PackageRole::Argument)) {
+    static constexpr RunTexts kRunTexts = {FixedLogText::Packages::kMspReturned,
+                                           FixedLogText::Packages::kMspPackageMissing,
+                                           FixedLogText::Packages::kMspMissing, 4};
+    RunEnd end(kRunTexts);
+    end.started = runProgram(call, m_nStatus, PackageRole::Argument);
+    if (end.started) {
         switch (m_nStatus) {
         case 0: break;
         case 1634:
@@ -46,22 +41,14 @@ int BundlePackageMSP::execute(bool& notRun) {
         case 3010: m_nStatus = preInstallEnvSetting() ? STATUS_REBOOT_REQUIRED : STATUS_SUCCESS; break;
         default: m_nStatus = STATUS_FAILED; break;
         }
-        m_nState = STATE_COMPLETE;
-        recordRun(*entry, m_pStatusLog->qpkLogName, "", NO_OS_ERROR_CODE);
-        VORK_LOG(4, "BundlePackageMSP::execute: MSP " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
-                    << " returned: " << m_nStatus << ".");
-        if (m_nStatus == STATUS_FAILED) {
-            VORK_LOG(2, "BundlePackageMSP::execute: MSP failed, reporting failure");
-            result = StatusCode::PackageFailed;
-        } else if (m_nStatus == STATUS_REBOOT_REQUIRED) {
-            VORK_LOG(4, "BundlePackageMSP::execute: MSP requires reboot");
-            result = StatusCode::RebootRequired;
-        }
-    } else if (!refusedAtStart(*entry, result)) {
-        removeOutputLog();
-        VORK_LOG(4, "BundlePackageMSP::execute: MSP package missing: " << m_sPackageAbsFileName << " - "
-                    << m_sReleaseID << ".");
-        recordMissing(entry.get(), "BundlePackageMSP::execute: MSP missing", 4);
+    }
+    if (!finishRun(*entry, end, result)) return result;
+    if (m_nStatus == STATUS_FAILED) {
+        VORK_LOG(2, "BundlePackageMSP::execute: MSP failed, reporting failure");
+        result = StatusCode::PackageFailed;
+    } else if (m_nStatus == STATUS_REBOOT_REQUIRED) {
+        VORK_LOG(4, "BundlePackageMSP::execute: MSP requires reboot");
+        result = StatusCode::RebootRequired;
     }
     return result;
 }

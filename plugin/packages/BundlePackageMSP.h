@@ -9,9 +9,4 @@ public:
     using BundlePackage::BundlePackage;
 
     int execute(bool& notRun) override;
-
-protected:
-    // Not used by this kind: execute() does its own run.
-    bool executeImpl() override;
-    void buildCommandLine() override;
 };

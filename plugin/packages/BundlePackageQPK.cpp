@@ -2,21 +2,11 @@
 
 #include "BAXMLDoc.h"
 #include "BAXMLPackageNode.h"
+#include "FixedLogTexts.h"
 #include "StatusCode.h"
-#include "VorkException.h"
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
-
-using VorkSupport::VorkException;
-
-bool BundlePackageQPK::executeImpl() {
-    throw VorkException("BundlePackageQPK::executeImpl: invalid code path encountered", 0);
-}
-
-void BundlePackageQPK::buildCommandLine() {
-    throw VorkException("BundlePackageQPK::buildCommandLine: invalid code path encountered", 0);
-}
 
 int BundlePackageQPK::execute(bool& notRun) {
     VORK_TRACE("BundlePackageQPK::execute");
@@ -48,35 +38,30 @@ int BundlePackageQPK::execute(bool& notRun) {
 
     const std::unique_ptr<BAXMLPackageNode> entry = startEntry(commandLine, restart);
 
-    if (runProgram(call, m_nStatus, PackageRole::Program)) {
-        m_nState = STATE_COMPLETE;
-        recordRun(*entry, m_pStatusLog->qpkLogName, "", NO_OS_ERROR_CODE);
-        VORK_LOG(4, "BundlePackageQPK::execute: QPK " << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
-                    << " returned: " << m_nStatus << ".");
-        result = resultOfRun();
-    } else if (!refusedAtStart(*entry, result)) {
-        removeOutputLog();
-        VORK_LOG(4, "BundlePackageQPK::execute: QPK package missing: " << m_sPackageAbsFileName << " - "
-                    << m_sReleaseID << ".");
-        // An entry carried over from before the reboot keeps what it holds.
-        recordMissing(restart ? nullptr : entry.get(), "BundlePackageQPK::execute: QPK missing", 4);
-    }
+    static constexpr RunTexts kRunTexts = {FixedLogText::Packages::kQpkReturned,
+                                           FixedLogText::Packages::kQpkPackageMissing,
+                                           FixedLogText::Packages::kQpkMissing, 4};
+    RunEnd end(kRunTexts);
+    end.started = runProgram(call, m_nStatus, PackageRole::Program);
+    // An entry carried over from before the reboot keeps what it holds.
+    end.keepEntryWhenMissing = restart;
+    if (finishRun(*entry, end, result)) result = resultOfRun();
     return result;
 }
 
 int BundlePackageQPK::resultOfRun() const {
     switch (m_nStatus) {
     case STATUS_FAILED:
-        VORK_LOG(4, "BundlePackageQPK::execute: QPK failed, reporting failure");
+        VORK_LOG(4, FixedLogText::Packages::kQpkFailed);
         return StatusCode::PackageFailed;
     case STATUS_REBOOT_REQUIRED:
-        VORK_LOG(4, "BundlePackageQPK::execute: QPK requires reboot");
+        VORK_LOG(4, FixedLogText::Packages::kQpkRebootRequired);
         return StatusCode::RebootRequired;
     case STATUS_RESUME_REQUIRED:
-        VORK_LOG(4, "BundlePackageQPK::execute: QPK requires resume after reboot");
+        VORK_LOG(4, FixedLogText::Packages::kQpkResumeRequired);
         return StatusCode::ResumeRequired;
     case -1:
-        VORK_LOG(4, "BundlePackageQPK::execute: QPK did not terminate properly");
+        VORK_LOG(4, FixedLogText::Packages::kQpkNotTerminated);
         return StatusCode::PackageFailed;
     default:
         return 0;

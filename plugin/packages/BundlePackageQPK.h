@@ -11,11 +11,6 @@ public:
 
     int execute(bool& notRun) override;
 
-protected:
-    // Not used by this kind: execute() does its own run.
-    bool executeImpl() override;
-    void buildCommandLine() override;
-
 private:
     // The status code of a finished run, from the exit code in m_nStatus.
     int resultOfRun() const;

@@ -46,31 +46,7 @@ public:
     const std::string& packageType() const { return m_sPackageType; }
     const std::string& installParams() const { return m_sInstallParams; }
     int updateOnly() const { return m_nUpdateOnly; }
-    int osErrorCode() const { return m_nOsErrorCode; }
     bool logNodeSet() const { return m_pLogNode != nullptr; }
-};
-
-// A kind that runs through the base run path: its "program" answers a
-// chosen OS code, or fails to start.
-class BaseKind : public BundlePackage {
-public:
-    BaseKind(BAXMLDoc* doc, const std::string& path, bool starts, int osCode)
-        : BundlePackage(doc, "B1", path, "base", "", -1), m_starts(starts), m_osCode(osCode) {}
-    int runs = 0;
-
-protected:
-    bool executeImpl() override {
-        ++runs;
-        if (!m_starts) return false;
-        plimotest::writeFile(m_pStatusLog->qpkLogName, "base output\n");
-        m_nOsErrorCode = m_osCode;
-        return true;
-    }
-    void buildCommandLine() override { m_sCommandLine = m_sPackageAbsFileName + " --go"; }
-
-private:
-    bool m_starts;
-    int m_osCode;
 };
 
 } // namespace
@@ -318,6 +294,21 @@ TEST_F(BundlePackageTest, GzPackageIsSkippedWithItsMessage) {
     BundlePackageGZ again(m_doc.get(), packageNode(doc(), 1));
     EXPECT_EQ(3087, again.execute(notRun));
     EXPECT_EQ(1u, packageCount(doc()));
+
+    // An entry that asks to run it again has nothing to run: refused with
+    // a plain exception, the entry left as it was.
+    for (const char* recorded : {"in-progress", "complete4"}) {
+        SCOPED_TRACE(recorded);
+        const bool complete = std::string(recorded) == "complete4";
+        xmlNodePtr node = loadWithPackages(
+            packageXml("/pkg/p1", complete ? "complete" : "in-progress", complete ? "4" : ""));
+        BundlePackageGZ rerun(m_doc.get(), node);
+        EXPECT_EQ(0, exceptionCode([&] { rerun.execute(notRun); }));
+        EXPECT_TRUE(runner.calls.empty());
+        EXPECT_EQ(1u, packageCount(doc()));
+        EXPECT_EQ(complete ? "complete" : "in-progress", attr(statusNode(doc(), 1), "state"));
+        EXPECT_EQ("old command", exeCmd(doc(), 1));
+    }
 }
 
 TEST_F(BundlePackageTest, ResumeConstructorReadsTheEntry) {
@@ -336,7 +327,6 @@ TEST_F(BundlePackageTest, ResumeConstructorReadsTheEntry) {
     EXPECT_EQ(1, full.updateOnly());
     EXPECT_EQ(BundlePackage::STATE_COMPLETE, full.getState());
     EXPECT_EQ(3010, full.getStatus());  // read as atoi reads it
-    EXPECT_EQ(BundlePackage::NO_OS_ERROR_CODE, full.osErrorCode());
     EXPECT_TRUE(full.logNodeSet());
 
     Probe bare(m_doc.get(), packageNode(doc(), 2));
@@ -379,40 +369,4 @@ TEST(BundlePackageTextRules, CaseInsensitiveComparisonAndUpdateOnlyReading) {
     EXPECT_EQ(0, BundlePackage::readUpdateOnly("yes"));
     EXPECT_EQ(0, BundlePackage::readUpdateOnly("false"));
     EXPECT_EQ(-1, BundlePackage::readUpdateOnly(""));
-}
-
-TEST_F(BundlePackageTest, BaseRunPathMapsTheOsCode) {
-    const struct {
-        int osCode;
-        int result;
-    } cases[] = {{0, 0}, {1, 3072}, {2, 3073}, {4, 3074}, {21, 3088}, {23, 3088}, {7, 0}};
-    int entries = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.osCode);
-        BaseKind package(m_doc.get(), "/pkg/base", true, c.osCode);
-        bool notRun = true;
-        EXPECT_EQ(c.result, package.execute(notRun));
-        EXPECT_FALSE(notRun);
-        ++entries;
-        ASSERT_EQ(static_cast<std::size_t>(entries), packageCount(savedDoc()));
-        EXPECT_EQ("/pkg/base --go", exeCmd(savedDoc(), entries));
-        EXPECT_EQ(std::to_string(c.osCode), attr(statusNode(savedDoc(), entries), "code"));
-        EXPECT_EQ("base output", content(pkgLogs(savedDoc(), entries).at(0)));
-        EXPECT_EQ(std::to_string(c.osCode), attr(pkgLogs(savedDoc(), entries).at(0), "osErrCode"));
-        EXPECT_FALSE(plimotest::fileExists(outputLog()));
-    }
-
-    // A program that does not start: missing, and 3075 unless ignored.
-    plimotest::writeFile(outputLog(), "stale");
-    BaseKind notStarting(m_doc.get(), "/pkg/base", false, 0);
-    bool notRun = false;
-    EXPECT_EQ(3075, exceptionCode([&] { notStarting.execute(notRun); }));
-    EXPECT_EQ(BundlePackage::STATE_MISSING, notStarting.getState());
-    EXPECT_EQ("missing", attr(statusNode(savedDoc(), entries + 1), "state"));
-    EXPECT_FALSE(plimotest::fileExists(outputLog()));
-
-    m_doc->ignore(true);
-    BaseKind ignored(m_doc.get(), "/pkg/base", false, 0);
-    EXPECT_EQ(0, ignored.execute(notRun));
-    EXPECT_EQ(BundlePackage::STATE_MISSING, ignored.getState());
 }
