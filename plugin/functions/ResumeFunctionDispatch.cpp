@@ -34,7 +34,7 @@ std::string settingText(Getter getter) {
 } // namespace
 
 ResumeFunctionDispatch::ResumeFunctionDispatch()
-    : m_statusLog(), m_pService(new ResumeFunctionService(this)),
+    : m_statusLog(), m_pService(std::make_unique<ResumeFunctionService>([this] { restart(); })),
       m_call("ResumeFunctionDispatch::execute", *m_pService, m_statusLog) {}
 
 ResumeFunctionDispatch::~ResumeFunctionDispatch() = default;
