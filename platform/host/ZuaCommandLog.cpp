@@ -1,7 +1,6 @@
 #include "ZuaCommandLog.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+
+#include "StateHome.h"
 
 namespace {
 
@@ -32,17 +33,7 @@ std::string ZuaCommandLog::fileName() {
     std::string explicitName = envValue("ZUA_CMDLOG");
     if (!explicitName.empty()) return explicitName;
     if (::geteuid() == 0) return "/var/log/zua/cmdlog";
-    std::string base = envValue("XDG_STATE_HOME");
-    if (base.empty() || base[0] != '/') {
-        std::string home = envValue("HOME");
-        if (home.empty()) {
-            struct passwd* pw = ::getpwuid(::geteuid());
-            if (pw && pw->pw_dir) home = pw->pw_dir;
-        }
-        if (home.empty()) home = "/tmp";
-        base = home + "/.local/state";
-    }
-    return base + "/zua/cmdlog";
+    return VorkCommon::stateHome() + "/zua/cmdlog";
 }
 
 std::string ZuaCommandLog::escape(const char* text) {

@@ -3,45 +3,13 @@
 #include <cstring>
 #include <string>
 
+#include "Utf16ToUtf8.h"
 #include "ZuaCommandLog.h"
 
 namespace {
 
 constexpr int kInvalidParameter = 87;
 constexpr int kInsufficientBuffer = 122;
-
-std::string toUtf8(const char16_t* text) {
-    std::string out;
-    for (std::size_t i = 0; text[i] != 0; ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-                ++i;
-            } else {
-                cp = 0xFFFD;
-            }
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
-}
 
 } // namespace
 
@@ -56,7 +24,7 @@ int ZCSAppendToCmdLog(uint32_t commandId, const char* userInfo, const char* sour
 
 int ZCSUCS2StrToUTF8Str(char* buffer, uint32_t* size, const char16_t* text) {
     if (!size || !text) return kInvalidParameter;
-    const std::string utf8 = toUtf8(text);
+    const std::string utf8 = VorkCommon::utf16ToUtf8(text);
     const std::size_t needed = utf8.size() + 1;
     if (needed > UINT32_MAX) return kInvalidParameter;
     if (!buffer) {

@@ -66,7 +66,7 @@ bool resolveLink(std::string& fileName) {
     if (::lstat(fileName.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return true;
     std::unique_ptr<char, decltype(&std::free)> resolved(realpath(fileName.c_str(), nullptr), &std::free);
     if (!resolved) {
-        VORK_LOG(1, "VorkAtomicFile::write: cannot follow link |" << fileName << "|, errno " << errno);
+        VORK_LOG(1, "resolveLink: cannot follow link |" << fileName << "|, errno " << errno);
         return false;
     }
     fileName = resolved.get();
@@ -155,7 +155,7 @@ void removeStaleTemporariesAt(int directory, const std::string& base) {
     }
     while (const dirent* entry = ::readdir(listing.get())) {
         if (!isTemporaryOf(entry->d_name, base)) continue;
-        VORK_LOG(4, "VorkAtomicFile: removing the remains of a killed write: " << entry->d_name);
+        VORK_LOG(4, "removeStaleTemporariesAt: removing the remains of a killed write: " << entry->d_name);
         (void)VorkFaultSeam::unlinkAt(directory, entry->d_name);
     }
 }

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "VorkChildDeadline.h"
 #include "VorkLogRecord.h"
@@ -89,38 +88,44 @@ bool resolveProgramText(const std::string& programText, std::string& program, st
     return false;
 }
 
-bool waitForChild(pid_t pid, int* exitCode) {
+// Waits for a child's end; false (with errno) when it cannot be learnt.
+bool waitForChild(pid_t pid, int& exitCode) {
     int status = 0;
     pid_t done;
     while ((done = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
     if (done < 0) return false;
-    if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return true;
 }
 
 // Waits for a started program, within its time limit when it has one, and
 // keeps its output within its limit.
-bool waitForProgram(const VorkProgramCall& call, VorkChildDeadline& child, VorkOutputCap& cap, pid_t pid,
-                    int* exitCode, bool* timedOut, std::int64_t* droppedOutput) {
-    if (call.timeoutSeconds <= 0 && !cap.active()) return waitForChild(pid, exitCode);
+void waitForProgram(const VorkProgramCall& call, VorkChildDeadline& child, VorkOutputCap& cap, pid_t pid,
+                    VorkProgramResult& result) {
+    if (call.timeoutSeconds <= 0 && !cap.active()) {
+        if (!waitForChild(pid, result.exitCode)) {
+            result.started = false;
+            result.error = errno;
+        }
+        return;
+    }
     child.watch(pid, &cap);
     const std::chrono::milliseconds limit = call.timeoutSeconds > 0
                                                 ? std::chrono::milliseconds(std::chrono::seconds(call.timeoutSeconds))
                                                 : std::chrono::milliseconds(-1);
-    if (!child.waitFor(limit, exitCode)) {
-        VORK_LOG(1, "waitForProgram: time limit of " << call.timeoutSeconds << " seconds passed, ending |"
-                    << call.displayText() << "|");
+    if (!child.waitFor(limit, &result.exitCode)) {
+        VORK_LOG(1, "waitForProgram: time limit of " << call.timeoutSeconds
+                    << " seconds passed, ending |" << call.displayText() << "|");
         child.end(std::chrono::seconds(call.killGraceSeconds));
-        if (exitCode) *exitCode = -1;
-        if (timedOut) *timedOut = true;
+        result.exitCode = -1;
+        result.timedOut = true;
     }
     cap.check();
-    if (droppedOutput) *droppedOutput = cap.dropped();
+    result.droppedOutput = cap.dropped();
     if (cap.dropped() > 0)
-        VORK_LOG(2, "waitForProgram: " << cap.dropped() << " bytes of output past " << call.outputLimit
-                    << " cut off for |" << call.displayText() << "|");
-    return true;
+        VORK_LOG(2, "waitForProgram: " << cap.dropped() << " bytes of output past "
+                    << call.outputLimit << " cut off for |" << call.displayText() << "|");
 }
 
 // The argument vector and program of a call; false when no program is found.
@@ -145,10 +150,13 @@ bool prepareChild(const VorkProgramCall& call, VorkChildSetup& setup) {
     return true;
 }
 
-bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitCode, bool* timedOut,
-                std::int64_t* droppedOutput) {
+VorkProgramResult realRunner(const VorkProgramCall& call, bool wait) {
+    VorkProgramResult result;
     VorkChildSetup setup;
-    if (!prepareChild(call, setup)) return false;
+    if (!prepareChild(call, setup)) {
+        result.error = ENOENT;
+        return result;
+    }
     // A program with a time limit is ended with all it started: what loses
     // its parent meanwhile comes to this process rather than to init.
     VorkChildDeadline child(call.ownProcessGroup, wait && call.timeoutSeconds > 0);
@@ -157,18 +165,18 @@ bool realRunner(const VorkProgramCall& call, bool wait, void* handle, int* exitC
     pid_t pid = -1;
     const int rc = VorkStartChild(setup, pid);
     if (rc != 0) {
-        VORK_LOG(1, "realRunner: cannot start |" << setup.arguments.front() << "|: " << std::strerror(rc));
-        return false;
+        VORK_LOG(1, "realRunner: cannot start |" << setup.arguments.front() << "|: "
+                    << std::strerror(rc));
+        result.error = rc;
+        return result;
     }
-    if (handle) *static_cast<pid_t*>(handle) = pid;
+    result.started = true;
     if (!wait) {
-        if (!handle) {
-            // Nobody else will collect this child: reap it in the background.
-            std::thread([pid] { waitForChild(pid, nullptr); }).detach();
-        }
-        return true;
+        result.pid = pid;
+        return result;
     }
-    return waitForProgram(call, child, cap, pid, exitCode, timedOut, droppedOutput);
+    waitForProgram(call, child, cap, pid, result);
+    return result;
 }
 
 } // namespace
@@ -205,31 +213,16 @@ std::vector<std::string> VorkSplitCommandLine(const std::string& commandLine) {
     return words;
 }
 
-bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode, bool* timedOut,
-                        std::int64_t* droppedOutput) {
+VorkProgramResult VorkExecuteProgram(const VorkProgramCall& call, bool wait) {
     VORK_TRACE("VorkExecuteProgram");
-    if (timedOut) *timedOut = false;
-    if (droppedOutput) *droppedOutput = 0;
     VorkProgramRunner runner;
     {
         std::lock_guard<std::mutex> lock(runnerMutex());
         runner = runnerSlot();
     }
     VORK_LOG(4, "VorkExecuteProgram: |" << call.displayText() << "|");
-    if (runner) return runner(call.displayText(), wait, handle, exitCode, call.workingDirectory);
-    return realRunner(call, wait, handle, exitCode, timedOut, droppedOutput);
-}
-
-bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode) {
-    return VorkExecuteProgram(commandLine, wait, handle, exitCode, std::string());
-}
-
-bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode,
-                        const std::string& workingDirectory) {
-    VorkProgramCall call;
-    call.programText = commandLine;
-    call.workingDirectory = workingDirectory;
-    return VorkExecuteProgram(call, wait, handle, exitCode);
+    if (runner) return runner(call.displayText(), wait, call.workingDirectory);
+    return realRunner(call, wait);
 }
 
 void VorkSetProgramRunner(VorkProgramRunner runner) {

@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -59,27 +61,36 @@ struct VorkProgramCall {
     }
 };
 
+// What became of one program start.
+//  - started: false when no program could be started (error then holds the
+//    errno value, ENOENT when no program was found) or when the end of a
+//    waited-for program could not be learnt.
+//  - pid: the child when it was not waited for. The caller then owns it and
+//    must wait for it (waitpid), or it stays a zombie until this process ends.
+//  - exitCode: the exit status (0..255) of a waited-for program, -1 when it
+//    was ended by a signal; a replaced runner may answer any number.
+//  - timedOut: the program was ended for running past its time limit.
+//  - droppedOutput: bytes of output past outputLimit that were cut off (at
+//    least).
+struct VorkProgramResult {
+    bool started = false;
+    int error = 0;
+    pid_t pid = -1;
+    int exitCode = -1;
+    bool timedOut = false;
+    std::int64_t droppedOutput = 0;
+};
+
 // Starts a program without a shell. Standard input is /dev/null, the
 // environment is inherited, and no descriptor besides 0, 1 and 2 reaches the
-// child. Returns false when no program could be started. With wait true,
-// waits for the end and stores the exit status (0..255) in *exitCode, or -1
-// when the child was ended by a signal. handle, when not null, receives the
-// pid (with wait false the caller then owns the child). timedOut, when not
-// null, tells whether the program was ended for running past its time limit;
-// droppedOutput, when not null, how many bytes of output past outputLimit
-// were cut off (at least).
-[[nodiscard]] bool VorkExecuteProgram(const VorkProgramCall& call, bool wait, void* handle, int* exitCode,
-                                      bool* timedOut = nullptr, std::int64_t* droppedOutput = nullptr);
-// The same for a whole command line (programText = commandLine).
-[[nodiscard]] bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode);
-[[nodiscard]] bool VorkExecuteProgram(const std::string& commandLine, bool wait, void* handle, int* exitCode,
-                        const std::string& workingDirectory);
+// child. With wait true, waits for its end.
+[[nodiscard]] VorkProgramResult VorkExecuteProgram(const VorkProgramCall& call, bool wait = true);
 
 // Test seam: replaces the program runner for the whole process (nullptr puts
 // the real one back). For unit tests only: it lets a test answer exit codes a
 // real child cannot give (above 255). It receives the call's display text.
-using VorkProgramRunner = std::function<bool(const std::string& commandLine, bool wait, void* handle,
-                                             int* exitCode, const std::string& workingDirectory)>;
+using VorkProgramRunner = std::function<VorkProgramResult(const std::string& commandLine, bool wait,
+                                                          const std::string& workingDirectory)>;
 void VorkSetProgramRunner(VorkProgramRunner runner);
 
 // Splits a command line Windows-style (exposed for tests and callers that log).

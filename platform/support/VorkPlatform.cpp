@@ -1,11 +1,12 @@
 #include "VorkPlatform.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+
+#include "StateHome.h"
 
 namespace VorkSupport {
 
@@ -39,16 +40,7 @@ bool VorkPlatform::fileExists(const std::string& path) {
 
 std::string VorkPlatform::stateDirectory() {
     if (::geteuid() == 0) return "/var/lib/plimo";
-    std::string base = envValue("XDG_STATE_HOME");
-    if (base.empty() || !isAbsolutePath(base)) {
-        std::string home = envValue("HOME");
-        if (home.empty()) {
-            struct passwd* pw = ::getpwuid(::geteuid());
-            if (pw && pw->pw_dir) home = pw->pw_dir;
-        }
-        if (home.empty()) home = "/tmp";
-        base = home + "/.local/state";
-    }
+    std::string base = VorkCommon::stateHome();
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     return base + "/plimo";
 }

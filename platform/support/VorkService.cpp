@@ -71,9 +71,15 @@ bool systemdManaged() {
     return ::stat("/run/systemd/system", &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool systemctl(const std::string& arguments) {
-    int exitCode = -1;
-    return VorkExecuteProgram("systemctl " + arguments, true, nullptr, &exitCode) && exitCode == 0;
+// Runs systemctl (found on PATH) with the given arguments, each passed as
+// one word; true when it ended with 0.
+bool systemctl(std::vector<std::string> arguments) {
+    VorkProgramCall call;
+    call.programText = "systemctl";
+    call.arguments = std::move(arguments);
+    call.commandLine = call.joined();
+    const VorkProgramResult result = VorkExecuteProgram(call);
+    return result.started && result.exitCode == 0;
 }
 
 void makeDirectories(const std::string& path) {
@@ -200,8 +206,8 @@ bool VorkService::install() {
     VORK_LOG(4, "VorkService::install: |" << target << "| written");
     if (systemdManaged()) {
         // A failed reload shows in the enable that follows.
-        (void)systemctl("daemon-reload");
-        if (!systemctl("enable " + m_serviceName + ".service")) {
+        (void)systemctl({"daemon-reload"});
+        if (!systemctl({"enable", m_serviceName + ".service"})) {
             VORK_LOG(1, "VorkService::install: systemctl enable failed for |" << m_serviceName << "|");
             return false;
         }
@@ -217,7 +223,7 @@ bool VorkService::remove() {
     struct stat st {};
     if (::lstat(target.c_str(), &st) != 0) return false;
     const bool managed = systemdManaged();
-    if (managed) systemctl("disable " + m_serviceName + ".service");
+    if (managed) systemctl({"disable", m_serviceName + ".service"});
     // The unit must be gone for good before the update's record is
     // finished: a unit that comes back after a power cut would resume a
     // record that is no longer there.
@@ -228,10 +234,10 @@ bool VorkService::remove() {
     if (!VorkAtomicFile::syncDirectory(target)) {
         VORK_LOG(1, "VorkService::remove: |" << target << "| deleted, but its directory could not be flushed: "
                                               << std::strerror(errno));
-        if (managed) systemctl("daemon-reload");
+        if (managed) systemctl({"daemon-reload"});
         return false;
     }
-    if (managed) systemctl("daemon-reload");
+    if (managed) systemctl({"daemon-reload"});
     VORK_LOG(4, "VorkService::remove: |" << target << "| deleted");
     return true;
 }

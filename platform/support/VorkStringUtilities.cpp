@@ -1,5 +1,6 @@
 #include "VorkStringUtilities.h"
 
+#include "Utf16ToUtf8.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 
@@ -96,38 +97,7 @@ std::u16string VorkStringUtilities::widen(const std::string& text) {
 }
 
 std::string VorkStringUtilities::narrow(const std::u16string& text, const std::locale& /*locale*/) {
-    std::string out;
-    out.reserve(text.size());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-                ++i;
-            } else {
-                cp = kReplacement;
-            }
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            cp = kReplacement;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
+    return VorkCommon::utf16ToUtf8(text);
 }
 
 std::string VorkStringUtilities::narrow(const std::u16string& text) {

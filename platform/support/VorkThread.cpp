@@ -1,13 +1,14 @@
 #include "VorkThread.h"
 
 #include <system_error>
+#include <utility>
 
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 
 namespace VorkSupport {
 
-VorkThread::VorkThread() = default;
+VorkThread::VorkThread(std::function<void()> work) : m_work(std::move(work)) {}
 
 VorkThread::~VorkThread() {
     if (!m_thread.joinable()) return;
@@ -32,16 +33,17 @@ bool VorkThread::start() {
         m_thread.join(); // an earlier run that has ended
     }
     m_stop = false;
+    m_failed = false;
     try {
         m_thread = std::thread([this] {
             // Known before the work begins: m_thread itself is assigned only
             // after the thread has started.
             m_workerId = std::this_thread::get_id();
             try {
-                run();
+                m_work();
             } catch (...) {
                 // An escaping failure must not end the whole process.
-                m_result = -1;
+                m_failed = true;
                 VORK_LOG(1, "VorkThread::start: the work ended with an exception |" << m_workInfo << "|");
             }
             m_running = false;
@@ -63,13 +65,6 @@ bool VorkThread::wait() {
     return true;
 }
 
-void VorkThread::setPriority(int priority) { m_priority = priority; }
-
 void VorkThread::setWorkInfo(const std::string& info) { m_workInfo = info; }
-
-int VorkThread::run() {
-    m_result = work();
-    return m_result;
-}
 
 } // namespace VorkSupport

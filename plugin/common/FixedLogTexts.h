@@ -72,6 +72,13 @@ inline constexpr const char* kUpdateRemovingPrior = "UpdateFunctionDispatch::exe
 
 // ---- resume and the reboot --------------------------------------------------
 namespace Resume {
+inline constexpr const char* kUsingUpdateId = "ResumeFunctionDispatch::execute: using updateid=";
+inline constexpr const char* kNoUpdateId = "ResumeFunctionDispatch::execute: no updateid specified";
+inline constexpr const char* kIncorrectUpdateId = "ResumeFunctionDispatch::execute: trying to resume incorrect update-id";
+inline constexpr const char* kNothingToResume = "ResumeFunctionDispatch::execute: no incomplete update found";
+inline constexpr const char* kResumeState = "ResumeFunctionDispatch::execute: Resume update: ";
+inline constexpr const char* kRemovingService = "ResumeFunctionDispatch::execute: update completed, removing service";
+inline constexpr const char* kServiceRemoved = "ResumeFunctionDispatch::execute: update completed, service removed";
 } // namespace Resume
 
 } // namespace FixedLogText

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Bundle.h"
+#include "FixedLogTexts.h"
 #include "MetricsFile.h"
 #include "ResumeFunctionService.h"
 #include "StatusCode.h"
@@ -34,7 +35,7 @@ std::string settingText(Getter getter) {
 } // namespace
 
 ResumeFunctionDispatch::ResumeFunctionDispatch()
-    : m_statusLog(), m_pService(new ResumeFunctionService(this)),
+    : m_statusLog(), m_pService(std::make_unique<ResumeFunctionService>([this] { restart(); })),
       m_call("ResumeFunctionDispatch::execute", *m_pService, m_statusLog) {}
 
 ResumeFunctionDispatch::~ResumeFunctionDispatch() = default;
@@ -63,9 +64,9 @@ void ResumeFunctionDispatch::resumeLoggedUpdate(const VorkSupport::VorkPropertie
     const bool hasUpdateId = m_pService->getUpdateId(properties, m_statusLog);
     const std::string requestedId = hasUpdateId ? m_statusLog.updateId() : std::string();
     if (hasUpdateId)
-        VORK_LOG(3, "ResumeFunctionDispatch::execute: using updateid=" << requestedId);
+        VORK_LOG(3, FixedLogText::Resume::kUsingUpdateId << requestedId);
     else
-        VORK_LOG(3, "ResumeFunctionDispatch::execute: no updateid specified");
+        VORK_LOG(3, FixedLogText::Resume::kNoUpdateId);
 
     m_statusLog.load();
     const State state = m_pService->internalLogState(m_statusLog);
@@ -82,7 +83,7 @@ void ResumeFunctionDispatch::resumeLoggedUpdate(const VorkSupport::VorkPropertie
     if (hasUpdateId && requestedId != m_statusLog.updateId()) {
         // A refusal: the waiting update keeps its internal log untouched and
         // is resumed by its own service.
-        VORK_LOG(1, "ResumeFunctionDispatch::execute: trying to resume incorrect update-id");
+        VORK_LOG(1, FixedLogText::Resume::kIncorrectUpdateId);
         m_call.setStatus(StatusCode::UpdateInProgress);
         m_call.cleanupAtEnd(false);
         return;
@@ -91,7 +92,7 @@ void ResumeFunctionDispatch::resumeLoggedUpdate(const VorkSupport::VorkPropertie
 }
 
 void ResumeFunctionDispatch::answerNothingToResume() {
-    VORK_LOG(3, "ResumeFunctionDispatch::execute: no incomplete update found");
+    VORK_LOG(3, FixedLogText::Resume::kNothingToResume);
     m_call.setStatus(StatusCode::NoUpdateInProgress);
     // The answer becomes the final log of its update id, unless that update
     // has one already: a finished update's record is kept.
@@ -112,7 +113,7 @@ void ResumeFunctionDispatch::keepUnreadableLog() {
 
 void ResumeFunctionDispatch::logResumeState() {
     BAXMLDoc& log = m_statusLog;
-    VORK_LOG(4, "ResumeFunctionDispatch::execute: Resume update: "
+    VORK_LOG(4, FixedLogText::Resume::kResumeState
                     << "\nupdate-id: " << settingText([&] { return log.updateId(); })
                     << "\nlog-target: " << settingText([&] { return log.logTarget(); })
                     << "\nbundle-path: " << settingText([&] { return log.bundlePath(); })
@@ -145,7 +146,7 @@ void ResumeFunctionDispatch::runService() {
     m_statusLog.setDocDateTime();
     const bool saved = UpdateFunctionBase::saveRecords(m_statusLog);
     if (service.m_bUpdateCompleted && !testMode && saved) {
-        VORK_LOG(4, "ResumeFunctionDispatch::execute: update completed, removing service");
+        VORK_LOG(4, FixedLogText::Resume::kRemovingService);
         if (VorkSupport::VorkPlatform::fileExists(service.unitFileName()) && !service.remove()) {
             // A unit that could come back must find its record: the internal
             // log stays until the unit is gone for good.
@@ -154,7 +155,7 @@ void ResumeFunctionDispatch::runService() {
             m_call.cleanupAtEnd(false);
             return;
         }
-        VORK_LOG(4, "ResumeFunctionDispatch::execute: update completed, service removed");
+        VORK_LOG(4, FixedLogText::Resume::kServiceRemoved);
     }
 }
 

@@ -25,14 +25,14 @@ public:
 
     std::string execute(const VorkSupport::VorkProperties<std::string>& properties) override;
 
-    // The resumed run, on the worker thread; always ends by stopping the
-    // service.
-    void restart();
-
     ResumeFunctionDispatch(const ResumeFunctionDispatch&) = delete;
     ResumeFunctionDispatch& operator=(const ResumeFunctionDispatch&) = delete;
 
 private:
+    // The resumed run, on the worker thread; always ends by stopping the
+    // service.
+    void restart();
+
     // The calling thread's steps once it holds the lock.
     void resumeLoggedUpdate(const VorkSupport::VorkProperties<std::string>& properties);
     void answerNothingToResume();

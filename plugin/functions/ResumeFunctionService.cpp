@@ -1,16 +1,12 @@
 #include "ResumeFunctionService.h"
 
 #include <new>
+#include <utility>
 
-#include "ResumeFunctionDispatch.h"
-#include "ResumeFunctionDispatchThread.h"
-#include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 
-using VorkSupport::VorkException;
-
-ResumeFunctionService::ResumeFunctionService(ResumeFunctionDispatch* dispatch) : m_pDispatch(dispatch) {}
+ResumeFunctionService::ResumeFunctionService(std::function<void()> work) : m_work(std::move(work)) {}
 
 ResumeFunctionService::~ResumeFunctionService() {
     stop();
@@ -20,12 +16,8 @@ ResumeFunctionService::~ResumeFunctionService() {
 bool ResumeFunctionService::startIt() {
     VORK_TRACE("ResumeFunctionService::startIt");
     try {
-        try {
-            m_pThread.reset(new ResumeFunctionDispatchThread(m_pDispatch));
-        } catch (const std::bad_alloc&) {
-            throw VorkException("ResumeFunctionDispatch::startIt: unable to allocate dispatch thread", 272);
-        }
-    } catch (const VorkException&) {
+        m_pThread = std::make_unique<VorkSupport::VorkThread>(m_work);
+    } catch (const std::bad_alloc&) {
         return false;
     }
     // A worker that cannot start would never stop the service: answering

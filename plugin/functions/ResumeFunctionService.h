@@ -1,17 +1,16 @@
 #pragma once
+#include <functional>
 #include <memory>
 
 #include "UpdateFunctionBase.h"
-
-class ResumeFunctionDispatch;
-class ResumeFunctionDispatchThread;
+#include "VorkThread.h"
 
 // The resume service: the applicator of a resumed update. VorkService::start
-// calls startIt(), which runs ResumeFunctionDispatch::restart on a worker
-// thread; start returns once restart has called stop().
+// calls startIt(), which runs the service's work (the resumed run it was
+// given) on a worker thread; start returns once that work has called stop().
 class ResumeFunctionService : public UpdateFunctionBase {
 public:
-    explicit ResumeFunctionService(ResumeFunctionDispatch* dispatch);
+    explicit ResumeFunctionService(std::function<void()> work);
     // Stops the service, waits for and deletes the worker, then releases the
     // lock (UpdateFunctionBase).
     ~ResumeFunctionService() override;
@@ -21,6 +20,6 @@ public:
     bool pauseIt() override;
 
 private:
-    ResumeFunctionDispatch* m_pDispatch;  // not owned
-    std::unique_ptr<ResumeFunctionDispatchThread> m_pThread;
+    std::function<void()> m_work;
+    std::unique_ptr<VorkSupport::VorkThread> m_pThread;
 };

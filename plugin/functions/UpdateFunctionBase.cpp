@@ -70,8 +70,13 @@ bool UpdateFunctionBase::reboot() {
     std::string text = logind.error();
     if (logind.unreachable()) {
         VORK_LOG(3, "UpdateFunctionBase::reboot: no login manager (" << text << "), asking the system manager");
-        int exitCode = -1;
-        const bool started = VorkSupport::VorkExecuteProgram("systemctl --no-wall reboot", true, nullptr, &exitCode);
+        VorkSupport::VorkProgramCall call;
+        call.programText = "systemctl";
+        call.arguments = {"--no-wall", "reboot"};
+        call.commandLine = call.joined();
+        const VorkSupport::VorkProgramResult run = VorkSupport::VorkExecuteProgram(call);
+        const bool started = run.started;
+        const int exitCode = run.exitCode;
         if (started && exitCode == 0) {
             VORK_LOG(4, "UpdateFunctionBase::reboot: reboot initiated - " << 0u);
             return true;
@@ -80,7 +85,7 @@ bool UpdateFunctionBase::reboot() {
                        : std::string("the system manager could not be started");
     }
     VORK_LOG(1, "UpdateFunctionBase::reboot: reboot failed - " << text);
-    throw VorkSupport::VorkException(text, 0);
+    throw VorkSupport::VorkException(text);
 }
 
 void UpdateFunctionBase::rebootOrFlag() {

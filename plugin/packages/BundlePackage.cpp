@@ -278,12 +278,11 @@ bool BundlePackage::runProgram(VorkSupport::VorkProgramCall call, int& exitCode,
     call.ownProcessGroup = true;
     call.timeoutSeconds = timeLimit();
     call.outputLimit = PackageConsoleLog::kOutputLimit;
-    bool timedOut = false;
-    std::int64_t dropped = 0;
-    const bool started = VorkSupport::VorkExecuteProgram(call, true, nullptr, &exitCode, &timedOut, &dropped);
-    console.noteDropped(dropped);
-    m_nTimedOutAfter = timedOut ? call.timeoutSeconds : 0;
-    return started;
+    const VorkSupport::VorkProgramResult run = VorkSupport::VorkExecuteProgram(call);
+    if (run.started) exitCode = run.exitCode;
+    console.noteDropped(run.droppedOutput);
+    m_nTimedOutAfter = run.timedOut ? call.timeoutSeconds : 0;
+    return run.started;
 }
 
 int BundlePackage::timeLimit() const {

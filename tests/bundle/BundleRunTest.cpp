@@ -139,16 +139,17 @@ TEST_F(BundleRunTest, CombinationRule) {
 class FakeInstaller {
 public:
     explicit FakeInstaller(int msiCode) {
-        VorkSupport::VorkSetProgramRunner([msiCode](const std::string& commandLine, bool, void*, int* exitCode,
-                                                    const std::string&) {
+        VorkSupport::VorkSetProgramRunner([msiCode](const std::string& commandLine, bool, const std::string&) {
             const bool msi = commandLine.rfind("msiexec.exe", 0) == 0;
             const std::string marker = msi ? " /le " : " /l=";
             auto at = commandLine.find(marker);
             std::string logFile = commandLine.substr(at + marker.size());
             logFile = logFile.substr(0, logFile.find(' '));
             plimotest::writeFile(logFile, "fake log\n");
-            *exitCode = msi ? msiCode : (commandLine.find("fail") != std::string::npos ? 1 : 0);
-            return true;
+            VorkSupport::VorkProgramResult result;
+            result.started = true;
+            result.exitCode = msi ? msiCode : (commandLine.find("fail") != std::string::npos ? 1 : 0);
+            return result;
         });
     }
     ~FakeInstaller() { VorkSupport::VorkSetProgramRunner(nullptr); }

@@ -57,9 +57,11 @@ protected:
         const std::string commandLine = program + " /s /l=" + log->qpkLogName;
         start = Clock::now();
         for (std::size_t i = 0; i < n; ++i) {
-            int exitCode = -1;
-            EXPECT_TRUE(VorkSupport::VorkExecuteProgram(commandLine, true, nullptr, &exitCode));
-            EXPECT_EQ(exitCode, 0);
+            VorkSupport::VorkProgramCall call;
+            call.programText = commandLine;
+            const VorkSupport::VorkProgramResult result = VorkSupport::VorkExecuteProgram(call);
+            EXPECT_TRUE(result.started);
+            EXPECT_EQ(result.exitCode, 0);
         }
         timing.plain = secondsSince(start);
         return timing;

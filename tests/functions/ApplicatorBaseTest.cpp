@@ -357,11 +357,12 @@ TEST(UpdateFunctionBase, RebootIsSkippedWhenAskedAndNeverReachesTheSystemInTests
         ::setenv("PATH", path.c_str(), 1);
         VorkSupport::VorkSetProgramRunner(nullptr);
     });
-    VorkSupport::VorkSetProgramRunner([&](const std::string& commandLine, bool, void*, int* exitCode,
-                                          const std::string&) {
+    VorkSupport::VorkSetProgramRunner([&](const std::string& commandLine, bool, const std::string&) {
         calls.push_back(commandLine);
-        if (exitCode) *exitCode = 1;
-        return true;
+        VorkSupport::VorkProgramResult result;
+        result.started = true;
+        result.exitCode = 1;
+        return result;
     });
     UpdateFunctionBase app;
     ASSERT_NE(std::getenv("PLIMO_SKIP_REBOOT"), nullptr);

@@ -81,7 +81,7 @@ public:
     };
 
     explicit ScriptedRunner(std::string outputLog) : m_outputLog(std::move(outputLog)) {
-        VorkSupport::VorkSetProgramRunner([this](const std::string& commandLine, bool, void*, int* exitCode,
+        VorkSupport::VorkSetProgramRunner([this](const std::string& commandLine, bool,
                                                  const std::string& workingDirectory) {
             calls.push_back({commandLine, workingDirectory});
             int code = 0;
@@ -89,12 +89,14 @@ public:
                 code = codes.front();
                 codes.pop_front();
             }
-            if (code == kNotStarted) return false;
+            VorkSupport::VorkProgramResult result;
+            if (code == kNotStarted) return result;
             if (writeLog && !m_outputLog.empty()) {
                 plimotest::writeFile(m_outputLog, "run " + std::to_string(calls.size()) + " output\n");
             }
-            *exitCode = code;
-            return true;
+            result.started = true;
+            result.exitCode = code;
+            return result;
         });
     }
     ~ScriptedRunner() { VorkSupport::VorkSetProgramRunner(nullptr); }

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -23,11 +24,17 @@ std::string script(const std::string& path, const std::string& body) {
     return plimotest::writeFile(path, "#!/bin/sh\n" + body + "\n", true);
 }
 
+VorkProgramResult start(const std::string& programText, const std::string& dir = "", bool wait = true) {
+    VorkProgramCall call;
+    call.programText = programText;
+    call.workingDirectory = dir;
+    return VorkExecuteProgram(call, wait);
+}
+
 int run(const std::string& commandLine, bool* started = nullptr, const std::string& dir = "") {
-    int code = 12345;
-    bool ok = VorkExecuteProgram(commandLine, true, nullptr, &code, dir);
-    if (started) *started = ok;
-    return code;
+    const VorkProgramResult result = start(commandLine, dir);
+    if (started) *started = result.started;
+    return result.started ? result.exitCode : 12345;
 }
 
 // Whether a process runs (a zombie has ended), waiting up to two seconds
@@ -55,17 +62,17 @@ TEST(VorkExecuteProgram, ReportsExitStatusAndSignal) {
     EXPECT_TRUE(started);
 }
 
-TEST(VorkExecuteProgram, MissingProgramIsNotStartedAndLeavesExitCode) {
-    int code = 777;
-    EXPECT_FALSE(VorkExecuteProgram(testDir() + "/nothing/here --x", true, nullptr, &code));
-    EXPECT_EQ(code, 777);
-    EXPECT_FALSE(VorkExecuteProgram("plimo-no-such-program-anywhere", true, nullptr, &code));
-    EXPECT_FALSE(VorkExecuteProgram("", true, nullptr, &code));
-    // A directory or a file without execute permission is not a program.
+TEST(VorkExecuteProgram, MissingProgramIsNotStartedAndSaysWhy) {
     plimotest::writeFile(testDir() + "/plain", "#!/bin/sh\nexit 0\n", false);
-    EXPECT_FALSE(VorkExecuteProgram(testDir() + "/plain", true, nullptr, &code));
-    EXPECT_FALSE(VorkExecuteProgram(testDir(), true, nullptr, &code));
-    EXPECT_EQ(code, 777);
+    // A directory or a file without execute permission is not a program.
+    for (const std::string& text : {testDir() + "/nothing/here --x", std::string("plimo-no-such-program-anywhere"),
+                                    std::string(), testDir() + "/plain", testDir()}) {
+        const VorkProgramResult result = start(text);
+        EXPECT_FALSE(result.started) << text;
+        EXPECT_EQ(result.error, ENOENT) << text;
+        EXPECT_EQ(result.pid, -1) << text;
+        EXPECT_FALSE(result.timedOut) << text;
+    }
 }
 
 TEST(VorkExecuteProgram, UnquotedPathWithBlanksAndArguments) {
@@ -108,41 +115,52 @@ TEST(VorkExecuteProgram, ChildGetsDevNullStdinNoLeakedDescriptorsAndItsOwnDirect
     ASSERT_NE(::getcwd(after, sizeof after), nullptr);
     EXPECT_STREQ(before, after);
     EXPECT_EQ(plimotest::readFile(out), "/dev/null\nclosed\n" + work + "\n");
-    // A working directory that does not exist: nothing starts.
-    int code = 5;
-    EXPECT_FALSE(VorkExecuteProgram(testDir() + "/bin/probe", true, nullptr, &code, testDir() + "/absent"));
-    EXPECT_EQ(code, 5);
+    // A working directory that does not exist: nothing starts, and the
+    // reason is the child's own.
+    const VorkProgramResult absent = start(testDir() + "/bin/probe", testDir() + "/absent");
+    EXPECT_FALSE(absent.started);
+    EXPECT_EQ(absent.error, ENOENT);
 }
 
-TEST(VorkExecuteProgram, NoWaitHandsOverThePid) {
+TEST(VorkExecuteProgram, NoWaitHandsOverThePidAndOnlyTheCallerReapsIt) {
     const std::string prog = script(testDir() + "/bin/code", "exit 3");
-    pid_t pid = 0;
-    ASSERT_TRUE(VorkExecuteProgram(prog, false, &pid, nullptr));
+    const VorkProgramResult result = start(prog, "", false);
+    ASSERT_TRUE(result.started);
+    const pid_t pid = result.pid;
     ASSERT_GT(pid, 0);
+    // Ended but not collected by anything in this process: the caller's
+    // waitpid below still finds it.
+    EXPECT_FALSE(stillRuns(pid));
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
 }
 
-TEST(VorkExecuteProgram, ReplaceableRunnerServesBothOverloads) {
+TEST(VorkExecuteProgram, ReplaceableRunnerSeesTheDisplayTextAndAnswersAnyCode) {
     std::string seenLine, seenDir;
-    VorkSetProgramRunner([&](const std::string& line, bool, void*, int* exitCode, const std::string& dir) {
+    VorkSetProgramRunner([&](const std::string& line, bool, const std::string& dir) {
         seenLine = line;
         seenDir = dir;
-        *exitCode = 3010;
-        return true;
+        VorkProgramResult result;
+        result.started = true;
+        result.exitCode = 3010;
+        return result;
     });
-    int code = 0;
-    EXPECT_TRUE(VorkExecuteProgram("msiexec.exe /i a.msi", true, nullptr, &code));
-    EXPECT_EQ(code, 3010);
+    const VorkProgramResult answered = start("msiexec.exe /i a.msi");
+    EXPECT_TRUE(answered.started);
+    EXPECT_EQ(answered.exitCode, 3010);
     EXPECT_EQ(seenLine, "msiexec.exe /i a.msi");
-    EXPECT_TRUE(VorkExecuteProgram("x", true, nullptr, &code, "/some/dir"));
+    VorkProgramCall call;
+    call.commandLine = "shown";
+    call.programText = "x";
+    call.arguments = {"y"};
+    call.workingDirectory = "/some/dir";
+    EXPECT_TRUE(VorkExecuteProgram(call).started);
+    EXPECT_EQ(seenLine, "shown");
     EXPECT_EQ(seenDir, "/some/dir");
     VorkSetProgramRunner(nullptr);
-    code = 0;
-    EXPECT_FALSE(VorkExecuteProgram("plimo-no-such-program-anywhere", true, nullptr, &code));
-    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(start("plimo-no-such-program-anywhere").started);
 }
 
 TEST(VorkExecuteProgram, SplitsWindowsStyle) {
@@ -175,13 +193,12 @@ TEST(VorkExecuteProgram, ProgramPathStartsAsItStandsWithCleanSignals) {
     call.programText = "not looked up";
     call.programPath = prog;
     call.arguments = {"with blanks"};
-    int code = 99;
-    const bool started = VorkExecuteProgram(call, true, nullptr, &code);
+    const VorkProgramResult result = VorkExecuteProgram(call);
     ::sigaction(SIGINT, &savedInt, nullptr);
     ::sigaction(SIGHUP, &savedHup, nullptr);
     ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-    EXPECT_TRUE(started);
-    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(plimotest::readFile(out),
               prog + "|with blanks\nSigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
 }
@@ -196,9 +213,13 @@ TEST(VorkExecuteProgram, TimeLimitEndsTheProgramAndItsWholeGroup) {
     int code = 0;
     bool timedOut = true;
     auto timedRun = [&] {
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(VorkExecuteProgram(call, true, nullptr, &code, &timedOut));
-        return std::chrono::steady_clock::now() - start;
+        const auto begin = std::chrono::steady_clock::now();
+        const VorkProgramResult result = VorkExecuteProgram(call);
+        EXPECT_TRUE(result.started);
+        EXPECT_EQ(result.pid, -1);
+        code = result.exitCode;
+        timedOut = result.timedOut;
+        return std::chrono::steady_clock::now() - begin;
     };
 
     // Ended in time: its own exit status.

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "FileHandle.h"
+#include "StateHome.h"
 #include "TestEnvironment.h"
 #include "VorkException.h"
 #include "VorkFindFile.h"
@@ -150,4 +152,18 @@ TEST(VorkPlatform, DirectoriesFollowTheEnvironment) {
         ::unsetenv("XDG_STATE_HOME");
         EXPECT_EQ(VorkPlatform::stateDirectory(), testDir() + "/home/.local/state/plimo");
     }
+}
+
+TEST(StateHome, FallsBackFromTheEnvironmentToTheUsersEntry) {
+    // Set per test by the harness: HOME and an absolute XDG_STATE_HOME.
+    EXPECT_EQ(VorkCommon::stateHome(), testDir() + "/home/state");
+    ::setenv("XDG_STATE_HOME", "relative/state", 1);
+    EXPECT_EQ(VorkCommon::stateHome(), testDir() + "/home/.local/state");
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(VorkCommon::homeDirectory(), testDir() + "/home");
+    ::setenv("HOME", "", 1);
+    const struct passwd* pw = ::getpwuid(::geteuid());
+    const std::string entry = pw && pw->pw_dir && *pw->pw_dir ? pw->pw_dir : "/tmp";
+    EXPECT_EQ(VorkCommon::homeDirectory(), entry);
+    EXPECT_EQ(VorkCommon::stateHome(), entry + "/.local/state");
 }

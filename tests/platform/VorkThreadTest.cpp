@@ -10,65 +10,73 @@ using namespace VorkSupport;
 
 namespace {
 
-class Worker : public VorkThread {
-public:
-    ~Worker() override { wait(); }
-    int work() override {
-        m_threadId = std::this_thread::get_id();
-        if (m_selfWait) m_selfWaitResult = wait() ? 1 : 0;
-        if (m_untilStopped) {
-            while (!stopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// A thread and the state its work keeps; the work polls the thread it runs
+// on for a stop request.
+struct Worker {
+    Worker() : thread([this] { work(); }) {}
+    void work() {
+        threadId = std::this_thread::get_id();
+        if (selfWait) selfWaitResult = thread.wait() ? 1 : 0;
+        if (untilStopped) {
+            while (!thread.stopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        if (m_throw) throw 5;
-        return ++m_runs;
+        if (fail) throw 5;
+        ++runs;
     }
-    std::atomic<int> m_runs{0};
-    bool m_selfWait = false;
-    bool m_untilStopped = false;
-    bool m_throw = false;
-    int m_selfWaitResult = -1;
-    std::thread::id m_threadId;
+    std::atomic<int> runs{0};
+    bool selfWait = false;
+    bool untilStopped = false;
+    bool fail = false;
+    int selfWaitResult = -1;
+    std::thread::id threadId;
+    VorkThread thread; // last: it waits for the work before the state goes
 };
 
 } // namespace
 
-TEST(VorkThread, RunsWorkOnANewThreadAndCanRunAgain) {
+TEST(VorkThread, RunsItsWorkOnANewThreadAndCanRunAgain) {
     Worker worker;
-    worker.setWorkInfo("resume");
-    worker.setPriority(2);
-    ASSERT_TRUE(worker.start());
-    EXPECT_TRUE(worker.wait());
-    EXPECT_EQ(worker.result(), 1);
-    EXPECT_NE(worker.m_threadId, std::this_thread::get_id());
-    ASSERT_TRUE(worker.start());
-    worker.wait();
-    EXPECT_EQ(worker.result(), 2);
-    EXPECT_EQ(worker.run(), 3); // run() on the calling thread
-    EXPECT_EQ(worker.m_threadId, std::this_thread::get_id());
-    EXPECT_EQ(worker.workInfo(), "resume");
-    EXPECT_EQ(worker.priority(), 2);
+    worker.thread.setWorkInfo("resume");
+    ASSERT_TRUE(worker.thread.start());
+    EXPECT_TRUE(worker.thread.wait());
+    EXPECT_EQ(worker.runs, 1);
+    EXPECT_NE(worker.threadId, std::this_thread::get_id());
+    ASSERT_TRUE(worker.thread.start());
+    worker.thread.wait();
+    EXPECT_EQ(worker.runs, 2);
+    EXPECT_FALSE(worker.thread.failed());
+    EXPECT_EQ(worker.thread.workInfo(), "resume");
 }
 
 TEST(VorkThread, StopIsAskedNotForcedAndSecondStartIsRefused) {
     Worker worker;
-    worker.m_untilStopped = true;
-    ASSERT_TRUE(worker.start());
-    EXPECT_FALSE(worker.start());
-    worker.stop();
-    EXPECT_TRUE(worker.wait());
-    EXPECT_TRUE(worker.stopRequested());
+    worker.untilStopped = true;
+    ASSERT_TRUE(worker.thread.start());
+    EXPECT_FALSE(worker.thread.start());
+    worker.thread.stop();
+    EXPECT_TRUE(worker.thread.wait());
+    EXPECT_TRUE(worker.thread.stopRequested());
 }
 
-TEST(VorkThread, WaitFromTheThreadItselfAndAFailingWorkDoNotHang) {
+TEST(VorkThread, WaitFromTheThreadItselfAndAFailingOrEmptyWorkDoNotHang) {
     Worker self;
-    self.m_selfWait = true;
-    ASSERT_TRUE(self.start());
-    self.wait();
-    EXPECT_EQ(self.m_selfWaitResult, 0);
+    self.selfWait = true;
+    ASSERT_TRUE(self.thread.start());
+    self.thread.wait();
+    EXPECT_EQ(self.selfWaitResult, 0);
 
     Worker failing;
-    failing.m_throw = true;
-    ASSERT_TRUE(failing.start());
-    failing.wait();
-    EXPECT_EQ(failing.result(), -1);
+    failing.fail = true;
+    ASSERT_TRUE(failing.thread.start());
+    failing.thread.wait();
+    EXPECT_TRUE(failing.thread.failed());
+    failing.fail = false;
+    ASSERT_TRUE(failing.thread.start());
+    failing.thread.wait();
+    EXPECT_FALSE(failing.thread.failed());
+
+    VorkThread empty{std::function<void()>()};
+    ASSERT_TRUE(empty.start());
+    empty.wait();
+    EXPECT_TRUE(empty.failed());
 }
