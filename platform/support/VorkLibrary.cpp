@@ -17,7 +17,7 @@ VorkLibrary::VorkLibrary(const std::string& name, bool /*flag*/) : m_name(name) 
         const char* error = ::dlerror();
         std::string text = "VorkLibrary: cannot load |" + file + "|: " + (error ? error : "unknown error");
         VORK_LOG(1, text);
-        throw VorkException(text, 0);
+        throw VorkException(text);
     }
 }
 

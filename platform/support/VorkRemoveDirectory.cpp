@@ -60,14 +60,14 @@ void VorkRemoveDirectory(const std::string& givenPath, bool recursive) {
     // "dir/" would make the system resolve a link named dir: work on the name itself.
     std::string path = givenPath;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
-    if (path == "/") throw VorkException("VorkRemoveDirectory: |/| is never removed", 0);
+    if (path == "/") throw VorkException("VorkRemoveDirectory: |/| is never removed");
     struct stat st {};
     if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
-        throw VorkException("VorkRemoveDirectory: |" + path + "| does not exist", 0);
+        throw VorkException("VorkRemoveDirectory: |" + path + "| does not exist");
     }
     if (!S_ISDIR(st.st_mode)) {
         // A link to a directory is not the directory: never reach through it.
-        throw VorkException("VorkRemoveDirectory: |" + path + "| is not a directory", 0);
+        throw VorkException("VorkRemoveDirectory: |" + path + "| is not a directory");
     }
     bool ok = true;
     if (recursive) {
@@ -77,7 +77,7 @@ void VorkRemoveDirectory(const std::string& givenPath, bool recursive) {
     if (::rmdir(path.c_str()) != 0) ok = false;
     if (!ok) {
         VORK_LOG(1, "VorkRemoveDirectory: |" << path << "| could not be removed completely");
-        throw VorkException("VorkRemoveDirectory: |" + path + "| could not be removed completely", 0);
+        throw VorkException("VorkRemoveDirectory: |" + path + "| could not be removed completely");
     }
 }
 

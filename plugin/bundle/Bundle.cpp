@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "BAXMLDoc.h"
+#include "FailureStatus.h"
 #include "BundlePackage.h"
 #include "BundlePackageGZ.h"
 #include "BundlePackageMSI.h"
@@ -24,6 +25,7 @@
 #include "zuacs64.h"
 
 using VorkSupport::VorkException;
+using VorkSupport::VorkFailureKind;
 
 namespace {
 
@@ -76,7 +78,7 @@ void recordRefusal(BAXMLDoc& log, const BundlePackage& package, const std::strin
     xmlNodePtr line = xmlNewTextChild(log.getFirstNode("/BundleLog/Validation"), nullptr,
                                       reinterpret_cast<const xmlChar*>("Integrity"),
                                       reinterpret_cast<const xmlChar*>(problem.c_str()));
-    if (line == nullptr) throw VorkException("recordRefusal: unable to allocate Integrity node", 272);
+    if (line == nullptr) throw VorkException("recordRefusal: unable to allocate Integrity node", VorkFailureKind::AllocationFailure);
     if (!package.getReleaseID().empty()) BAAnyXMLDoc::setStringAttribute(line, "releaseID", package.getReleaseID());
     BAAnyXMLDoc::setStringAttribute(line, "path", package.getPackageAbsFileName());
 }
@@ -303,8 +305,9 @@ int Bundle::execute(bool keepProgress) {
     VORK_TRACE("Bundle::execute");
     if (m_pStatusLog->SMStatus() == StatusCode::PackageFailed) return StatusCode::PackageFailed;
 
-    const int rc = validate(m_pStatusLog->ignore(), keepProgress);
-    if (rc != 0) {
+    // validate answers a status code: 0 when the bundle may run.
+    const auto rc = static_cast<StatusCode::Value>(validate(m_pStatusLog->ignore(), keepProgress));
+    if (rc != StatusCode::Success) {
         VORK_LOG(1, "Bundle::execute: bundle validation failed: rc=" << rc);
         throw VorkException("Bundle::execute: bundle validation failed", rc);
     }
@@ -327,7 +330,7 @@ int Bundle::execute(bool keepProgress) {
         // A run cut short is never a success: the packages after this one
         // did not run. A failure already reached stays.
         if (!StatusCode::reportsFailedPackages(run.result))
-            run.result = e.getCode() != 0 ? e.getCode() : StatusCode::UnknownException;
+            run.result = FailureStatus::of(e, StatusCode::UnknownException);
         VORK_LOG(2, "Bundle::execute: package loop ended by exception: " << e.getMessageNarrow()
                         << "; result=" << run.result);
         m_pStatusLog->SMStatus(run.result);

@@ -137,8 +137,7 @@ bool BundleApplicatorBase::getUpdateId(const VorkProperties<std::string>& proper
                         << " bytes, holds no separator and no control character, and is not . or ..");
         throw VorkException("BundleApplicatorBase::getUpdateId: invalid updateid: it is at most " +
                                 std::to_string(kMaxUpdateIdBytes) +
-                                " bytes, holds no separator and no control character, and is not . or ..",
-                            0);
+                                " bytes, holds no separator and no control character, and is not . or ..");
     }
     statusLog.updateId(value);
     VORK_LOG(9, "BundleApplicatorBase::getUpdateId: updateid=|" << value << "|");
@@ -256,7 +255,7 @@ std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::st
     // another local user.
     std::string pattern = VorkPlatform::tempDirectory() + VorkPlatform::separatorText + "plimoXXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
-        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
+        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile);
     extractedDirectory = pattern;
     std::string bundleRoot;
     getAbsolutePath(extractedDirectory, bundleRoot, false);
@@ -267,7 +266,7 @@ std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::st
     // The package goes when asked, whether or not it could be extracted.
     if (properties.getProperty("clearpackage", "") == "true") ::unlink(packageFile.c_str());
     if (!extracted)
-        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
+        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile);
 
     const std::string definitionPath = bundleRoot + "/bundle.xml";
     std::string relocationPath = bundleRoot + "/relocation.xml";

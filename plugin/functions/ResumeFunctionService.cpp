@@ -9,6 +9,7 @@
 #include "VorkScopeTrace.h"
 
 using VorkSupport::VorkException;
+using VorkSupport::VorkFailureKind;
 
 ResumeFunctionService::ResumeFunctionService(ResumeFunctionDispatch* dispatch) : m_pDispatch(dispatch) {}
 
@@ -23,7 +24,7 @@ bool ResumeFunctionService::startIt() {
         try {
             m_pThread.reset(new ResumeFunctionDispatchThread(m_pDispatch));
         } catch (const std::bad_alloc&) {
-            throw VorkException("ResumeFunctionDispatch::startIt: unable to allocate dispatch thread", 272);
+            throw VorkException("ResumeFunctionDispatch::startIt: unable to allocate dispatch thread", VorkFailureKind::AllocationFailure);
         }
     } catch (const VorkException&) {
         return false;

@@ -80,7 +80,7 @@ bool UpdateFunctionBase::reboot() {
                        : std::string("the system manager could not be started");
     }
     VORK_LOG(1, "UpdateFunctionBase::reboot: reboot failed - " << text);
-    throw VorkSupport::VorkException(text, 0);
+    throw VorkSupport::VorkException(text);
 }
 
 void UpdateFunctionBase::rebootOrFlag() {

@@ -101,7 +101,7 @@ void UpdateFunctionDispatch::startUpdate(const Properties& properties, FunctionC
     // The final log of such an id would be the internal log itself and
     // would block every later update.
     if (hasUpdateId && statusLog.updateId() == "BAUpdate")
-        throw VorkException("UpdateFunctionDispatch::startUpdate: the updateid BAUpdate is reserved", 0);
+        throw VorkException("UpdateFunctionDispatch::startUpdate: the updateid BAUpdate is reserved");
     if (hasUpdateId)
         VORK_LOG(3, "UpdateFunctionDispatch::execute: using updateid=" << statusLog.updateId());
     else
@@ -134,7 +134,7 @@ std::string UpdateFunctionDispatch::resumeCommandLine(const Properties& properti
     if (properties.getPropertyValue("restart-params", commandLine)) {
         if (VorkSupport::VorkStringUtilities::hasControlCharacter(commandLine))
             throw VorkException(
-                "UpdateFunctionDispatch::resumeCommandLine: restart-params may hold no control character", 0);
+                "UpdateFunctionDispatch::resumeCommandLine: restart-params may hold no control character");
         return commandLine;
     }
     commandLine = "plimo zuacmd=resume";
@@ -210,7 +210,7 @@ void UpdateFunctionDispatch::rebootBranch(Bundle& bundle, FunctionCall& call, Up
         // Without its resume service the update would never go on after the
         // restart: then it ends here, and the machine stays up.
         if (!applicator.install())
-            throw VorkException("UpdateFunctionDispatch::rebootBranch: the resume service could not be installed", 0);
+            throw VorkException("UpdateFunctionDispatch::rebootBranch: the resume service could not be installed");
         // The internal log carries the update across the restart.
         call.cleanupAtEnd(false);
         applicator.restartForResume(statusLog);

@@ -29,7 +29,7 @@ xmlNodePtr statusElement(xmlNodePtr package) {
     for (xmlNodePtr child = package ? package->children : nullptr; child != nullptr; child = child->next) {
         if (child->type == XML_ELEMENT_NODE && xmlStrcmp(child->name, BAD_CAST "Status") == 0) return child;
     }
-    throw VorkException("BundlePackage::BundlePackage (resume): no Status element for package", 0);
+    throw VorkException("BundlePackage::BundlePackage (resume): no Status element for package");
 }
 
 } // namespace
@@ -179,7 +179,7 @@ int BundlePackage::execute(bool& notRun) {
         break;
     default:
         VORK_LOG(1, "BundlePackage::execute: invalid code path encountered");
-        throw VorkException("BundlePackage::execute: invalid code path encountered", 0);
+        throw VorkException("BundlePackage::execute: invalid code path encountered");
     }
 
     // The run.

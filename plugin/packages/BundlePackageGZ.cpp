@@ -16,17 +16,17 @@ bool BundlePackageGZ::shouldBeSkipped() {
 bool BundlePackageGZ::completeAfterReboot() { return m_bRestartAfterReboot; }
 
 bool BundlePackageGZ::executeImpl() {
-    throw VorkException("BundlePackageGZ::executeImpl: invalid code path encountered", 0);
+    throw VorkException("BundlePackageGZ::executeImpl: invalid code path encountered");
 }
 
 void BundlePackageGZ::buildCommandLine() {
-    throw VorkException("BundlePackageGZ::buildCommandLine: invalid code path encountered", 0);
+    throw VorkException("BundlePackageGZ::buildCommandLine: invalid code path encountered");
 }
 
 void BundlePackageGZ::performReturnMapping() {
-    throw VorkException("BundlePackageGZ::performReturnMapping: invalid code path encountered", 0);
+    throw VorkException("BundlePackageGZ::performReturnMapping: invalid code path encountered");
 }
 
 bool BundlePackageGZ::shouldUseOutputLog() {
-    throw VorkException("BundlePackageGZ::shouldUseOutputLog: invalid code path encountered", 0);
+    throw VorkException("BundlePackageGZ::shouldUseOutputLog: invalid code path encountered");
 }

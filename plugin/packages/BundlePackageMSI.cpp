@@ -61,11 +61,11 @@ std::string programWord(const std::string& path) {
 } // namespace
 
 bool BundlePackageMSI::executeImpl() {
-    throw VorkException("BundlePackageMSI::executeImpl: invalid code path encountered", 0);
+    throw VorkException("BundlePackageMSI::executeImpl: invalid code path encountered");
 }
 
 void BundlePackageMSI::buildCommandLine() {
-    throw VorkException("BundlePackageMSI::buildCommandLine: invalid code path encountered", 0);
+    throw VorkException("BundlePackageMSI::buildCommandLine: invalid code path encountered");
 }
 
 struct BundlePackageMSI::InstallerRun {

@@ -10,11 +10,11 @@
 using VorkSupport::VorkException;
 
 bool BundlePackageMSP::executeImpl() {
-    throw VorkException("BundlePackageMSP::executeImpl: invalid code path encountered", 0);
+    throw VorkException("BundlePackageMSP::executeImpl: invalid code path encountered");
 }
 
 void BundlePackageMSP::buildCommandLine() {
-    throw VorkException("BundlePackageMSP::buildCommandLine: invalid code path encountered", 0);
+    throw VorkException("BundlePackageMSP::buildCommandLine: invalid code path encountered");
 }
 
 int BundlePackageMSP::execute(bool& notRun) {

@@ -11,11 +11,11 @@
 using VorkSupport::VorkException;
 
 bool BundlePackageQPK::executeImpl() {
-    throw VorkException("BundlePackageQPK::executeImpl: invalid code path encountered", 0);
+    throw VorkException("BundlePackageQPK::executeImpl: invalid code path encountered");
 }
 
 void BundlePackageQPK::buildCommandLine() {
-    throw VorkException("BundlePackageQPK::buildCommandLine: invalid code path encountered", 0);
+    throw VorkException("BundlePackageQPK::buildCommandLine: invalid code path encountered");
 }
 
 int BundlePackageQPK::execute(bool& notRun) {

@@ -13,6 +13,7 @@
 
 using VorkSupport::VorkAtomicFile;
 using VorkSupport::VorkException;
+using VorkSupport::VorkFailureKind;
 
 namespace {
 
@@ -99,20 +100,20 @@ xmlNodePtr BAAnyXMLDoc::getFirstNode(const std::string& xpath)
         return nodes.nodes().front();
     }
     VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: Node does not exist");
-    throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+    throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist");
 }
 
 void BAAnyXMLDoc::setStringAttribute(xmlNodePtr node, const std::string& name, const std::string& value)
 {
     VORK_TRACE("BAAnyXMLDoc::setStringAttribute");
-    if (node == nullptr) throw VorkException("BAAnyXMLDoc::setStringAttribute: no element for attribute " + name, 0);
+    if (node == nullptr) throw VorkException("BAAnyXMLDoc::setStringAttribute: no element for attribute " + name);
     if (xmlHasProp(node, toXml(name)) != nullptr) {
         // Replaced in place: the attribute keeps its position.
         if (xmlSetProp(node, toXml(name), toXml(value)) == nullptr) {
-            throw VorkException("BAAnyXMLDoc::setStringAttribute: unable to set attribute " + name, 272);
+            throw VorkException("BAAnyXMLDoc::setStringAttribute: unable to set attribute " + name, VorkFailureKind::AllocationFailure);
         }
     } else if (xmlNewProp(node, toXml(name), toXml(value)) == nullptr) {
-        throw VorkException("BAAnyXMLDoc::setStringAttribute: unable to allocate attribute " + name, 272);
+        throw VorkException("BAAnyXMLDoc::setStringAttribute: unable to allocate attribute " + name, VorkFailureKind::AllocationFailure);
     }
 }
 
@@ -134,7 +135,7 @@ std::string BAAnyXMLDoc::getStringAttribute(xmlNodePtr node, const std::string& 
     xmlChar* value = node != nullptr ? xmlGetProp(node, toXml(name)) : nullptr;
     if (value == nullptr) {
         VORK_LOG(1, "BAAnyXMLDoc::getStringAttribute: attribute not found: " << name);
-        throw VorkException("BAAnyXMLDoc::getStringAttribute: attribute not present: " + name, 0);
+        throw VorkException("BAAnyXMLDoc::getStringAttribute: attribute not present: " + name);
     }
     std::string result(reinterpret_cast<const char*>(value));
     xmlFree(value);

@@ -1,6 +1,7 @@
 #include "BALogSections.h"
 
 #include "BALogChanges.h"
+#include "VorkFaultSeam.h"
 
 namespace {
 
@@ -59,7 +60,9 @@ xmlNodePtr BALogSections::create(Section section)
 {
     xmlNodePtr parent = inSettings(section) ? m_elements[Settings] : m_pRoot;
     if (parent == nullptr || m_elements[section] != nullptr) return nullptr;
-    xmlNodePtr element = xmlNewDocNode(m_pDocument, nullptr, toXml(nameOf(section)), nullptr);
+    xmlNodePtr element = VorkSupport::VorkFaultSeam::allocationFails()
+                             ? nullptr
+                             : xmlNewDocNode(m_pDocument, nullptr, toXml(nameOf(section)), nullptr);
     if (element == nullptr) return nullptr;
     xmlAddChild(parent, element);
     if (parent == m_pRoot) m_changes.appended(element);

@@ -9,6 +9,7 @@
 #include "VorkLogRecord.h"
 
 using VorkSupport::VorkException;
+using VorkSupport::VorkFailureKind;
 
 namespace {
 
@@ -65,7 +66,7 @@ xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std
     if (!package) {
         VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create log Package: " << path << " (" << releaseID
                                                                                           << ")");
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Package node", 272);
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Package node", VorkFailureKind::AllocationFailure);
     }
     if (!releaseID.empty()) BAAnyXMLDoc::setStringAttribute(package.get(), "releaseID", releaseID);
     if (!packageType.empty()) BAAnyXMLDoc::setStringAttribute(package.get(), "packageType", packageType);
@@ -76,7 +77,7 @@ xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std
     xmlNodePtr status = xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("Status"), nullptr);
     if (status == nullptr) {
         VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create Status node");
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Status node", 272);
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Status node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(package.get(), status);
     BAAnyXMLDoc::setStringAttribute(status, "state", "in-progress");
@@ -84,18 +85,18 @@ xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std
     xmlNodePtr command = xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("ExeCmd"), nullptr);
     if (command == nullptr) {
         VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create ExeCmd node");
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd node", 272);
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(package.get(), command);
     xmlNodePtr commandText = xmlNewText(toXml(exeCmd));
     if (commandText == nullptr) {
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd text node", 272);
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd text node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(command, commandText);
 
     xmlNodePtr root = m_pEntriesDocument != nullptr ? xmlDocGetRootElement(m_pEntriesDocument) : nullptr;
     if (root == nullptr || !xmlStrEqual(root->name, toXml("BundleLog")))
-        throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+        throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist");
     xmlNodePtr entry = package.release();
     xmlAddChild(root, entry);
     m_changes.appended(entry);
@@ -107,7 +108,7 @@ xmlNodePtr BAPackageEntries::statusOf(xmlNodePtr entry) const
 {
     xmlNodePtr status = firstChildElement(entry, "Status");
     if (status == nullptr)
-        throw VorkException("BAXMLPackageNode::statusNode: the Package element has no Status element", 0);
+        throw VorkException("BAXMLPackageNode::statusNode: the Package element has no Status element");
     return status;
 }
 
@@ -135,10 +136,10 @@ void BAPackageEntries::setEntryCommand(xmlNodePtr entry, const std::string& exeC
 {
     xmlNodePtr command = firstChildElement(entry, "ExeCmd");
     if (command == nullptr)
-        throw VorkException("BAXMLPackageNode::setCommand: the Package element has no ExeCmd element", 0);
+        throw VorkException("BAXMLPackageNode::setCommand: the Package element has no ExeCmd element");
     xmlNodeSetContent(command, nullptr);
     xmlNodePtr text = xmlNewText(toXml(exeCmd));
-    if (text == nullptr) throw VorkException("BAXMLPackageNode::setCommand: unable to allocate ExeCmd text node", 272);
+    if (text == nullptr) throw VorkException("BAXMLPackageNode::setCommand: unable to allocate ExeCmd text node", VorkFailureKind::AllocationFailure);
     xmlAddChild(command, text);
     m_changes.changed(entry);
 }
@@ -148,12 +149,12 @@ void BAPackageEntries::appendEntryLog(xmlNodePtr entry, const std::string& text,
     NodeHolder log(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("PkgLog"), nullptr));
     if (!log) {
         VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog node");
-        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog node", 272);
+        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog node", VorkFailureKind::AllocationFailure);
     }
     xmlNodePtr textNode = xmlNewText(toXml(text));
     if (textNode == nullptr) {
         VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog text node");
-        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog text node", 272);
+        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog text node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(log.get(), textNode);
     BAAnyXMLDoc::setIntAttribute(log.get(), "code", code);
@@ -168,7 +169,7 @@ bool BAPackageEntries::rebootOption() const
     xmlNodePtr settings = root != nullptr && xmlStrEqual(root->name, toXml("BundleLog"))
                               ? firstChildElement(root, "BundleSettings")
                               : nullptr;
-    if (settings == nullptr) throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+    if (settings == nullptr) throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist");
     return BAAnyXMLDoc::getBoolAttribute(settings, "reboot");
 }
 

@@ -231,13 +231,13 @@ std::string BAPackageLogText::toUtf8(const std::u16string& text)
     if (result != 0) {
         VORK_LOG(1, "BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer; SM_STATUS = "
                         << result);
-        throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer.", 0);
+        throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer.");
     }
     std::vector<char> buffer(size > 0 ? size : 1, '\0');
     result = ZCSUCS2StrToUTF8Str(buffer.data(), &size, text.c_str());
     if (result != 0) {
         VORK_LOG(1, "BAXMLPackageNode::ConvertWideToUtf8: Error converting string; SM_STATUS = " << result);
-        throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error converting string.", 0);
+        throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error converting string.");
     }
     buffer.back() = '\0';
     return std::string(buffer.data());

@@ -19,6 +19,7 @@
 
 using VorkSupport::VorkAtomicFile;
 using VorkSupport::VorkException;
+using VorkSupport::VorkFailureKind;
 
 const char* const BAXMLDoc::kInterruptedRunText =
     "The run of this package was cut off before it ended, and the update could not go on with it: whether the "
@@ -52,7 +53,7 @@ struct XmlDocDeleter {
 [[noreturn]] void noSuchNode()
 {
     VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: Node does not exist");
-    throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+    throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist");
 }
 
 } // namespace
@@ -88,13 +89,13 @@ void BAXMLDoc::init()
     xmlDocPtr doc = xmlNewDoc(toXml("1.0"));
     if (doc == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create document");
-        throw VorkException("BAXMLDoc::init: unable to allocate XML document", 272);
+        throw VorkException("BAXMLDoc::init: unable to allocate XML document", VorkFailureKind::AllocationFailure);
     }
     replaceDocument(doc);
     xmlNodePtr root = xmlNewDocNode(m_pDocument, nullptr, toXml("BundleLog"), nullptr);
     if (root == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create root node");
-        throw VorkException("BAXMLDoc::init: unable to allocate XML document root node", 272);
+        throw VorkException("BAXMLDoc::init: unable to allocate XML document root node", VorkFailureKind::AllocationFailure);
     }
     xmlDocSetRootElement(m_pDocument, root);
     attachDocument();
@@ -103,13 +104,13 @@ void BAXMLDoc::init()
     xmlNodePtr smStatus = m_sections.create(BALogSections::SMStatus);
     if (smStatus == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create SMStatus node");
-        throw VorkException("BAXMLDoc::init: unable to allocate SMStatus node", 272);
+        throw VorkException("BAXMLDoc::init: unable to allocate SMStatus node", VorkFailureKind::AllocationFailure);
     }
     xmlNodePtr text = xmlNewText(toXml("Success"));
     if (text == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create SMStatus text node");
         m_sections.remove(BALogSections::SMStatus);
-        throw VorkException("BAXMLDoc::init: unable to allocate SMStatus text node", 272);
+        throw VorkException("BAXMLDoc::init: unable to allocate SMStatus text node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(smStatus, text);
     setStringAttribute(smStatus, "result", "0");
@@ -178,7 +179,7 @@ void BAXMLDoc::saveWhole()
 void BAXMLDoc::setRootAttribute(const std::string& name, const std::string& value)
 {
     xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
-    if (root == nullptr) throw VorkException("BAXMLDoc::setRootAttribute: the status log has no root element", 0);
+    if (root == nullptr) throw VorkException("BAXMLDoc::setRootAttribute: the status log has no root element");
     setStringAttribute(root, name, value);
 }
 
@@ -212,7 +213,7 @@ xmlNodePtr BAXMLDoc::requireSection(Section section)
 xmlNodePtr BAXMLDoc::createSection(Section section, const char* failure)
 {
     xmlNodePtr element = m_sections.create(section);
-    if (element == nullptr) throw VorkException(failure, 272);
+    if (element == nullptr) throw VorkException(failure, VorkFailureKind::AllocationFailure);
     return element;
 }
 
@@ -221,7 +222,7 @@ xmlDocPtr BAXMLDoc::strippedCopy(const char* writer)
     if (m_pDocument == nullptr) return nullptr;
     xmlDocPtr copy = xmlCopyDoc(m_pDocument, 1);
     if (copy == nullptr) {
-        throw VorkException(std::string("BAXMLDoc::") + writer + ": unable to copy the document", 272);
+        throw VorkException(std::string("BAXMLDoc::") + writer + ": unable to copy the document", VorkFailureKind::AllocationFailure);
     }
     xmlNodePtr root = xmlDocGetRootElement(copy);
     xmlNodePtr settings =
@@ -311,7 +312,7 @@ void BAXMLDoc::removeTempFiles()
         path = bundlePath();
         // Never let a damaged log take the whole file system with it.
         if (path.empty() || path.find_first_not_of('/') == std::string::npos) {
-            throw VorkException("BAXMLDoc::removeTempFiles: refusing to remove |" + path + "|", 0);
+            throw VorkException("BAXMLDoc::removeTempFiles: refusing to remove |" + path + "|");
         }
         VorkSupport::VorkRemoveDirectory(path, true);
         VORK_LOG(4, "BAXMLDoc::removeTempFiles: Bundle package directory deleted: " << path);
@@ -660,7 +661,7 @@ void BAXMLDoc::SMStatus(int code)
     xmlNodeSetContent(node, nullptr);
     if (*message != '\0') {
         xmlNodePtr text = xmlNewText(toXml(message));
-        if (text == nullptr) throw VorkException("BAXMLDoc::SMStatus: unable to allocate SMStatus text node", 272);
+        if (text == nullptr) throw VorkException("BAXMLDoc::SMStatus: unable to allocate SMStatus text node", VorkFailureKind::AllocationFailure);
         xmlAddChild(node, text);
     }
 }
