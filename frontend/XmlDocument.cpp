@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "FileHandle.h"
+#include "XmlOwnership.h"
 
 namespace {
 
@@ -65,11 +66,9 @@ xmlNodePtr XmlDocument::root() const { return m_pDocument != nullptr ? xmlDocGet
 
 std::string XmlDocument::attribute(xmlNodePtr node, const char* name, const std::string& fallback) {
     if (node == nullptr) return fallback;
-    xmlChar* value = xmlGetProp(node, xml(name));
+    const XmlString value(xmlGetProp(node, xml(name)));
     if (value == nullptr) return fallback;
-    std::string result(reinterpret_cast<const char*>(value));
-    xmlFree(value);
-    return result;
+    return std::string(reinterpret_cast<const char*>(value.get()));
 }
 
 bool XmlDocument::hasAttribute(xmlNodePtr node, const char* name) {
@@ -78,11 +77,9 @@ bool XmlDocument::hasAttribute(xmlNodePtr node, const char* name) {
 
 std::string XmlDocument::text(xmlNodePtr node) {
     if (node == nullptr) return std::string();
-    xmlChar* content = xmlNodeGetContent(node);
+    const XmlString content(xmlNodeGetContent(node));
     if (content == nullptr) return std::string();
-    std::string result(reinterpret_cast<const char*>(content));
-    xmlFree(content);
-    return result;
+    return std::string(reinterpret_cast<const char*>(content.get()));
 }
 
 bool XmlDocument::named(xmlNodePtr node, const char* name) {

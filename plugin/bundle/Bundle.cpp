@@ -210,14 +210,9 @@ void Bundle::setVerifyPolicy(BAXMLDoc& statusLog, const std::string& policy) {
 }
 
 std::string Bundle::verifyPolicy(BAXMLDoc& statusLog) {
-    try {
-        xmlNodePtr settings = statusLog.getFirstNode(kSettingsPath);
-        if (xmlHasProp(settings, reinterpret_cast<const xmlChar*>(kVerifyAttribute)) != nullptr)
-            return BAAnyXMLDoc::getStringAttribute(settings, kVerifyAttribute);
-    } catch (const VorkException&) {
-        // No settings: no policy.
-    }
-    return std::string();
+    // No settings, or none that names one: no policy.
+    return BAAnyXMLDoc::findStringAttribute(statusLog.findFirstNode(kSettingsPath), kVerifyAttribute)
+        .value_or(std::string());
 }
 
 bool Bundle::checkIntegrity() {

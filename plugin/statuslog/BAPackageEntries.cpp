@@ -7,6 +7,7 @@
 #include "BALogChanges.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
+#include "XmlOwnership.h"
 
 using VorkSupport::VorkException;
 using VorkSupport::VorkFailureKind;
@@ -23,10 +24,6 @@ const xmlChar* toXml(const std::string& text)
     return toXml(text.c_str());
 }
 
-struct XmlNodeDeleter {
-    void operator()(xmlNodePtr node) const { xmlFreeNode(node); }
-};
-using NodeHolder = std::unique_ptr<xmlNode, XmlNodeDeleter>;
 
 xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
 {
@@ -38,10 +35,8 @@ xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
 
 bool inProgress(xmlNodePtr status)
 {
-    xmlChar* state = status != nullptr ? xmlGetProp(status, toXml("state")) : nullptr;
-    const bool running = state != nullptr && xmlStrEqual(state, toXml("in-progress"));
-    xmlFree(state);
-    return running;
+    const XmlString state(status != nullptr ? xmlGetProp(status, toXml("state")) : nullptr);
+    return state != nullptr && xmlStrEqual(state.get(), toXml("in-progress"));
 }
 
 } // namespace
@@ -62,7 +57,7 @@ xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std
                                          const std::string& exeCmd, const std::string& packageType,
                                          const std::string& installParams, int updateOnly)
 {
-    NodeHolder package(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("Package"), nullptr));
+    XmlNode package(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("Package"), nullptr));
     if (!package) {
         VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create log Package: " << path << " (" << releaseID
                                                                                           << ")");
@@ -146,7 +141,7 @@ void BAPackageEntries::setEntryCommand(xmlNodePtr entry, const std::string& exeC
 
 void BAPackageEntries::appendEntryLog(xmlNodePtr entry, const std::string& text, int code, int osErrorCode)
 {
-    NodeHolder log(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("PkgLog"), nullptr));
+    XmlNode log(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("PkgLog"), nullptr));
     if (!log) {
         VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog node");
         throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog node", VorkFailureKind::AllocationFailure);

@@ -15,6 +15,7 @@
 #include "VorkFaultSeam.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
+#include "XmlOwnership.h"
 
 using VorkSupport::VorkAtomicFile;
 using VorkSupport::VorkFaultSeam;
@@ -35,7 +36,7 @@ bool BAStatusLogFiles::fold(const std::string& fileName, bool privateFile)
 {
     VORK_TRACE("BAXMLDoc::foldJournal");
     if (!hasJournal(fileName)) return true;
-    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> log(BAJournal::load(fileName), &xmlFreeDoc);
+    const XmlDoc log(BAJournal::load(fileName));
     if (!log) {
         // Nothing it could apply to: a journal whose file was removed.
         if (::access(fileName.c_str(), F_OK) != 0) (void)VorkFaultSeam::unlink(BAJournal::journalName(fileName));

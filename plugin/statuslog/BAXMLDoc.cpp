@@ -1,5 +1,7 @@
 #include "BAXMLDoc.h"
 
+#include <optional>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include "VorkScopeTrace.h"
 #include "getAbsolutePath.h"
 #include "statusMessage.h"
+#include "XmlOwnership.h"
 
 using VorkSupport::VorkAtomicFile;
 using VorkSupport::VorkException;
@@ -45,10 +48,6 @@ bool hasAttribute(xmlNodePtr element, const char* name)
 {
     return element != nullptr && xmlHasProp(element, toXml(name)) != nullptr;
 }
-
-struct XmlDocDeleter {
-    void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
-};
 
 [[noreturn]] void noSuchNode()
 {
@@ -186,7 +185,7 @@ void BAXMLDoc::setRootAttribute(const std::string& name, const std::string& valu
 std::string BAXMLDoc::rootAttributeOrEmpty(const char* name)
 {
     xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
-    if (hasAttribute(root, name)) return getStringAttribute(root, name);
+    if (std::optional<std::string> value = findStringAttribute(root, name)) return *value;
     VORK_LOG(9, "BAXMLDoc::rootAttributeOrEmpty: attribute " << name << " not found, returning empty value");
     return std::string();
 }
@@ -243,7 +242,7 @@ xmlDocPtr BAXMLDoc::strippedCopy(const char* writer)
 void BAXMLDoc::saveTo(const std::string& fileName)
 {
     VORK_TRACE("BAXMLDoc::saveTo");
-    std::unique_ptr<xmlDoc, XmlDocDeleter> copy(strippedCopy("saveTo"));
+    XmlDoc copy(strippedCopy("saveTo"));
     VORK_LOG(9, "BAXMLDoc::saveTo: saving document to : |" << fileName << "|");
     // The user's log follows the umask; it holds no internal attributes.
     const VorkAtomicFile::Outcome outcome = writeWhole(copy.get(), fileName, false);
@@ -254,7 +253,7 @@ void BAXMLDoc::saveTo(const std::string& fileName)
 std::string BAXMLDoc::dumpRoot()
 {
     VORK_TRACE("BAXMLDoc::dumpRoot");
-    std::unique_ptr<xmlDoc, XmlDocDeleter> copy(strippedCopy("dumpRoot"));
+    XmlDoc copy(strippedCopy("dumpRoot"));
     VORK_LOG(9, "BAXMLDoc::dumpRoot: dumping root element");
     if (!copy) return std::string();
     xmlNodePtr root = xmlDocGetRootElement(copy.get());
@@ -444,7 +443,7 @@ void BAXMLDoc::addBundleSettingsBundleNode()
 std::string BAXMLDoc::stringSettingOrEmpty(Section section, const char* name)
 {
     xmlNodePtr element = m_sections.find(section);
-    if (hasAttribute(element, name)) return getStringAttribute(element, name);
+    if (std::optional<std::string> value = findStringAttribute(element, name)) return *value;
     VORK_LOG(9, "BAXMLDoc::stringSettingOrEmpty: attribute " << name << " not found, returning empty value");
     return std::string();
 }
@@ -518,8 +517,7 @@ void BAXMLDoc::packageTimeout(int seconds)
 int BAXMLDoc::packageTimeout()
 {
     xmlNodePtr settings = m_sections.find(BALogSections::Settings);
-    if (!hasAttribute(settings, "packagetimeout")) return 0;
-    return getIntAttribute(settings, "packagetimeout");
+    return findIntAttribute(settings, "packagetimeout").value_or(0);
 }
 
 void BAXMLDoc::bundleName(const std::string& value)
@@ -575,7 +573,7 @@ bool BAXMLDoc::stable()
 {
     VORK_TRACE("BAXMLDoc::stable");
     xmlNodePtr bundle = m_sections.find(BALogSections::Bundle);
-    if (hasAttribute(bundle, "stable")) return getBoolAttribute(bundle, "stable");
+    if (const std::optional<bool> value = findBoolAttribute(bundle, "stable")) return *value;
     VORK_LOG(9, "BAXMLDoc::stable: no stable attribute found, returning true");
     return true;
 }
@@ -593,7 +591,7 @@ void BAXMLDoc::progressPercent(int percent)
             VORK_LOG(9, "BAXMLDoc::progressPercent: adding Progress node");
         }
         // Progress never goes back while the element exists.
-        const int current = hasAttribute(progress, "value") ? getIntAttribute(progress, "value") : 0;
+        const int current = findIntAttribute(progress, "value").value_or(0);
         if (percent >= current) setIntAttribute(progress, "value", percent);
     } else if (progress != nullptr) {
         VORK_LOG(9, "BAXMLDoc::progressPercent: removing Progress node");
@@ -649,7 +647,7 @@ void BAXMLDoc::SMStatus(int code)
     xmlNodePtr node = requireSection(BALogSections::SMStatus);
     // Without a reboot option the code stays as it is.
     xmlNodePtr settings = m_sections.find(BALogSections::Settings);
-    if (hasAttribute(settings, "reboot") && getBoolAttribute(settings, "reboot")) {
+    if (findBoolAttribute(settings, "reboot").value_or(false)) {
         if (code == StatusCode::RebootRequired) code = StatusCode::Rebooting;
         else if (code == StatusCode::ResumeRequired) code = StatusCode::RebootingToResume;
     }

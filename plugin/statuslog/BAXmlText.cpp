@@ -9,6 +9,7 @@
 #include <new>
 
 #include "VorkLogRecord.h"
+#include "XmlOwnership.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ void onAttributeDeclaration(void* context, const xmlChar*, const xmlChar*, int, 
                             xmlEnumerationPtr values)
 {
     // The handler owns the list of enumerated values.
-    if (values != nullptr) xmlFreeEnumeration(values);
+    const XmlEnumeration owned(values);
     refuseDeclaration(context);
 }
 
@@ -52,10 +53,6 @@ void onUnparsedEntityDeclaration(void* context, const xmlChar*, const xmlChar*, 
 {
     refuseDeclaration(context);
 }
-
-struct ParserContextDeleter {
-    void operator()(xmlParserCtxtPtr context) const { xmlFreeParserCtxt(context); }
-};
 
 // libxml2 output that lands in a string.
 int appendToText(void* context, const char* buffer, int length)
@@ -77,7 +74,7 @@ xmlOutputBufferPtr textOutput(std::string& text)
 // Parses with the declaration handlers of a safe parse; frees the context.
 xmlDocPtr parseWith(xmlParserCtxtPtr rawContext, const std::string& name)
 {
-    std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(rawContext);
+    XmlParserContext context(rawContext);
     if (!context || context->sax == nullptr) return nullptr;
     xmlSAXHandlerPtr handler = context->sax;
     handler->elementDecl = onElementDeclaration;
