@@ -13,6 +13,7 @@
 #include "BundlePackageMSI.h"
 #include "BundlePackageMSP.h"
 #include "BundlePackageQPK.h"
+#include "FixedLogTexts.h"
 #include "StatusCode.h"
 #include "TrustStore.h"
 #include "VerifiedCopy.h"
@@ -189,7 +190,7 @@ std::unique_ptr<BundlePackage> Bundle::freshPackage(const std::string& id) {
     std::string packagePath = m_pRelocation->packageLocation(id) + "/" + name;
     const PackageType kind = determinePackageType(name, packageType);
     getAbsolutePath(packagePath, packagePath);
-    VORK_LOG(3, "Bundle::Bundle: creating BundlePackage: releaseID: "
+    VORK_LOG(3, FixedLogText::Bundle::kCreatingPackage
                     << "|" << releaseID << "|, packagePath: "
                     << "|" << packagePath << "|");
     VORK_LOG(3, kindText(kind));
@@ -371,12 +372,12 @@ void Bundle::runPackage(BundlePackage& package, RunState& run) {
     const int packageResult = package.execute(notRun);
     bool continueOnFailure = false;
     if (packageResult == StatusCode::PackageFailed) {
-        VORK_LOG(1, "Bundle::execute: package failed");
+        VORK_LOG(1, FixedLogText::Bundle::kPackageFailed);
         continueOnFailure = m_pStatusLog->continueOnFailure();
     } else if (packageResult == StatusCode::RebootRequired) {
-        VORK_LOG(1, "Bundle::execute: package requires reboot before complete");
+        VORK_LOG(1, FixedLogText::Bundle::kPackageNeedsReboot);
     } else if (packageResult == StatusCode::ResumeRequired) {
-        VORK_LOG(1, "Bundle::execute: package requires restart before complete");
+        VORK_LOG(1, FixedLogText::Bundle::kPackageNeedsRestart);
     }
     run.result = combineResult(run.result, packageResult, run.rebootPending, continueOnFailure);
     const bool asksForReboot =

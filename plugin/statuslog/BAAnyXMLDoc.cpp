@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "BAXmlText.h"
+#include "FixedLogTexts.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -74,7 +75,7 @@ void BAAnyXMLDoc::saveFailure(const std::string& fileName, VorkAtomicFile::Outco
     m_bSaveFailed = true;
     VORK_LOG(1, "Error:Could not save XML log file!");
     if (outcome == VorkAtomicFile::Outcome::NotDurable) {
-        VORK_LOG(1, "BAAnyXMLDoc::save: |" << fileName << "| may already hold the new version: it is in place, "
+        VORK_LOG(1, "BAAnyXMLDoc::saveFailure: |" << fileName << "| may already hold the new version: it is in place, "
                     "but its directory could not be flushed");
         throw VorkException("BAAnyXMLDoc::save: |" + fileName + "| may already hold the new version, not durably",
                             StatusCode::UnknownException);
@@ -110,8 +111,8 @@ xmlNodePtr BAAnyXMLDoc::getFirstNode(const std::string& xpath)
         VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: found a matching node");
         return nodes.nodes().front();
     }
-    VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: Node does not exist");
-    throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", VorkFailureKind::NotFound);
+    VORK_LOG(9, FixedLogText::StatusLog::kNoSuchNode);
+    throw VorkException(FixedLogText::StatusLog::kNoSuchNode, VorkFailureKind::NotFound);
 }
 
 xmlNodePtr BAAnyXMLDoc::findFirstNode(const std::string& xpath)

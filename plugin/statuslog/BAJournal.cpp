@@ -53,7 +53,7 @@ void replay(xmlDocPtr doc, const std::string& snapshot, const std::string& journ
 {
     BAJournalFormat::Reader reader(journal, snapshot);
     if (!reader.matches()) {
-        if (!journal.empty()) VORK_LOG(4, "BAJournal::load: no journal of this snapshot: |" << name << "|");
+        if (!journal.empty()) VORK_LOG(4, "BAJournal::replay: no journal of this snapshot: |" << name << "|");
         return;
     }
     std::vector<xmlNodePtr> slots = BALogDiff::slotsOf(doc);
@@ -62,7 +62,7 @@ void replay(xmlDocPtr doc, const std::string& snapshot, const std::string& journ
         if (!BALogDiff::apply(doc, payload, slots)) reader.reject();
     }
     if (reader.droppedBytes() != 0) {
-        VORK_LOG(1, "BAJournal::load: |" << name << "| ends in " << reader.reason() << ": its "
+        VORK_LOG(1, "BAJournal::replay: |" << name << "| ends in " << reader.reason() << ": its "
                                          << reader.droppedBytes() << " bytes from " << reader.droppedFrom()
                                          << " are ignored");
     }
@@ -162,7 +162,7 @@ bool BAJournal::writeRecord(const std::string& fileName, const std::string& reco
         m_journal.emplace(VorkFaultSeam::openAt(AT_FDCWD, name, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW,
                                                 privateFile ? 0600 : 0666));
         if (!m_journal->isOpen()) {
-            VORK_LOG(1, "BAJournal::append: cannot create |" << name << "|, errno " << errno);
+            VORK_LOG(1, "BAJournal::writeRecord: cannot create |" << name << "|, errno " << errno);
             m_journal.reset();
             return false;
         }
@@ -173,7 +173,7 @@ bool BAJournal::writeRecord(const std::string& fileName, const std::string& reco
     if (!durable || m_bNamed) return true;
     // The new journal's name must outlive a power cut as its records do.
     if (!VorkAtomicFile::syncDirectory(name)) {
-        VORK_LOG(1, "BAJournal::append: cannot flush the directory of |" << name << "|, errno " << errno);
+        VORK_LOG(1, "BAJournal::writeRecord: cannot flush the directory of |" << name << "|, errno " << errno);
         return false;
     }
     m_bNamed = true;

@@ -5,6 +5,7 @@
 
 #include "BAAnyXMLDoc.h"
 #include "BALogChanges.h"
+#include "FixedLogTexts.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "XmlOwnership.h"
@@ -59,7 +60,7 @@ xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std
 {
     XmlNode package(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("Package"), nullptr));
     if (!package) {
-        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create log Package: " << path << " (" << releaseID
+        VORK_LOG(1, FixedLogText::StatusLog::kPackageNotCreated << path << " (" << releaseID
                                                                                           << ")");
         throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Package node", VorkFailureKind::AllocationFailure);
     }
@@ -71,7 +72,7 @@ xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std
 
     xmlNodePtr status = xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("Status"), nullptr);
     if (status == nullptr) {
-        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create Status node");
+        VORK_LOG(1, FixedLogText::StatusLog::kStatusNotCreated);
         throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Status node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(package.get(), status);
@@ -79,7 +80,7 @@ xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std
 
     xmlNodePtr command = xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("ExeCmd"), nullptr);
     if (command == nullptr) {
-        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create ExeCmd node");
+        VORK_LOG(1, FixedLogText::StatusLog::kExeCmdNotCreated);
         throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(package.get(), command);
@@ -91,7 +92,7 @@ xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std
 
     xmlNodePtr root = m_pEntriesDocument != nullptr ? xmlDocGetRootElement(m_pEntriesDocument) : nullptr;
     if (root == nullptr || !xmlStrEqual(root->name, toXml("BundleLog")))
-        throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist");
+        throw VorkException(FixedLogText::StatusLog::kNoSuchNode, VorkFailureKind::NotFound);
     xmlNodePtr entry = package.release();
     xmlAddChild(root, entry);
     m_changes.appended(entry);
@@ -143,12 +144,12 @@ void BAPackageEntries::appendEntryLog(xmlNodePtr entry, const std::string& text,
 {
     XmlNode log(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("PkgLog"), nullptr));
     if (!log) {
-        VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog node");
+        VORK_LOG(1, FixedLogText::StatusLog::kPkgLogNotCreated);
         throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog node", VorkFailureKind::AllocationFailure);
     }
     xmlNodePtr textNode = xmlNewText(toXml(text));
     if (textNode == nullptr) {
-        VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog text node");
+        VORK_LOG(1, FixedLogText::StatusLog::kPkgLogTextNotCreated);
         throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog text node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(log.get(), textNode);
@@ -164,7 +165,7 @@ bool BAPackageEntries::rebootOption() const
     xmlNodePtr settings = root != nullptr && xmlStrEqual(root->name, toXml("BundleLog"))
                               ? firstChildElement(root, "BundleSettings")
                               : nullptr;
-    if (settings == nullptr) throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist");
+    if (settings == nullptr) throw VorkException(FixedLogText::StatusLog::kNoSuchNode, VorkFailureKind::NotFound);
     return BAAnyXMLDoc::getBoolAttribute(settings, "reboot");
 }
 

@@ -34,7 +34,7 @@ void BAStatusLogFiles::remove(const std::string& fileName)
 
 bool BAStatusLogFiles::fold(const std::string& fileName, bool privateFile)
 {
-    VORK_TRACE("BAXMLDoc::foldJournal");
+    VORK_TRACE("BAStatusLogFiles::fold");
     if (!hasJournal(fileName)) return true;
     const XmlDoc log(BAJournal::load(fileName));
     if (!log) {
@@ -42,7 +42,7 @@ bool BAStatusLogFiles::fold(const std::string& fileName, bool privateFile)
         if (::access(fileName.c_str(), F_OK) != 0) (void)VorkFaultSeam::unlink(BAJournal::journalName(fileName));
         return true;
     }
-    VORK_LOG(4, "BAXMLDoc::foldJournal: writing |" << fileName << "| whole");
+    VORK_LOG(4, "BAStatusLogFiles::fold: writing |" << fileName << "| whole");
     std::string text;
     if (!BAXmlText::serialiseDocument(log.get(), text) ||
         VorkAtomicFile::write(fileName, text, privateFile) != VorkAtomicFile::Outcome::Written)

@@ -10,6 +10,7 @@
 
 #include "BAStatusLogFiles.h"
 #include "BAXmlText.h"
+#include "FixedLogTexts.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -51,8 +52,8 @@ bool hasAttribute(xmlNodePtr element, const char* name)
 
 [[noreturn]] void noSuchNode()
 {
-    VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: Node does not exist");
-    throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist");
+    VORK_LOG(9, FixedLogText::StatusLog::kNoSuchNode);
+    throw VorkException(FixedLogText::StatusLog::kNoSuchNode, VorkFailureKind::NotFound);
 }
 
 } // namespace
@@ -229,12 +230,12 @@ xmlDocPtr BAXMLDoc::strippedCopy(const char* writer)
                                                                           : nullptr;
     if (xmlAttrPtr logTargetAttr = settings != nullptr ? xmlHasProp(settings, toXml("log-target")) : nullptr) {
         xmlRemoveProp(logTargetAttr);
-        VORK_LOG(9, "BAXMLDoc::" << writer << ": removing log-target attribute");
+        VORK_LOG(9, "BAXMLDoc::strippedCopy: removing log-target attribute for " << writer);
     }
     xmlNodePtr bundle = firstChildElement(settings, "Bundle");
     if (xmlAttrPtr stableAttr = bundle != nullptr ? xmlHasProp(bundle, toXml("stable")) : nullptr) {
         xmlRemoveProp(stableAttr);
-        VORK_LOG(9, "BAXMLDoc::" << writer << ": removing stable attribute");
+        VORK_LOG(9, "BAXMLDoc::strippedCopy: removing stable attribute for " << writer);
     }
     return copy;
 }
@@ -281,21 +282,19 @@ void BAXMLDoc::getStartParameters(std::string& directory, std::string& definitio
             relocationName += VorkSupport::VorkPlatform::separator;
         }
         relocationName += "relocation.xml";
-        VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: found BundlePackage element, using default bundle.xml and "
-                    "relocation.xml");
+        VORK_LOG(9, FixedLogText::StatusLog::kDefaultStartFiles);
     } else {
         definitionFile = bundleName();
         relocationName = relocationFile();
-        VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: no BundlePackage element, using bundle and relocation "
-                    "attributes from Bundle element");
+        VORK_LOG(9, FixedLogText::StatusLog::kStartFilesFromBundle);
     }
     if (!relocationName.empty()) {
         if (!VorkSupport::VorkPlatform::fileExists(relocationName)) {
             relocationName.clear();
-            VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: relocation file not found, using no relocation file");
+            VORK_LOG(9, FixedLogText::StatusLog::kRelocationNotFound);
         }
     } else {
-        VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: using no relocation file");
+        VORK_LOG(9, FixedLogText::StatusLog::kNoRelocation);
     }
 }
 
@@ -330,17 +329,17 @@ void BAXMLDoc::finishAs(const std::string& newName, bool noReplace)
     saveWhole();
     m_journal.forget();
     if (BAStatusLogFiles::moveTo(m_sFileName, newName, noReplace)) {
-        VORK_LOG(1, "BAXMLDoc::cleanup: renamed internal log file: |" << m_sFileName << "| to : |" << newName << "|");
+        VORK_LOG(1, FixedLogText::StatusLog::kRenamed << "|" << m_sFileName << "| to : |" << newName << "|");
         return;
     }
     const int error = errno;
-    VORK_LOG(1, "BAXMLDoc::cleanup: unable to rename internal log file: |" << m_sFileName << "| to : |" << newName
+    VORK_LOG(1, FixedLogText::StatusLog::kRenameFailed << "|" << m_sFileName << "| to : |" << newName
                                                                            << "|");
     switch (error) {
-    case ENOENT: VORK_LOG(1, "BAXMLDoc::cleanup: errno: ENOENT"); break;
-    case EACCES: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EACCES"); break;
-    case EINVAL: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EINVAL"); break;
-    default: VORK_LOG(1, "BAXMLDoc::cleanup: errno: " << error); break;
+    case ENOENT: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "ENOENT"); break;
+    case EACCES: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "EACCES"); break;
+    case EINVAL: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "EINVAL"); break;
+    default: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << error); break;
     }
     errno = error;
     throw VorkException("BAXMLDoc::cleanup: unable to rename internal log file", StatusCode::UnknownException);

@@ -3,6 +3,7 @@
 #include "BAAnyXMLDoc.h"
 #include "BAPackageEntries.h"
 #include "BAPackageLogText.h"
+#include "FixedLogTexts.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -66,7 +67,7 @@ void BAXMLPackageNode::setSkipped(const std::string& message)
         m_pEntries->appendEntryLog(m_pPackage, BAPackageLogText::xmlSafe(message), 3, NO_OS_ERROR_CODE);
     } catch (const VorkException& e) {
         if (e.kind() != VorkFailureKind::AllocationFailure) throw;
-        VORK_LOG(1, "BAXMLPackageNode::createSkippedPackage: could not create PkgLog node");
+        VORK_LOG(1, FixedLogText::StatusLog::kSkippedPkgLogNotCreated);
         throw VorkException("BAXMLPackageNode::createSkippedPackage: unable to allocate PkgLog node", VorkFailureKind::AllocationFailure);
     }
 }

@@ -87,7 +87,7 @@ xmlDocPtr parseWith(xmlParserCtxtPtr rawContext, const std::string& name)
     context->myDoc = nullptr;
     const bool refused = context->_private == &g_refusedMark;
     if (doc != nullptr && (refused || !context->wellFormed)) {
-        if (refused) VORK_LOG(9, "BAXmlText::parseFile: document declares in its DTD, refused: |" << name << "|");
+        if (refused) VORK_LOG(9, "BAXmlText::parseWith: document declares in its DTD, refused: |" << name << "|");
         xmlFreeDoc(doc);
         doc = nullptr;
     }
