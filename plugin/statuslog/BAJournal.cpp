@@ -16,6 +16,7 @@
 #include "VorkFaultSeam.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
+#include "XmlOwnership.h"
 
 using VorkSupport::FileHandle;
 using VorkSupport::VorkAtomicFile;
@@ -80,11 +81,9 @@ xmlDocPtr BAJournal::load(const std::string& fileName)
     VORK_TRACE("BAJournal::load");
     std::string snapshot;
     if (fileName.empty() || !readFile(fileName, snapshot, UINT64_MAX)) return nullptr;
-    xmlDocPtr doc = BAXmlText::parseText(snapshot);
-    if (doc == nullptr || xmlDocGetRootElement(doc) == nullptr) {
-        if (doc != nullptr) xmlFreeDoc(doc);
-        return nullptr;
-    }
+    XmlDoc parsed(BAXmlText::parseText(snapshot));
+    if (parsed == nullptr || xmlDocGetRootElement(parsed.get()) == nullptr) return nullptr;
+    xmlDocPtr doc = parsed.release();
     // No journal of this snapshot is longer than its limit allows; a longer
     // one is read only that far.
     const std::uint64_t most =

@@ -2,6 +2,7 @@
 
 #include "BALogChanges.h"
 #include "VorkFaultSeam.h"
+#include "XmlOwnership.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ void BALogSections::remove(Section section)
     xmlNodePtr parent = element->parent;
     if (parent == m_pRoot) m_changes.removed(element);
     xmlUnlinkNode(element);
-    xmlFreeNode(element);
+    const XmlNode unlinked(element);
     m_elements[section] = nullptr;
     // A log read from a file may hold another element of that name.
     for (xmlNodePtr child = parent != nullptr ? parent->children : nullptr; child != nullptr; child = child->next) {

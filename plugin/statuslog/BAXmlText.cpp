@@ -7,6 +7,7 @@
 #include <climits>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "VorkLogRecord.h"
 #include "XmlOwnership.h"
@@ -83,15 +84,13 @@ xmlDocPtr parseWith(xmlParserCtxtPtr rawContext, const std::string& name)
     handler->notationDecl = onNotationDeclaration;
     handler->unparsedEntityDecl = onUnparsedEntityDeclaration;
     xmlParseDocument(context.get());
-    xmlDocPtr doc = context->myDoc;
-    context->myDoc = nullptr;
+    XmlDoc doc(std::exchange(context->myDoc, nullptr));
     const bool refused = context->_private == &g_refusedMark;
     if (doc != nullptr && (refused || !context->wellFormed)) {
         if (refused) VORK_LOG(9, "BAXmlText::parseWith: document declares in its DTD, refused: |" << name << "|");
-        xmlFreeDoc(doc);
-        doc = nullptr;
+        return nullptr;
     }
-    return doc;
+    return doc.release();
 }
 
 // No network, no external DTD, no entity substitution, no error output.
