@@ -16,6 +16,7 @@
 #include "AnswerJson.h"
 #include "VorkPlatform.h"
 #include "XmlDocument.h"
+#include "XmlOwnership.h"
 
 namespace {
 
@@ -29,12 +30,10 @@ bool endsWith(const std::string& text, const std::string& end) {
 std::string logText(const std::string& path) {
     const XmlDocument document = XmlDocument::fromFile(path);
     if (!XmlDocument::named(document.root(), "BundleLog")) return std::string();
-    xmlBufferPtr buffer = xmlBufferCreate();
+    const XmlBuffer buffer(xmlBufferCreate());
     if (buffer == nullptr) return std::string();
-    xmlNodeDump(buffer, nullptr, document.root(), 0, 0);
-    std::string text(reinterpret_cast<const char*>(xmlBufferContent(buffer)));
-    xmlBufferFree(buffer);
-    return text;
+    xmlNodeDump(buffer.get(), nullptr, document.root(), 0, 0);
+    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())));
 }
 
 std::string utcText(std::time_t when) {

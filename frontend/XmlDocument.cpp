@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "FileHandle.h"
+#include "XmlOwnership.h"
 
 namespace {
 
@@ -18,29 +19,14 @@ const xmlChar* xml(const char* text) { return reinterpret_cast<const xmlChar*>(t
 
 } // namespace
 
-XmlDocument::~XmlDocument() {
-    if (m_pDocument != nullptr) xmlFreeDoc(m_pDocument);
-}
-
-XmlDocument::XmlDocument(XmlDocument&& other) noexcept : m_pDocument(std::exchange(other.m_pDocument, nullptr)) {}
-
-XmlDocument& XmlDocument::operator=(XmlDocument&& other) noexcept {
-    if (this != &other) {
-        if (m_pDocument != nullptr) xmlFreeDoc(m_pDocument);
-        m_pDocument = std::exchange(other.m_pDocument, nullptr);
-    }
-    return *this;
-}
-
 XmlDocument XmlDocument::fromText(const std::string& text) {
     if (text.empty() || text.size() > static_cast<std::size_t>(kMaxFileSize)) return XmlDocument();
-    xmlDocPtr document = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, kParseOptions);
+    XmlDoc document(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, kParseOptions));
     if (document != nullptr && document->intSubset != nullptr && document->intSubset->children != nullptr) {
         // Declarations could expand or fetch what the text does not hold.
-        xmlFreeDoc(document);
-        document = nullptr;
+        document.reset();
     }
-    return XmlDocument(document);
+    return XmlDocument(std::move(document));
 }
 
 XmlDocument XmlDocument::fromFile(const std::string& path) {
@@ -61,15 +47,13 @@ XmlDocument XmlDocument::fromFile(const std::string& path) {
     return fromText(content);
 }
 
-xmlNodePtr XmlDocument::root() const { return m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr; }
+xmlNodePtr XmlDocument::root() const { return m_document != nullptr ? xmlDocGetRootElement(m_document.get()) : nullptr; }
 
 std::string XmlDocument::attribute(xmlNodePtr node, const char* name, const std::string& fallback) {
     if (node == nullptr) return fallback;
-    xmlChar* value = xmlGetProp(node, xml(name));
+    const XmlString value(xmlGetProp(node, xml(name)));
     if (value == nullptr) return fallback;
-    std::string result(reinterpret_cast<const char*>(value));
-    xmlFree(value);
-    return result;
+    return std::string(reinterpret_cast<const char*>(value.get()));
 }
 
 bool XmlDocument::hasAttribute(xmlNodePtr node, const char* name) {
@@ -78,11 +62,9 @@ bool XmlDocument::hasAttribute(xmlNodePtr node, const char* name) {
 
 std::string XmlDocument::text(xmlNodePtr node) {
     if (node == nullptr) return std::string();
-    xmlChar* content = xmlNodeGetContent(node);
+    const XmlString content(xmlNodeGetContent(node));
     if (content == nullptr) return std::string();
-    std::string result(reinterpret_cast<const char*>(content));
-    xmlFree(content);
-    return result;
+    return std::string(reinterpret_cast<const char*>(content.get()));
 }
 
 bool XmlDocument::named(xmlNodePtr node, const char* name) {

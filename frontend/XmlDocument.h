@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "XmlOwnership.h"
+
 // A parsed XML document owned for its lifetime. Texts and files are read
 // without network access, without loading external DTDs and without
 // substituting entities; a document whose DTD declares anything is refused,
@@ -12,16 +14,11 @@ public:
     static constexpr long long kMaxFileSize = 256LL * 1024 * 1024;
 
     XmlDocument() = default;
-    ~XmlDocument();
-    XmlDocument(XmlDocument&& other) noexcept;
-    XmlDocument& operator=(XmlDocument&& other) noexcept;
-    XmlDocument(const XmlDocument&) = delete;
-    XmlDocument& operator=(const XmlDocument&) = delete;
 
     static XmlDocument fromText(const std::string& text);
     static XmlDocument fromFile(const std::string& path);
 
-    bool valid() const { return m_pDocument != nullptr; }
+    bool valid() const { return m_document != nullptr; }
     // The root element, or null.
     xmlNodePtr root() const;
 
@@ -35,7 +32,7 @@ public:
     static xmlNodePtr firstChild(xmlNodePtr node, const char* name);
 
 private:
-    explicit XmlDocument(xmlDocPtr document) : m_pDocument(document) {}
+    explicit XmlDocument(XmlDoc document) : m_document(std::move(document)) {}
 
-    xmlDocPtr m_pDocument = nullptr;
+    XmlDoc m_document;
 };

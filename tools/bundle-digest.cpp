@@ -19,12 +19,9 @@
 #include "RelocationDefinition.h"
 #include "VorkException.h"
 #include "XPathNodeList.h"
+#include "XmlOwnership.h"
 
 namespace {
-
-struct DocumentFree {
-    void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
-};
 
 bool exists(const std::string& path) {
     struct stat status {};
@@ -53,7 +50,7 @@ bool setDigests(xmlDocPtr doc, const std::string& directory) {
 }
 
 int run(const std::string& definition) {
-    const std::unique_ptr<xmlDoc, DocumentFree> doc(BAXmlText::parseFile(definition));
+    const XmlDoc doc(BAXmlText::parseFile(definition));
     if (!doc) {
         std::fprintf(stderr, "bundle-digest: %s: not a readable bundle definition\n", definition.c_str());
         return 1;

@@ -88,6 +88,7 @@ struct EnvironmentPlan {
         if (std::strcmp(callName, "fsync") == 0) call = VorkFaultSeam::Call::Fsync;
         else if (std::strcmp(callName, "rename") == 0) call = VorkFaultSeam::Call::Rename;
         else if (std::strcmp(callName, "open") == 0) call = VorkFaultSeam::Call::Open;
+        else if (std::strcmp(callName, "alloc") == 0) call = VorkFaultSeam::Call::Allocate;
         else if (std::strcmp(callName, "write") != 0) return;
         VorkFaultSeam::Action action = VorkFaultSeam::Action::Fail;
         if (std::strcmp(actionName, "short") == 0) action = VorkFaultSeam::Action::Short;
@@ -144,6 +145,8 @@ ssize_t VorkFaultSeam::write(int fd, const void* data, std::size_t size) {
     }
     return ::write(fd, data, size);
 }
+
+bool VorkFaultSeam::allocationFails() { return failsNow(Call::Allocate, ENOMEM, -1, "allocation"); }
 
 int VorkFaultSeam::fsync(int fd) {
     const bool modelled = VorkFaultSeamModel::modelling();

@@ -11,8 +11,9 @@ namespace VorkSupport {
 // through here, so that tests can do two things with them:
 //
 //  - Fault injection: the N-th open that creates a file, write, fsync
-//    (fdatasync counts as one) or rename (counted from the moment the seam is
-//    armed) fails, is cut short, or kills the process on the spot.
+//    (fdatasync counts as one), rename or element allocation of the status
+//    log (counted from the moment the seam is armed) fails, is cut short, or
+//    kills the process on the spot.
 //  - A model of what is durable (VorkFaultSeamModel): every call that creates,
 //    writes, flushes, renames or removes a file tells the model, which can then
 //    build the state a power cut would leave.
@@ -22,15 +23,16 @@ namespace VorkSupport {
 // VSUPT_FAULT when the library loads, so whole programs can be driven into
 // faults:
 //     VSUPT_FAULT=<call>:<n>[:<action>]
-//     call   open | write | fsync | rename
-//     action fail (default; the call fails with EIO, ENOSPC, EIO or EXDEV)
+//     call   open | write | fsync | rename | alloc
+//     action fail (default; the call fails with EIO, ENOSPC, EIO or EXDEV;
+//            an allocation answers null)
 //            short (a write stores half its bytes; the next write fails)
 //            kill (the process ends with SIGKILL before the call)
 // Other builds ignore the variable. Disarmed and unmodelled, the seam costs
 // two atomic loads a call.
 class VorkFaultSeam {
 public:
-    enum class Call { Write, Fsync, Rename, Open };
+    enum class Call { Write, Fsync, Rename, Open, Allocate };
     enum class Action { Fail, Short, Kill };
 
     static void arm(Call call, long n, Action action);
@@ -56,6 +58,9 @@ public:
     static int rename(const std::string& from, const std::string& to);
     static int unlinkAt(int directory, const std::string& name);
     static int unlink(const std::string& name);
+    // Whether the allocation about to be made fails, as an allocator out of
+    // memory would; the caller then takes a null result.
+    static bool allocationFails();
 };
 
 } // namespace VorkSupport

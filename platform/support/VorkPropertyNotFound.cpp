@@ -3,6 +3,6 @@
 namespace VorkSupport {
 
 VorkPropertyNotFound::VorkPropertyNotFound(const std::string& key)
-    : VorkException("Property not found: " + key, 0), m_key(key) {}
+    : VorkException("Property not found: " + key, VorkFailureKind::NotFound), m_key(key) {}
 
 } // namespace VorkSupport

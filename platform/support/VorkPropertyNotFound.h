@@ -4,7 +4,7 @@
 namespace VorkSupport {
 
 // Raised when a property that must be present is absent; the message names
-// the key, the code is 0.
+// the key, the kind is NotFound.
 class VorkPropertyNotFound : public VorkException {
 public:
     explicit VorkPropertyNotFound(const std::string& key);

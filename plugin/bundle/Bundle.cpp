@@ -7,11 +7,13 @@
 #include <unordered_set>
 
 #include "BAXMLDoc.h"
+#include "FailureStatus.h"
 #include "BundlePackage.h"
 #include "BundlePackageGZ.h"
 #include "BundlePackageMSI.h"
 #include "BundlePackageMSP.h"
 #include "BundlePackageQPK.h"
+#include "FixedLogTexts.h"
 #include "StatusCode.h"
 #include "TrustStore.h"
 #include "VerifiedCopy.h"
@@ -24,6 +26,7 @@
 #include "zuacs64.h"
 
 using VorkSupport::VorkException;
+using VorkSupport::VorkFailureKind;
 
 namespace {
 
@@ -76,7 +79,7 @@ void recordRefusal(BAXMLDoc& log, const BundlePackage& package, const std::strin
     xmlNodePtr line = xmlNewTextChild(log.getFirstNode("/BundleLog/Validation"), nullptr,
                                       reinterpret_cast<const xmlChar*>("Integrity"),
                                       reinterpret_cast<const xmlChar*>(problem.c_str()));
-    if (line == nullptr) throw VorkException("recordRefusal: unable to allocate Integrity node", 272);
+    if (line == nullptr) throw VorkException("recordRefusal: unable to allocate Integrity node", VorkFailureKind::AllocationFailure);
     if (!package.getReleaseID().empty()) BAAnyXMLDoc::setStringAttribute(line, "releaseID", package.getReleaseID());
     BAAnyXMLDoc::setStringAttribute(line, "path", package.getPackageAbsFileName());
 }
@@ -187,7 +190,7 @@ std::unique_ptr<BundlePackage> Bundle::freshPackage(const std::string& id) {
     std::string packagePath = m_pRelocation->packageLocation(id) + "/" + name;
     const PackageType kind = determinePackageType(name, packageType);
     getAbsolutePath(packagePath, packagePath);
-    VORK_LOG(3, "Bundle::Bundle: creating BundlePackage: releaseID: "
+    VORK_LOG(3, FixedLogText::Bundle::kCreatingPackage
                     << "|" << releaseID << "|, packagePath: "
                     << "|" << packagePath << "|");
     VORK_LOG(3, kindText(kind));
@@ -208,14 +211,9 @@ void Bundle::setVerifyPolicy(BAXMLDoc& statusLog, const std::string& policy) {
 }
 
 std::string Bundle::verifyPolicy(BAXMLDoc& statusLog) {
-    try {
-        xmlNodePtr settings = statusLog.getFirstNode(kSettingsPath);
-        if (xmlHasProp(settings, reinterpret_cast<const xmlChar*>(kVerifyAttribute)) != nullptr)
-            return BAAnyXMLDoc::getStringAttribute(settings, kVerifyAttribute);
-    } catch (const VorkException&) {
-        // No settings: no policy.
-    }
-    return std::string();
+    // No settings, or none that names one: no policy.
+    return BAAnyXMLDoc::findStringAttribute(statusLog.findFirstNode(kSettingsPath), kVerifyAttribute)
+        .value_or(std::string());
 }
 
 bool Bundle::checkIntegrity() {
@@ -303,8 +301,9 @@ int Bundle::execute(bool keepProgress) {
     VORK_TRACE("Bundle::execute");
     if (m_pStatusLog->SMStatus() == StatusCode::PackageFailed) return StatusCode::PackageFailed;
 
-    const int rc = validate(m_pStatusLog->ignore(), keepProgress);
-    if (rc != 0) {
+    // validate answers a status code: 0 when the bundle may run.
+    const auto rc = static_cast<StatusCode::Value>(validate(m_pStatusLog->ignore(), keepProgress));
+    if (rc != StatusCode::Success) {
         VORK_LOG(1, "Bundle::execute: bundle validation failed: rc=" << rc);
         throw VorkException("Bundle::execute: bundle validation failed", rc);
     }
@@ -327,7 +326,7 @@ int Bundle::execute(bool keepProgress) {
         // A run cut short is never a success: the packages after this one
         // did not run. A failure already reached stays.
         if (!StatusCode::reportsFailedPackages(run.result))
-            run.result = e.getCode() != 0 ? e.getCode() : StatusCode::UnknownException;
+            run.result = FailureStatus::of(e, StatusCode::UnknownException);
         VORK_LOG(2, "Bundle::execute: package loop ended by exception: " << e.getMessageNarrow()
                         << "; result=" << run.result);
         m_pStatusLog->SMStatus(run.result);
@@ -373,12 +372,12 @@ void Bundle::runPackage(BundlePackage& package, RunState& run) {
     const int packageResult = package.execute(notRun);
     bool continueOnFailure = false;
     if (packageResult == StatusCode::PackageFailed) {
-        VORK_LOG(1, "Bundle::execute: package failed");
+        VORK_LOG(1, FixedLogText::Bundle::kPackageFailed);
         continueOnFailure = m_pStatusLog->continueOnFailure();
     } else if (packageResult == StatusCode::RebootRequired) {
-        VORK_LOG(1, "Bundle::execute: package requires reboot before complete");
+        VORK_LOG(1, FixedLogText::Bundle::kPackageNeedsReboot);
     } else if (packageResult == StatusCode::ResumeRequired) {
-        VORK_LOG(1, "Bundle::execute: package requires restart before complete");
+        VORK_LOG(1, FixedLogText::Bundle::kPackageNeedsRestart);
     }
     run.result = combineResult(run.result, packageResult, run.rebootPending, continueOnFailure);
     const bool asksForReboot =

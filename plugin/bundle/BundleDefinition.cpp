@@ -14,6 +14,7 @@
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 #include "XPathNodeList.h"
+#include "XmlOwnership.h"
 #include "SystemId.h"
 
 using VorkSupport::VorkException;
@@ -35,12 +36,9 @@ bool hasAttribute(xmlNodePtr node, const char* name) {
 xmlDocPtr parseDefinition(const std::string& content, const std::string& fileName) {
     if (content.size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    xmlDocPtr doc = xmlReadMemory(content.data(), static_cast<int>(content.size()), fileName.c_str(), nullptr, options);
-    if (doc != nullptr && doc->intSubset != nullptr && doc->intSubset->children != nullptr) {
-        xmlFreeDoc(doc);
-        return nullptr;
-    }
-    return doc;
+    XmlDoc doc(xmlReadMemory(content.data(), static_cast<int>(content.size()), fileName.c_str(), nullptr, options));
+    if (doc != nullptr && doc->intSubset != nullptr && doc->intSubset->children != nullptr) return nullptr;
+    return doc.release();
 }
 } // namespace
 

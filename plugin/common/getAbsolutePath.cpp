@@ -41,7 +41,7 @@ void getAbsolutePath(const std::string& path, std::string& absolutePath, bool di
     std::unique_ptr<char, decltype(&std::free)> resolved(realpath(directoryPart.c_str(), nullptr), &std::free);
     if (!resolved) {
         VORK_LOG(9, "getAbsolutePath: path does not exist");
-        throw VorkException("getAbsolutePath: Invalid path", 0);
+        throw VorkException("getAbsolutePath: Invalid path");
     }
     std::string result(resolved.get());
     if (result.empty() || result.back() != VorkPlatform::separator) result += VorkPlatform::separator;

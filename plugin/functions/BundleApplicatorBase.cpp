@@ -20,6 +20,7 @@
 #include "Bundle.h"
 #include "BundleArchive.h"
 #include "FileHandle.h"
+#include "FixedLogTexts.h"
 #include "PackageFile.h"
 #include "StatusCode.h"
 #include "VorkException.h"
@@ -137,8 +138,7 @@ bool BundleApplicatorBase::getUpdateId(const VorkProperties<std::string>& proper
                         << " bytes, holds no separator and no control character, and is not . or ..");
         throw VorkException("BundleApplicatorBase::getUpdateId: invalid updateid: it is at most " +
                                 std::to_string(kMaxUpdateIdBytes) +
-                                " bytes, holds no separator and no control character, and is not . or ..",
-                            0);
+                                " bytes, holds no separator and no control character, and is not . or ..");
     }
     statusLog.updateId(value);
     VORK_LOG(9, "BundleApplicatorBase::getUpdateId: updateid=|" << value << "|");
@@ -189,7 +189,7 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
                                                ? readBundlePackage(properties, statusLog, extractedDirectory)
                                                : readBundleDirectory(properties, statusLog, bundleRoot);
         const std::string userInfo = requireProperty(properties, "zuausrinfo");
-        VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: userinfo=" << userInfo);
+        VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "userinfo=" << userInfo);
         statusLog.UserInfo(userInfo);
 
         if (!VorkPlatform::fileExists(definitionPath))
@@ -200,7 +200,7 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
             try {
                 VorkSupport::VorkRemoveDirectory(extractedDirectory, true);
             } catch (const VorkException&) {
-                VORK_LOG(1, "BundleApplicatorBase::processBundleParameters: could not remove "
+                VORK_LOG(1, FixedLogText::Bundle::kBundleParameter << "could not remove "
                                 << extractedDirectory);
             }
         }
@@ -210,22 +210,22 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
 
 std::string BundleApplicatorBase::readBundleDirectory(const VorkProperties<std::string>& properties,
                                                       BAXMLDoc& statusLog, std::string bundleRoot) {
-    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepath=" << bundleRoot);
+    VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "bundlepath=" << bundleRoot);
     getAbsolutePath(bundleRoot, bundleRoot, true);
     statusLog.bundlePath(bundleRoot);
-    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
+    VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "derived bundlepath=" << bundleRoot);
 
     const std::string bundleName = requireProperty(properties, "bundle");
-    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundle=" << bundleName);
+    VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "bundle=" << bundleName);
     statusLog.bundleName(bundleName);
     std::string definitionPath;
     getAbsolutePath(bundleRoot + bundleName, definitionPath, false);
-    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
+    VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "derived bundle=" << definitionPath);
 
     std::string relocation;
     std::string relocationPath = bundleRoot + "relocation.xml";
     if (properties.getPropertyValue("relocation", relocation)) {
-        VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: relocation=" << relocation);
+        VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "relocation=" << relocation);
         relocationPath = VorkPlatform::fileExists(relocation) ? relocation : bundleRoot + relocation;
     }
     if (!VorkPlatform::fileExists(relocationPath)) {
@@ -234,21 +234,21 @@ std::string BundleApplicatorBase::readBundleDirectory(const VorkProperties<std::
         getAbsolutePath(relocationPath, relocationPath, false);
         statusLog.relocationFile(relocationPath);
     }
-    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
+    VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "derived relocation=" << relocationPath);
     return definitionPath;
 }
 
 std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::string>& properties,
                                                     BAXMLDoc& statusLog, std::string& extractedDirectory) {
-    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: no bundlepath parameter found");
+    VORK_LOG(9, FixedLogText::Bundle::kNoBundlePath);
     std::string packageFile = requireProperty(properties, "bundlepackage");
-    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: bundlepackage=" << packageFile);
+    VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "bundlepackage=" << packageFile);
     getAbsolutePath(packageFile, packageFile, false);
     statusLog.bundlePackage(packageFile);
 
     const std::string installParams = properties.getProperty("installparams", "");
     if (!installParams.empty()) {
-        VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: installparams=" << installParams);
+        VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "installparams=" << installParams);
         statusLog.installParams(installParams);
     }
 
@@ -256,24 +256,24 @@ std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::st
     // another local user.
     std::string pattern = VorkPlatform::tempDirectory() + VorkPlatform::separatorText + "plimoXXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
-        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
+        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile);
     extractedDirectory = pattern;
     std::string bundleRoot;
     getAbsolutePath(extractedDirectory, bundleRoot, false);
     statusLog.bundlePath(bundleRoot);
-    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundlepath=" << bundleRoot);
+    VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "derived bundlepath=" << bundleRoot);
 
     const bool extracted = extractBundlePackage(packageFile.c_str(), bundleRoot.c_str());
     // The package goes when asked, whether or not it could be extracted.
     if (properties.getProperty("clearpackage", "") == "true") ::unlink(packageFile.c_str());
     if (!extracted)
-        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile, 0);
+        throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile);
 
     const std::string definitionPath = bundleRoot + "/bundle.xml";
     std::string relocationPath = bundleRoot + "/relocation.xml";
     if (!VorkPlatform::fileExists(relocationPath)) relocationPath.clear();
-    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived bundle=" << definitionPath);
-    VORK_LOG(9, "BundleApplicatorBase::processBundleParameters: derived relocation=" << relocationPath);
+    VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "derived bundle=" << definitionPath);
+    VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "derived relocation=" << relocationPath);
     return definitionPath;
 }
 

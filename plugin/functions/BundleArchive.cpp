@@ -116,7 +116,7 @@ bool BundleArchive::openReader() {
     if (!m_reader || ::lseek(m_package.get(), 0, SEEK_SET) != 0) return false;
     archive_read_support_format_zip(m_reader.get());
     if (archive_read_open_fd(m_reader.get(), m_package.get(), kBlockSize) != ARCHIVE_OK) {
-        VORK_LOG(1, "BundleArchive::open: cannot open |" << m_sPackageFile << "|: " << readerError());
+        VORK_LOG(1, "BundleArchive::openReader: cannot open |" << m_sPackageFile << "|: " << readerError());
         return false;
     }
     return true;

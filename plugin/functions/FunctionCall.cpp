@@ -6,6 +6,7 @@
 
 #include "BAXMLDoc.h"
 #include "BundleApplicatorBase.h"
+#include "FailureStatus.h"
 #include "LockProbe.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
@@ -88,7 +89,7 @@ int FunctionCall::statusOfCaught(const Reporting& reporting) {
         using VorkSupport::VorkLocaleFactory;
         const std::string message =
             VorkSupport::VorkStringUtilities::narrow(e.getMessage(), VorkLocaleFactory::getDefaultLocale());
-        return report(reporting.vorkPrefix, message, e.getCode() != 0 ? e.getCode() : reporting.fallback);
+        return report(reporting.vorkPrefix, message, FailureStatus::of(e, reporting.fallback));
     } catch (const std::exception& e) {
         return report(reporting.stdPrefix, reporting.generic ? "" : e.what(), StatusCode::UnknownException);
     } catch (...) {

@@ -17,8 +17,10 @@ class BundleApplicatorBase;
 // It is also the one place where an exception that a plug-in function
 // catches becomes a status: reported once at level 1 as a prefix, the
 // exception's message (narrowed in the default locale) or what(), ". code="
-// and the status; the status is the exception's code, the fallback (3079)
-// when it carries none, and 3079 for any other exception.
+// and the status; the status is the one the exception's kind reports
+// (FailureStatus: its status code, 3079 for an allocation failure, the
+// fallback, 3079 unless set, when it names none), and 3079 for any other
+// exception.
 class FunctionCall {
 public:
     struct Reporting {

@@ -16,6 +16,7 @@
 #include "VorkPlatform.h"
 #include "VorkScopeTrace.h"
 #include "VorkService.h"
+#include "XmlOwnership.h"
 
 namespace {
 
@@ -83,11 +84,9 @@ bool flaggedForRestart() {
 
 // An attribute's text, "" when it is absent.
 std::string attribute(xmlNodePtr node, const char* name) {
-    xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(name));
+    const XmlString value(xmlGetProp(node, reinterpret_cast<const xmlChar*>(name)));
     if (value == nullptr) return std::string();
-    std::string text(reinterpret_cast<const char*>(value));
-    xmlFree(value);
-    return text;
+    return std::string(reinterpret_cast<const char*>(value.get()));
 }
 
 bool named(xmlNodePtr node, const char* name) {

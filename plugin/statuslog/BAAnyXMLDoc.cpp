@@ -4,21 +4,34 @@
 #include <cstdlib>
 
 #include "BAXmlText.h"
+#include "FixedLogTexts.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 #include "XPathNodeList.h"
 #include "getAbsolutePath.h"
+#include "XmlOwnership.h"
 
 using VorkSupport::VorkAtomicFile;
 using VorkSupport::VorkException;
+using VorkSupport::VorkFailureKind;
 
 namespace {
 
 const xmlChar* toXml(const std::string& text)
 {
     return reinterpret_cast<const xmlChar*>(text.c_str());
+}
+
+// Leading blanks, a sign and the leading digits; anything else ignored.
+// Out-of-range values are clamped instead of overflowing.
+int intOf(const std::string& text)
+{
+    const long long value = std::strtoll(text.c_str(), nullptr, 10);
+    if (value > 2147483647LL) return 2147483647;
+    if (value < -2147483647LL - 1) return -2147483647 - 1;
+    return static_cast<int>(value);
 }
 
 } // namespace
@@ -62,7 +75,7 @@ void BAAnyXMLDoc::saveFailure(const std::string& fileName, VorkAtomicFile::Outco
     m_bSaveFailed = true;
     VORK_LOG(1, "Error:Could not save XML log file!");
     if (outcome == VorkAtomicFile::Outcome::NotDurable) {
-        VORK_LOG(1, "BAAnyXMLDoc::save: |" << fileName << "| may already hold the new version: it is in place, "
+        VORK_LOG(1, "BAAnyXMLDoc::saveFailure: |" << fileName << "| may already hold the new version: it is in place, "
                     "but its directory could not be flushed");
         throw VorkException("BAAnyXMLDoc::save: |" + fileName + "| may already hold the new version, not durably",
                             StatusCode::UnknownException);
@@ -98,21 +111,27 @@ xmlNodePtr BAAnyXMLDoc::getFirstNode(const std::string& xpath)
         VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: found a matching node");
         return nodes.nodes().front();
     }
-    VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: Node does not exist");
-    throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+    VORK_LOG(9, FixedLogText::StatusLog::kNoSuchNode);
+    throw VorkException(FixedLogText::StatusLog::kNoSuchNode, VorkFailureKind::NotFound);
+}
+
+xmlNodePtr BAAnyXMLDoc::findFirstNode(const std::string& xpath)
+{
+    const XPathNodeList nodes(m_pDocument, xpath);
+    return nodes.empty() ? nullptr : nodes.nodes().front();
 }
 
 void BAAnyXMLDoc::setStringAttribute(xmlNodePtr node, const std::string& name, const std::string& value)
 {
     VORK_TRACE("BAAnyXMLDoc::setStringAttribute");
-    if (node == nullptr) throw VorkException("BAAnyXMLDoc::setStringAttribute: no element for attribute " + name, 0);
+    if (node == nullptr) throw VorkException("BAAnyXMLDoc::setStringAttribute: no element for attribute " + name);
     if (xmlHasProp(node, toXml(name)) != nullptr) {
         // Replaced in place: the attribute keeps its position.
         if (xmlSetProp(node, toXml(name), toXml(value)) == nullptr) {
-            throw VorkException("BAAnyXMLDoc::setStringAttribute: unable to set attribute " + name, 272);
+            throw VorkException("BAAnyXMLDoc::setStringAttribute: unable to set attribute " + name, VorkFailureKind::AllocationFailure);
         }
     } else if (xmlNewProp(node, toXml(name), toXml(value)) == nullptr) {
-        throw VorkException("BAAnyXMLDoc::setStringAttribute: unable to allocate attribute " + name, 272);
+        throw VorkException("BAAnyXMLDoc::setStringAttribute: unable to allocate attribute " + name, VorkFailureKind::AllocationFailure);
     }
 }
 
@@ -131,14 +150,13 @@ void BAAnyXMLDoc::setIntAttribute(xmlNodePtr node, const std::string& name, int 
 std::string BAAnyXMLDoc::getStringAttribute(xmlNodePtr node, const std::string& name)
 {
     VORK_TRACE("BAAnyXMLDoc::getStringAttribute");
-    xmlChar* value = node != nullptr ? xmlGetProp(node, toXml(name)) : nullptr;
-    if (value == nullptr) {
+    std::optional<std::string> value = findStringAttribute(node, name);
+    if (!value) {
         VORK_LOG(1, "BAAnyXMLDoc::getStringAttribute: attribute not found: " << name);
-        throw VorkException("BAAnyXMLDoc::getStringAttribute: attribute not present: " + name, 0);
+        throw VorkException("BAAnyXMLDoc::getStringAttribute: attribute not present: " + name,
+                            VorkFailureKind::NotFound);
     }
-    std::string result(reinterpret_cast<const char*>(value));
-    xmlFree(value);
-    return result;
+    return *value;
 }
 
 bool BAAnyXMLDoc::getBoolAttribute(xmlNodePtr node, const std::string& name)
@@ -148,13 +166,28 @@ bool BAAnyXMLDoc::getBoolAttribute(xmlNodePtr node, const std::string& name)
 
 int BAAnyXMLDoc::getIntAttribute(xmlNodePtr node, const std::string& name)
 {
-    // Leading blanks, a sign and the leading digits; anything else ignored.
-    // Out-of-range values are clamped instead of overflowing.
-    const std::string text = getStringAttribute(node, name);
-    const long long value = std::strtoll(text.c_str(), nullptr, 10);
-    if (value > 2147483647LL) return 2147483647;
-    if (value < -2147483647LL - 1) return -2147483647 - 1;
-    return static_cast<int>(value);
+    return intOf(getStringAttribute(node, name));
+}
+
+std::optional<std::string> BAAnyXMLDoc::findStringAttribute(xmlNodePtr node, const std::string& name)
+{
+    const XmlString value(node != nullptr ? xmlGetProp(node, toXml(name)) : nullptr);
+    if (value == nullptr) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(value.get()));
+}
+
+std::optional<bool> BAAnyXMLDoc::findBoolAttribute(xmlNodePtr node, const std::string& name)
+{
+    const std::optional<std::string> value = findStringAttribute(node, name);
+    if (!value) return std::nullopt;
+    return *value == "true";
+}
+
+std::optional<int> BAAnyXMLDoc::findIntAttribute(xmlNodePtr node, const std::string& name)
+{
+    const std::optional<std::string> value = findStringAttribute(node, name);
+    if (!value) return std::nullopt;
+    return intOf(*value);
 }
 
 void BAAnyXMLDoc::setStringAttribute(const std::string& xpath, const std::string& name, const std::string& value)

@@ -1,6 +1,7 @@
 #pragma once
 #include <libxml/tree.h>
 
+#include <optional>
 #include <string>
 
 #include "VorkAtomicFile.h"
@@ -43,9 +44,12 @@ public:
     bool privateFile() const { return m_bPrivateFile; }
 
     // The first element the expression matches, in document order; raises
-    // VorkException "BAAnyXMLDoc::getFirstNode: Node does not exist" (code 0)
-    // when there is none.
+    // VorkException "BAAnyXMLDoc::getFirstNode: Node does not exist" (kind
+    // NotFound) when there is none.
     xmlNodePtr getFirstNode(const std::string& xpath);
+    // The same element, or null when there is none: a miss is no failure
+    // here and logs nothing.
+    xmlNodePtr findFirstNode(const std::string& xpath);
 
     static void setStringAttribute(xmlNodePtr node, const std::string& name, const std::string& value);
     static void setBoolAttribute(xmlNodePtr node, const std::string& name, bool value);
@@ -53,6 +57,12 @@ public:
     static std::string getStringAttribute(xmlNodePtr node, const std::string& name);
     static bool getBoolAttribute(xmlNodePtr node, const std::string& name);
     static int getIntAttribute(xmlNodePtr node, const std::string& name);
+    // The attribute's value, or nothing when the element is null or has no
+    // such attribute; a miss logs nothing. Raising forms above: a miss raises
+    // a NotFound failure with a level-1 record.
+    static std::optional<std::string> findStringAttribute(xmlNodePtr node, const std::string& name);
+    static std::optional<bool> findBoolAttribute(xmlNodePtr node, const std::string& name);
+    static std::optional<int> findIntAttribute(xmlNodePtr node, const std::string& name);
 
     void setStringAttribute(const std::string& xpath, const std::string& name, const std::string& value);
     void setBoolAttribute(const std::string& xpath, const std::string& name, bool value);

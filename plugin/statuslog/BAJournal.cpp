@@ -16,6 +16,7 @@
 #include "VorkFaultSeam.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
+#include "XmlOwnership.h"
 
 using VorkSupport::FileHandle;
 using VorkSupport::VorkAtomicFile;
@@ -53,7 +54,7 @@ void replay(xmlDocPtr doc, const std::string& snapshot, const std::string& journ
 {
     BAJournalFormat::Reader reader(journal, snapshot);
     if (!reader.matches()) {
-        if (!journal.empty()) VORK_LOG(4, "BAJournal::load: no journal of this snapshot: |" << name << "|");
+        if (!journal.empty()) VORK_LOG(4, "BAJournal::replay: no journal of this snapshot: |" << name << "|");
         return;
     }
     std::vector<xmlNodePtr> slots = BALogDiff::slotsOf(doc);
@@ -62,7 +63,7 @@ void replay(xmlDocPtr doc, const std::string& snapshot, const std::string& journ
         if (!BALogDiff::apply(doc, payload, slots)) reader.reject();
     }
     if (reader.droppedBytes() != 0) {
-        VORK_LOG(1, "BAJournal::load: |" << name << "| ends in " << reader.reason() << ": its "
+        VORK_LOG(1, "BAJournal::replay: |" << name << "| ends in " << reader.reason() << ": its "
                                          << reader.droppedBytes() << " bytes from " << reader.droppedFrom()
                                          << " are ignored");
     }
@@ -80,11 +81,9 @@ xmlDocPtr BAJournal::load(const std::string& fileName)
     VORK_TRACE("BAJournal::load");
     std::string snapshot;
     if (fileName.empty() || !readFile(fileName, snapshot, UINT64_MAX)) return nullptr;
-    xmlDocPtr doc = BAXmlText::parseText(snapshot);
-    if (doc == nullptr || xmlDocGetRootElement(doc) == nullptr) {
-        if (doc != nullptr) xmlFreeDoc(doc);
-        return nullptr;
-    }
+    XmlDoc parsed(BAXmlText::parseText(snapshot));
+    if (parsed == nullptr || xmlDocGetRootElement(parsed.get()) == nullptr) return nullptr;
+    xmlDocPtr doc = parsed.release();
     // No journal of this snapshot is longer than its limit allows; a longer
     // one is read only that far.
     const std::uint64_t most =
@@ -162,7 +161,7 @@ bool BAJournal::writeRecord(const std::string& fileName, const std::string& reco
         m_journal.emplace(VorkFaultSeam::openAt(AT_FDCWD, name, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW,
                                                 privateFile ? 0600 : 0666));
         if (!m_journal->isOpen()) {
-            VORK_LOG(1, "BAJournal::append: cannot create |" << name << "|, errno " << errno);
+            VORK_LOG(1, "BAJournal::writeRecord: cannot create |" << name << "|, errno " << errno);
             m_journal.reset();
             return false;
         }
@@ -173,7 +172,7 @@ bool BAJournal::writeRecord(const std::string& fileName, const std::string& reco
     if (!durable || m_bNamed) return true;
     // The new journal's name must outlive a power cut as its records do.
     if (!VorkAtomicFile::syncDirectory(name)) {
-        VORK_LOG(1, "BAJournal::append: cannot flush the directory of |" << name << "|, errno " << errno);
+        VORK_LOG(1, "BAJournal::writeRecord: cannot flush the directory of |" << name << "|, errno " << errno);
         return false;
     }
     m_bNamed = true;

@@ -4,6 +4,7 @@
 
 #include "BALogChanges.h"
 #include "BAXmlText.h"
+#include "XmlOwnership.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ std::vector<xmlNodePtr> elementChildren(xmlNodePtr parent)
 // The root element alone with its attributes, as "<BundleLog .../>".
 bool attributesText(xmlDocPtr doc, xmlNodePtr root, std::string& text)
 {
-    const std::unique_ptr<xmlNode, decltype(&xmlFreeNode)> shallow(xmlDocCopyNode(root, doc, 2), &xmlFreeNode);
+    const XmlNode shallow(xmlDocCopyNode(root, doc, 2));
     return shallow && BAXmlText::serialiseElement(doc, shallow.get(), text);
 }
 
@@ -45,10 +46,9 @@ void putElement(std::string& payload, std::size_t slot, const std::string& text)
 // A slot number: decimal digits only, within the slots a record may name.
 bool readSlot(xmlNodePtr element, std::size_t& slot)
 {
-    xmlChar* value = xmlGetProp(element, toXml("slot"));
+    const XmlString value(xmlGetProp(element, toXml("slot")));
     if (value == nullptr) return false;
-    const std::string text(reinterpret_cast<const char*>(value));
-    xmlFree(value);
+    const std::string text(reinterpret_cast<const char*>(value.get()));
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     slot = std::stoul(text);
     return true;
@@ -209,7 +209,7 @@ std::vector<xmlNodePtr> BALogDiff::slotsOf(xmlDocPtr doc)
 
 bool BALogDiff::apply(xmlDocPtr doc, const std::string& payload, std::vector<xmlNodePtr>& slots)
 {
-    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> record(BAXmlText::parseText(payload), &xmlFreeDoc);
+    const XmlDoc record(BAXmlText::parseText(payload));
     xmlNodePtr save = record ? xmlDocGetRootElement(record.get()) : nullptr;
     xmlNodePtr root = xmlDocGetRootElement(doc);
     if (save == nullptr || root == nullptr || !xmlStrEqual(save->name, toXml("Save")) || !recordFits(save, slots))

@@ -1,6 +1,8 @@
 #include "BALogSections.h"
 
 #include "BALogChanges.h"
+#include "VorkFaultSeam.h"
+#include "XmlOwnership.h"
 
 namespace {
 
@@ -59,7 +61,9 @@ xmlNodePtr BALogSections::create(Section section)
 {
     xmlNodePtr parent = inSettings(section) ? m_elements[Settings] : m_pRoot;
     if (parent == nullptr || m_elements[section] != nullptr) return nullptr;
-    xmlNodePtr element = xmlNewDocNode(m_pDocument, nullptr, toXml(nameOf(section)), nullptr);
+    xmlNodePtr element = VorkSupport::VorkFaultSeam::allocationFails()
+                             ? nullptr
+                             : xmlNewDocNode(m_pDocument, nullptr, toXml(nameOf(section)), nullptr);
     if (element == nullptr) return nullptr;
     xmlAddChild(parent, element);
     if (parent == m_pRoot) m_changes.appended(element);
@@ -74,7 +78,7 @@ void BALogSections::remove(Section section)
     xmlNodePtr parent = element->parent;
     if (parent == m_pRoot) m_changes.removed(element);
     xmlUnlinkNode(element);
-    xmlFreeNode(element);
+    const XmlNode unlinked(element);
     m_elements[section] = nullptr;
     // A log read from a file may hold another element of that name.
     for (xmlNodePtr child = parent != nullptr ? parent->children : nullptr; child != nullptr; child = child->next) {

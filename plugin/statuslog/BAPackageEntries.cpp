@@ -5,10 +5,13 @@
 
 #include "BAAnyXMLDoc.h"
 #include "BALogChanges.h"
+#include "FixedLogTexts.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
+#include "XmlOwnership.h"
 
 using VorkSupport::VorkException;
+using VorkSupport::VorkFailureKind;
 
 namespace {
 
@@ -22,10 +25,6 @@ const xmlChar* toXml(const std::string& text)
     return toXml(text.c_str());
 }
 
-struct XmlNodeDeleter {
-    void operator()(xmlNodePtr node) const { xmlFreeNode(node); }
-};
-using NodeHolder = std::unique_ptr<xmlNode, XmlNodeDeleter>;
 
 xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
 {
@@ -37,10 +36,8 @@ xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
 
 bool inProgress(xmlNodePtr status)
 {
-    xmlChar* state = status != nullptr ? xmlGetProp(status, toXml("state")) : nullptr;
-    const bool running = state != nullptr && xmlStrEqual(state, toXml("in-progress"));
-    xmlFree(state);
-    return running;
+    const XmlString state(status != nullptr ? xmlGetProp(status, toXml("state")) : nullptr);
+    return state != nullptr && xmlStrEqual(state.get(), toXml("in-progress"));
 }
 
 } // namespace
@@ -61,11 +58,11 @@ xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std
                                          const std::string& exeCmd, const std::string& packageType,
                                          const std::string& installParams, int updateOnly)
 {
-    NodeHolder package(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("Package"), nullptr));
+    XmlNode package(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("Package"), nullptr));
     if (!package) {
-        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create log Package: " << path << " (" << releaseID
+        VORK_LOG(1, FixedLogText::StatusLog::kPackageNotCreated << path << " (" << releaseID
                                                                                           << ")");
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Package node", 272);
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Package node", VorkFailureKind::AllocationFailure);
     }
     if (!releaseID.empty()) BAAnyXMLDoc::setStringAttribute(package.get(), "releaseID", releaseID);
     if (!packageType.empty()) BAAnyXMLDoc::setStringAttribute(package.get(), "packageType", packageType);
@@ -75,27 +72,27 @@ xmlNodePtr BAPackageEntries::createEntry(const std::string& releaseID, const std
 
     xmlNodePtr status = xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("Status"), nullptr);
     if (status == nullptr) {
-        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create Status node");
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Status node", 272);
+        VORK_LOG(1, FixedLogText::StatusLog::kStatusNotCreated);
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate Status node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(package.get(), status);
     BAAnyXMLDoc::setStringAttribute(status, "state", "in-progress");
 
     xmlNodePtr command = xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("ExeCmd"), nullptr);
     if (command == nullptr) {
-        VORK_LOG(1, "BAXMLPackageNode::BAXMLPackageNode: could not create ExeCmd node");
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd node", 272);
+        VORK_LOG(1, FixedLogText::StatusLog::kExeCmdNotCreated);
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(package.get(), command);
     xmlNodePtr commandText = xmlNewText(toXml(exeCmd));
     if (commandText == nullptr) {
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd text node", 272);
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: unable to allocate ExeCmd text node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(command, commandText);
 
     xmlNodePtr root = m_pEntriesDocument != nullptr ? xmlDocGetRootElement(m_pEntriesDocument) : nullptr;
     if (root == nullptr || !xmlStrEqual(root->name, toXml("BundleLog")))
-        throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+        throw VorkException(FixedLogText::StatusLog::kNoSuchNode, VorkFailureKind::NotFound);
     xmlNodePtr entry = package.release();
     xmlAddChild(root, entry);
     m_changes.appended(entry);
@@ -107,7 +104,7 @@ xmlNodePtr BAPackageEntries::statusOf(xmlNodePtr entry) const
 {
     xmlNodePtr status = firstChildElement(entry, "Status");
     if (status == nullptr)
-        throw VorkException("BAXMLPackageNode::statusNode: the Package element has no Status element", 0);
+        throw VorkException("BAXMLPackageNode::statusNode: the Package element has no Status element");
     return status;
 }
 
@@ -135,25 +132,25 @@ void BAPackageEntries::setEntryCommand(xmlNodePtr entry, const std::string& exeC
 {
     xmlNodePtr command = firstChildElement(entry, "ExeCmd");
     if (command == nullptr)
-        throw VorkException("BAXMLPackageNode::setCommand: the Package element has no ExeCmd element", 0);
+        throw VorkException("BAXMLPackageNode::setCommand: the Package element has no ExeCmd element");
     xmlNodeSetContent(command, nullptr);
     xmlNodePtr text = xmlNewText(toXml(exeCmd));
-    if (text == nullptr) throw VorkException("BAXMLPackageNode::setCommand: unable to allocate ExeCmd text node", 272);
+    if (text == nullptr) throw VorkException("BAXMLPackageNode::setCommand: unable to allocate ExeCmd text node", VorkFailureKind::AllocationFailure);
     xmlAddChild(command, text);
     m_changes.changed(entry);
 }
 
 void BAPackageEntries::appendEntryLog(xmlNodePtr entry, const std::string& text, int code, int osErrorCode)
 {
-    NodeHolder log(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("PkgLog"), nullptr));
+    XmlNode log(xmlNewDocNode(m_pEntriesDocument, nullptr, toXml("PkgLog"), nullptr));
     if (!log) {
-        VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog node");
-        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog node", 272);
+        VORK_LOG(1, FixedLogText::StatusLog::kPkgLogNotCreated);
+        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog node", VorkFailureKind::AllocationFailure);
     }
     xmlNodePtr textNode = xmlNewText(toXml(text));
     if (textNode == nullptr) {
-        VORK_LOG(1, "BAXMLPackageNode::setPackageLog: could not create PkgLog text node");
-        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog text node", 272);
+        VORK_LOG(1, FixedLogText::StatusLog::kPkgLogTextNotCreated);
+        throw VorkException("BAXMLPackageNode::setPackageLog: unable to allocate PkgLog text node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(log.get(), textNode);
     BAAnyXMLDoc::setIntAttribute(log.get(), "code", code);
@@ -168,7 +165,7 @@ bool BAPackageEntries::rebootOption() const
     xmlNodePtr settings = root != nullptr && xmlStrEqual(root->name, toXml("BundleLog"))
                               ? firstChildElement(root, "BundleSettings")
                               : nullptr;
-    if (settings == nullptr) throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+    if (settings == nullptr) throw VorkException(FixedLogText::StatusLog::kNoSuchNode, VorkFailureKind::NotFound);
     return BAAnyXMLDoc::getBoolAttribute(settings, "reboot");
 }
 

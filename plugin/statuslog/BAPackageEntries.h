@@ -27,7 +27,7 @@ public:
 
     // A new in-progress entry appended to the log. updateOnly: 1 writes
     // updateonly "true", -1 writes nothing, any other "false". Raises
-    // VorkException 272 when libxml2 cannot allocate it.
+    // an allocation failure when libxml2 cannot allocate it.
     xmlNodePtr createEntry(const std::string& releaseID, const std::string& path, const std::string& exeCmd,
                            const std::string& packageType, const std::string& installParams, int updateOnly);
 

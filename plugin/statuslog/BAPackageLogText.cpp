@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FileHandle.h"
+#include "FixedLogTexts.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -178,16 +179,16 @@ std::string outputLogText(const std::string& name, bool unicode)
     if (!file.isOpen()) return std::string();
     std::u16string log = readOutputLog(file, unicode, name);
     if (log.empty()) return std::string();
-    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging started:' (size before = "
+    VORK_LOG(9, FixedLogText::StatusLog::kDroppingLoggingStarted
                     << log.size() << ")");
     eraseMarkerLine(log, u"=== Logging started: ");
-    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging stopped:' (size before == "
+    VORK_LOG(9, FixedLogText::StatusLog::kDroppingLoggingStopped
                     << log.size() << ")");
     eraseMarkerLine(log, u"=== Logging stopped: ");
-    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: trimming string (size before == " << log.size() << ")");
+    VORK_LOG(9, FixedLogText::StatusLog::kTrimming << log.size() << ")");
     trim(log);
     if (log.empty()) return std::string();
-    VORK_LOG(9, "BAXMLPackageNode::setPackageLog: converting to UTF-8 (size before == " << log.size() << ")");
+    VORK_LOG(9, FixedLogText::StatusLog::kConvertingToUtf8 << log.size() << ")");
     replaceInvalidXmlCharacters(log);
     try {
         return BAPackageLogText::toUtf8(log);
@@ -225,19 +226,19 @@ std::string BAPackageLogText::xmlSafe(const std::string& text)
 
 std::string BAPackageLogText::toUtf8(const std::u16string& text)
 {
-    VORK_TRACE("BAXMLPackageNode::ConvertWideToUtf8");
+    VORK_TRACE("BAPackageLogText::toUtf8");
     uint32_t size = 0;
     int result = ZCSUCS2StrToUTF8Str(nullptr, &size, text.c_str());
     if (result != 0) {
-        VORK_LOG(1, "BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer; SM_STATUS = "
+        VORK_LOG(1, FixedLogText::StatusLog::kUtf8SizeFailed
                         << result);
-        throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer.", 0);
+        throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer.");
     }
     std::vector<char> buffer(size > 0 ? size : 1, '\0');
     result = ZCSUCS2StrToUTF8Str(buffer.data(), &size, text.c_str());
     if (result != 0) {
-        VORK_LOG(1, "BAXMLPackageNode::ConvertWideToUtf8: Error converting string; SM_STATUS = " << result);
-        throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error converting string.", 0);
+        VORK_LOG(1, FixedLogText::StatusLog::kUtf8ConversionFailed << result);
+        throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error converting string.");
     }
     buffer.back() = '\0';
     return std::string(buffer.data());

@@ -15,6 +15,7 @@
 #include "VorkFaultSeam.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
+#include "XmlOwnership.h"
 
 using VorkSupport::VorkAtomicFile;
 using VorkSupport::VorkFaultSeam;
@@ -33,15 +34,15 @@ void BAStatusLogFiles::remove(const std::string& fileName)
 
 bool BAStatusLogFiles::fold(const std::string& fileName, bool privateFile)
 {
-    VORK_TRACE("BAXMLDoc::foldJournal");
+    VORK_TRACE("BAStatusLogFiles::fold");
     if (!hasJournal(fileName)) return true;
-    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> log(BAJournal::load(fileName), &xmlFreeDoc);
+    const XmlDoc log(BAJournal::load(fileName));
     if (!log) {
         // Nothing it could apply to: a journal whose file was removed.
         if (::access(fileName.c_str(), F_OK) != 0) (void)VorkFaultSeam::unlink(BAJournal::journalName(fileName));
         return true;
     }
-    VORK_LOG(4, "BAXMLDoc::foldJournal: writing |" << fileName << "| whole");
+    VORK_LOG(4, "BAStatusLogFiles::fold: writing |" << fileName << "| whole");
     std::string text;
     if (!BAXmlText::serialiseDocument(log.get(), text) ||
         VorkAtomicFile::write(fileName, text, privateFile) != VorkAtomicFile::Outcome::Written)

@@ -1,5 +1,7 @@
 #include "BAXMLDoc.h"
 
+#include <optional>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +10,7 @@
 
 #include "BAStatusLogFiles.h"
 #include "BAXmlText.h"
+#include "FixedLogTexts.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
@@ -16,9 +19,11 @@
 #include "VorkScopeTrace.h"
 #include "getAbsolutePath.h"
 #include "statusMessage.h"
+#include "XmlOwnership.h"
 
 using VorkSupport::VorkAtomicFile;
 using VorkSupport::VorkException;
+using VorkSupport::VorkFailureKind;
 
 const char* const BAXMLDoc::kInterruptedRunText =
     "The run of this package was cut off before it ended, and the update could not go on with it: whether the "
@@ -45,14 +50,10 @@ bool hasAttribute(xmlNodePtr element, const char* name)
     return element != nullptr && xmlHasProp(element, toXml(name)) != nullptr;
 }
 
-struct XmlDocDeleter {
-    void operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
-};
-
 [[noreturn]] void noSuchNode()
 {
-    VORK_LOG(9, "BAAnyXMLDoc::getFirstNode: Node does not exist");
-    throw VorkException("BAAnyXMLDoc::getFirstNode: Node does not exist", 0);
+    VORK_LOG(9, FixedLogText::StatusLog::kNoSuchNode);
+    throw VorkException(FixedLogText::StatusLog::kNoSuchNode, VorkFailureKind::NotFound);
 }
 
 } // namespace
@@ -88,13 +89,13 @@ void BAXMLDoc::init()
     xmlDocPtr doc = xmlNewDoc(toXml("1.0"));
     if (doc == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create document");
-        throw VorkException("BAXMLDoc::init: unable to allocate XML document", 272);
+        throw VorkException("BAXMLDoc::init: unable to allocate XML document", VorkFailureKind::AllocationFailure);
     }
     replaceDocument(doc);
     xmlNodePtr root = xmlNewDocNode(m_pDocument, nullptr, toXml("BundleLog"), nullptr);
     if (root == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create root node");
-        throw VorkException("BAXMLDoc::init: unable to allocate XML document root node", 272);
+        throw VorkException("BAXMLDoc::init: unable to allocate XML document root node", VorkFailureKind::AllocationFailure);
     }
     xmlDocSetRootElement(m_pDocument, root);
     attachDocument();
@@ -103,13 +104,13 @@ void BAXMLDoc::init()
     xmlNodePtr smStatus = m_sections.create(BALogSections::SMStatus);
     if (smStatus == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create SMStatus node");
-        throw VorkException("BAXMLDoc::init: unable to allocate SMStatus node", 272);
+        throw VorkException("BAXMLDoc::init: unable to allocate SMStatus node", VorkFailureKind::AllocationFailure);
     }
     xmlNodePtr text = xmlNewText(toXml("Success"));
     if (text == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create SMStatus text node");
         m_sections.remove(BALogSections::SMStatus);
-        throw VorkException("BAXMLDoc::init: unable to allocate SMStatus text node", 272);
+        throw VorkException("BAXMLDoc::init: unable to allocate SMStatus text node", VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(smStatus, text);
     setStringAttribute(smStatus, "result", "0");
@@ -178,14 +179,14 @@ void BAXMLDoc::saveWhole()
 void BAXMLDoc::setRootAttribute(const std::string& name, const std::string& value)
 {
     xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
-    if (root == nullptr) throw VorkException("BAXMLDoc::setRootAttribute: the status log has no root element", 0);
+    if (root == nullptr) throw VorkException("BAXMLDoc::setRootAttribute: the status log has no root element");
     setStringAttribute(root, name, value);
 }
 
 std::string BAXMLDoc::rootAttributeOrEmpty(const char* name)
 {
     xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
-    if (hasAttribute(root, name)) return getStringAttribute(root, name);
+    if (std::optional<std::string> value = findStringAttribute(root, name)) return *value;
     VORK_LOG(9, "BAXMLDoc::rootAttributeOrEmpty: attribute " << name << " not found, returning empty value");
     return std::string();
 }
@@ -212,7 +213,7 @@ xmlNodePtr BAXMLDoc::requireSection(Section section)
 xmlNodePtr BAXMLDoc::createSection(Section section, const char* failure)
 {
     xmlNodePtr element = m_sections.create(section);
-    if (element == nullptr) throw VorkException(failure, 272);
+    if (element == nullptr) throw VorkException(failure, VorkFailureKind::AllocationFailure);
     return element;
 }
 
@@ -221,7 +222,7 @@ xmlDocPtr BAXMLDoc::strippedCopy(const char* writer)
     if (m_pDocument == nullptr) return nullptr;
     xmlDocPtr copy = xmlCopyDoc(m_pDocument, 1);
     if (copy == nullptr) {
-        throw VorkException(std::string("BAXMLDoc::") + writer + ": unable to copy the document", 272);
+        throw VorkException(std::string("BAXMLDoc::") + writer + ": unable to copy the document", VorkFailureKind::AllocationFailure);
     }
     xmlNodePtr root = xmlDocGetRootElement(copy);
     xmlNodePtr settings =
@@ -229,12 +230,12 @@ xmlDocPtr BAXMLDoc::strippedCopy(const char* writer)
                                                                           : nullptr;
     if (xmlAttrPtr logTargetAttr = settings != nullptr ? xmlHasProp(settings, toXml("log-target")) : nullptr) {
         xmlRemoveProp(logTargetAttr);
-        VORK_LOG(9, "BAXMLDoc::" << writer << ": removing log-target attribute");
+        VORK_LOG(9, "BAXMLDoc::strippedCopy: removing log-target attribute for " << writer);
     }
     xmlNodePtr bundle = firstChildElement(settings, "Bundle");
     if (xmlAttrPtr stableAttr = bundle != nullptr ? xmlHasProp(bundle, toXml("stable")) : nullptr) {
         xmlRemoveProp(stableAttr);
-        VORK_LOG(9, "BAXMLDoc::" << writer << ": removing stable attribute");
+        VORK_LOG(9, "BAXMLDoc::strippedCopy: removing stable attribute for " << writer);
     }
     return copy;
 }
@@ -242,7 +243,7 @@ xmlDocPtr BAXMLDoc::strippedCopy(const char* writer)
 void BAXMLDoc::saveTo(const std::string& fileName)
 {
     VORK_TRACE("BAXMLDoc::saveTo");
-    std::unique_ptr<xmlDoc, XmlDocDeleter> copy(strippedCopy("saveTo"));
+    XmlDoc copy(strippedCopy("saveTo"));
     VORK_LOG(9, "BAXMLDoc::saveTo: saving document to : |" << fileName << "|");
     // The user's log follows the umask; it holds no internal attributes.
     const VorkAtomicFile::Outcome outcome = writeWhole(copy.get(), fileName, false);
@@ -253,7 +254,7 @@ void BAXMLDoc::saveTo(const std::string& fileName)
 std::string BAXMLDoc::dumpRoot()
 {
     VORK_TRACE("BAXMLDoc::dumpRoot");
-    std::unique_ptr<xmlDoc, XmlDocDeleter> copy(strippedCopy("dumpRoot"));
+    XmlDoc copy(strippedCopy("dumpRoot"));
     VORK_LOG(9, "BAXMLDoc::dumpRoot: dumping root element");
     if (!copy) return std::string();
     xmlNodePtr root = xmlDocGetRootElement(copy.get());
@@ -281,21 +282,19 @@ void BAXMLDoc::getStartParameters(std::string& directory, std::string& definitio
             relocationName += VorkSupport::VorkPlatform::separator;
         }
         relocationName += "relocation.xml";
-        VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: found BundlePackage element, using default bundle.xml and "
-                    "relocation.xml");
+        VORK_LOG(9, FixedLogText::StatusLog::kDefaultStartFiles);
     } else {
         definitionFile = bundleName();
         relocationName = relocationFile();
-        VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: no BundlePackage element, using bundle and relocation "
-                    "attributes from Bundle element");
+        VORK_LOG(9, FixedLogText::StatusLog::kStartFilesFromBundle);
     }
     if (!relocationName.empty()) {
         if (!VorkSupport::VorkPlatform::fileExists(relocationName)) {
             relocationName.clear();
-            VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: relocation file not found, using no relocation file");
+            VORK_LOG(9, FixedLogText::StatusLog::kRelocationNotFound);
         }
     } else {
-        VORK_LOG(9, "BAXMLDoc::getBundleStartParameters: using no relocation file");
+        VORK_LOG(9, FixedLogText::StatusLog::kNoRelocation);
     }
 }
 
@@ -311,7 +310,7 @@ void BAXMLDoc::removeTempFiles()
         path = bundlePath();
         // Never let a damaged log take the whole file system with it.
         if (path.empty() || path.find_first_not_of('/') == std::string::npos) {
-            throw VorkException("BAXMLDoc::removeTempFiles: refusing to remove |" + path + "|", 0);
+            throw VorkException("BAXMLDoc::removeTempFiles: refusing to remove |" + path + "|");
         }
         VorkSupport::VorkRemoveDirectory(path, true);
         VORK_LOG(4, "BAXMLDoc::removeTempFiles: Bundle package directory deleted: " << path);
@@ -330,17 +329,17 @@ void BAXMLDoc::finishAs(const std::string& newName, bool noReplace)
     saveWhole();
     m_journal.forget();
     if (BAStatusLogFiles::moveTo(m_sFileName, newName, noReplace)) {
-        VORK_LOG(1, "BAXMLDoc::cleanup: renamed internal log file: |" << m_sFileName << "| to : |" << newName << "|");
+        VORK_LOG(1, FixedLogText::StatusLog::kRenamed << "|" << m_sFileName << "| to : |" << newName << "|");
         return;
     }
     const int error = errno;
-    VORK_LOG(1, "BAXMLDoc::cleanup: unable to rename internal log file: |" << m_sFileName << "| to : |" << newName
+    VORK_LOG(1, FixedLogText::StatusLog::kRenameFailed << "|" << m_sFileName << "| to : |" << newName
                                                                            << "|");
     switch (error) {
-    case ENOENT: VORK_LOG(1, "BAXMLDoc::cleanup: errno: ENOENT"); break;
-    case EACCES: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EACCES"); break;
-    case EINVAL: VORK_LOG(1, "BAXMLDoc::cleanup: errno: EINVAL"); break;
-    default: VORK_LOG(1, "BAXMLDoc::cleanup: errno: " << error); break;
+    case ENOENT: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "ENOENT"); break;
+    case EACCES: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "EACCES"); break;
+    case EINVAL: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "EINVAL"); break;
+    default: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << error); break;
     }
     errno = error;
     throw VorkException("BAXMLDoc::cleanup: unable to rename internal log file", StatusCode::UnknownException);
@@ -443,7 +442,7 @@ void BAXMLDoc::addBundleSettingsBundleNode()
 std::string BAXMLDoc::stringSettingOrEmpty(Section section, const char* name)
 {
     xmlNodePtr element = m_sections.find(section);
-    if (hasAttribute(element, name)) return getStringAttribute(element, name);
+    if (std::optional<std::string> value = findStringAttribute(element, name)) return *value;
     VORK_LOG(9, "BAXMLDoc::stringSettingOrEmpty: attribute " << name << " not found, returning empty value");
     return std::string();
 }
@@ -517,8 +516,7 @@ void BAXMLDoc::packageTimeout(int seconds)
 int BAXMLDoc::packageTimeout()
 {
     xmlNodePtr settings = m_sections.find(BALogSections::Settings);
-    if (!hasAttribute(settings, "packagetimeout")) return 0;
-    return getIntAttribute(settings, "packagetimeout");
+    return findIntAttribute(settings, "packagetimeout").value_or(0);
 }
 
 void BAXMLDoc::bundleName(const std::string& value)
@@ -574,7 +572,7 @@ bool BAXMLDoc::stable()
 {
     VORK_TRACE("BAXMLDoc::stable");
     xmlNodePtr bundle = m_sections.find(BALogSections::Bundle);
-    if (hasAttribute(bundle, "stable")) return getBoolAttribute(bundle, "stable");
+    if (const std::optional<bool> value = findBoolAttribute(bundle, "stable")) return *value;
     VORK_LOG(9, "BAXMLDoc::stable: no stable attribute found, returning true");
     return true;
 }
@@ -592,7 +590,7 @@ void BAXMLDoc::progressPercent(int percent)
             VORK_LOG(9, "BAXMLDoc::progressPercent: adding Progress node");
         }
         // Progress never goes back while the element exists.
-        const int current = hasAttribute(progress, "value") ? getIntAttribute(progress, "value") : 0;
+        const int current = findIntAttribute(progress, "value").value_or(0);
         if (percent >= current) setIntAttribute(progress, "value", percent);
     } else if (progress != nullptr) {
         VORK_LOG(9, "BAXMLDoc::progressPercent: removing Progress node");
@@ -648,7 +646,7 @@ void BAXMLDoc::SMStatus(int code)
     xmlNodePtr node = requireSection(BALogSections::SMStatus);
     // Without a reboot option the code stays as it is.
     xmlNodePtr settings = m_sections.find(BALogSections::Settings);
-    if (hasAttribute(settings, "reboot") && getBoolAttribute(settings, "reboot")) {
+    if (findBoolAttribute(settings, "reboot").value_or(false)) {
         if (code == StatusCode::RebootRequired) code = StatusCode::Rebooting;
         else if (code == StatusCode::ResumeRequired) code = StatusCode::RebootingToResume;
     }
@@ -660,7 +658,7 @@ void BAXMLDoc::SMStatus(int code)
     xmlNodeSetContent(node, nullptr);
     if (*message != '\0') {
         xmlNodePtr text = xmlNewText(toXml(message));
-        if (text == nullptr) throw VorkException("BAXMLDoc::SMStatus: unable to allocate SMStatus text node", 272);
+        if (text == nullptr) throw VorkException("BAXMLDoc::SMStatus: unable to allocate SMStatus text node", VorkFailureKind::AllocationFailure);
         xmlAddChild(node, text);
     }
 }

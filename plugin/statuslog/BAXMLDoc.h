@@ -168,7 +168,7 @@ private:
     xmlDocPtr strippedCopy(const char* writer);
     // The section's element; raises as getFirstNode does when there is none.
     xmlNodePtr requireSection(Section section);
-    // A new section's element; raises VorkException 272 with the text when
+    // A new section's element; raises an allocation failure with the text when
     // libxml2 cannot allocate it.
     xmlNodePtr createSection(Section section, const char* failure);
     std::string stringSettingOrEmpty(Section section, const char* name);

@@ -3,18 +3,20 @@
 #include "BAAnyXMLDoc.h"
 #include "BAPackageEntries.h"
 #include "BAPackageLogText.h"
+#include "FixedLogTexts.h"
 #include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkScopeTrace.h"
 
 using VorkSupport::VorkException;
+using VorkSupport::VorkFailureKind;
 
 BAXMLPackageNode::BAXMLPackageNode(BAPackageEntries* doc, xmlNodePtr package) : m_pEntries(doc), m_pPackage(package)
 {
     VORK_TRACE("BAXMLPackageNode::BAXMLPackageNode");
     if (m_pEntries == nullptr || m_pPackage == nullptr) {
-        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: no status log or no Package element", 0);
+        throw VorkException("BAXMLPackageNode::BAXMLPackageNode: no status log or no Package element");
     }
 }
 
@@ -24,7 +26,7 @@ BAXMLPackageNode::BAXMLPackageNode(BAPackageEntries* doc, const std::string& rel
     : m_pEntries(doc), m_pPackage(nullptr)
 {
     VORK_TRACE("BAXMLPackageNode::BAXMLPackageNode");
-    if (m_pEntries == nullptr) throw VorkException("BAXMLPackageNode::BAXMLPackageNode: no status log", 0);
+    if (m_pEntries == nullptr) throw VorkException("BAXMLPackageNode::BAXMLPackageNode: no status log");
     m_pPackage = m_pEntries->createEntry(releaseID, path, exeCmd, packageType, installParams, updateOnly);
 }
 
@@ -64,9 +66,9 @@ void BAXMLPackageNode::setSkipped(const std::string& message)
     try {
         m_pEntries->appendEntryLog(m_pPackage, BAPackageLogText::xmlSafe(message), 3, NO_OS_ERROR_CODE);
     } catch (const VorkException& e) {
-        if (e.getCode() != 272) throw;
-        VORK_LOG(1, "BAXMLPackageNode::createSkippedPackage: could not create PkgLog node");
-        throw VorkException("BAXMLPackageNode::createSkippedPackage: unable to allocate PkgLog node", 272);
+        if (e.kind() != VorkFailureKind::AllocationFailure) throw;
+        VORK_LOG(1, FixedLogText::StatusLog::kSkippedPkgLogNotCreated);
+        throw VorkException("BAXMLPackageNode::createSkippedPackage: unable to allocate PkgLog node", VorkFailureKind::AllocationFailure);
     }
 }
 

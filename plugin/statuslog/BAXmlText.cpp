@@ -7,8 +7,10 @@
 #include <climits>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "VorkLogRecord.h"
+#include "XmlOwnership.h"
 
 namespace {
 
@@ -34,7 +36,7 @@ void onAttributeDeclaration(void* context, const xmlChar*, const xmlChar*, int, 
                             xmlEnumerationPtr values)
 {
     // The handler owns the list of enumerated values.
-    if (values != nullptr) xmlFreeEnumeration(values);
+    const XmlEnumeration owned(values);
     refuseDeclaration(context);
 }
 
@@ -52,10 +54,6 @@ void onUnparsedEntityDeclaration(void* context, const xmlChar*, const xmlChar*, 
 {
     refuseDeclaration(context);
 }
-
-struct ParserContextDeleter {
-    void operator()(xmlParserCtxtPtr context) const { xmlFreeParserCtxt(context); }
-};
 
 // libxml2 output that lands in a string.
 int appendToText(void* context, const char* buffer, int length)
@@ -77,7 +75,7 @@ xmlOutputBufferPtr textOutput(std::string& text)
 // Parses with the declaration handlers of a safe parse; frees the context.
 xmlDocPtr parseWith(xmlParserCtxtPtr rawContext, const std::string& name)
 {
-    std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(rawContext);
+    XmlParserContext context(rawContext);
     if (!context || context->sax == nullptr) return nullptr;
     xmlSAXHandlerPtr handler = context->sax;
     handler->elementDecl = onElementDeclaration;
@@ -86,15 +84,13 @@ xmlDocPtr parseWith(xmlParserCtxtPtr rawContext, const std::string& name)
     handler->notationDecl = onNotationDeclaration;
     handler->unparsedEntityDecl = onUnparsedEntityDeclaration;
     xmlParseDocument(context.get());
-    xmlDocPtr doc = context->myDoc;
-    context->myDoc = nullptr;
+    XmlDoc doc(std::exchange(context->myDoc, nullptr));
     const bool refused = context->_private == &g_refusedMark;
     if (doc != nullptr && (refused || !context->wellFormed)) {
-        if (refused) VORK_LOG(9, "BAXmlText::parseFile: document declares in its DTD, refused: |" << name << "|");
-        xmlFreeDoc(doc);
-        doc = nullptr;
+        if (refused) VORK_LOG(9, "BAXmlText::parseWith: document declares in its DTD, refused: |" << name << "|");
+        return nullptr;
     }
-    return doc;
+    return doc.release();
 }
 
 // No network, no external DTD, no entity substitution, no error output.

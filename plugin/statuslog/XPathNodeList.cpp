@@ -1,4 +1,5 @@
 #include "XPathNodeList.h"
+#include "XmlOwnership.h"
 
 #include <exception>
 #include <memory>
@@ -10,20 +11,14 @@ namespace {
 // XPath errors are the caller's concern; libxml2 must not print them.
 void ignoreStructuredError(void*, xmlErrorPtr) {}
 
-struct ContextFree {
-    void operator()(xmlXPathContextPtr context) const { xmlXPathFreeContext(context); }
-};
-struct ObjectFree {
-    void operator()(xmlXPathObjectPtr object) const { xmlXPathFreeObject(object); }
-};
 } // namespace
 
 XPathNodeList::XPathNodeList(xmlDocPtr document, const std::string& xpath) {
     if (document == nullptr) return;
-    std::unique_ptr<xmlXPathContext, ContextFree> context(xmlXPathNewContext(document));
+    XmlXPathContext context(xmlXPathNewContext(document));
     if (!context) throw std::bad_alloc();
     context->error = ignoreStructuredError;
-    std::unique_ptr<xmlXPathObject, ObjectFree> result(
+    XmlXPathObject result(
         xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(xpath.c_str()), context.get()));
     if (!result) throw std::exception();
     xmlNodeSetPtr set = result->nodesetval;

@@ -12,6 +12,7 @@
 #include "FunctionDispatch.h"
 #include "PluginDispatch.h"
 #include "PluginFactoryGuard.h"
+#include "StatusCode.h"
 #include "VorkException.h"
 #include "VorkObjectFactoryCreator.h"
 
@@ -32,7 +33,7 @@ public:
     ~ScriptedFunction() override { --g_alive; }
     std::string execute(const Properties& properties) override {
         const std::string mode = properties.getProperty("mode", "");
-        if (mode == "vork") throw VorkSupport::VorkException("failed", 3079);
+        if (mode == "vork") throw VorkSupport::VorkException("failed", StatusCode::UnknownException);
         if (mode == "std") throw std::runtime_error("failed");
         if (mode == "alloc") throw std::bad_alloc();
         if (mode == "int") throw 42;

@@ -18,6 +18,7 @@
 #include "UpdateFunctionBase.h"
 #include "VorkException.h"
 #include "VorkExecuteProgram.h"
+#include "VorkFaultSeam.h"
 #include "VorkLogging.h"
 #include "VorkPropertyNotFound.h"
 #include "ZipWriter.h"
@@ -145,12 +146,35 @@ TEST(FunctionCall, CaughtExceptionsBecomeStatusesAndTheLockEndsWithTheCall) {
         const auto plain = FunctionCall::Reporting::of("Test::execute");
         auto generic = FunctionCall::Reporting::withPrefix("Test::execute: any");
         generic.generic = true;
-        EXPECT_EQ(statusAfter([] { throw VorkException("no code", 0); }, plain), 3079);
-        EXPECT_EQ(statusAfter([] { throw VorkException("coded", 3075); }, plain), 3075);
+        EXPECT_EQ(statusAfter([] { throw VorkException("no code"); }, plain), 3079);
+        EXPECT_EQ(statusAfter([] { throw VorkException("coded", StatusCode::MissingPackage); }, plain), 3075);
         EXPECT_EQ(statusAfter([] { throw std::runtime_error("std"); }, plain), 3079);
-        EXPECT_EQ(statusAfter([] { throw VorkException("coded", 3075); }, generic), 3079);
+        EXPECT_EQ(statusAfter([] { throw VorkException("coded", StatusCode::MissingPackage); }, generic), 3079);
         EXPECT_EQ(statusAfter([] { throw 7; }, generic), 3079);
         EXPECT_THROW(call.guard(plain, [] { throw 7; }), int);
+        {
+            // An element the status log cannot allocate reports an unknown
+            // exception, with what failed in the debug log.
+            const std::string debugFile = testDir() + "/allocation.log";
+            VorkSupport::VorkLogging debugLog(debugFile, 1, 1);
+            VorkSupport::VorkLogging::setInstance(&debugLog);
+            AtExit detach([] {
+                VorkSupport::VorkFaultSeam::disarm();
+                VorkSupport::VorkLogging::setInstance(nullptr);
+            });
+            using VorkSupport::VorkFaultSeam;
+            VorkFaultSeam::arm(VorkFaultSeam::Call::Allocate, 1, VorkFaultSeam::Action::Fail);
+            EXPECT_EQ(statusAfter([&] { log.addValidationNode(); }, plain), 3079);
+            EXPECT_TRUE(VorkFaultSeam::fired());
+            VorkSupport::VorkLogging::setInstance(nullptr);
+            const std::string records = readFile(debugFile);
+            const std::size_t failure = records.find("Validation node");
+            ASSERT_NE(failure, std::string::npos) << records;
+            EXPECT_EQ(records.find(". code=3079", failure), failure + std::string("Validation node").size());
+            const std::string answer = log.dumpRoot();
+            EXPECT_NE(answer.find(StatusCode::message(StatusCode::UnknownException)), std::string::npos) << answer;
+            EXPECT_EQ(answer.find(StatusCode::kUnknownMessage), std::string::npos) << answer;
+        }
         EXPECT_TRUE(call.guard([] {}));
         EXPECT_TRUE(applicator.holdsExclusiveUpdate());
     }

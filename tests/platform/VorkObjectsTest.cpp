@@ -1,4 +1,5 @@
 #include <string>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 
@@ -89,15 +90,29 @@ TEST(VorkProperties, SplitsAtTheFirstSeparatorAndKeepsTheFirstValue) {
     EXPECT_EQ(props.size(), 4u);
 }
 
-TEST(VorkExceptions, CarryCodeAndUtf16MessageAndAreCaughtByBase) {
+TEST(VorkExceptions, CarryKindCodeAndUtf16MessageAndAreCaughtByBase) {
+    using VorkSupport::VorkFailureKind;
+    // A code comes only from an enumeration of statuses, never as a bare number.
+    enum TestStatus : int { Unknown = 3079 };
+    enum class ScopedStatus { Missing = 3075 };
+    static_assert(!std::is_constructible_v<VorkException, const char*, int>);
+    static_assert(!std::is_constructible_v<VorkException, std::string, long>);
+    static_assert(std::is_constructible_v<VorkException, std::u16string, ScopedStatus>);
     try {
         throw VorkPropertyNotFound("bundle");
     } catch (const VorkException& e) {
         EXPECT_EQ(e.getCode(), 0);
+        EXPECT_EQ(e.kind(), VorkFailureKind::NotFound);
         EXPECT_NE(e.getMessageNarrow().find("bundle"), std::string::npos);
     }
-    VorkException e(std::string("Gr\xC3\xBC\xC3\x9F" "e"), 3079);
+    VorkException e(std::string("Gr\xC3\xBC\xC3\x9F" "e"), Unknown);
     EXPECT_EQ(e.getMessage(), u"Gr\u00FC\u00DFe");
     EXPECT_EQ(e.getCode(), 3079);
+    EXPECT_EQ(e.kind(), VorkFailureKind::Status);
+    EXPECT_EQ(VorkException(u"m", ScopedStatus::Missing).getCode(), 3075);
+    const VorkException allocation("no memory", VorkFailureKind::AllocationFailure);
+    EXPECT_EQ(allocation.kind(), VorkFailureKind::AllocationFailure);
+    EXPECT_EQ(allocation.getCode(), 0);
+    EXPECT_EQ(VorkException("plain").kind(), VorkFailureKind::Unspecified);
     EXPECT_EQ(VorkException(u"\U0001F600x").getMessageNarrow(), "\xF0\x9F\x98\x80x");
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -177,9 +178,22 @@ TEST(BAAnyXMLDoc, ReadsBooleansAndIntegersAsSpecifiedTexts)
     } catch (const VorkException& e) {
         EXPECT_EQ(e.getMessageNarrow(), "BAAnyXMLDoc::getStringAttribute: attribute not present: absent");
         EXPECT_EQ(e.getCode(), 0);
+        EXPECT_EQ(e.kind(), VorkSupport::VorkFailureKind::NotFound);
     }
     EXPECT_TRUE(log.contains("BAAnyXMLDoc::getStringAttribute: attribute not found: absent"));
     EXPECT_THROW(doc.getIntAttribute("/r/y", "id"), VorkException);
+
+    // The forms that may miss read the same texts and answer nothing, silently.
+    const std::string before = log.text();
+    EXPECT_EQ(BAAnyXMLDoc::findStringAttribute(x, "e"), std::optional<std::string>(""));
+    EXPECT_EQ(BAAnyXMLDoc::findBoolAttribute(x, "ok"), std::optional<bool>(true));
+    EXPECT_EQ(BAAnyXMLDoc::findBoolAttribute(x, "one"), std::optional<bool>(false));
+    EXPECT_EQ(BAAnyXMLDoc::findIntAttribute(x, "big"), std::optional<int>(INT_MAX));
+    EXPECT_EQ(BAAnyXMLDoc::findIntAttribute(x, "m"), std::optional<int>(-7));
+    EXPECT_FALSE(BAAnyXMLDoc::findStringAttribute(x, "absent"));
+    EXPECT_FALSE(BAAnyXMLDoc::findBoolAttribute(x, "absent"));
+    EXPECT_FALSE(BAAnyXMLDoc::findIntAttribute(nullptr, "n"));
+    EXPECT_EQ(log.text(), before);
 }
 
 TEST(BAAnyXMLDoc, FindsTheFirstElementOfAnAbsoluteExpression)
@@ -197,7 +211,10 @@ TEST(BAAnyXMLDoc, FindsTheFirstElementOfAnAbsoluteExpression)
             EXPECT_EQ(e.getMessageNarrow(), "BAAnyXMLDoc::getFirstNode: Node does not exist") << nothing;
             EXPECT_EQ(e.getCode(), 0);
         }
+        EXPECT_EQ(doc.findFirstNode(nothing), nullptr) << nothing;
     }
+    EXPECT_EQ(doc.findFirstNode("//x[text()='text']"), doc.getFirstNode("//x[text()='text']"));
+    EXPECT_EQ(BAAnyXMLDoc().findFirstNode("/r"), nullptr);
     // A malformed expression is no VorkException.
     EXPECT_THROW(doc.getFirstNode("/r/["), std::exception);
 }
