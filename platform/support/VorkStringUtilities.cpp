@@ -1,7 +1,6 @@
 #include "VorkStringUtilities.h"
 
 #include "Utf16ToUtf8.h"
-#include "VorkException.h"
 #include "VorkLocaleFactory.h"
 
 namespace VorkSupport {
@@ -105,7 +104,7 @@ std::string VorkStringUtilities::narrow(const std::u16string& text) {
 }
 
 std::string VorkStringUtilities::tolower(const std::string& text, const std::locale& locale) {
-    if (!std::has_facet<std::ctype<char>>(locale)) throw VorkException("VorkStringUtilities::tolower: no ctype facet");
+    // Every locale holds the ctype<char> facet.
     const auto& facet = std::use_facet<std::ctype<char>>(locale);
     std::string out = text;
     for (char& c : out) {
