@@ -14,7 +14,7 @@ FLOORS = [
     ["platform/common/utf8", "platform/common/home", "platform/common/xml"],
     ["platform/support"],
     ["platform/host"],
-    ["plugin/statuslog/codes", "plugin/smbios"],
+    ["plugin/common/codes", "plugin/smbios"],
     ["plugin/common"],
     ["plugin/statuslog"],
     ["plugin/packages"],
