@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "MemoryOsSpecific.h"
+#include "FactoryInstance.h"
 #include "NotImplemented.h"
 #include "ParameterException.h"
 
@@ -20,21 +21,9 @@ std::string defaultMemFile() {
     return "/dev/mem";
 }
 
-smbios::ParameterException unknownParameter(const std::string& name) {
-    smbios::ParameterException error("Unknown memory factory parameter: %(name)s");
-    error.setParameter("name", name);
-    return error;
-}
+using Instance = smbios::FactoryInstance<MemoryFactoryImpl>;
 
-std::mutex& factoryMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::unique_ptr<MemoryFactoryImpl>& factoryInstance() {
-    static std::unique_ptr<MemoryFactoryImpl> instance;
-    return instance;
-}
+smbios::ParameterException unknownParameter(const std::string& name) { return Instance::unknownParameter("memory", name); }
 
 std::map<const void*, std::function<void()>>& resetListeners() {
     static std::map<const void*, std::function<void()>> listeners;
@@ -46,14 +35,14 @@ std::map<const void*, std::function<void()>>& resetListeners() {
 // The process-wide factory is the one implementation: it is made here, so
 // that the interface needs nothing of it.
 MemoryFactory* MemoryFactory::getFactory() {
-    std::lock_guard<std::mutex> lock(factoryMutex());
-    auto& instance = factoryInstance();
+    std::lock_guard<std::mutex> lock(Instance::mutex());
+    auto& instance = Instance::instance();
     if (!instance) instance = std::make_unique<MemoryFactoryImpl>();
     return instance.get();
 }
 
 void MemoryFactory::onReset(const void* key, std::function<void()> forget) {
-    std::lock_guard<std::mutex> lock(factoryMutex());
+    std::lock_guard<std::mutex> lock(Instance::mutex());
     resetListeners()[key] = std::move(forget);
 }
 
@@ -62,12 +51,12 @@ void MemoryFactory::resetForTesting() {
     // that is no longer in use: it goes first.
     std::map<const void*, std::function<void()>> listeners;
     {
-        std::lock_guard<std::mutex> lock(factoryMutex());
+        std::lock_guard<std::mutex> lock(Instance::mutex());
         listeners = resetListeners();
     }
     for (const auto& entry : listeners) entry.second();
-    std::lock_guard<std::mutex> lock(factoryMutex());
-    factoryInstance().reset();
+    std::lock_guard<std::mutex> lock(Instance::mutex());
+    Instance::instance().reset();
 }
 
 MemoryFactoryImpl::MemoryFactoryImpl() : m_sMemFile(defaultMemFile()) {}

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "MemoryFactory.h"
+#include "FactoryInstance.h"
 #include "NotImplemented.h"
 #include "ParameterException.h"
 #include "SmbiosMemoryStrategy.h"
@@ -16,21 +17,9 @@ namespace smbios {
 
 namespace {
 
-ParameterException unknownParameter(const std::string& name) {
-    ParameterException error("Unknown smbios factory parameter: %(name)s");
-    error.setParameter("name", name);
-    return error;
-}
+using Instance = smbios::FactoryInstance<SmbiosFactoryImpl>;
 
-std::mutex& factoryMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::unique_ptr<SmbiosFactoryImpl>& factoryInstance() {
-    static std::unique_ptr<SmbiosFactoryImpl> instance;
-    return instance;
-}
+ParameterException unknownParameter(const std::string& name) { return Instance::unknownParameter("smbios", name); }
 
 } // namespace
 
@@ -38,8 +27,8 @@ std::unique_ptr<SmbiosFactoryImpl>& factoryInstance() {
 // that the interface needs nothing of it. A table is read through the memory
 // reader, so the memory factory's reset forgets it too.
 SmbiosFactory* SmbiosFactory::getFactory() {
-    std::lock_guard<std::mutex> lock(factoryMutex());
-    auto& instance = factoryInstance();
+    std::lock_guard<std::mutex> lock(Instance::mutex());
+    auto& instance = Instance::instance();
     if (!instance) {
         memory::MemoryFactory::onReset(&instance, &SmbiosFactory::forgetTable);
         instance = std::make_unique<SmbiosFactoryImpl>();
@@ -48,8 +37,8 @@ SmbiosFactory* SmbiosFactory::getFactory() {
 }
 
 void SmbiosFactory::forgetTable() {
-    std::lock_guard<std::mutex> lock(factoryMutex());
-    factoryInstance().reset();
+    std::lock_guard<std::mutex> lock(Instance::mutex());
+    Instance::instance().reset();
 }
 
 void SmbiosFactory::resetForTesting() {
