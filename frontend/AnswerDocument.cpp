@@ -84,9 +84,8 @@ std::string AnswerDocument::kindOf(const std::string& path, const std::string& p
 std::string AnswerDocument::Package::kind() const { return kindOf(path, type); }
 
 bool AnswerDocument::Package::refused() const {
-    return state == "missing" && std::any_of(logs.begin(), logs.end(), [](const Log& log) {
-               return log.code == StatusCode::IntegrityFailed;
-           });
+    return state == "missing" && std::any_of(logs.begin(), logs.end(),
+                                             [](const Log& log) { return log.code == StatusCode::IntegrityFailed; });
 }
 
 bool AnswerDocument::Package::failed() const {
@@ -163,8 +162,8 @@ int AnswerDocument::countRun() const {
 }
 
 int AnswerDocument::countFailed() const {
-    return static_cast<int>(std::count_if(packages.begin(), packages.end(),
-                                          [](const Package& package) { return package.failed(); }));
+    return static_cast<int>(
+        std::count_if(packages.begin(), packages.end(), [](const Package& package) { return package.failed(); }));
 }
 
 int AnswerDocument::countSkipped() const {

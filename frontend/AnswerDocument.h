@@ -17,10 +17,10 @@ public:
     struct Package {
         std::string releaseId;
         std::string path;
-        std::string type;           // packageType as the definition gives it
+        std::string type; // packageType as the definition gives it
         std::string installParams;
-        std::string updateOnly;     // "true", "false" or "" (not given)
-        std::string state;          // in-progress, complete, missing, skipped
+        std::string updateOnly; // "true", "false" or "" (not given)
+        std::string state;      // in-progress, complete, missing, skipped
         bool hasCode = false;
         long code = 0;
         bool hasStatus = false;
@@ -60,8 +60,8 @@ public:
     std::string updateId;
     std::string installParams;
     bool hasSettings = false;
-    Attributes settings;        // BundleSettings, in document order
-    Attributes bundle;          // BundleSettings/Bundle
+    Attributes settings; // BundleSettings, in document order
+    Attributes bundle;   // BundleSettings/Bundle
     std::string bundlePackage;
     bool hasValidation = false;
     bool systemSupported = false;
@@ -80,8 +80,8 @@ public:
     bool running() const;
 
     // Counts over the package entries.
-    int countRun() const;      // complete
-    int countFailed() const;   // failed()
-    int countSkipped() const;  // skipped
-    int countMissing() const;  // missing and not refused
+    int countRun() const;     // complete
+    int countFailed() const;  // failed()
+    int countSkipped() const; // skipped
+    int countMissing() const; // missing and not refused
 };

@@ -10,8 +10,8 @@ using Json = nlohmann::ordered_json;
 
 // BundleSettings attributes whose text is a boolean or a number.
 bool isBooleanSetting(const std::string& name) {
-    for (const char* key : {"reboot", "force", "ignore", "clearpackage", "notify", "continueOnFailure",
-                            "preInstallEnv", "updateonly"})
+    for (const char* key :
+         {"reboot", "force", "ignore", "clearpackage", "notify", "continueOnFailure", "preInstallEnv", "updateonly"})
         if (name == key) return true;
     return false;
 }
@@ -19,12 +19,9 @@ bool isBooleanSetting(const std::string& name) {
 Json attributes(const AnswerDocument::Attributes& list) {
     Json object = Json::object();
     for (const auto& [name, value] : list) {
-        if (isBooleanSetting(name) && (value == "true" || value == "false"))
-            object[name] = value == "true";
-        else if (name == "packagetimeout")
-            object[name] = std::strtol(value.c_str(), nullptr, 10);
-        else
-            object[name] = value;
+        if (isBooleanSetting(name) && (value == "true" || value == "false")) object[name] = value == "true";
+        else if (name == "packagetimeout") object[name] = std::strtol(value.c_str(), nullptr, 10);
+        else object[name] = value;
     }
     return object;
 }
@@ -34,8 +31,8 @@ Json orNull(bool present, long value) { return present ? Json(value) : Json(null
 Json package(const AnswerDocument::Package& entry) {
     Json logs = Json::array();
     for (const AnswerDocument::Log& log : entry.logs)
-        logs.push_back({{"code", log.code}, {"os_error_code", orNull(log.hasOsErrorCode, log.osErrorCode)},
-                        {"text", log.text}});
+        logs.push_back(
+            {{"code", log.code}, {"os_error_code", orNull(log.hasOsErrorCode, log.osErrorCode)}, {"text", log.text}});
     Json updateOnly = nullptr;
     if (!entry.updateOnly.empty()) updateOnly = entry.updateOnly == "true";
     return {{"release_id", entry.releaseId},
@@ -51,9 +48,7 @@ Json package(const AnswerDocument::Package& entry) {
             {"logs", logs}};
 }
 
-std::string text(const Json& object) {
-    return object.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
-}
+std::string text(const Json& object) { return object.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace); }
 
 } // namespace
 

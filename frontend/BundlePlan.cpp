@@ -19,8 +19,8 @@ const AnswerDocument::Package* entryOf(const AnswerDocument& answer, const Bundl
             continue;
         }
         const std::string& path = package.path;
-        if (path.size() > entry.path.size() && path.compare(path.size() - entry.path.size(), std::string::npos,
-                                                            entry.path) == 0 &&
+        if (path.size() > entry.path.size() &&
+            path.compare(path.size() - entry.path.size(), std::string::npos, entry.path) == 0 &&
             path[path.size() - entry.path.size() - 1] == '/')
             return &package;
     }
@@ -53,7 +53,8 @@ BundlePlan BundlePlan::read(const std::string& definitionFile) {
 }
 
 void BundlePlan::render(std::FILE* out, const AnswerDocument& validation, const std::string& defaultTimeout) const {
-    std::vector<std::vector<std::string>> rows = {{"#", "release id", "package", "kind", "plan", "digest", "time limit"}};
+    std::vector<std::vector<std::string>> rows = {
+        {"#", "release id", "package", "kind", "plan", "digest", "time limit"}};
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         const Entry& entry = m_entries[i];
         const AnswerDocument::Package* found = entryOf(validation, entry);
@@ -88,8 +89,7 @@ void BundlePlan::render(std::FILE* out, const AnswerDocument& validation, const 
     if (validation.hasValidation)
         std::fprintf(out, "applies to this system: %s, to this OS: %s; signature: %s\n",
                      yesNo(validation.systemSupported), yesNo(validation.osSupported), signature.c_str());
-    else
-        std::fprintf(out, "not checked against this system; signature: %s\n", signature.c_str());
+    else std::fprintf(out, "not checked against this system; signature: %s\n", signature.c_str());
     const std::string& message = validation.message.empty() ? std::string("Success") : validation.message;
     std::fprintf(out, "verdict: status %ld, %s\n", validation.status, message.c_str());
 }

@@ -12,9 +12,9 @@ class BundlePlan {
 public:
     struct Entry {
         std::string releaseId;
-        std::string path;      // as the definition gives it
-        std::string type;      // packageType
-        std::string timeout;   // the package's own time limit, "" for none
+        std::string path;    // as the definition gives it
+        std::string type;    // packageType
+        std::string timeout; // the package's own time limit, "" for none
         bool hasDigest = false;
     };
 

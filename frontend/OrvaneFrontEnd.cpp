@@ -183,9 +183,7 @@ bool OrvaneFrontEnd::isAbsolute(const std::string& path) { return !path.empty() 
 // Longer paths than the system takes are refused rather than cut.
 bool OrvaneFrontEnd::tooLong(const std::string& path) { return path.size() >= PATH_MAX; }
 
-std::string OrvaneFrontEnd::withBase(const std::string& path) const {
-    return m_sBaseDirectory + separator + path;
-}
+std::string OrvaneFrontEnd::withBase(const std::string& path) const { return m_sBaseDirectory + separator + path; }
 
 void OrvaneFrontEnd::fixBaseDirectory() {
     for (const std::string& argument : m_arguments) {
@@ -398,7 +396,7 @@ int OrvaneFrontEnd::showAnswer(const char* answer, const std::string& command) {
         const int exitCode = logged ? exitCodeFromAnswer(answer, command) : -1;
         const AnswerDocument document = AnswerDocument::parse(answer);
         std::printf("%s\n", AnswerJson::answer(document, answer, command.substr(command.find('=') + 1), exitCode,
-                                              logged ? "" : "Error! writing log file")
+                                               logged ? "" : "Error! writing log file")
                                 .c_str());
         std::fflush(stdout);
         if (command == validateCommand) showPlan(document);
@@ -439,8 +437,7 @@ bool OrvaneFrontEnd::readWatchOptions(const std::string& command, double& interv
     char* end = nullptr;
     errno = 0;
     const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || end == text.c_str() || *end != '\0' || errno != 0 || !(value > 0) ||
-        value > kLongestInterval) {
+    if (text.empty() || end == text.c_str() || *end != '\0' || errno != 0 || !(value > 0) || value > kLongestInterval) {
         report(stderr, "\ninvalid interval, " + text + " (seconds above 0, at most 3600)\n");
         return false;
     }
@@ -467,10 +464,8 @@ int OrvaneFrontEnd::showHistory() {
         report(stderr, history.errorText() + "\n");
         return fail(false);
     }
-    if (m_bJson)
-        std::printf("%s\n", history.json(0).c_str());
-    else
-        history.print(stdout);
+    if (m_bJson) std::printf("%s\n", history.json(0).c_str());
+    else history.print(stdout);
     std::fflush(stdout);
     return 0;
 }

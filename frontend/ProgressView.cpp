@@ -47,8 +47,7 @@ void ProgressView::closeOpenLine() {
     m_bOpenLine = false;
 }
 
-void ProgressView::showEnd(const AnswerDocument& answer, std::size_t index, double now,
-                           const std::string& unfinished) {
+void ProgressView::showEnd(const AnswerDocument& answer, std::size_t index, double now, const std::string& unfinished) {
     Seen& seen = m_seen[index];
     std::string line = label(answer, index) + " " + outcome(answer, index, unfinished);
     if (seen.started && ended(answer.packages[index])) line += ", " + seconds(now - seen.startedAt);
@@ -97,10 +96,9 @@ void ProgressView::finish(const AnswerDocument& answer, double now, const std::s
     closeOpenLine();
     std::string line = "update ended: status " + std::to_string(answer.status);
     if (!answer.message.empty()) line += " (" + answer.message + ")";
-    line += "; " + std::to_string(answer.countRun()) + " run, " + std::to_string(answer.countFailed()) +
-            " failed, " + std::to_string(answer.countSkipped()) + " skipped, " +
-            std::to_string(answer.countMissing()) + " missing; restarts " + std::to_string(answer.rebootCount) +
-            "; " + seconds(now - m_dBegin);
+    line += "; " + std::to_string(answer.countRun()) + " run, " + std::to_string(answer.countFailed()) + " failed, " +
+            std::to_string(answer.countSkipped()) + " skipped, " + std::to_string(answer.countMissing()) +
+            " missing; restarts " + std::to_string(answer.rebootCount) + "; " + seconds(now - m_dBegin);
     if (!note.empty()) line += "; " + note;
     std::fprintf(m_pOut, "%s\n", line.c_str());
     std::fflush(m_pOut);

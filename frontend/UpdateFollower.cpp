@@ -45,7 +45,7 @@ void UpdateFollower::finish(const std::string& answer) {
         while (sent < answer.size()) {
             const ssize_t n = ::send(m_nSocket, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;  // the view has gone: nothing more to show
+            if (n <= 0) break; // the view has gone: nothing more to show
             sent += static_cast<std::size_t>(n);
         }
         ::close(m_nSocket);
@@ -53,8 +53,7 @@ void UpdateFollower::finish(const std::string& answer) {
     }
     if (m_nChild > 0) {
         int status = 0;
-        while (::waitpid(m_nChild, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(m_nChild, &status, 0) < 0 && errno == EINTR) {}
         m_nChild = -1;
     }
 }

@@ -47,7 +47,9 @@ XmlDocument XmlDocument::fromFile(const std::string& path) {
     return fromText(content);
 }
 
-xmlNodePtr XmlDocument::root() const { return m_document != nullptr ? xmlDocGetRootElement(m_document.get()) : nullptr; }
+xmlNodePtr XmlDocument::root() const {
+    return m_document != nullptr ? xmlDocGetRootElement(m_document.get()) : nullptr;
+}
 
 std::string XmlDocument::attribute(xmlNodePtr node, const char* name, const std::string& fallback) {
     if (node == nullptr) return fallback;

@@ -117,10 +117,8 @@ int main(int argc, char** argv) {
     try {
         const SystemIdReport report = identifySystem();
         const SystemStrings strings = systemStrings();
-        if (json)
-            printJson(report, strings);
-        else
-            printText(report, strings);
+        if (json) printJson(report, strings);
+        else printText(report, strings);
         return report.id != 0 ? 0 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "plimo-sysid: %s\n", e.what());

@@ -34,10 +34,8 @@ std::string commandOf(int argc, char** argv) {
 
 // A failure: its message on standard error, or as the JSON object.
 int failure(bool json, const std::string& message, int exitCode) {
-    if (json)
-        std::printf("%s\n", AnswerJson::error(message, exitCode).c_str());
-    else
-        std::fprintf(stderr, "zuasvchost: %s\n", message.c_str());
+    if (json) std::printf("%s\n", AnswerJson::error(message, exitCode).c_str());
+    else std::fprintf(stderr, "zuasvchost: %s\n", message.c_str());
     return exitCode;
 }
 
@@ -76,7 +74,8 @@ int main(int argc, char** argv) {
                            joined(argc - 2, argv + 2) + "|",
                        1);
     if (json) {
-        const std::string text = AnswerJson::answer(AnswerDocument::parse(answer), answer, commandOf(argc - 2, argv + 2), 0);
+        const std::string text =
+            AnswerJson::answer(AnswerDocument::parse(answer), answer, commandOf(argc - 2, argv + 2), 0);
         std::fputs(text.c_str(), stdout);
         std::fputc('\n', stdout);
     } else {

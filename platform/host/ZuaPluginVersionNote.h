@@ -26,7 +26,8 @@ struct VersionNote {
 
 } // namespace zua
 
-#define ZUA_PLUGIN_VERSION_NOTE(text)                                       \
-    __attribute__((section(".note.zua.version"), used, aligned(4)))         \
-    static const zua::VersionNote<sizeof(text)> zuaPluginVersionNote{      \
-        sizeof zua::versionNoteOwner, sizeof(text), zua::versionNoteType, "ZUA", text}
+#define ZUA_PLUGIN_VERSION_NOTE(text)                                                                                  \
+    __attribute__((section(".note.zua.version"), used, aligned(4))) static const zua::VersionNote<sizeof(text)>        \
+        zuaPluginVersionNote {                                                                                         \
+        sizeof zua::versionNoteOwner, sizeof(text), zua::versionNoteType, "ZUA", text                                  \
+    }

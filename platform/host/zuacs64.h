@@ -19,9 +19,8 @@ __attribute__((visibility("default"))) int ZCSSetProcessEnvironment(void);
 // characters backslash 'n', a TAB backslash 't', and any other control
 // character backslash 'x' and two upper-case hex digits; a null text is
 // empty. The file is created mode 0600, its directory when missing.
-__attribute__((visibility("default"))) int ZCSAppendToCmdLog(uint32_t commandId, const char* userInfo,
-                                                             const char* source, const char* description,
-                                                             uint16_t type);
+__attribute__((visibility("default"))) int
+ZCSAppendToCmdLog(uint32_t commandId, const char* userInfo, const char* source, const char* description, uint16_t type);
 
 // Converts a NUL-terminated UTF-16 text to UTF-8.
 //  - buffer null: stores in *size the bytes needed for the text and its NUL;

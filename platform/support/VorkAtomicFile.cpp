@@ -119,14 +119,14 @@ bool mayReplace(int directory, const std::string& base, VorkAtomicFile::Existing
     struct stat status {};
     if (::fstatat(directory, base.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
     switch (existing) {
-    case VorkAtomicFile::Existing::Never: errno = EEXIST; return false;
-    case VorkAtomicFile::Existing::OwnedOnly:
-        if (S_ISLNK(status.st_mode)) errno = ELOOP;
-        else if (!S_ISREG(status.st_mode)) errno = EINVAL;
-        else if (status.st_uid != ::geteuid()) errno = EPERM;
-        else return true;
-        return false;
-    case VorkAtomicFile::Existing::Follow: return true;
+        case VorkAtomicFile::Existing::Never: errno = EEXIST; return false;
+        case VorkAtomicFile::Existing::OwnedOnly:
+            if (S_ISLNK(status.st_mode)) errno = ELOOP;
+            else if (!S_ISREG(status.st_mode)) errno = EINVAL;
+            else if (status.st_uid != ::geteuid()) errno = EPERM;
+            else return true;
+            return false;
+        case VorkAtomicFile::Existing::Follow: return true;
     }
     return false;
 }
@@ -265,12 +265,8 @@ void VorkAtomicFile::removeStaleTemporaries(const std::string& fileName) {
     if (directory.isOpen()) removeStaleTemporariesAt(directory.get(), baseNameOf(fileName));
 }
 
-void VorkAtomicFile::setReplaceHook(ReplaceHook hook) {
-    g_replaceHook.store(hook);
-}
+void VorkAtomicFile::setReplaceHook(ReplaceHook hook) { g_replaceHook.store(hook); }
 
-void VorkAtomicFile::setAppendHook(AppendHook hook) {
-    g_appendHook.store(hook);
-}
+void VorkAtomicFile::setAppendHook(AppendHook hook) { g_appendHook.store(hook); }
 
 } // namespace VorkSupport

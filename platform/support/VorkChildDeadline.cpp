@@ -96,8 +96,7 @@ std::vector<Process> processTable() {
 // count.
 bool hasLiveMember(pid_t group) {
     const std::vector<Process> table = processTable();
-    return std::any_of(table.begin(), table.end(),
-                       [group](const Process& p) { return p.group == group && p.live(); });
+    return std::any_of(table.begin(), table.end(), [group](const Process& p) { return p.group == group && p.live(); });
 }
 
 // Whether a process is one this process adopted since the child started.
@@ -141,8 +140,7 @@ void VorkChildDeadline::watch(pid_t pid, VorkOutputCap* cap) {
 bool VorkChildDeadline::collect(int options, int* exitCode) {
     int status = 0;
     pid_t done;
-    while ((done = ::waitpid(m_pid, &status, options)) < 0 && errno == EINTR) {
-    }
+    while ((done = ::waitpid(m_pid, &status, options)) < 0 && errno == EINTR) {}
     if (done == 0) return false;
     // A child that someone else collected has ended all the same.
     m_bCollected = true;

@@ -20,16 +20,16 @@ public:
     VorkException(const char* message, VorkFailureKind kind = VorkFailureKind::Unspecified);
 
     template <typename Status>
-        requires(std::is_enum_v<Status> && !std::is_same_v<Status, VorkFailureKind>)
-    VorkException(const std::u16string& message, Status status)
+    requires(std::is_enum_v<Status> && !std::is_same_v<Status, VorkFailureKind>)
+        VorkException(const std::u16string& message, Status status)
         : VorkException(message, VorkFailureKind::Status, static_cast<int>(status)) {}
     template <typename Status>
-        requires(std::is_enum_v<Status> && !std::is_same_v<Status, VorkFailureKind>)
-    VorkException(const std::string& message, Status status)
+    requires(std::is_enum_v<Status> && !std::is_same_v<Status, VorkFailureKind>)
+        VorkException(const std::string& message, Status status)
         : VorkException(message, VorkFailureKind::Status, static_cast<int>(status)) {}
     template <typename Status>
-        requires(std::is_enum_v<Status> && !std::is_same_v<Status, VorkFailureKind>)
-    VorkException(const char* message, Status status)
+    requires(std::is_enum_v<Status> && !std::is_same_v<Status, VorkFailureKind>)
+        VorkException(const char* message, Status status)
         : VorkException(message, VorkFailureKind::Status, static_cast<int>(status)) {}
 
     virtual ~VorkException();

@@ -92,8 +92,7 @@ bool resolveProgramText(const std::string& programText, std::string& program, st
 bool waitForChild(pid_t pid, int& exitCode) {
     int status = 0;
     pid_t done;
-    while ((done = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-    }
+    while ((done = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {}
     if (done < 0) return false;
     exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return true;
@@ -115,8 +114,8 @@ void waitForProgram(const VorkProgramCall& call, VorkChildDeadline& child, VorkO
                                                 ? std::chrono::milliseconds(std::chrono::seconds(call.timeoutSeconds))
                                                 : std::chrono::milliseconds(-1);
     if (!child.waitFor(limit, &result.exitCode)) {
-        VORK_LOG(1, "waitForProgram: time limit of " << call.timeoutSeconds
-                    << " seconds passed, ending |" << call.displayText() << "|");
+        VORK_LOG(1, "waitForProgram: time limit of " << call.timeoutSeconds << " seconds passed, ending |"
+                                                     << call.displayText() << "|");
         child.end(std::chrono::seconds(call.killGraceSeconds));
         result.exitCode = -1;
         result.timedOut = true;
@@ -124,8 +123,8 @@ void waitForProgram(const VorkProgramCall& call, VorkChildDeadline& child, VorkO
     cap.check();
     result.droppedOutput = cap.dropped();
     if (cap.dropped() > 0)
-        VORK_LOG(2, "waitForProgram: " << cap.dropped() << " bytes of output past "
-                    << call.outputLimit << " cut off for |" << call.displayText() << "|");
+        VORK_LOG(2, "waitForProgram: " << cap.dropped() << " bytes of output past " << call.outputLimit
+                                       << " cut off for |" << call.displayText() << "|");
 }
 
 // The argument vector and program of a call; false when no program is found.
@@ -165,8 +164,7 @@ VorkProgramResult realRunner(const VorkProgramCall& call, bool wait) {
     pid_t pid = -1;
     const int rc = VorkStartChild(setup, pid);
     if (rc != 0) {
-        VORK_LOG(1, "realRunner: cannot start |" << setup.arguments.front() << "|: "
-                    << std::strerror(rc));
+        VORK_LOG(1, "realRunner: cannot start |" << setup.arguments.front() << "|: " << std::strerror(rc));
         result.error = rc;
         return result;
     }

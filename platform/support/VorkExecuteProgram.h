@@ -89,8 +89,8 @@ struct VorkProgramResult {
 // Test seam: replaces the program runner for the whole process (nullptr puts
 // the real one back). For unit tests only: it lets a test answer exit codes a
 // real child cannot give (above 255). It receives the call's display text.
-using VorkProgramRunner = std::function<VorkProgramResult(const std::string& commandLine, bool wait,
-                                                          const std::string& workingDirectory)>;
+using VorkProgramRunner =
+    std::function<VorkProgramResult(const std::string& commandLine, bool wait, const std::string& workingDirectory)>;
 void VorkSetProgramRunner(VorkProgramRunner runner);
 
 // Splits a command line Windows-style (exposed for tests and callers that log).

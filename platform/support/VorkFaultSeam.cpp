@@ -118,13 +118,9 @@ void VorkFaultSeam::disarm() {
     plan().failNextWrite = false;
 }
 
-bool VorkFaultSeam::fired() {
-    return plan().fired.load();
-}
+bool VorkFaultSeam::fired() { return plan().fired.load(); }
 
-void VorkFaultSeam::setFireHook(FireHook hook) {
-    plan().fireHook.store(hook);
-}
+void VorkFaultSeam::setFireHook(FireHook hook) { plan().fireHook.store(hook); }
 
 ssize_t VorkFaultSeam::write(int fd, const void* data, std::size_t size) {
     const bool modelled = VorkFaultSeamModel::modelling();
@@ -202,8 +198,6 @@ int VorkFaultSeam::unlinkAt(int directory, const std::string& name) {
     return result;
 }
 
-int VorkFaultSeam::unlink(const std::string& name) {
-    return unlinkAt(AT_FDCWD, name);
-}
+int VorkFaultSeam::unlink(const std::string& name) { return unlinkAt(AT_FDCWD, name); }
 
 } // namespace VorkSupport

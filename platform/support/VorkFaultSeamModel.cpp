@@ -184,13 +184,9 @@ void VorkFaultSeamModel::stop() {
     m.descriptors.clear();
 }
 
-bool VorkFaultSeamModel::modelling() {
-    return g_modelling.load(std::memory_order_relaxed);
-}
+bool VorkFaultSeamModel::modelling() { return g_modelling.load(std::memory_order_relaxed); }
 
-void VorkFaultSeamModel::setStepHook(StepHook hook) {
-    g_stepHook.store(hook);
-}
+void VorkFaultSeamModel::setStepHook(StepHook hook) { g_stepHook.store(hook); }
 
 void VorkFaultSeamModel::step(const char* what, int fd) {
     if (const StepHook hook = g_stepHook.load()) hook(what, fd);
@@ -319,10 +315,10 @@ VorkFaultSeamModel::State VorkFaultSeamModel::cut(Names names, Data data) {
         for (const auto& [base, id] : listing->second) {
             const File& file = m.files[id];
             switch (data) {
-            case Data::Current: files[base] = currentContent(file); break;
-            case Data::Synced: files[base] = file.synced; break;
-            case Data::Torn: files[base] = torn(currentContent(file), file.synced); break;
-            case Data::Zeroed: files[base] = zeroed(currentContent(file), file.synced); break;
+                case Data::Current: files[base] = currentContent(file); break;
+                case Data::Synced: files[base] = file.synced; break;
+                case Data::Torn: files[base] = torn(currentContent(file), file.synced); break;
+                case Data::Zeroed: files[base] = zeroed(currentContent(file), file.synced); break;
             }
         }
     }

@@ -31,11 +31,10 @@ private:
 } // namespace VorkSupport
 
 // VORK_LOG(4, "Bundle::execute: package " << name);
-#define VORK_LOG(level, expr)                                         \
-    do {                                                              \
-        if (::VorkSupport::VorkLogging::enabled(level)) {             \
-            ::VorkSupport::VorkLogRecord vorkLogRecord_(level);       \
-            vorkLogRecord_ << expr;                                   \
-        }                                                             \
+#define VORK_LOG(level, expr)                                                                                          \
+    do {                                                                                                               \
+        if (::VorkSupport::VorkLogging::enabled(level)) {                                                              \
+            ::VorkSupport::VorkLogRecord vorkLogRecord_(level);                                                        \
+            vorkLogRecord_ << expr;                                                                                    \
+        }                                                                                                              \
     } while (0)
-

@@ -89,4 +89,3 @@ void VorkLogging::log(int level, const std::string& text) {
 bool VorkLogging::enabled(int level) { return level <= g_enabledLevel.load(std::memory_order_relaxed); }
 
 } // namespace VorkSupport
-

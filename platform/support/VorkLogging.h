@@ -51,4 +51,3 @@ private:
 };
 
 } // namespace VorkSupport
-

@@ -21,15 +21,13 @@ constexpr uint64_t kCallTimeoutMicroseconds = 10 * 1000 * 1000;
 // connection failed, or the bus has nobody by that name.
 bool meansUnreachable(int result, const char* name) {
     switch (-result) {
-    case ENOENT:
-    case ECONNREFUSED:
-    case ECONNRESET:
-    case ENOTCONN:
-    case EPIPE:
-    case ENXIO:
-        return true;
-    default:
-        break;
+        case ENOENT:
+        case ECONNREFUSED:
+        case ECONNRESET:
+        case ENOTCONN:
+        case EPIPE:
+        case ENXIO: return true;
+        default: break;
     }
     if (name == nullptr) return false;
     static const char* const names[] = {

@@ -19,7 +19,8 @@ public:
     // Takes an inhibitor lock (what "shutdown:sleep", mode "block", ...).
     // Answers its descriptor, close-on-exec and owned by the caller: the lock
     // lasts until it is closed. -1 when the lock was not given.
-    [[nodiscard]] int inhibit(const std::string& what, const std::string& who, const std::string& why, const std::string& mode);
+    [[nodiscard]] int inhibit(const std::string& what, const std::string& who, const std::string& why,
+                              const std::string& mode);
     // Asks for a restart of the machine without asking anyone. False when
     // the request was not taken.
     [[nodiscard]] bool reboot();

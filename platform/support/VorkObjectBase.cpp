@@ -17,8 +17,7 @@ unsigned long VorkObjectBase::addRef() { return ++m_refCount; }
 unsigned long VorkObjectBase::release() {
     unsigned long current = m_refCount.load();
     // Never let a stray release wrap the count round and delete twice.
-    while (current != 0 && !m_refCount.compare_exchange_weak(current, current - 1)) {
-    }
+    while (current != 0 && !m_refCount.compare_exchange_weak(current, current - 1)) {}
     if (current == 0) return 0;
     if (current == 1) {
         delete this;

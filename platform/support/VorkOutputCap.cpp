@@ -39,8 +39,7 @@ VorkOutputCap::~VorkOutputCap() {
 void VorkOutputCap::check() {
     if (!active()) return;
     char events[4096];
-    while (m_nNotifier >= 0 && ::read(m_nNotifier, events, sizeof events) > 0) {
-    }
+    while (m_nNotifier >= 0 && ::read(m_nNotifier, events, sizeof events) > 0) {}
     struct stat status {};
     if (::fstat(m_fd, &status) != 0 || status.st_size <= m_nLimitEnd) return;
     if (::ftruncate(m_fd, m_nLimitEnd) == 0) m_nDropped += status.st_size - m_nLimitEnd;

@@ -13,12 +13,8 @@ constexpr const char* kExiting = "Exiting: ";
 
 } // namespace
 
-VorkScopeTrace::VorkScopeTrace(const char* name) : m_name(name ? name : "") {
-    VORK_LOG(9, kEntering << m_name);
-}
+VorkScopeTrace::VorkScopeTrace(const char* name) : m_name(name ? name : "") { VORK_LOG(9, kEntering << m_name); }
 
-VorkScopeTrace::~VorkScopeTrace() {
-    VORK_LOG(9, kExiting << m_name);
-}
+VorkScopeTrace::~VorkScopeTrace() { VORK_LOG(9, kExiting << m_name); }
 
 } // namespace VorkSupport

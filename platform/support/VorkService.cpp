@@ -125,8 +125,7 @@ void notifyServiceManager(const char* state) {
 
 } // namespace
 
-VorkService::VorkService(bool flag, const std::string& name)
-    : m_flag(flag), m_serviceName(name), m_secondName(name) {}
+VorkService::VorkService(bool flag, const std::string& name) : m_flag(flag), m_serviceName(name), m_secondName(name) {}
 
 VorkService::~VorkService() = default;
 
@@ -232,8 +231,8 @@ bool VorkService::remove() {
         return false;
     }
     if (!VorkAtomicFile::syncDirectory(target)) {
-        VORK_LOG(1, "VorkService::remove: |" << target << "| deleted, but its directory could not be flushed: "
-                                              << std::strerror(errno));
+        VORK_LOG(1, "VorkService::remove: |"
+                        << target << "| deleted, but its directory could not be flushed: " << std::strerror(errno));
         if (managed) systemctl({"daemon-reload"});
         return false;
     }

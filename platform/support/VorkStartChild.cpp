@@ -36,8 +36,8 @@ private:
     T m_object{};
     bool m_ok = false;
 };
-using SpawnActions = SpawnObject<posix_spawn_file_actions_t, ::posix_spawn_file_actions_init,
-                                 ::posix_spawn_file_actions_destroy>;
+using SpawnActions =
+    SpawnObject<posix_spawn_file_actions_t, ::posix_spawn_file_actions_init, ::posix_spawn_file_actions_destroy>;
 using SpawnAttributes = SpawnObject<posix_spawnattr_t, ::posix_spawnattr_init, ::posix_spawnattr_destroy>;
 
 // The descriptors the child fills are 0 to 2; a descriptor of the caller
@@ -59,8 +59,8 @@ int liftedCopy(int fd, FileHandle& copy) {
 // sigset_t keeps it.
 void addReservedSignal(sigset_t& set, int signalNumber) {
     constexpr int kBitsPerWord = static_cast<int>(8 * sizeof(unsigned long));
-    reinterpret_cast<unsigned long*>(&set)[(signalNumber - 1) / kBitsPerWord] |=
-        1UL << ((signalNumber - 1) % kBitsPerWord);
+    reinterpret_cast<unsigned long*>(&set)[(signalNumber - 1) / kBitsPerWord] |= 1UL
+                                                                                 << ((signalNumber - 1) % kBitsPerWord);
 }
 
 // A program inherits the signal mask and the ignored signals of whoever

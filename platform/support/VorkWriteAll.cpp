@@ -6,9 +6,7 @@
 
 namespace VorkSupport {
 
-bool VorkWriteAll(int fd, const void* data, std::size_t size) {
-    return VorkWriteAll(fd, data, size, ::write);
-}
+bool VorkWriteAll(int fd, const void* data, std::size_t size) { return VorkWriteAll(fd, data, size, ::write); }
 
 bool VorkWriteAll(int fd, const void* data, std::size_t size, ssize_t (*writeCall)(int, const void*, std::size_t)) {
     const char* p = static_cast<const char*>(data);

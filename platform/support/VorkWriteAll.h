@@ -9,6 +9,7 @@ namespace VorkSupport {
 // partial writes. False when a write fails (errno tells why).
 [[nodiscard]] bool VorkWriteAll(int fd, const void* data, std::size_t size);
 // The same through another write call (one with a fault seam, say).
-[[nodiscard]] bool VorkWriteAll(int fd, const void* data, std::size_t size, ssize_t (*writeCall)(int, const void*, std::size_t));
+[[nodiscard]] bool VorkWriteAll(int fd, const void* data, std::size_t size,
+                                ssize_t (*writeCall)(int, const void*, std::size_t));
 
 } // namespace VorkSupport

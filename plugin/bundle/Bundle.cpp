@@ -32,36 +32,38 @@ namespace {
 
 const char* kindText(Bundle::PackageType kind) {
     switch (kind) {
-    case Bundle::MSP: return "Package is MSP";
-    case Bundle::MSI: return "Package is MSI";
-    case Bundle::GZ: return "Package is GZ";
-    case Bundle::QPK: break;
+        case Bundle::MSP: return "Package is MSP";
+        case Bundle::MSI: return "Package is MSI";
+        case Bundle::GZ: return "Package is GZ";
+        case Bundle::QPK: break;
     }
     return "Package is QPK";
 }
 
-std::unique_ptr<BundlePackage> makePackage(Bundle::PackageType kind, BAXMLDoc* statusLog,
-                                           const std::string& releaseID, const std::string& path,
-                                           const std::string& packageType, const std::string& installParams,
-                                           int updateOnly) {
+std::unique_ptr<BundlePackage> makePackage(Bundle::PackageType kind, BAXMLDoc* statusLog, const std::string& releaseID,
+                                           const std::string& path, const std::string& packageType,
+                                           const std::string& installParams, int updateOnly) {
     switch (kind) {
-    case Bundle::MSP:
-        return std::make_unique<BundlePackageMSP>(statusLog, releaseID, path, packageType, installParams, updateOnly);
-    case Bundle::MSI:
-        return std::make_unique<BundlePackageMSI>(statusLog, releaseID, path, packageType, installParams, updateOnly);
-    case Bundle::GZ:
-        return std::make_unique<BundlePackageGZ>(statusLog, releaseID, path, packageType, installParams, updateOnly);
-    case Bundle::QPK: break;
+        case Bundle::MSP:
+            return std::make_unique<BundlePackageMSP>(statusLog, releaseID, path, packageType, installParams,
+                                                      updateOnly);
+        case Bundle::MSI:
+            return std::make_unique<BundlePackageMSI>(statusLog, releaseID, path, packageType, installParams,
+                                                      updateOnly);
+        case Bundle::GZ:
+            return std::make_unique<BundlePackageGZ>(statusLog, releaseID, path, packageType, installParams,
+                                                     updateOnly);
+        case Bundle::QPK: break;
     }
     return std::make_unique<BundlePackageQPK>(statusLog, releaseID, path, packageType, installParams, updateOnly);
 }
 
 std::unique_ptr<BundlePackage> makePackage(Bundle::PackageType kind, BAXMLDoc* statusLog, xmlNodePtr entry) {
     switch (kind) {
-    case Bundle::MSP: return std::make_unique<BundlePackageMSP>(statusLog, entry);
-    case Bundle::MSI: return std::make_unique<BundlePackageMSI>(statusLog, entry);
-    case Bundle::GZ: return std::make_unique<BundlePackageGZ>(statusLog, entry);
-    case Bundle::QPK: break;
+        case Bundle::MSP: return std::make_unique<BundlePackageMSP>(statusLog, entry);
+        case Bundle::MSI: return std::make_unique<BundlePackageMSI>(statusLog, entry);
+        case Bundle::GZ: return std::make_unique<BundlePackageGZ>(statusLog, entry);
+        case Bundle::QPK: break;
     }
     return std::make_unique<BundlePackageQPK>(statusLog, entry);
 }
@@ -79,7 +81,8 @@ void recordRefusal(BAXMLDoc& log, const BundlePackage& package, const std::strin
     xmlNodePtr line = xmlNewTextChild(log.getFirstNode("/BundleLog/Validation"), nullptr,
                                       reinterpret_cast<const xmlChar*>("Integrity"),
                                       reinterpret_cast<const xmlChar*>(problem.c_str()));
-    if (line == nullptr) throw VorkException("recordRefusal: unable to allocate Integrity node", VorkFailureKind::AllocationFailure);
+    if (line == nullptr)
+        throw VorkException("recordRefusal: unable to allocate Integrity node", VorkFailureKind::AllocationFailure);
     if (!package.getReleaseID().empty()) BAAnyXMLDoc::setStringAttribute(line, "releaseID", package.getReleaseID());
     BAAnyXMLDoc::setStringAttribute(line, "path", package.getPackageAbsFileName());
 }
@@ -162,7 +165,8 @@ void Bundle::resumePackages() {
             --found->second;
             continue;
         }
-        VORK_LOG(3, "Bundle::resumePackages: package never started, adding it: |" << package->getPackageAbsFileName() << "|");
+        VORK_LOG(3, "Bundle::resumePackages: package never started, adding it: |" << package->getPackageAbsFileName()
+                                                                                  << "|");
         m_packages.push_back(std::move(package));
     }
 }
@@ -190,9 +194,8 @@ std::unique_ptr<BundlePackage> Bundle::freshPackage(const std::string& id) {
     std::string packagePath = m_pRelocation->packageLocation(id) + "/" + name;
     const PackageType kind = determinePackageType(name, packageType);
     getAbsolutePath(packagePath, packagePath);
-    VORK_LOG(3, FixedLogText::Bundle::kCreatingPackage
-                    << "|" << releaseID << "|, packagePath: "
-                    << "|" << packagePath << "|");
+    VORK_LOG(3, FixedLogText::Bundle::kCreatingPackage << "|" << releaseID << "|, packagePath: "
+                                                       << "|" << packagePath << "|");
     VORK_LOG(3, kindText(kind));
     std::unique_ptr<BundlePackage> package =
         makePackage(kind, m_pStatusLog, releaseID, packagePath, packageType, installParams, updateOnly);
@@ -254,23 +257,20 @@ int Bundle::combineResult(int current, int packageResult, bool rebootPending, bo
     using namespace StatusCode;
     const bool failedBefore = current == FailedAndContinued || current == RebootRequiredWithFailures;
     switch (packageResult) {
-    case PackageFailed:
-        if (rebootPending) return RebootRequiredWithFailures;
-        return continueOnFailure ? FailedAndContinued : PackageFailed;
-    case RebootRequired:
-        if (failedBefore) return RebootRequiredWithFailures;
-        return current == ResumeRequired ? ResumeRequired : RebootRequired;
-    case ResumeRequired:
-        return failedBefore ? RebootRequiredWithFailures : ResumeRequired;
-    case EngineUpgradeMissing:
-    case PackagesSkipped:
-        if (failedBefore || current == PackageFailed || current == RebootRequired || current == ResumeRequired)
-            return current;
-        return packageResult;
-    case PackageNotApplied:
-        return PackageNotApplied;
-    default:
-        return current;
+        case PackageFailed:
+            if (rebootPending) return RebootRequiredWithFailures;
+            return continueOnFailure ? FailedAndContinued : PackageFailed;
+        case RebootRequired:
+            if (failedBefore) return RebootRequiredWithFailures;
+            return current == ResumeRequired ? ResumeRequired : RebootRequired;
+        case ResumeRequired: return failedBefore ? RebootRequiredWithFailures : ResumeRequired;
+        case EngineUpgradeMissing:
+        case PackagesSkipped:
+            if (failedBefore || current == PackageFailed || current == RebootRequired || current == ResumeRequired)
+                return current;
+            return packageResult;
+        case PackageNotApplied: return PackageNotApplied;
+        default: return current;
     }
 }
 
@@ -328,7 +328,7 @@ int Bundle::execute(bool keepProgress) {
         if (!StatusCode::reportsFailedPackages(run.result))
             run.result = FailureStatus::of(e, StatusCode::UnknownException);
         VORK_LOG(2, "Bundle::execute: package loop ended by exception: " << e.getMessageNarrow()
-                        << "; result=" << run.result);
+                                                                         << "; result=" << run.result);
         m_pStatusLog->SMStatus(run.result);
     }
 
@@ -385,8 +385,8 @@ void Bundle::runPackage(BundlePackage& package, RunState& run) {
     if (asksForReboot) run.rebootPending = true;
     if (!asksForReboot && packageResult != StatusCode::PackageNotApplied) {
         ++run.done;
-        m_pStatusLog->progressPercent(static_cast<int>(static_cast<long long>(run.done) * 100 /
-                                                       static_cast<long long>(m_packages.size())));
+        m_pStatusLog->progressPercent(
+            static_cast<int>(static_cast<long long>(run.done) * 100 / static_cast<long long>(m_packages.size())));
     }
     m_pStatusLog->SMStatus(run.result);
     if (packageResult == StatusCode::PackageFailed && !continueOnFailure)
@@ -436,6 +436,6 @@ void Bundle::notifyConsumers(bool completed) {
         }
     } catch (const VorkException& e) {
         VORK_LOG(3, "Bundle::notifyConsumers: failed to load the zuintf library.  " << e.getMessageNarrow()
-                                                                                     << ".  Not sending notification.");
+                                                                                    << ".  Not sending notification.");
     }
 }

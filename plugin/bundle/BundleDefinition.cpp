@@ -60,8 +60,7 @@ BundleDefinition::BundleDefinition(const std::string& definitionFile, const Trus
     if (m_pDocument == nullptr && !missing) {
         // A definition that is there but cannot be read must not pass for an
         // empty bundle that applies everywhere and succeeds.
-        VORK_LOG(1, "BundleDefinition::BundleDefinition: definition file is not well-formed: |" << m_sFileName
-                                                                                                  << "|");
+        VORK_LOG(1, "BundleDefinition::BundleDefinition: definition file is not well-formed: |" << m_sFileName << "|");
         throw VorkException("BundleDefinition::BundleDefinition: definition file is not well-formed: " + m_sFileName,
                             StatusCode::DefinitionMissing);
     }
@@ -88,8 +87,9 @@ BundleDefinition::~BundleDefinition() = default;
 
 void BundleDefinition::checkSignature(const TrustStore& trustStore, bool readable, const std::string& content) const {
     if (!trustStore.signatureRequired()) {
-        VORK_LOG(2, "BundleDefinition::checkSignature: the trust store |" << trustStore.directory()
-                    << "| holds no certificate: the definition's signature is not checked");
+        VORK_LOG(2, "BundleDefinition::checkSignature: the trust store |"
+                        << trustStore.directory()
+                        << "| holds no certificate: the definition's signature is not checked");
         return;
     }
     const std::string problem =
@@ -135,8 +135,7 @@ std::string BundleDefinition::packageName(const std::string& id) const {
     std::string value;
     if (findAttribute(id, "path", value))
         VORK_LOG(4, "BundleDefinition::packageName: match found for ID: " << id << ", path: |" << value << "|");
-    else
-        VORK_LOG(2, "BundleDefinition::packageName: packageName NOT found for ID: " << id);
+    else VORK_LOG(2, "BundleDefinition::packageName: packageName NOT found for ID: " << id);
     return value;
 }
 
@@ -144,10 +143,8 @@ std::string BundleDefinition::packageType(const std::string& id) const {
     VORK_TRACE("BundleDefinition::packageType");
     std::string value;
     if (findAttribute(id, "packageType", value))
-        VORK_LOG(4, "BundleDefinition::packageType: match found for ID: " << id << ", packageType: |" << value
-                                                                           << "|");
-    else
-        VORK_LOG(4, "BundleDefinition::packageType: packageType NOT found for ID: " << id);
+        VORK_LOG(4, "BundleDefinition::packageType: match found for ID: " << id << ", packageType: |" << value << "|");
+    else VORK_LOG(4, "BundleDefinition::packageType: packageType NOT found for ID: " << id);
     return value;
 }
 
@@ -155,10 +152,9 @@ std::string BundleDefinition::pkgInstParms(const std::string& id) const {
     VORK_TRACE("BundleDefinition::pkgInstParms");
     std::string value;
     if (findAttribute(id, "installparams", value))
-        VORK_LOG(4, "BundleDefinition::pkgInstParms: match found for ID: " << id << ", pkgInstParms: |" << value
-                                                                            << "|");
-    else
-        VORK_LOG(4, "BundleDefinition::pkgInstParms: installparams NOT found for ID: " << id);
+        VORK_LOG(4,
+                 "BundleDefinition::pkgInstParms: match found for ID: " << id << ", pkgInstParms: |" << value << "|");
+    else VORK_LOG(4, "BundleDefinition::pkgInstParms: installparams NOT found for ID: " << id);
     return value;
 }
 
@@ -166,10 +162,9 @@ std::string BundleDefinition::pkgUpdateOnly(const std::string& id) const {
     VORK_TRACE("BundleDefinition::pkgUpdateOnly");
     std::string value;
     if (findAttribute(id, "updateonly", value))
-        VORK_LOG(4, "BundleDefinition::pkgUpdateOnly: match found for ID: " << id << ", pkgUpdateOnly: |" << value
-                                                                             << "|");
-    else
-        VORK_LOG(4, "BundleDefinition::pkgUpdateOnly: updateonly NOT found for ID: " << id);
+        VORK_LOG(4,
+                 "BundleDefinition::pkgUpdateOnly: match found for ID: " << id << ", pkgUpdateOnly: |" << value << "|");
+    else VORK_LOG(4, "BundleDefinition::pkgUpdateOnly: updateonly NOT found for ID: " << id);
     return value;
 }
 
@@ -212,10 +207,10 @@ bool BundleDefinition::validSystem() const {
     if (VorkSupport::VorkLogging::enabled(4)) {
         char hex[16];
         std::snprintf(hex, sizeof hex, "%X", systemId);
-        VORK_LOG(4, "BundleDefinition::validSystem: system id |" << hex << "| by |" << identity.method
-                     << "|; SMBIOS table from |" << identity.source << "| |" << identity.location << "|, version |"
-                     << identity.majorVersion << "." << identity.minorVersion << "|, |" << identity.tableSize
-                     << "| bytes");
+        VORK_LOG(4, "BundleDefinition::validSystem: system id |"
+                        << hex << "| by |" << identity.method << "|; SMBIOS table from |" << identity.source << "| |"
+                        << identity.location << "|, version |" << identity.majorVersion << "." << identity.minorVersion
+                        << "|, |" << identity.tableSize << "| bytes");
     }
     if (VorkSupport::VorkLogging::enabled(9)) {
         char hex[16];

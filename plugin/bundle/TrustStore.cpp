@@ -69,16 +69,15 @@ std::string weakness(CMS_ContentInfo* cms) {
         if (key == nullptr) return "its signer's key cannot be examined";
         const int bits = EVP_PKEY_get_bits(key);
         switch (EVP_PKEY_get_base_id(key)) {
-        case EVP_PKEY_RSA:
-        case EVP_PKEY_RSA_PSS:
-        case EVP_PKEY_DSA:
-            if (bits < 2048) return "its signer's key of " + std::to_string(bits) + " bits is too weak";
-            break;
-        case EVP_PKEY_EC:
-            if (bits < 256) return "its signer's key of " + std::to_string(bits) + " bits is too weak";
-            break;
-        default:
-            break;
+            case EVP_PKEY_RSA:
+            case EVP_PKEY_RSA_PSS:
+            case EVP_PKEY_DSA:
+                if (bits < 2048) return "its signer's key of " + std::to_string(bits) + " bits is too weak";
+                break;
+            case EVP_PKEY_EC:
+                if (bits < 256) return "its signer's key of " + std::to_string(bits) + " bits is too weak";
+                break;
+            default: break;
         }
     }
     return std::string();
@@ -141,9 +140,8 @@ void TrustStore::addEntry(const std::string& entry) {
     }
     const std::string why = file.state() == BundleFile::State::Read ? "holds no PEM certificate" : file.problem();
     VORK_LOG(1, "TrustStore::addEntry: the entry |" << entry << "| of the trust store is not a readable PEM "
-                << "certificate (" << why << "): every bundle is refused");
-    if (m_sBroken.empty())
-        m_sBroken = "the trust store entry |" + entry + "| is not a readable PEM certificate";
+                                                    << "certificate (" << why << "): every bundle is refused");
+    if (m_sBroken.empty()) m_sBroken = "the trust store entry |" + entry + "| is not a readable PEM certificate";
 }
 
 std::string TrustStore::verify(const std::string& content, const std::string& signatureFile) const {

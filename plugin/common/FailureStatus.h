@@ -11,10 +11,10 @@ namespace FailureStatus {
 inline int of(const VorkSupport::VorkException& failure, int fallback) {
     using VorkSupport::VorkFailureKind;
     switch (failure.kind()) {
-    case VorkFailureKind::Status: return failure.getCode();
-    case VorkFailureKind::AllocationFailure: return StatusCode::UnknownException;
-    case VorkFailureKind::NotFound:
-    case VorkFailureKind::Unspecified: break;
+        case VorkFailureKind::Status: return failure.getCode();
+        case VorkFailureKind::AllocationFailure: return StatusCode::UnknownException;
+        case VorkFailureKind::NotFound:
+        case VorkFailureKind::Unspecified: break;
     }
     return fallback;
 }

@@ -13,18 +13,28 @@ inline constexpr const char* kPackageNotCreated = "BAXMLPackageNode::BAXMLPackag
 inline constexpr const char* kStatusNotCreated = "BAXMLPackageNode::BAXMLPackageNode: could not create Status node";
 inline constexpr const char* kExeCmdNotCreated = "BAXMLPackageNode::BAXMLPackageNode: could not create ExeCmd node";
 inline constexpr const char* kPkgLogNotCreated = "BAXMLPackageNode::setPackageLog: could not create PkgLog node";
-inline constexpr const char* kPkgLogTextNotCreated = "BAXMLPackageNode::setPackageLog: could not create PkgLog text node";
-inline constexpr const char* kDroppingLoggingStarted = "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging started:' (size before = ";
-inline constexpr const char* kDroppingLoggingStopped = "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging stopped:' (size before == ";
+inline constexpr const char* kPkgLogTextNotCreated =
+    "BAXMLPackageNode::setPackageLog: could not create PkgLog text node";
+inline constexpr const char* kDroppingLoggingStarted =
+    "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging started:' (size before = ";
+inline constexpr const char* kDroppingLoggingStopped =
+    "BAXMLPackageNode::setPackageLog: getting rid of '=== Logging stopped:' (size before == ";
 inline constexpr const char* kTrimming = "BAXMLPackageNode::setPackageLog: trimming string (size before == ";
-inline constexpr const char* kConvertingToUtf8 = "BAXMLPackageNode::setPackageLog: converting to UTF-8 (size before == ";
-inline constexpr const char* kUtf8SizeFailed = "BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer; SM_STATUS = ";
-inline constexpr const char* kUtf8ConversionFailed = "BAXMLPackageNode::ConvertWideToUtf8: Error converting string; SM_STATUS = ";
-inline constexpr const char* kSkippedPkgLogNotCreated = "BAXMLPackageNode::createSkippedPackage: could not create PkgLog node";
+inline constexpr const char* kConvertingToUtf8 =
+    "BAXMLPackageNode::setPackageLog: converting to UTF-8 (size before == ";
+inline constexpr const char* kUtf8SizeFailed =
+    "BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer; SM_STATUS = ";
+inline constexpr const char* kUtf8ConversionFailed =
+    "BAXMLPackageNode::ConvertWideToUtf8: Error converting string; SM_STATUS = ";
+inline constexpr const char* kSkippedPkgLogNotCreated =
+    "BAXMLPackageNode::createSkippedPackage: could not create PkgLog node";
 inline constexpr const char* kNoSuchNode = "BAAnyXMLDoc::getFirstNode: Node does not exist";
-inline constexpr const char* kDefaultStartFiles = "BAXMLDoc::getBundleStartParameters: found BundlePackage element, using default bundle.xml and relocation.xml";
-inline constexpr const char* kStartFilesFromBundle = "BAXMLDoc::getBundleStartParameters: no BundlePackage element, using bundle and relocation attributes from Bundle element";
-inline constexpr const char* kRelocationNotFound = "BAXMLDoc::getBundleStartParameters: relocation file not found, using no relocation file";
+inline constexpr const char* kDefaultStartFiles =
+    "BAXMLDoc::getBundleStartParameters: found BundlePackage element, using default bundle.xml and relocation.xml";
+inline constexpr const char* kStartFilesFromBundle =
+    "BAXMLDoc::getBundleStartParameters: no BundlePackage element, using bundle and relocation attributes from Bundle element";
+inline constexpr const char* kRelocationNotFound =
+    "BAXMLDoc::getBundleStartParameters: relocation file not found, using no relocation file";
 inline constexpr const char* kNoRelocation = "BAXMLDoc::getBundleStartParameters: using no relocation file";
 inline constexpr const char* kRenamed = "BAXMLDoc::cleanup: renamed internal log file: ";
 inline constexpr const char* kRenameFailed = "BAXMLDoc::cleanup: unable to rename internal log file: ";
@@ -38,7 +48,8 @@ inline constexpr const char* kPackageFailed = "Bundle::execute: package failed";
 inline constexpr const char* kPackageNeedsReboot = "Bundle::execute: package requires reboot before complete";
 inline constexpr const char* kPackageNeedsRestart = "Bundle::execute: package requires restart before complete";
 inline constexpr const char* kBundleParameter = "BundleApplicatorBase::processBundleParameters: ";
-inline constexpr const char* kNoBundlePath = "BundleApplicatorBase::processBundleParameters: no bundlepath parameter found";
+inline constexpr const char* kNoBundlePath =
+    "BundleApplicatorBase::processBundleParameters: no bundlepath parameter found";
 } // namespace Bundle
 
 // ---- packages -------------------------------------------------------------
@@ -85,7 +96,8 @@ inline constexpr const char* kMsiRebootRequired = "BundlePackageMSI::execute: MS
 
 // ---- functions ------------------------------------------------------------
 namespace Functions {
-inline constexpr const char* kCleanRemovingInternalLog = "CleanFunctionDispatch::execute: removing internal XML log file : ";
+inline constexpr const char* kCleanRemovingInternalLog =
+    "CleanFunctionDispatch::execute: removing internal XML log file : ";
 inline constexpr const char* kCleanResources = "CleanFunctionDispatch::execute: cleaning up resources for updateid=";
 inline constexpr const char* kCleanNoUpdateId = "CleanFunctionDispatch::execute: no updateid specified";
 inline constexpr const char* kProgressNoUpdate = "ProgressFunctionDispatch::execute: No update in progress";
@@ -93,14 +105,16 @@ inline constexpr const char* kProgressFoundLog = "ProgressFunctionDispatch::exec
 inline constexpr const char* kUpdateUsingId = "UpdateFunctionDispatch::execute: using updateid=";
 inline constexpr const char* kUpdateNoUpdateId = "UpdateFunctionDispatch::execute: no updateid specified";
 inline constexpr const char* kUpdateStarting = "UpdateFunctionDispatch::execute: starting new update";
-inline constexpr const char* kUpdateRemovingPrior = "UpdateFunctionDispatch::execute: removing prior update with same updateid";
+inline constexpr const char* kUpdateRemovingPrior =
+    "UpdateFunctionDispatch::execute: removing prior update with same updateid";
 } // namespace Functions
 
 // ---- resume and the reboot --------------------------------------------------
 namespace Resume {
 inline constexpr const char* kUsingUpdateId = "ResumeFunctionDispatch::execute: using updateid=";
 inline constexpr const char* kNoUpdateId = "ResumeFunctionDispatch::execute: no updateid specified";
-inline constexpr const char* kIncorrectUpdateId = "ResumeFunctionDispatch::execute: trying to resume incorrect update-id";
+inline constexpr const char* kIncorrectUpdateId =
+    "ResumeFunctionDispatch::execute: trying to resume incorrect update-id";
 inline constexpr const char* kNothingToResume = "ResumeFunctionDispatch::execute: no incomplete update found";
 inline constexpr const char* kResumeState = "ResumeFunctionDispatch::execute: Resume update: ";
 inline constexpr const char* kRemovingService = "ResumeFunctionDispatch::execute: update completed, removing service";

@@ -11,8 +11,7 @@
 using VorkSupport::VorkException;
 using VorkSupport::VorkPlatform;
 
-void getAbsolutePath(const std::string& path, std::string& absolutePath, bool directory)
-{
+void getAbsolutePath(const std::string& path, std::string& absolutePath, bool directory) {
     VORK_TRACE("getAbsolutePath");
     VORK_LOG(9, "getAbsolutePath: userpath=|" << path << "|");
 

@@ -57,8 +57,7 @@ std::string PluginDispatch::dispatch(const VorkProperties<std::string>& properti
         auto& function = dynamic_cast<DataAccess::zua::FunctionDispatch<std::string>&>(*object);
         result = function.execute(properties);
     } catch (const VorkException&) {
-    } catch (const std::bad_cast&) {
-    }
+    } catch (const std::bad_cast&) {}
     return result;
 }
 

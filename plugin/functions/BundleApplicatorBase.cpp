@@ -63,9 +63,7 @@ BundleApplicatorBase::BundleApplicatorBase()
     setCommandLine("plimo zuacmd=resume");
 }
 
-BundleApplicatorBase::~BundleApplicatorBase() {
-    deleteDebugLog();
-}
+BundleApplicatorBase::~BundleApplicatorBase() { deleteDebugLog(); }
 
 void BundleApplicatorBase::deleteDebugLog() {
     if (m_pDebugLog == nullptr) return;
@@ -75,21 +73,15 @@ void BundleApplicatorBase::deleteDebugLog() {
     m_pDebugLog = nullptr;
 }
 
-bool BundleApplicatorBase::startIt() {
-    return false;
-}
+bool BundleApplicatorBase::startIt() { return false; }
 
-bool BundleApplicatorBase::pauseIt() {
-    return false;
-}
+bool BundleApplicatorBase::pauseIt() { return false; }
 
 std::string BundleApplicatorBase::systemTempFolder() {
     return VorkPlatform::windowsDirectory() + VorkPlatform::separatorText + "TEMP";
 }
 
-std::string BundleApplicatorBase::internalLogName() {
-    return systemTempFolder() + "/" + "BAUpdate" + ".xml";
-}
+std::string BundleApplicatorBase::internalLogName() { return systemTempFolder() + "/" + "BAUpdate" + ".xml"; }
 
 std::string BundleApplicatorBase::lockFileName() {
     return systemTempFolder() + VorkPlatform::separatorText + "plimo.tmp";
@@ -133,12 +125,12 @@ bool BundleApplicatorBase::getUpdateId(const VorkProperties<std::string>& proper
     // line, nor be too long to name a file.
     if (VorkSupport::VorkStringUtilities::hasControlCharacter(value) || value.find('/') != std::string::npos ||
         value.find('\\') != std::string::npos || value.size() > kMaxUpdateIdBytes || value == "." || value == "..") {
-        VORK_LOG(1, "BundleApplicatorBase::getUpdateId: refusing updateid of " << value.size()
-                        << " bytes: an id is at most " << kMaxUpdateIdBytes
+        VORK_LOG(1, "BundleApplicatorBase::getUpdateId: refusing updateid of "
+                        << value.size() << " bytes: an id is at most " << kMaxUpdateIdBytes
                         << " bytes, holds no separator and no control character, and is not . or ..");
         throw VorkException("BundleApplicatorBase::getUpdateId: invalid updateid: it is at most " +
-                                std::to_string(kMaxUpdateIdBytes) +
-                                " bytes, holds no separator and no control character, and is not . or ..");
+                            std::to_string(kMaxUpdateIdBytes) +
+                            " bytes, holds no separator and no control character, and is not . or ..");
     }
     statusLog.updateId(value);
     VORK_LOG(9, "BundleApplicatorBase::getUpdateId: updateid=|" << value << "|");
@@ -175,8 +167,7 @@ bool BundleApplicatorBase::getLogTarget(const VorkProperties<std::string>& prope
     return true;
 }
 
-void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::string>& properties,
-                                                   BAXMLDoc& statusLog) {
+void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {
     VORK_TRACE("BundleApplicatorBase::processBundleParameters");
     processBaseParameters(properties, statusLog);
 
@@ -200,8 +191,7 @@ void BundleApplicatorBase::processBundleParameters(const VorkProperties<std::str
             try {
                 VorkSupport::VorkRemoveDirectory(extractedDirectory, true);
             } catch (const VorkException&) {
-                VORK_LOG(1, FixedLogText::Bundle::kBundleParameter << "could not remove "
-                                << extractedDirectory);
+                VORK_LOG(1, FixedLogText::Bundle::kBundleParameter << "could not remove " << extractedDirectory);
             }
         }
         throw;
@@ -238,8 +228,8 @@ std::string BundleApplicatorBase::readBundleDirectory(const VorkProperties<std::
     return definitionPath;
 }
 
-std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::string>& properties,
-                                                    BAXMLDoc& statusLog, std::string& extractedDirectory) {
+std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog,
+                                                    std::string& extractedDirectory) {
     VORK_LOG(9, FixedLogText::Bundle::kNoBundlePath);
     std::string packageFile = requireProperty(properties, "bundlepackage");
     VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "bundlepackage=" << packageFile);
@@ -332,8 +322,10 @@ bool BundleApplicatorBase::stateFolderIsPrivate() {
     if (status.st_uid != 0 || (status.st_mode & 077) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
-        reason = "the state folder |" + folder + "| must be owned by root and open to nobody else (mode 0700 or "
-                 "stricter), but it is owned by uid " + std::to_string(status.st_uid) + " with mode " + mode;
+        reason = "the state folder |" + folder +
+                 "| must be owned by root and open to nobody else (mode 0700 or "
+                 "stricter), but it is owned by uid " +
+                 std::to_string(status.st_uid) + " with mode " + mode;
     } else {
         // Nor may anyone else be able to put another folder in its place.
         const std::string place = PackageFile::unsafePlace(folder);
@@ -359,8 +351,8 @@ bool BundleApplicatorBase::lockFile() {
         // Nobody holds a lock that cannot even be created: the state folder
         // is unusable (read-only, full, missing or not ours).
         m_nLockFailureStatus = StatusCode::UnknownException;
-        VORK_LOG(1, "BundleApplicatorBase::lockFile: cannot create the lock file |" << name << "|: "
-                                                                                  << std::strerror(errno));
+        VORK_LOG(1, "BundleApplicatorBase::lockFile: cannot create the lock file |" << name
+                                                                                    << "|: " << std::strerror(errno));
         return false;
     }
     if (!lockExclusively(file.get())) {
@@ -416,7 +408,8 @@ void BundleApplicatorBase::endExclusiveUpdate() {
 
 BundleApplicatorBase::InternalLogState BundleApplicatorBase::internalLogState(BAXMLDoc& log) {
     xmlDocPtr document = log.getDocument();
-    if (document == nullptr) return VorkPlatform::fileExists(log.getFileName()) ? InternalLogState::Unreadable : InternalLogState::Absent;
+    if (document == nullptr)
+        return VorkPlatform::fileExists(log.getFileName()) ? InternalLogState::Unreadable : InternalLogState::Absent;
     int status = 0;
     try {
         status = log.SMStatus();
@@ -439,7 +432,7 @@ bool BundleApplicatorBase::moveInternalLogAside() {
     const std::string target = BAStatusLogFiles::moveAside(name, "unreadable");
     if (!target.empty()) {
         VORK_LOG(1, "BundleApplicatorBase::moveInternalLogAside: the internal log cannot be read; kept as |" << target
-                                                                                                        << "|");
+                                                                                                             << "|");
         return true;
     }
     VORK_LOG(1, "BundleApplicatorBase::moveInternalLogAside: the internal log cannot be read nor moved aside: |"

@@ -42,10 +42,8 @@ std::vector<std::string> safeParts(const std::string& name) {
         part.clear();
     };
     for (char c : name) {
-        if (c == '/' || c == '\\')
-            flush();
-        else
-            part += c;
+        if (c == '/' || c == '\\') flush();
+        else part += c;
     }
     flush();
     return parts;
@@ -158,8 +156,9 @@ bool BundleArchive::roomFor(const std::string& directory) {
     const std::uint64_t reserve = std::max(totalBytes / 20, kMinFreeBytes);
     if (freeBytes < reserve || m_nNeeded > freeBytes - reserve) {
         VORK_LOG(1, "BundleArchive::roomFor: |" << m_sPackageFile << "| holds " << m_nNeeded
-                    << " bytes; the file system of |" << directory << "| has " << freeBytes << " of " << totalBytes
-                    << " bytes free, and " << reserve << " must stay free: not extracted");
+                                                << " bytes; the file system of |" << directory << "| has " << freeBytes
+                                                << " of " << totalBytes << " bytes free, and " << reserve
+                                                << " must stay free: not extracted");
         return false;
     }
     m_nRoom = freeBytes - reserve;
@@ -217,8 +216,8 @@ bool BundleArchive::extractFile(archive_entry* entry, const std::string& name, c
         return false;
     }
     const mode_t mode = (archive_entry_perm(entry) & 0777) | 0600;
-    const FileHandle file(::openat(parent.get(), parts.back().c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
+    const FileHandle file(
+        ::openat(parent.get(), parts.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
     if (!file.isOpen()) {
         VORK_LOG(1, "BundleArchive::extractFile: cannot create |" << name << "|");
         return false;

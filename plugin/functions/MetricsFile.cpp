@@ -24,9 +24,9 @@ const char* const kLastUpdatePrefix = "plimo_last_update_";
 
 const char* callName(MetricsFile::Call call) {
     switch (call) {
-    case MetricsFile::Call::Resume: return "resume";
-    case MetricsFile::Call::Clean: return "clean";
-    case MetricsFile::Call::Update: break;
+        case MetricsFile::Call::Resume: return "resume";
+        case MetricsFile::Call::Clean: return "clean";
+        case MetricsFile::Call::Update: break;
     }
     return "update";
 }
@@ -60,15 +60,13 @@ std::string readText(const std::string& name) {
 // The status asks for a restart that has not happened.
 bool asksForRestart(int status) {
     switch (status) {
-    case StatusCode::RebootRequired:
-    case StatusCode::ResumeRequired:
-    case StatusCode::ResumeRequiredAlias:
-    case StatusCode::Rebooting:
-    case StatusCode::RebootingToResume:
-    case StatusCode::RebootRequiredWithFailures:
-        return true;
-    default:
-        return false;
+        case StatusCode::RebootRequired:
+        case StatusCode::ResumeRequired:
+        case StatusCode::ResumeRequiredAlias:
+        case StatusCode::Rebooting:
+        case StatusCode::RebootingToResume:
+        case StatusCode::RebootRequiredWithFailures: return true;
+        default: return false;
     }
 }
 

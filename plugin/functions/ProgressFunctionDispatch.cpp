@@ -58,7 +58,7 @@ bool ProgressFunctionDispatch::answerFromLog(FunctionCall& call, BundleApplicato
     storedLog.load();
     const bool internal = logName == applicator.internalLogName();
     const State state = stateOf(applicator, storedLog, internal);
-    if (state == State::Absent) return false;  // gone meanwhile: look again
+    if (state == State::Absent) return false; // gone meanwhile: look again
     if (state == State::Waiting) {
         VORK_LOG(9, FixedLogText::Functions::kProgressNoUpdate);
         call.log().takeDocument(storedLog);
@@ -68,10 +68,8 @@ bool ProgressFunctionDispatch::answerFromLog(FunctionCall& call, BundleApplicato
     const LockProbe probe(applicator.lockFileName());
     if (!applicator.startExclusiveUpdate()) {
         // A live update holds it: its last saved state is the answer.
-        if (storedLog.getDocument() == nullptr)
-            call.setStatus(StatusCode::UpdateInProgress);
-        else
-            call.log().takeDocument(storedLog);
+        if (storedLog.getDocument() == nullptr) call.setStatus(StatusCode::UpdateInProgress);
+        else call.log().takeDocument(storedLog);
         return true;
     }
     const bool answered = settleUnheldLog(call, applicator, storedLog, internal);
@@ -83,35 +81,34 @@ bool ProgressFunctionDispatch::settleUnheldLog(FunctionCall& call, BundleApplica
                                                BAXMLDoc& storedLog, bool internal) {
     storedLog.load();
     switch (stateOf(applicator, storedLog, internal)) {
-    case State::Absent:
-        return false;
-    case State::Run:
-        // Cut off, and nobody runs it: it is finished as interrupted and
-        // kept, and its status is the answer.
-        keepDeadUpdate(applicator, storedLog, true);
-        break;
-    case State::Unreadable:
-        VORK_LOG(1, "ProgressFunctionDispatch::settleUnheldLog: the internal log cannot be read: " << storedLog.getFileName());
-        // Moved or not, nothing is resumed from it: the answer is the same.
-        (void)applicator.moveInternalLogAside();
-        call.setStatus(StatusCode::NoUpdateInProgress);
-        return true;
-    case State::Finished:
-        // An update that ended without being finished off: its log becomes
-        // its final log and is the answer.
-        keepDeadUpdate(applicator, storedLog, false);
-        break;
-    case State::Waiting:
-        break;
+        case State::Absent: return false;
+        case State::Run:
+            // Cut off, and nobody runs it: it is finished as interrupted and
+            // kept, and its status is the answer.
+            keepDeadUpdate(applicator, storedLog, true);
+            break;
+        case State::Unreadable:
+            VORK_LOG(1, "ProgressFunctionDispatch::settleUnheldLog: the internal log cannot be read: "
+                            << storedLog.getFileName());
+            // Moved or not, nothing is resumed from it: the answer is the same.
+            (void)applicator.moveInternalLogAside();
+            call.setStatus(StatusCode::NoUpdateInProgress);
+            return true;
+        case State::Finished:
+            // An update that ended without being finished off: its log becomes
+            // its final log and is the answer.
+            keepDeadUpdate(applicator, storedLog, false);
+            break;
+        case State::Waiting: break;
     }
     call.log().takeDocument(storedLog);
     return true;
 }
 
-void ProgressFunctionDispatch::keepDeadUpdate(BundleApplicatorBase& applicator, BAXMLDoc& storedLog,
-                                              bool interrupted) {
+void ProgressFunctionDispatch::keepDeadUpdate(BundleApplicatorBase& applicator, BAXMLDoc& storedLog, bool interrupted) {
     const std::string kept = storedLog.keepAsRecord(interrupted);
-    VORK_LOG(3, "ProgressFunctionDispatch::keepDeadUpdate: the log of an update whose process died is kept as: " << kept);
+    VORK_LOG(3,
+             "ProgressFunctionDispatch::keepDeadUpdate: the log of an update whose process died is kept as: " << kept);
     // Nothing is left to resume it, and nothing of an install cut off stays.
     (void)applicator.remove();
 }

@@ -63,10 +63,8 @@ void ResumeFunctionDispatch::resumeLoggedUpdate(const VorkSupport::VorkPropertie
     if (!m_pService->defaultUpdateLogExists()) return answerNothingToResume();
     const bool hasUpdateId = m_pService->getUpdateId(properties, m_statusLog);
     const std::string requestedId = hasUpdateId ? m_statusLog.updateId() : std::string();
-    if (hasUpdateId)
-        VORK_LOG(3, FixedLogText::Resume::kUsingUpdateId << requestedId);
-    else
-        VORK_LOG(3, FixedLogText::Resume::kNoUpdateId);
+    if (hasUpdateId) VORK_LOG(3, FixedLogText::Resume::kUsingUpdateId << requestedId);
+    else VORK_LOG(3, FixedLogText::Resume::kNoUpdateId);
 
     m_statusLog.load();
     const State state = m_pService->internalLogState(m_statusLog);
@@ -193,7 +191,7 @@ void ResumeFunctionDispatch::runResumedBundle(const std::string& bundleRoot) {
     if (!VorkSupport::VorkPlatform::fileExists(bundleRoot)) {
         // The bundle went while the machine restarted.
         const int previous = m_statusLog.SMStatus();
-        m_call.setStatus(previous == StatusCode::Rebooting            ? StatusCode::MayHaveApplied
+        m_call.setStatus(previous == StatusCode::Rebooting           ? StatusCode::MayHaveApplied
                          : previous == StatusCode::RebootingToResume ? StatusCode::MayNotHaveApplied
                                                                      : StatusCode::DefinitionMissing);
         return;
@@ -213,30 +211,29 @@ void ResumeFunctionDispatch::runResumedBundle(const std::string& bundleRoot) {
 void ResumeFunctionDispatch::decide(int result, int count, Bundle& bundle) {
     ResumeFunctionService& service = *m_pService;
     switch (result) {
-    case StatusCode::Success:
-    case StatusCode::PackageFailed:
-        // No completion is reported before it is durable.
-        m_statusLog.save();
-        if (!m_statusLog.preInstallEnv()) bundle.notifyConsumers(true);
-        break;
-    case StatusCode::RebootRequired:
-    case StatusCode::ResumeRequired:
-        m_statusLog.save();
-        if (count < 3 && m_statusLog.reboot()) {
-            m_call.cleanupAtEnd(false);
-            service.m_bUpdateCompleted = false;
-            // False means the unit that started this run is still there: it stays.
-            (void)service.install();
-            service.restartForResume(m_statusLog);
-        } else {
-            UpdateFunctionBase::flagRebootRequired();
-            if (count >= 3) m_statusLog.SMStatus(StatusCode::PackageFailed);
-            m_statusLog.progressPercent(100);
+        case StatusCode::Success:
+        case StatusCode::PackageFailed:
+            // No completion is reported before it is durable.
             m_statusLog.save();
             if (!m_statusLog.preInstallEnv()) bundle.notifyConsumers(true);
-        }
-        break;
-    default:
-        break;
+            break;
+        case StatusCode::RebootRequired:
+        case StatusCode::ResumeRequired:
+            m_statusLog.save();
+            if (count < 3 && m_statusLog.reboot()) {
+                m_call.cleanupAtEnd(false);
+                service.m_bUpdateCompleted = false;
+                // False means the unit that started this run is still there: it stays.
+                (void)service.install();
+                service.restartForResume(m_statusLog);
+            } else {
+                UpdateFunctionBase::flagRebootRequired();
+                if (count >= 3) m_statusLog.SMStatus(StatusCode::PackageFailed);
+                m_statusLog.progressPercent(100);
+                m_statusLog.save();
+                if (!m_statusLog.preInstallEnv()) bundle.notifyConsumers(true);
+            }
+            break;
+        default: break;
     }
 }

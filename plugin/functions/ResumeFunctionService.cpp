@@ -10,7 +10,7 @@ ResumeFunctionService::ResumeFunctionService(std::function<void()> work) : m_wor
 
 ResumeFunctionService::~ResumeFunctionService() {
     stop();
-    m_pThread.reset();  // waits for the worker
+    m_pThread.reset(); // waits for the worker
 }
 
 bool ResumeFunctionService::startIt() {

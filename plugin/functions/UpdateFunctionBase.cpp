@@ -39,21 +39,13 @@ bool mayRestartMachine() {
 
 } // namespace
 
-UpdateFunctionBase::UpdateFunctionBase() {
-    VORK_TRACE("UpdateFunctionBase::UpdateFunctionBase");
-}
+UpdateFunctionBase::UpdateFunctionBase() { VORK_TRACE("UpdateFunctionBase::UpdateFunctionBase"); }
 
-UpdateFunctionBase::~UpdateFunctionBase() {
-    endExclusiveUpdate();
-}
+UpdateFunctionBase::~UpdateFunctionBase() { endExclusiveUpdate(); }
 
-bool UpdateFunctionBase::startIt() {
-    return false;
-}
+bool UpdateFunctionBase::startIt() { return false; }
 
-bool UpdateFunctionBase::pauseIt() {
-    return false;
-}
+bool UpdateFunctionBase::pauseIt() { return false; }
 
 bool UpdateFunctionBase::reboot() {
     VORK_TRACE("UpdateFunctionBase::reboot");
@@ -114,9 +106,7 @@ void UpdateFunctionBase::restartForResume(BAXMLDoc& statusLog) {
     rebootOrFlag();
 }
 
-void UpdateFunctionBase::flagRebootRequired() {
-    (void)raiseRebootRequiredFlag();
-}
+void UpdateFunctionBase::flagRebootRequired() { (void)raiseRebootRequiredFlag(); }
 
 VorkSupport::VorkShutdownInhibitor UpdateFunctionBase::inhibitShutdown(const std::string& updateId) {
     VORK_TRACE("UpdateFunctionBase::inhibitShutdown");
@@ -130,8 +120,8 @@ VorkSupport::VorkShutdownInhibitor UpdateFunctionBase::inhibitShutdown(const std
     if (inhibitor.held()) {
         VORK_LOG(4, "UpdateFunctionBase::inhibitShutdown: shutdown and sleep blocked: |" << why << "|");
     } else {
-        VORK_LOG(3, "UpdateFunctionBase::inhibitShutdown: no shutdown inhibitor, going on without: "
-                        << inhibitor.failure());
+        VORK_LOG(
+            3, "UpdateFunctionBase::inhibitShutdown: no shutdown inhibitor, going on without: " << inhibitor.failure());
     }
     return inhibitor;
 }
@@ -159,8 +149,8 @@ bool UpdateFunctionBase::saveRecords(BAXMLDoc& statusLog) {
         try {
             write();
         } catch (const VorkSupport::VorkException&) {
-            statusLog.SMStatus(FunctionCall::statusOfCaught(FunctionCall::Reporting::withPrefix(
-                "UpdateFunctionBase::saveRecords: ")));
+            statusLog.SMStatus(
+                FunctionCall::statusOfCaught(FunctionCall::Reporting::withPrefix("UpdateFunctionBase::saveRecords: ")));
             saved = false;
         }
     };

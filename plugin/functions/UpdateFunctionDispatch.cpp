@@ -31,7 +31,8 @@ int packageTimeoutOf(const VorkSupport::VorkProperties<std::string>& properties)
     int seconds = 0;
     if (!BundleDefinition::readTimeout(text, seconds))
         throw VorkException("packageTimeoutOf: packagetimeout must be a positive whole number of "
-                            "seconds: |" + text + "|",
+                            "seconds: |" +
+                                text + "|",
                             StatusCode::UnknownException);
     return seconds;
 }
@@ -68,30 +69,30 @@ void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator)
     previous.load();
     const BundleApplicatorBase::InternalLogState state = applicator.internalLogState(previous);
     switch (state) {
-    case BundleApplicatorBase::InternalLogState::Unreadable:
-        // A log that cannot be moved stays, and the update finds it.
-        (void)applicator.moveInternalLogAside();
-        break;
-    case BundleApplicatorBase::InternalLogState::Run:
-    case BundleApplicatorBase::InternalLogState::Finished: {
-        // Its process died: the record is finished (as interrupted when a
-        // run was cut off) and kept, never deleted.
-        try {
-            const std::string kept = previous.keepAsRecord(state == BundleApplicatorBase::InternalLogState::Run);
-            VORK_LOG(3, "UpdateFunctionDispatch::clearPreviousUpdate: the log of an update whose process died is "
-                        "kept as: " << kept);
-        } catch (const VorkException& e) {
-            // A final log that cannot be written must not block every later
-            // update: the record is kept aside instead.
-            VORK_LOG(1, "UpdateFunctionDispatch::clearPreviousUpdate: the final log cannot be written ("
-                            << e.getMessageNarrow() << "); keeping the internal log aside");
+        case BundleApplicatorBase::InternalLogState::Unreadable:
+            // A log that cannot be moved stays, and the update finds it.
             (void)applicator.moveInternalLogAside();
+            break;
+        case BundleApplicatorBase::InternalLogState::Run:
+        case BundleApplicatorBase::InternalLogState::Finished: {
+            // Its process died: the record is finished (as interrupted when a
+            // run was cut off) and kept, never deleted.
+            try {
+                const std::string kept = previous.keepAsRecord(state == BundleApplicatorBase::InternalLogState::Run);
+                VORK_LOG(3, "UpdateFunctionDispatch::clearPreviousUpdate: the log of an update whose process died is "
+                            "kept as: "
+                                << kept);
+            } catch (const VorkException& e) {
+                // A final log that cannot be written must not block every later
+                // update: the record is kept aside instead.
+                VORK_LOG(1, "UpdateFunctionDispatch::clearPreviousUpdate: the final log cannot be written ("
+                                << e.getMessageNarrow() << "); keeping the internal log aside");
+                (void)applicator.moveInternalLogAside();
+            }
+            (void)applicator.remove();
+            break;
         }
-        (void)applicator.remove();
-        break;
-    }
-    default:
-        break;
+        default: break;
     }
 }
 
@@ -103,10 +104,8 @@ void UpdateFunctionDispatch::startUpdate(const Properties& properties, FunctionC
     // would block every later update.
     if (hasUpdateId && statusLog.updateId() == "BAUpdate")
         throw VorkException("UpdateFunctionDispatch::startUpdate: the updateid BAUpdate is reserved");
-    if (hasUpdateId)
-        VORK_LOG(3, FixedLogText::Functions::kUpdateUsingId << statusLog.updateId());
-    else
-        VORK_LOG(3, FixedLogText::Functions::kUpdateNoUpdateId);
+    if (hasUpdateId) VORK_LOG(3, FixedLogText::Functions::kUpdateUsingId << statusLog.updateId());
+    else VORK_LOG(3, FixedLogText::Functions::kUpdateNoUpdateId);
     VORK_LOG(3, FixedLogText::Functions::kUpdateStarting);
 
     const std::string commandLine = resumeCommandLine(properties, statusLog, hasUpdateId);
@@ -175,33 +174,27 @@ void UpdateFunctionDispatch::runBundle(FunctionCall& call, UpdateFunctionBase& a
     decide(result, bundle, call, applicator);
 }
 
-void UpdateFunctionDispatch::decide(int result, Bundle& bundle, FunctionCall& call,
-                                    UpdateFunctionBase& applicator) {
+void UpdateFunctionDispatch::decide(int result, Bundle& bundle, FunctionCall& call, UpdateFunctionBase& applicator) {
     BAXMLDoc& statusLog = call.log();
     switch (result) {
-    case StatusCode::Success:
-    case StatusCode::PackageFailed:
-    case StatusCode::FailedAndContinued:
-    case StatusCode::EngineUpgradeMissing:
-    case StatusCode::PackagesSkipped:
-        // No completion is reported before it is durable.
-        statusLog.save();
-        if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
-        break;
-    case StatusCode::RebootRequired:
-        rebootBranch(bundle, call, applicator);
-        break;
-    case StatusCode::RebootRequiredWithFailures:
-        if (statusLog.reboot())
-            statusLog.SMStatus(statusLog.continueOnFailure() ? StatusCode::FailedAndContinued
-                                                             : StatusCode::PackageFailed);
-        rebootBranch(bundle, call, applicator);
-        break;
-    case StatusCode::ResumeRequired:
-        rebootBranch(bundle, call, applicator);
-        break;
-    default:
-        break;
+        case StatusCode::Success:
+        case StatusCode::PackageFailed:
+        case StatusCode::FailedAndContinued:
+        case StatusCode::EngineUpgradeMissing:
+        case StatusCode::PackagesSkipped:
+            // No completion is reported before it is durable.
+            statusLog.save();
+            if (!statusLog.preInstallEnv()) bundle.notifyConsumers(true);
+            break;
+        case StatusCode::RebootRequired: rebootBranch(bundle, call, applicator); break;
+        case StatusCode::RebootRequiredWithFailures:
+            if (statusLog.reboot())
+                statusLog.SMStatus(statusLog.continueOnFailure() ? StatusCode::FailedAndContinued
+                                                                 : StatusCode::PackageFailed);
+            rebootBranch(bundle, call, applicator);
+            break;
+        case StatusCode::ResumeRequired: rebootBranch(bundle, call, applicator); break;
+        default: break;
     }
 }
 

@@ -35,30 +35,19 @@ xmlNodePtr statusElement(xmlNodePtr package) {
 
 } // namespace
 
-BundlePackage::BundlePackage(BAXMLDoc* statusLog, const std::string& releaseID,
-                             const std::string& packageAbsFileName, const std::string& packageType,
-                             const std::string& installParams, int updateOnly)
-    : m_pStatusLog(statusLog),
-      m_pLogNode(nullptr),
-      m_sReleaseID(releaseID),
-      m_sPackageAbsFileName(packageAbsFileName),
-      m_nState(STATE_NOT_RUN),
-      m_nStatus(0),
-      m_bRestartAfterReboot(false),
-      m_sPackageType(packageType),
-      m_sInstallParams(installParams),
-      m_nUpdateOnly(updateOnly) {
+BundlePackage::BundlePackage(BAXMLDoc* statusLog, const std::string& releaseID, const std::string& packageAbsFileName,
+                             const std::string& packageType, const std::string& installParams, int updateOnly)
+    : m_pStatusLog(statusLog), m_pLogNode(nullptr), m_sReleaseID(releaseID), m_sPackageAbsFileName(packageAbsFileName),
+      m_nState(STATE_NOT_RUN), m_nStatus(0), m_bRestartAfterReboot(false), m_sPackageType(packageType),
+      m_sInstallParams(installParams), m_nUpdateOnly(updateOnly) {
     VORK_TRACE("BundlePackage::BundlePackage");
-    VORK_LOG(3, "BundlePackage::BundlePackage (start): m_sReleaseID=" << "|" << m_sReleaseID
-                << "|, m_sPackageAbsFileName=" << "|" << m_sPackageAbsFileName << "|");
+    VORK_LOG(3, "BundlePackage::BundlePackage (start): m_sReleaseID="
+                    << "|" << m_sReleaseID << "|, m_sPackageAbsFileName="
+                    << "|" << m_sPackageAbsFileName << "|");
 }
 
 BundlePackage::BundlePackage(BAXMLDoc* statusLog, xmlNodePtr logNode)
-    : m_pStatusLog(statusLog),
-      m_pLogNode(logNode),
-      m_nState(STATE_NOT_RUN),
-      m_nStatus(0),
-      m_bRestartAfterReboot(false),
+    : m_pStatusLog(statusLog), m_pLogNode(logNode), m_nState(STATE_NOT_RUN), m_nStatus(0), m_bRestartAfterReboot(false),
       m_nUpdateOnly(-1) {
     VORK_TRACE("BundlePackage::BundlePackage");
     try {
@@ -84,16 +73,18 @@ BundlePackage::BundlePackage(BAXMLDoc* statusLog, xmlNodePtr logNode)
         VORK_LOG(4, "BundlePackage::BundlePackage (resume): no updateonly attribute for package");
         m_nUpdateOnly = -1;
     }
-    VORK_LOG(3, "BundlePackage::BundlePackage (resume): m_sReleaseID=" << "|" << m_sReleaseID
-                << "|, m_sPackageAbsFileName=" << "|" << m_sPackageAbsFileName << "|"
-                << ", packageType = |" << m_sPackageType << "|"
-                << ", installparams = |" << m_sInstallParams << "|"
-                << ", updateonly = |" << m_nUpdateOnly << "|");
+    VORK_LOG(3, "BundlePackage::BundlePackage (resume): m_sReleaseID="
+                    << "|" << m_sReleaseID << "|, m_sPackageAbsFileName="
+                    << "|" << m_sPackageAbsFileName << "|"
+                    << ", packageType = |" << m_sPackageType << "|"
+                    << ", installparams = |" << m_sInstallParams << "|"
+                    << ", updateonly = |" << m_nUpdateOnly << "|");
 
     m_nStatus = STATUS_SUCCESS;
     const xmlNodePtr status = statusElement(m_pLogNode);
     const std::string state = BAAnyXMLDoc::getStringAttribute(status, "state");
-    VORK_LOG(3, "BundlePackage::BundlePackage (resume): sState=" << "|" << state << "|");
+    VORK_LOG(3, "BundlePackage::BundlePackage (resume): sState="
+                    << "|" << state << "|");
     if (state == "complete") {
         m_nState = STATE_COMPLETE;
         m_nStatus = std::atoi(BAAnyXMLDoc::getStringAttribute(status, "code").c_str());
@@ -135,12 +126,13 @@ int BundlePackage::readUpdateOnly(const std::string& text) {
 int BundlePackage::validate() {
     VORK_TRACE("BundlePackage::validate");
     if (!VorkSupport::VorkPlatform::fileExists(m_sPackageAbsFileName)) {
-        VORK_LOG(1, "BundlePackage::validate: package is missing: " << "|" << m_sPackageAbsFileName << "|");
+        VORK_LOG(1, "BundlePackage::validate: package is missing: "
+                        << "|" << m_sPackageAbsFileName << "|");
         // A package rebuilt from its entry is recorded there: one entry per
         // package. A completed run keeps its record.
         if (m_pLogNode == nullptr) {
-            m_pStatusLog->createMissingPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType,
-                                               m_sInstallParams, m_nUpdateOnly);
+            m_pStatusLog->createMissingPackage(m_sReleaseID, m_sPackageAbsFileName, m_sPackageType, m_sInstallParams,
+                                               m_nUpdateOnly);
         } else if (m_nState != STATE_COMPLETE) {
             BAXMLPackageNode(m_pStatusLog, m_pLogNode).setMissing();
         }
@@ -153,9 +145,12 @@ int BundlePackage::execute(bool& notRun) {
     VORK_TRACE("BundlePackage::execute");
     notRun = false;
     int result = 0;
-    VORK_LOG(3, "BundlePackage::execute: starting package: " << "releaseId = |" << m_sReleaseID << "|, "
-                << "path = |" << m_sPackageAbsFileName << "|, " << "packageType = |" << m_sPackageType << "|, "
-                << "state = |" << m_nState << "|, " << "status = |" << m_nStatus << "|, ");
+    VORK_LOG(3, "BundlePackage::execute: starting package: "
+                    << "releaseId = |" << m_sReleaseID << "|, "
+                    << "path = |" << m_sPackageAbsFileName << "|, "
+                    << "packageType = |" << m_sPackageType << "|, "
+                    << "state = |" << m_nState << "|, "
+                    << "status = |" << m_nStatus << "|, ");
 
     const State entryState = m_nState;
     settleRecordedState("BundlePackage", false, result);
@@ -165,22 +160,22 @@ int BundlePackage::execute(bool& notRun) {
     if (completeAfterReboot()) markCompleteAfterReboot();
 
     switch (m_nState) {
-    case STATE_COMPLETE:
-    case STATE_MISSING:
-        VORK_LOG(4, "BundlePackage::execute: package already executed or missing, skipping");
-        notRun = true;
-        return result;
-    case STATE_SKIPPED:
-        VORK_LOG(4, "BundlePackage::execute: skipping package");
-        notRun = true;
-        return StatusCode::PackagesSkipped;
-    case STATE_NOT_RUN:
-        // This execute starts no program: a fresh package is skipped above,
-        // and one to run again (interrupted, or asking to resume) cannot be.
-        throw VorkException("BundlePackage::execute: invalid code path encountered");
-    default:
-        VORK_LOG(1, "BundlePackage::execute: invalid code path encountered");
-        throw VorkException("BundlePackage::execute: invalid code path encountered");
+        case STATE_COMPLETE:
+        case STATE_MISSING:
+            VORK_LOG(4, "BundlePackage::execute: package already executed or missing, skipping");
+            notRun = true;
+            return result;
+        case STATE_SKIPPED:
+            VORK_LOG(4, "BundlePackage::execute: skipping package");
+            notRun = true;
+            return StatusCode::PackagesSkipped;
+        case STATE_NOT_RUN:
+            // This execute starts no program: a fresh package is skipped above,
+            // and one to run again (interrupted, or asking to resume) cannot be.
+            throw VorkException("BundlePackage::execute: invalid code path encountered");
+        default:
+            VORK_LOG(1, "BundlePackage::execute: invalid code path encountered");
+            throw VorkException("BundlePackage::execute: invalid code path encountered");
     }
 }
 
@@ -251,8 +246,8 @@ bool BundlePackage::prepareStart(PackageRole role, VorkSupport::VorkProgramCall&
     if (copy->missing()) return false;
     m_sRefusal = copy->problem();
     if (!m_sRefusal.empty()) {
-        VORK_LOG(1, "BundlePackage::prepareStart: package not started: |" << m_sPackageAbsFileName << "|: "
-                                                                         << m_sRefusal);
+        VORK_LOG(1,
+                 "BundlePackage::prepareStart: package not started: |" << m_sPackageAbsFileName << "|: " << m_sRefusal);
         return false;
     }
     // The program, or the installer's package argument, is the private
@@ -298,8 +293,8 @@ bool BundlePackage::finishRun(BAXMLPackageNode& entry, const RunEnd& end, int& r
     if (end.started) {
         m_nState = STATE_COMPLETE;
         recordRun(entry, m_pStatusLog->qpkLogName, end.message, end.osErrorCode);
-        VORK_LOG(4, end.texts.returned << m_sPackageAbsFileName << " releaseID " << m_sReleaseID << " returned: "
-                    << m_nStatus << ".");
+        VORK_LOG(4, end.texts.returned << m_sPackageAbsFileName << " releaseID " << m_sReleaseID
+                                       << " returned: " << m_nStatus << ".");
         return true;
     }
     if (refusedAtStart(entry, result)) return false;
@@ -369,10 +364,8 @@ std::unique_ptr<BAXMLPackageNode> BundlePackage::startEntry(const std::string& c
     if (m_pLogNode != nullptr) {
         // The package's one entry carries every run of it.
         entry = std::make_unique<BAXMLPackageNode>(m_pStatusLog, m_pLogNode);
-        if (asRecorded)
-            entry->setCommand(commandLine);
-        else
-            entry->restart(commandLine);
+        if (asRecorded) entry->setCommand(commandLine);
+        else entry->restart(commandLine);
     } else {
         entry = m_pStatusLog->createPackage(m_sReleaseID, m_sPackageAbsFileName, commandLine, m_sPackageType,
                                             m_sInstallParams, m_nUpdateOnly);
@@ -385,8 +378,8 @@ std::unique_ptr<BAXMLPackageNode> BundlePackage::startEntry(const std::string& c
     return entry;
 }
 
-void BundlePackage::recordRun(BAXMLPackageNode& entry, const std::string& outputLog,
-                              const std::string& message, int osErrorCode) {
+void BundlePackage::recordRun(BAXMLPackageNode& entry, const std::string& outputLog, const std::string& message,
+                              int osErrorCode) {
     std::string text = message;
     if (m_nTimedOutAfter > 0) {
         text = "Timed out after " + std::to_string(m_nTimedOutAfter) + " seconds." +
@@ -431,25 +424,24 @@ bool BundlePackage::settleRecordedState(const char* className, bool rebootComple
     }
     if (m_nState != STATE_COMPLETE) return false;
     switch (m_nStatus) {
-    case STATUS_FAILED:
-        VORK_LOG(4, className << "::execute: package failed previously; report failed");
-        result = StatusCode::PackageFailed;
-        return false;
-    case STATUS_REBOOT_REQUIRED:
-        m_bRestartAfterReboot = true;
-        VORK_LOG(4, className << "::execute: package already executed, with hard dependency error, restarting");
-        if (rebootCompletes) {
-            markCompleteAfterReboot();
-        } else {
+        case STATUS_FAILED:
+            VORK_LOG(4, className << "::execute: package failed previously; report failed");
+            result = StatusCode::PackageFailed;
+            return false;
+        case STATUS_REBOOT_REQUIRED:
+            m_bRestartAfterReboot = true;
+            VORK_LOG(4, className << "::execute: package already executed, with hard dependency error, restarting");
+            if (rebootCompletes) {
+                markCompleteAfterReboot();
+            } else {
+                m_nState = STATE_NOT_RUN;
+            }
+            return true;
+        case STATUS_RESUME_REQUIRED:
+            VORK_LOG(4, className << "::execute: package already executed, with hard dependency error, restarting");
             m_nState = STATE_NOT_RUN;
-        }
-        return true;
-    case STATUS_RESUME_REQUIRED:
-        VORK_LOG(4, className << "::execute: package already executed, with hard dependency error, restarting");
-        m_nState = STATE_NOT_RUN;
-        return false;
-    default:
-        return false;
+            return false;
+        default: return false;
     }
 }
 

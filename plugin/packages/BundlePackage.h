@@ -182,8 +182,7 @@ protected:
     // cannot be read raises VorkException 3079 after the rest is recorded and
     // written, unless the run was ended for its time limit: that run is
     // recorded as timed out, a failure of its own.
-    void recordRun(BAXMLPackageNode& entry, const std::string& outputLog, const std::string& message,
-                   int osErrorCode);
+    void recordRun(BAXMLPackageNode& entry, const std::string& outputLog, const std::string& message, int osErrorCode);
     // After the reboot that a package asked for: the package counts as
     // complete with status 0, in memory and in its log entry.
     void markCompleteAfterReboot();

@@ -34,12 +34,12 @@ constexpr int kRebootRequired = 3010;
 
 int mapInstallerCode(int code) {
     switch (code) {
-    case 0: return BundlePackage::STATUS_SUCCESS;
-    case kInstallNotUsed:
-    case kPatchTargetNotFound: return BundlePackage::STATUS_NOT_APPLICABLE;
-    case kRebootInitiated:
-    case kRebootRequired: return BundlePackage::STATUS_REBOOT_REQUIRED;
-    default: return BundlePackage::STATUS_FAILED;
+        case 0: return BundlePackage::STATUS_SUCCESS;
+        case kInstallNotUsed:
+        case kPatchTargetNotFound: return BundlePackage::STATUS_NOT_APPLICABLE;
+        case kRebootInitiated:
+        case kRebootRequired: return BundlePackage::STATUS_REBOOT_REQUIRED;
+        default: return BundlePackage::STATUS_FAILED;
     }
 }
 
@@ -137,8 +137,7 @@ void BundlePackageMSI::prepareRun(InstallerRun& run) {
 
 void BundlePackageMSI::runInstaller(InstallerRun& run) {
     run.started = runProgram(run.install, run.code, PackageRole::Argument);
-    VORK_LOG(4, FixedLogText::Packages::kMsiFirstRunComplete
-                << run.started << ", MSIReturnCode = " << run.code << ".");
+    VORK_LOG(4, FixedLogText::Packages::kMsiFirstRunComplete << run.started << ", MSIReturnCode = " << run.code << ".");
     if (!run.started) return;
     if (run.code == kInstallPackageVersion) {
         upgradeEngine(run);
@@ -149,8 +148,8 @@ void BundlePackageMSI::runInstaller(InstallerRun& run) {
 
 void BundlePackageMSI::runReinstall(InstallerRun& run) {
     run.started = runProgram(run.reinstall, run.code, PackageRole::Argument);
-    VORK_LOG(4, FixedLogText::Packages::kMsiRunComplete << run.reinstall.commandLine
-                << ", MSIExecutionSuccessful = " << run.started << ", MSIReturnCode = " << run.code << ".");
+    VORK_LOG(4, FixedLogText::Packages::kMsiRunComplete << run.reinstall.commandLine << ", MSIExecutionSuccessful = "
+                                                        << run.started << ", MSIReturnCode = " << run.code << ".");
     if (run.started && run.code == kInstallFailure) {
         VORK_LOG(2, "MSI returned ERROR_INSTALL_FAILURE on upgrade retry.");
     }
@@ -166,24 +165,24 @@ void BundlePackageMSI::upgradeEngine(InstallerRun& run) {
     // Nothing in the bundle definition vouches for the upgrade program: a
     // package that is checked never starts it unchecked.
     if (!VorkSupport::VorkFindFile(engineUpgradePath).hasMore() || hasExpectedDigest()) {
-        VORK_LOG(2, FixedLogText::Packages::kMsiExecute << kEngineUpgradeProgram
-                    << (hasExpectedDigest() ? " not started for a package with a digest" : " not found")
-                    << "; returning ERROR_INSTALL_PACKAGE_VERSION");
+        VORK_LOG(2, FixedLogText::Packages::kMsiExecute
+                        << kEngineUpgradeProgram
+                        << (hasExpectedDigest() ? " not started for a package with a digest" : " not found")
+                        << "; returning ERROR_INSTALL_PACKAGE_VERSION");
         return;
     }
     // The upgrade program runs with the package directory as its current
     // directory; the plug-in's own directory is shared with the host and
     // never changes.
     const std::string savedDirectory = currentDirectory();
-    VORK_LOG(9, FixedLogText::Packages::kMsiSettingDirectory << "|"
-                << packageDirectory << "|");
+    VORK_LOG(9, FixedLogText::Packages::kMsiSettingDirectory << "|" << packageDirectory << "|");
     VorkSupport::VorkProgramCall engine;
     engine.programText = programWord(engineUpgradePath);
     engine.workingDirectory = packageDirectory;
     run.engineStarted = runProgram(engine, run.engineCode, PackageRole::Unrelated);
-    VORK_LOG(4, FixedLogText::Packages::kMsiRunComplete
-                << kEngineUpgradeProgram << "engineUpgradeExecutionSuccessful = " << run.engineStarted
-                << ", engineUpgradeReturnCode = " << run.engineCode << ".");
+    VORK_LOG(4, FixedLogText::Packages::kMsiRunComplete << kEngineUpgradeProgram
+                                                        << "engineUpgradeExecutionSuccessful = " << run.engineStarted
+                                                        << ", engineUpgradeReturnCode = " << run.engineCode << ".");
     VORK_LOG(9, FixedLogText::Packages::kMsiResettingDirectory << "|" << savedDirectory << "|");
     if (!run.engineStarted) return;
     if (run.engineCode != 0 && run.engineCode != kRebootRequired) {
@@ -192,8 +191,8 @@ void BundlePackageMSI::upgradeEngine(InstallerRun& run) {
         return;
     }
     run.started = runProgram(run.install, run.code, PackageRole::Argument);
-    VORK_LOG(4, FixedLogText::Packages::kMsiRunComplete << run.install.commandLine
-                << ", MSIExecutionSuccessful = " << run.started << ", MSIReturnCode = " << run.code << ".");
+    VORK_LOG(4, FixedLogText::Packages::kMsiRunComplete << run.install.commandLine << ", MSIExecutionSuccessful = "
+                                                        << run.started << ", MSIReturnCode = " << run.code << ".");
     if (run.started && run.code == kProductVersion) runReinstall(run);
 }
 

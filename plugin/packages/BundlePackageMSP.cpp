@@ -24,7 +24,8 @@ int BundlePackageMSP::execute(bool& notRun) {
     call.arguments = {"/qn", "/p", m_sPackageAbsFileName, "/le", m_pStatusLog->qpkLogName, "REBOOT=REALLYSUPPRESS"};
     const std::string commandLine = call.joined();
     call.commandLine = commandLine;
-    VORK_LOG(3, "BundlePackageMSP::execute: executing MSP.  sCommandLine=" << "|" << commandLine << "|");
+    VORK_LOG(3, "BundlePackageMSP::execute: executing MSP.  sCommandLine="
+                    << "|" << commandLine << "|");
     const std::unique_ptr<BAXMLPackageNode> entry = startEntry(commandLine, false);
 
     static constexpr RunTexts kRunTexts = {FixedLogText::Packages::kMspReturned,
@@ -34,12 +35,12 @@ int BundlePackageMSP::execute(bool& notRun) {
     end.started = runProgram(call, m_nStatus, PackageRole::Argument);
     if (end.started) {
         switch (m_nStatus) {
-        case 0: break;
-        case 1634:
-        case 1642: m_nStatus = STATUS_NOT_APPLICABLE; break;
-        case 1641:
-        case 3010: m_nStatus = preInstallEnvSetting() ? STATUS_REBOOT_REQUIRED : STATUS_SUCCESS; break;
-        default: m_nStatus = STATUS_FAILED; break;
+            case 0: break;
+            case 1634:
+            case 1642: m_nStatus = STATUS_NOT_APPLICABLE; break;
+            case 1641:
+            case 3010: m_nStatus = preInstallEnvSetting() ? STATUS_REBOOT_REQUIRED : STATUS_SUCCESS; break;
+            default: m_nStatus = STATUS_FAILED; break;
         }
     }
     if (!finishRun(*entry, end, result)) return result;

@@ -34,7 +34,8 @@ int BundlePackageQPK::execute(bool& notRun) {
             call.arguments.push_back(word);
     }
     call.commandLine = commandLine;
-    VORK_LOG(3, "BundlePackageQPK::execute: executing QPK.  sCommandLine=" << "|" << commandLine << "|");
+    VORK_LOG(3, "BundlePackageQPK::execute: executing QPK.  sCommandLine="
+                    << "|" << commandLine << "|");
 
     const std::unique_ptr<BAXMLPackageNode> entry = startEntry(commandLine, restart);
 
@@ -51,19 +52,14 @@ int BundlePackageQPK::execute(bool& notRun) {
 
 int BundlePackageQPK::resultOfRun() const {
     switch (m_nStatus) {
-    case STATUS_FAILED:
-        VORK_LOG(4, FixedLogText::Packages::kQpkFailed);
-        return StatusCode::PackageFailed;
-    case STATUS_REBOOT_REQUIRED:
-        VORK_LOG(4, FixedLogText::Packages::kQpkRebootRequired);
-        return StatusCode::RebootRequired;
-    case STATUS_RESUME_REQUIRED:
-        VORK_LOG(4, FixedLogText::Packages::kQpkResumeRequired);
-        return StatusCode::ResumeRequired;
-    case -1:
-        VORK_LOG(4, FixedLogText::Packages::kQpkNotTerminated);
-        return StatusCode::PackageFailed;
-    default:
-        return 0;
+        case STATUS_FAILED: VORK_LOG(4, FixedLogText::Packages::kQpkFailed); return StatusCode::PackageFailed;
+        case STATUS_REBOOT_REQUIRED:
+            VORK_LOG(4, FixedLogText::Packages::kQpkRebootRequired);
+            return StatusCode::RebootRequired;
+        case STATUS_RESUME_REQUIRED:
+            VORK_LOG(4, FixedLogText::Packages::kQpkResumeRequired);
+            return StatusCode::ResumeRequired;
+        case -1: VORK_LOG(4, FixedLogText::Packages::kQpkNotTerminated); return StatusCode::PackageFailed;
+        default: return 0;
     }
 }

@@ -59,5 +59,5 @@ void GetWindowsErrorMessage(int errorCode, std::string& message) {
         }
     }
     VORK_LOG(2, "GetWindowsErrorMessage: unable to get Windows error message for errorCode = "
-                << errorCode << ": FormatMessage errorCode = " << kMessageNotFound);
+                    << errorCode << ": FormatMessage errorCode = " << kMessageNotFound);
 }

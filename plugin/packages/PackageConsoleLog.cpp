@@ -18,15 +18,15 @@ FileHandle PackageConsoleLog::open(const std::string& directory, const std::stri
                                    const std::string& commandLine) {
     const std::string name = directory + "/" + kFileName;
     struct stat status {};
-    if (::lstat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-        status.st_size > kRotateSize) {
+    if (::lstat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > kRotateSize) {
         if (std::rename(name.c_str(), (name + ".1").c_str()) != 0)
             VORK_LOG(2, "PackageConsoleLog::open: cannot rotate |" << name << "|");
     }
     // O_NONBLOCK: a pipe in the log's place must not hang the start; it is
     // bad input, as is a device.
     FileHandle file(name, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
-    if ((file.isOpen() && (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))) || (!file.isOpen() && errno == ENXIO)) {
+    if ((file.isOpen() && (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))) ||
+        (!file.isOpen() && errno == ENXIO)) {
         VORK_LOG(1, "PackageConsoleLog::open: |" << name << "| is not a regular file");
         throw VorkSupport::VorkException("PackageConsoleLog::open: " + name + " is not a regular file",
                                          StatusCode::UnknownException);

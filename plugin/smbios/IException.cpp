@@ -57,7 +57,8 @@ const char* IException::what() const noexcept {
             }
             if (i + 1 < t.size() && t[i + 1] == '(') {
                 std::size_t close = t.find(')', i + 2);
-                if (close != std::string::npos && close + 1 < t.size() && (t[close + 1] == 'i' || t[close + 1] == 's')) {
+                if (close != std::string::npos && close + 1 < t.size() &&
+                    (t[close + 1] == 'i' || t[close + 1] == 's')) {
                     std::string name = t.substr(i + 2, close - i - 2);
                     bool wantInt = t[close + 1] == 'i';
                     auto iv = m_intParameters.find(name);
@@ -71,7 +72,7 @@ const char* IException::what() const noexcept {
                     } else if (sv != m_stringParameters.end()) {
                         out += sv->second;
                     } else {
-                        out.append(t, i, close + 2 - i);   // no such parameter: keep the placeholder
+                        out.append(t, i, close + 2 - i); // no such parameter: keep the placeholder
                     }
                     i = close + 2;
                     continue;

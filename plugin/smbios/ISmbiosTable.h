@@ -38,7 +38,6 @@ public:
     virtual const std::uint8_t* getTableData() const = 0;
     virtual std::size_t getTableLength() const = 0;
 
-
 private:
     const std::uint8_t* firstOfType(int type) const;
 };

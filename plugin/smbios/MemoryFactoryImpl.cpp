@@ -23,7 +23,9 @@ std::string defaultMemFile() {
 
 using Instance = smbios::FactoryInstance<MemoryFactoryImpl>;
 
-smbios::ParameterException unknownParameter(const std::string& name) { return Instance::unknownParameter("memory", name); }
+smbios::ParameterException unknownParameter(const std::string& name) {
+    return Instance::unknownParameter("memory", name);
+}
 
 std::map<const void*, std::function<void()>>& resetListeners() {
     static std::map<const void*, std::function<void()>> listeners;

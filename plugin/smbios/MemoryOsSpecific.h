@@ -30,7 +30,7 @@ public:
 private:
     std::string m_sMemFile;
     int m_nFd = -1;
-    int m_nOpenError = 0;   // errno of the failed open, 0 when open
+    int m_nOpenError = 0; // errno of the failed open, 0 when open
     int m_nHintCount = 0;
 };
 

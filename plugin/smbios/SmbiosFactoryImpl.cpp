@@ -67,12 +67,9 @@ ISmbiosTable* SmbiosFactoryImpl::getTable() {
 
 void SmbiosFactoryImpl::setParameter(const std::string& name, long value) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (name == "strictValidation")
-        m_nStrictValidation = value;
-    else if (name == "offset")
-        m_nOffset = value;
-    else
-        throw unknownParameter(name);
+    if (name == "strictValidation") m_nStrictValidation = value;
+    else if (name == "offset") m_nOffset = value;
+    else throw unknownParameter(name);
 }
 
 long SmbiosFactoryImpl::getParameter(const std::string& name) const {

@@ -24,7 +24,7 @@ private:
     long m_nStrictValidation = 0;
     long m_nOffset = 0;
     int m_nMode = 0;
-    std::string m_sDmiDirectory;   // the kernel's copy of the table
+    std::string m_sDmiDirectory; // the kernel's copy of the table
     std::unique_ptr<ISmbiosTable> m_pTable;
 };
 

@@ -24,22 +24,19 @@ std::uint8_t SmbiosItem::getType() const { return m_data[0]; }
 
 std::uint8_t SmbiosItem::getLength() const { return m_data[1]; }
 
-std::uint16_t SmbiosItem::getHandle() const {
-    return static_cast<std::uint16_t>(m_data[2] | (m_data[3] << 8));
-}
+std::uint16_t SmbiosItem::getHandle() const { return static_cast<std::uint16_t>(m_data[2] | (m_data[3] << 8)); }
 
 const char* SmbiosItem::stringByNumber(std::uint8_t n) const {
     if (n == 0) throw StringUnavailable("String does not exist.");
     std::size_t pos = getLength();
-    if (pos > m_nSize) pos = m_nSize;   // never the case for a table's items; keeps a bad copy safe
+    if (pos > m_nSize) pos = m_nSize; // never the case for a table's items; keeps a bad copy safe
     for (unsigned step = 1; step < n; ++step) {
         // Past the current string and its NUL, never beyond the copy.
         while (pos < m_nSize && m_data[pos] != 0) ++pos;
         ++pos;
         if (pos >= m_nSize) {
-            ParseException error(
-                "Overflow while getting byte data at location: cur_loc >= base_loc + header_size\n"
-                " cur_loc : %(cur_loc)i\n base_loc : %(base_loc)i\n header_size : %(header_size)i ");
+            ParseException error("Overflow while getting byte data at location: cur_loc >= base_loc + header_size\n"
+                                 " cur_loc : %(cur_loc)i\n base_loc : %(base_loc)i\n header_size : %(header_size)i ");
             error.setParameter("cur_loc", static_cast<std::int64_t>(m_nPosition + pos))
                 .setParameter("base_loc", static_cast<std::int64_t>(m_nPosition))
                 .setParameter("header_size", static_cast<std::int64_t>(m_nSize));

@@ -25,7 +25,7 @@ public:
     std::size_t getBufferSize() const override;
 
 private:
-    std::vector<std::uint8_t> m_data;   // m_nSize bytes and two NULs
+    std::vector<std::uint8_t> m_data; // m_nSize bytes and two NULs
     std::size_t m_nSize;
     std::size_t m_nPosition;
 };

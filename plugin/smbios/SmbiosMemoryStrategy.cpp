@@ -12,7 +12,7 @@ namespace smbios {
 namespace {
 
 constexpr std::uint64_t searchStart = 0xE0000;
-constexpr std::uint64_t searchLimit = 0xFFFFF;   // the 32 bytes read must end below it
+constexpr std::uint64_t searchLimit = 0xFFFFF; // the 32 bytes read must end below it
 constexpr std::size_t recordSize = 32;
 constexpr std::size_t legacySize = 15;
 
@@ -80,13 +80,13 @@ std::array<std::uint8_t, 32> SmbiosMemoryStrategy::getSmbiosEntryPoint(memory::I
     // The whole area is read at once and scanned in steps of 16 bytes; the
     // last address tried is the last one whose 32 bytes end below 0xFFFFF.
     HintScope hint(memory);
-    const std::uint64_t lastAddress = ((searchLimit - recordSize) / 16) * 16;   // 0xFFFD0
+    const std::uint64_t lastAddress = ((searchLimit - recordSize) / 16) * 16; // 0xFFFD0
     const std::size_t areaSize = static_cast<std::size_t>(lastAddress + recordSize - searchStart);
     std::vector<std::uint8_t> area(areaSize);
     memory.readBytes(area.data(), searchStart, areaSize);
     for (std::size_t at = 0; at + recordSize <= areaSize; at += 16) {
         const std::uint8_t* candidate = area.data() + at;
-        if (candidate[0] != '_') continue;   // both anchors begin so
+        if (candidate[0] != '_') continue; // both anchors begin so
         if (std::memcmp(candidate, "_DMI_", 5) == 0) {
             if (isValidLegacyEntryPoint(candidate)) {
                 std::memcpy(record.data(), candidate, recordSize);
@@ -106,10 +106,9 @@ bool SmbiosMemoryStrategy::getSmbiosTable(std::array<std::uint8_t, 32>& entryPoi
         memory::IMemory* memory = memory::MemoryFactory::getFactory()->getMemory();
         std::array<std::uint8_t, 32> record = getSmbiosEntryPoint(*memory);
         const std::size_t tableLength = static_cast<std::size_t>(record[22] | (record[23] << 8));
-        const std::uint64_t tableAddress = static_cast<std::uint64_t>(record[24]) |
-                                           (static_cast<std::uint64_t>(record[25]) << 8) |
-                                           (static_cast<std::uint64_t>(record[26]) << 16) |
-                                           (static_cast<std::uint64_t>(record[27]) << 24);
+        const std::uint64_t tableAddress =
+            static_cast<std::uint64_t>(record[24]) | (static_cast<std::uint64_t>(record[25]) << 8) |
+            (static_cast<std::uint64_t>(record[26]) << 16) | (static_cast<std::uint64_t>(record[27]) << 24);
         std::vector<std::uint8_t> buffer(tableLength);
         memory->readBytes(buffer.data(), tableAddress, tableLength);
         entryPoint = record;

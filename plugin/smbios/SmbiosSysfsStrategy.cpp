@@ -77,7 +77,8 @@ bool readRegularFile(const std::string& path, std::size_t maxSize, std::vector<s
     if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0 ||
         static_cast<std::uint64_t>(status.st_size) > maxSize)
         return false;
-    std::vector<std::uint8_t> data(std::min(maxSize + 1, std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 4096)));
+    std::vector<std::uint8_t> data(
+        std::min(maxSize + 1, std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 4096)));
     std::size_t got = 0;
     for (;;) {
         if (got == data.size()) {

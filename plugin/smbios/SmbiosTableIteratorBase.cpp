@@ -5,7 +5,8 @@
 
 namespace smbios {
 
-SmbiosTableIteratorBase::SmbiosTableIteratorBase(const SmbiosStructureWalk* table, int type, const std::uint8_t* position)
+SmbiosTableIteratorBase::SmbiosTableIteratorBase(const SmbiosStructureWalk* table, int type,
+                                                 const std::uint8_t* position)
     : m_pTable(table), m_nType(type), m_pCurrent(position) {}
 
 void SmbiosTableIteratorBase::increment() {

@@ -24,8 +24,7 @@ using VorkSupport::VorkFaultSeam;
 
 namespace {
 
-std::uint64_t randomNumber()
-{
+std::uint64_t randomNumber() {
     std::uint64_t value = 0;
     if (::getrandom(&value, sizeof value, 0) == static_cast<ssize_t>(sizeof value)) return value;
     std::random_device device;
@@ -33,14 +32,14 @@ std::uint64_t randomNumber()
 }
 
 // At most limit bytes of the file; false when it cannot be read.
-bool readFile(const std::string& fileName, std::string& bytes, std::uint64_t limit)
-{
+bool readFile(const std::string& fileName, std::string& bytes, std::uint64_t limit) {
     FileHandle file(fileName, O_RDONLY);
     if (!file.isOpen()) return false;
     bytes.clear();
     char block[65536];
     while (bytes.size() < limit) {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, limit - bytes.size()));
+        const std::size_t wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, limit - bytes.size()));
         const ssize_t count = file.read(block, wanted);
         if (count < 0) return false;
         if (count == 0) return true;
@@ -50,8 +49,7 @@ bool readFile(const std::string& fileName, std::string& bytes, std::uint64_t lim
 }
 
 // Applies the journal's records to doc, the parsed snapshot, in order.
-void replay(xmlDocPtr doc, const std::string& snapshot, const std::string& journal, const std::string& name)
-{
+void replay(xmlDocPtr doc, const std::string& snapshot, const std::string& journal, const std::string& name) {
     BAJournalFormat::Reader reader(journal, snapshot);
     if (!reader.matches()) {
         if (!journal.empty()) VORK_LOG(4, "BAJournal::replay: no journal of this snapshot: |" << name << "|");
@@ -64,20 +62,16 @@ void replay(xmlDocPtr doc, const std::string& snapshot, const std::string& journ
     }
     if (reader.droppedBytes() != 0) {
         VORK_LOG(1, "BAJournal::replay: |" << name << "| ends in " << reader.reason() << ": its "
-                                         << reader.droppedBytes() << " bytes from " << reader.droppedFrom()
-                                         << " are ignored");
+                                           << reader.droppedBytes() << " bytes from " << reader.droppedFrom()
+                                           << " are ignored");
     }
 }
 
 } // namespace
 
-std::string BAJournal::journalName(const std::string& fileName)
-{
-    return fileName + ".journal";
-}
+std::string BAJournal::journalName(const std::string& fileName) { return fileName + ".journal"; }
 
-xmlDocPtr BAJournal::load(const std::string& fileName)
-{
+xmlDocPtr BAJournal::load(const std::string& fileName) {
     VORK_TRACE("BAJournal::load");
     std::string snapshot;
     if (fileName.empty() || !readFile(fileName, snapshot, UINT64_MAX)) return nullptr;
@@ -93,16 +87,14 @@ xmlDocPtr BAJournal::load(const std::string& fileName)
     return doc;
 }
 
-void BAJournal::forget()
-{
+void BAJournal::forget() {
     m_diff.reset();
     m_journal.reset();
     m_bUnflushed = false;
     m_bNamed = false;
 }
 
-void BAJournal::snapshotWritten(xmlDocPtr doc, const std::string& fileName, const std::string& text)
-{
+void BAJournal::snapshotWritten(xmlDocPtr doc, const std::string& fileName, const std::string& text) {
     VORK_TRACE("BAJournal::snapshotWritten");
     forget();
     // A journal left beside the new snapshot names the old one: ignored by
@@ -116,8 +108,7 @@ void BAJournal::snapshotWritten(xmlDocPtr doc, const std::string& fileName, cons
 }
 
 BAJournal::Append BAJournal::append(xmlDocPtr doc, const BALogChanges& changes, const std::string& fileName,
-                                    bool privateFile, bool durable)
-{
+                                    bool privateFile, bool durable) {
     VORK_TRACE("BAJournal::append");
     if (!m_diff.bound() || doc == nullptr) return Append::SnapshotDue;
     struct stat status;
@@ -153,8 +144,7 @@ BAJournal::Append BAJournal::append(xmlDocPtr doc, const BALogChanges& changes, 
     return Append::Done;
 }
 
-bool BAJournal::writeRecord(const std::string& fileName, const std::string& record, bool privateFile, bool durable)
-{
+bool BAJournal::writeRecord(const std::string& fileName, const std::string& record, bool privateFile, bool durable) {
     const std::string name = journalName(fileName);
     std::string bytes = record;
     if (!m_journal) {

@@ -8,23 +8,13 @@
 
 namespace {
 
-const xmlChar* toXml(const char* text)
-{
-    return reinterpret_cast<const xmlChar*>(text);
-}
+const xmlChar* toXml(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
 
-std::uintptr_t keyOf(xmlNodePtr element)
-{
-    return reinterpret_cast<std::uintptr_t>(element);
-}
+std::uintptr_t keyOf(xmlNodePtr element) { return reinterpret_cast<std::uintptr_t>(element); }
 
-bool isEntry(xmlNodePtr element)
-{
-    return xmlStrEqual(element->name, toXml("Package"));
-}
+bool isEntry(xmlNodePtr element) { return xmlStrEqual(element->name, toXml("Package")); }
 
-std::vector<xmlNodePtr> elementChildren(xmlNodePtr parent)
-{
+std::vector<xmlNodePtr> elementChildren(xmlNodePtr parent) {
     std::vector<xmlNodePtr> elements;
     for (xmlNodePtr child = parent != nullptr ? parent->children : nullptr; child != nullptr; child = child->next)
         if (child->type == XML_ELEMENT_NODE) elements.push_back(child);
@@ -32,20 +22,17 @@ std::vector<xmlNodePtr> elementChildren(xmlNodePtr parent)
 }
 
 // The root element alone with its attributes, as "<BundleLog .../>".
-bool attributesText(xmlDocPtr doc, xmlNodePtr root, std::string& text)
-{
+bool attributesText(xmlDocPtr doc, xmlNodePtr root, std::string& text) {
     const XmlNode shallow(xmlDocCopyNode(root, doc, 2));
     return shallow && BAXmlText::serialiseElement(doc, shallow.get(), text);
 }
 
-void putElement(std::string& payload, std::size_t slot, const std::string& text)
-{
+void putElement(std::string& payload, std::size_t slot, const std::string& text) {
     payload += "<Put slot=\"" + std::to_string(slot) + "\">" + text + "</Put>";
 }
 
 // A slot number: decimal digits only, within the slots a record may name.
-bool readSlot(xmlNodePtr element, std::size_t& slot)
-{
+bool readSlot(xmlNodePtr element, std::size_t& slot) {
     const XmlString value(xmlGetProp(element, toXml("slot")));
     if (value == nullptr) return false;
     const std::string text(reinterpret_cast<const char*>(value.get()));
@@ -54,16 +41,14 @@ bool readSlot(xmlNodePtr element, std::size_t& slot)
     return true;
 }
 
-xmlNodePtr onlyElement(xmlNodePtr parent)
-{
+xmlNodePtr onlyElement(xmlNodePtr parent) {
     const std::vector<xmlNodePtr> elements = elementChildren(parent);
     return elements.size() == 1 ? elements.front() : nullptr;
 }
 
 // Whether every operation of a record fits the slots, so that a record is
 // applied whole or not at all.
-bool recordFits(xmlNodePtr save, const std::vector<xmlNodePtr>& slots)
-{
+bool recordFits(xmlNodePtr save, const std::vector<xmlNodePtr>& slots) {
     std::vector<bool> alive(slots.size());
     for (std::size_t i = 0; i < slots.size(); ++i) alive[i] = slots[i] != nullptr;
     for (xmlNodePtr op : elementChildren(save)) {
@@ -84,8 +69,7 @@ bool recordFits(xmlNodePtr save, const std::vector<xmlNodePtr>& slots)
 
 } // namespace
 
-void BALogDiff::reset()
-{
+void BALogDiff::reset() {
     m_bBound = false;
     m_slots.clear();
     m_sectionSlots.clear();
@@ -93,8 +77,7 @@ void BALogDiff::reset()
     m_sRootText.clear();
 }
 
-void BALogDiff::addSlot(xmlNodePtr element, std::string text)
-{
+void BALogDiff::addSlot(xmlNodePtr element, std::string text) {
     Slot slot;
     slot.entry = isEntry(element);
     slot.element = element;
@@ -106,8 +89,7 @@ void BALogDiff::addSlot(xmlNodePtr element, std::string text)
     m_slots.push_back(std::move(slot));
 }
 
-bool BALogDiff::snapshot(xmlDocPtr doc)
-{
+bool BALogDiff::snapshot(xmlDocPtr doc) {
     reset();
     xmlNodePtr root = doc != nullptr ? xmlDocGetRootElement(doc) : nullptr;
     if (root == nullptr || !attributesText(doc, root, m_sRootText)) return false;
@@ -126,8 +108,7 @@ bool BALogDiff::snapshot(xmlDocPtr doc)
 // The root's last element must be the last one appended, or the last slot
 // still there: anything else was put where no record can say.
 bool BALogDiff::lastElementIsKnown(xmlNodePtr root, const BALogChanges& changes,
-                                   const std::vector<bool>& droppedNow) const
-{
+                                   const std::vector<bool>& droppedNow) const {
     xmlNodePtr last = xmlLastElementChild(root);
     if (!changes.appendedElements().empty()) return last == changes.appendedElements().back();
     for (std::size_t i = m_slots.size(); i-- > 0;) {
@@ -136,8 +117,7 @@ bool BALogDiff::lastElementIsKnown(xmlNodePtr root, const BALogChanges& changes,
     return last == nullptr;
 }
 
-bool BALogDiff::describe(xmlDocPtr doc, const BALogChanges& changes, Pending& pending) const
-{
+bool BALogDiff::describe(xmlDocPtr doc, const BALogChanges& changes, Pending& pending) const {
     if (!m_bBound) return false;
     xmlNodePtr root = doc != nullptr ? xmlDocGetRootElement(doc) : nullptr;
     if (root == nullptr || !attributesText(doc, root, pending.rootText)) return false;
@@ -186,8 +166,7 @@ bool BALogDiff::describe(xmlDocPtr doc, const BALogChanges& changes, Pending& pe
     return true;
 }
 
-void BALogDiff::commit(Pending& pending)
-{
+void BALogDiff::commit(Pending& pending) {
     m_sRootText = std::move(pending.rootText);
     for (std::size_t index : pending.dropped) {
         Slot& slot = m_slots[index];
@@ -202,13 +181,11 @@ void BALogDiff::commit(Pending& pending)
     for (auto& [element, text] : pending.added) addSlot(element, std::move(text));
 }
 
-std::vector<xmlNodePtr> BALogDiff::slotsOf(xmlDocPtr doc)
-{
+std::vector<xmlNodePtr> BALogDiff::slotsOf(xmlDocPtr doc) {
     return elementChildren(doc != nullptr ? xmlDocGetRootElement(doc) : nullptr);
 }
 
-bool BALogDiff::apply(xmlDocPtr doc, const std::string& payload, std::vector<xmlNodePtr>& slots)
-{
+bool BALogDiff::apply(xmlDocPtr doc, const std::string& payload, std::vector<xmlNodePtr>& slots) {
     const XmlDoc record(BAXmlText::parseText(payload));
     xmlNodePtr save = record ? xmlDocGetRootElement(record.get()) : nullptr;
     xmlNodePtr root = xmlDocGetRootElement(doc);

@@ -6,35 +6,29 @@
 
 namespace {
 
-const xmlChar* toXml(const char* text)
-{
-    return reinterpret_cast<const xmlChar*>(text);
-}
+const xmlChar* toXml(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
 
 } // namespace
 
-const char* BALogSections::nameOf(Section section)
-{
+const char* BALogSections::nameOf(Section section) {
     switch (section) {
-    case SMStatus: return "SMStatus";
-    case Settings: return "BundleSettings";
-    case Bundle: return "Bundle";
-    case UserInfo: return "UserInfo";
-    case BundlePackage: return "BundlePackage";
-    case Validation: return "Validation";
-    case Progress: return "Progress";
-    case RebootCount: return "rebootCount";
+        case SMStatus: return "SMStatus";
+        case Settings: return "BundleSettings";
+        case Bundle: return "Bundle";
+        case UserInfo: return "UserInfo";
+        case BundlePackage: return "BundlePackage";
+        case Validation: return "Validation";
+        case Progress: return "Progress";
+        case RebootCount: return "rebootCount";
     }
     return "";
 }
 
-bool BALogSections::inSettings(Section section)
-{
+bool BALogSections::inSettings(Section section) {
     return section == Bundle || section == UserInfo || section == BundlePackage;
 }
 
-void BALogSections::index(xmlNodePtr parent, bool settings)
-{
+void BALogSections::index(xmlNodePtr parent, bool settings) {
     for (xmlNodePtr child = parent->children; child != nullptr; child = child->next) {
         if (child->type != XML_ELEMENT_NODE) continue;
         for (int i = 0; i < kCount; ++i) {
@@ -46,8 +40,7 @@ void BALogSections::index(xmlNodePtr parent, bool settings)
     }
 }
 
-void BALogSections::attach(xmlDocPtr doc)
-{
+void BALogSections::attach(xmlDocPtr doc) {
     m_pDocument = doc;
     m_elements.fill(nullptr);
     xmlNodePtr root = doc != nullptr ? xmlDocGetRootElement(doc) : nullptr;
@@ -57,8 +50,7 @@ void BALogSections::attach(xmlDocPtr doc)
     if (m_elements[Settings] != nullptr) index(m_elements[Settings], true);
 }
 
-xmlNodePtr BALogSections::create(Section section)
-{
+xmlNodePtr BALogSections::create(Section section) {
     xmlNodePtr parent = inSettings(section) ? m_elements[Settings] : m_pRoot;
     if (parent == nullptr || m_elements[section] != nullptr) return nullptr;
     xmlNodePtr element = VorkSupport::VorkFaultSeam::allocationFails()
@@ -71,8 +63,7 @@ xmlNodePtr BALogSections::create(Section section)
     return element;
 }
 
-void BALogSections::remove(Section section)
-{
+void BALogSections::remove(Section section) {
     xmlNodePtr element = m_elements[section];
     if (element == nullptr) return;
     xmlNodePtr parent = element->parent;

@@ -37,8 +37,7 @@ struct LogBytes {
     off_t omitted = 0;
 };
 
-void readUpTo(FileHandle& file, std::string& bytes, off_t limit)
-{
+void readUpTo(FileHandle& file, std::string& bytes, off_t limit) {
     char block[kBlockSize];
     while (static_cast<off_t>(bytes.size()) < limit) {
         const size_t wanted = static_cast<size_t>(std::min<off_t>(sizeof block, limit - bytes.size()));
@@ -50,8 +49,7 @@ void readUpTo(FileHandle& file, std::string& bytes, off_t limit)
 
 // Where the kept tail of a file of size bytes begins: on a code unit of a
 // UTF-16 file (after its two-byte mark), on a character of an 8-bit one.
-off_t tailStart(FileHandle& file, off_t size, bool unicode)
-{
+off_t tailStart(FileHandle& file, off_t size, bool unicode) {
     off_t start = size - kLogPartBytes;
     if (unicode) return start % 2 == 0 ? start : start + 1;
     unsigned char byte = 0;
@@ -61,8 +59,7 @@ off_t tailStart(FileHandle& file, off_t size, bool unicode)
 }
 
 // Drops the last character of an 8-bit text when the cut split it.
-void dropSplitCharacter(std::string& bytes)
-{
+void dropSplitCharacter(std::string& bytes) {
     auto byteAt = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
     size_t start = bytes.size();
     size_t continuation = 0;
@@ -76,8 +73,7 @@ void dropSplitCharacter(std::string& bytes)
     if (length > 1 && continuation + 1 < length) bytes.resize(start - 1);
 }
 
-LogBytes readLogBytes(FileHandle& file, bool unicode)
-{
+LogBytes readLogBytes(FileHandle& file, bool unicode) {
     LogBytes bytes;
     struct stat status;
     const off_t size = ::fstat(file.get(), &status) == 0 ? status.st_size : 0;
@@ -94,8 +90,7 @@ LogBytes readLogBytes(FileHandle& file, bool unicode)
 }
 
 // Little-endian UTF-16 code units; an odd last byte is dropped.
-std::u16string decodeUtf16(const std::string& bytes, size_t from)
-{
+std::u16string decodeUtf16(const std::string& bytes, size_t from) {
     std::u16string text;
     text.reserve(bytes.size() / 2);
     for (size_t i = from; i + 1 < bytes.size(); i += 2) {
@@ -107,8 +102,7 @@ std::u16string decodeUtf16(const std::string& bytes, size_t from)
 
 // 8-bit (UTF-8) text; a carriage return followed by a newline reads as one
 // newline.
-std::u16string decodeEightBit(const std::string& bytes)
-{
+std::u16string decodeEightBit(const std::string& bytes) {
     std::string text;
     text.reserve(bytes.size());
     for (size_t i = 0; i < bytes.size(); ++i) {
@@ -120,13 +114,14 @@ std::u16string decodeEightBit(const std::string& bytes)
 
 // The text of a package output log, at most its first and last
 // kLogPartBytes with a line between them that tells what was left out.
-std::u16string readOutputLog(FileHandle& file, bool unicode, const std::string& name)
-{
+std::u16string readOutputLog(FileHandle& file, bool unicode, const std::string& name) {
     const LogBytes bytes = readLogBytes(file, unicode);
     std::u16string text = unicode ? decodeUtf16(bytes.head, 2) : decodeEightBit(bytes.head);
     if (bytes.omitted == 0) return text;
-    const std::string note = "\n[... " + std::to_string(bytes.omitted) + " bytes of the package log left out here; "
-                             "the whole log was |" + name + "| ...]\n";
+    const std::string note = "\n[... " + std::to_string(bytes.omitted) +
+                             " bytes of the package log left out here; "
+                             "the whole log was |" +
+                             name + "| ...]\n";
     text += VorkStringUtilities::widen(note, VorkLocaleFactory::getDefaultLocale(true));
     text += unicode ? decodeUtf16(bytes.tail, 0) : decodeEightBit(bytes.tail);
     return text;
@@ -135,23 +130,20 @@ std::u16string readOutputLog(FileHandle& file, bool unicode, const std::string& 
 // Characters that XML cannot hold (control characters other than tab,
 // newline and carriage return, U+FFFE, U+FFFF) become U+FFFD, so that a
 // package's log can never make the status log unreadable.
-void replaceInvalidXmlCharacters(std::u16string& text)
-{
+void replaceInvalidXmlCharacters(std::u16string& text) {
     for (char16_t& c : text) {
         if ((c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE || c == 0xFFFF) c = 0xFFFD;
     }
 }
 
-std::string xmlSafeText(const std::string& text)
-{
+std::string xmlSafeText(const std::string& text) {
     const std::locale& locale = VorkLocaleFactory::getDefaultLocale(true);
     std::u16string wide = VorkStringUtilities::widen(text, locale);
     replaceInvalidXmlCharacters(wide);
     return VorkStringUtilities::narrow(wide, locale);
 }
 
-void eraseMarkerLine(std::u16string& text, const std::u16string& marker)
-{
+void eraseMarkerLine(std::u16string& text, const std::u16string& marker) {
     const std::u16string::size_type start = text.find(marker);
     if (start == std::u16string::npos) return;
     const std::u16string::size_type newline = text.find(u'\n', start);
@@ -159,8 +151,7 @@ void eraseMarkerLine(std::u16string& text, const std::u16string& marker)
     text.erase(start, newline - start);
 }
 
-void trim(std::u16string& text)
-{
+void trim(std::u16string& text) {
     const char16_t* blanks = u" \t\r\n";
     const std::u16string::size_type first = text.find_first_not_of(blanks);
     if (first == std::u16string::npos) {
@@ -173,17 +164,14 @@ void trim(std::u16string& text)
 
 // The text of a package output log: marker lines removed, trimmed, in UTF-8
 // with every character XML cannot hold replaced; "" when there is none.
-std::string outputLogText(const std::string& name, bool unicode)
-{
+std::string outputLogText(const std::string& name, bool unicode) {
     FileHandle file(name, O_RDONLY);
     if (!file.isOpen()) return std::string();
     std::u16string log = readOutputLog(file, unicode, name);
     if (log.empty()) return std::string();
-    VORK_LOG(9, FixedLogText::StatusLog::kDroppingLoggingStarted
-                    << log.size() << ")");
+    VORK_LOG(9, FixedLogText::StatusLog::kDroppingLoggingStarted << log.size() << ")");
     eraseMarkerLine(log, u"=== Logging started: ");
-    VORK_LOG(9, FixedLogText::StatusLog::kDroppingLoggingStopped
-                    << log.size() << ")");
+    VORK_LOG(9, FixedLogText::StatusLog::kDroppingLoggingStopped << log.size() << ")");
     eraseMarkerLine(log, u"=== Logging stopped: ");
     VORK_LOG(9, FixedLogText::StatusLog::kTrimming << log.size() << ")");
     trim(log);
@@ -199,8 +187,7 @@ std::string outputLogText(const std::string& name, bool unicode)
 
 } // namespace
 
-bool BAPackageLogText::isUnicode(const std::string& fileName, bool& opened)
-{
+bool BAPackageLogText::isUnicode(const std::string& fileName, bool& opened) {
     FileHandle peek(fileName, O_RDONLY);
     opened = peek.isOpen();
     if (!opened) return false;
@@ -214,24 +201,18 @@ bool BAPackageLogText::isUnicode(const std::string& fileName, bool& opened)
     return got == 2 && mark[0] == 0xFF && mark[1] == 0xFE;
 }
 
-std::string BAPackageLogText::read(const std::string& fileName, bool unicode)
-{
+std::string BAPackageLogText::read(const std::string& fileName, bool unicode) {
     return outputLogText(fileName, unicode);
 }
 
-std::string BAPackageLogText::xmlSafe(const std::string& text)
-{
-    return xmlSafeText(text);
-}
+std::string BAPackageLogText::xmlSafe(const std::string& text) { return xmlSafeText(text); }
 
-std::string BAPackageLogText::toUtf8(const std::u16string& text)
-{
+std::string BAPackageLogText::toUtf8(const std::u16string& text) {
     VORK_TRACE("BAPackageLogText::toUtf8");
     uint32_t size = 0;
     int result = ZCSUCS2StrToUTF8Str(nullptr, &size, text.c_str());
     if (result != 0) {
-        VORK_LOG(1, FixedLogText::StatusLog::kUtf8SizeFailed
-                        << result);
+        VORK_LOG(1, FixedLogText::StatusLog::kUtf8SizeFailed << result);
         throw VorkException("BAXMLPackageNode::ConvertWideToUtf8: Error getting size of required buffer.");
     }
     std::vector<char> buffer(size > 0 ? size : 1, '\0');

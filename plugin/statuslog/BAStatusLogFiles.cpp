@@ -20,20 +20,17 @@
 using VorkSupport::VorkAtomicFile;
 using VorkSupport::VorkFaultSeam;
 
-bool BAStatusLogFiles::hasJournal(const std::string& fileName)
-{
+bool BAStatusLogFiles::hasJournal(const std::string& fileName) {
     struct stat status;
     return ::lstat(BAJournal::journalName(fileName).c_str(), &status) == 0;
 }
 
-void BAStatusLogFiles::remove(const std::string& fileName)
-{
+void BAStatusLogFiles::remove(const std::string& fileName) {
     (void)VorkFaultSeam::unlink(fileName);
     (void)VorkFaultSeam::unlink(BAJournal::journalName(fileName));
 }
 
-bool BAStatusLogFiles::fold(const std::string& fileName, bool privateFile)
-{
+bool BAStatusLogFiles::fold(const std::string& fileName, bool privateFile) {
     VORK_TRACE("BAStatusLogFiles::fold");
     if (!hasJournal(fileName)) return true;
     const XmlDoc log(BAJournal::load(fileName));
@@ -53,15 +50,13 @@ bool BAStatusLogFiles::fold(const std::string& fileName, bool privateFile)
     return true;
 }
 
-bool BAStatusLogFiles::moveTo(const std::string& fileName, const std::string& newName, bool noReplace)
-{
+bool BAStatusLogFiles::moveTo(const std::string& fileName, const std::string& newName, bool noReplace) {
     if (VorkFaultSeam::renameAt(AT_FDCWD, fileName, AT_FDCWD, newName, noReplace ? RENAME_NOREPLACE : 0) != 0)
         return false;
     return VorkAtomicFile::syncDirectory(newName);
 }
 
-std::string BAStatusLogFiles::asideName(const std::string& fileName, const std::string& tag)
-{
+std::string BAStatusLogFiles::asideName(const std::string& fileName, const std::string& tag) {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
     gmtime_r(&now, &utc);
@@ -70,8 +65,7 @@ std::string BAStatusLogFiles::asideName(const std::string& fileName, const std::
     return fileName + "." + tag + "-" + stamp;
 }
 
-std::string BAStatusLogFiles::moveAside(const std::string& fileName, const std::string& tag)
-{
+std::string BAStatusLogFiles::moveAside(const std::string& fileName, const std::string& tag) {
     const std::string aside = asideName(fileName, tag);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string target = attempt == 0 ? aside : aside + "-" + std::to_string(attempt);
@@ -80,8 +74,9 @@ std::string BAStatusLogFiles::moveAside(const std::string& fileName, const std::
             (void)VorkFaultSeam::renameAt(AT_FDCWD, BAJournal::journalName(fileName), AT_FDCWD,
                                           BAJournal::journalName(target), RENAME_NOREPLACE);
             if (!VorkAtomicFile::syncDirectory(target))
-                VORK_LOG(1, "BAStatusLogFiles::moveAside: |" << target << "| is in place, but its directory could "
-                            "not be flushed");
+                VORK_LOG(1, "BAStatusLogFiles::moveAside: |" << target
+                                                             << "| is in place, but its directory could "
+                                                                "not be flushed");
             return target;
         }
         if (errno != EEXIST) break;

@@ -31,13 +31,9 @@ const char* const BAXMLDoc::kInterruptedRunText =
 
 namespace {
 
-const xmlChar* toXml(const char* text)
-{
-    return reinterpret_cast<const xmlChar*>(text);
-}
+const xmlChar* toXml(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
 
-xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
-{
+xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name) {
     if (parent == nullptr) return nullptr;
     for (xmlNodePtr child = parent->children; child != nullptr; child = child->next) {
         if (child->type == XML_ELEMENT_NODE && xmlStrEqual(child->name, toXml(name))) return child;
@@ -45,44 +41,38 @@ xmlNodePtr firstChildElement(xmlNodePtr parent, const char* name)
     return nullptr;
 }
 
-bool hasAttribute(xmlNodePtr element, const char* name)
-{
+bool hasAttribute(xmlNodePtr element, const char* name) {
     return element != nullptr && xmlHasProp(element, toXml(name)) != nullptr;
 }
 
-[[noreturn]] void noSuchNode()
-{
+[[noreturn]] void noSuchNode() {
     VORK_LOG(9, FixedLogText::StatusLog::kNoSuchNode);
     throw VorkException(FixedLogText::StatusLog::kNoSuchNode, VorkFailureKind::NotFound);
 }
 
 } // namespace
 
-BAXMLDoc::BAXMLDoc() : BAPackageEntries(m_changes), m_sections(m_changes)
-{
+BAXMLDoc::BAXMLDoc() : BAPackageEntries(m_changes), m_sections(m_changes) {
     VORK_TRACE("BAXMLDoc::BAXMLDoc");
     init();
 }
 
 BAXMLDoc::BAXMLDoc(const std::string& fileName)
-    : BAAnyXMLDoc(fileName, false), BAPackageEntries(m_changes), m_sections(m_changes)
-{
+    : BAAnyXMLDoc(fileName, false), BAPackageEntries(m_changes), m_sections(m_changes) {
     VORK_TRACE("BAXMLDoc::BAXMLDoc");
     init();
 }
 
 BAXMLDoc::~BAXMLDoc() = default;
 
-void BAXMLDoc::attachDocument()
-{
+void BAXMLDoc::attachDocument() {
     m_sections.attach(m_pDocument);
     attachEntries(m_pDocument);
     m_changes.clear();
     m_journal.forget();
 }
 
-void BAXMLDoc::init()
-{
+void BAXMLDoc::init() {
     VORK_TRACE("BAXMLDoc::init");
     replaceDocument(nullptr);
     attachDocument();
@@ -95,7 +85,8 @@ void BAXMLDoc::init()
     xmlNodePtr root = xmlNewDocNode(m_pDocument, nullptr, toXml("BundleLog"), nullptr);
     if (root == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create root node");
-        throw VorkException("BAXMLDoc::init: unable to allocate XML document root node", VorkFailureKind::AllocationFailure);
+        throw VorkException("BAXMLDoc::init: unable to allocate XML document root node",
+                            VorkFailureKind::AllocationFailure);
     }
     xmlDocSetRootElement(m_pDocument, root);
     attachDocument();
@@ -110,23 +101,22 @@ void BAXMLDoc::init()
     if (text == nullptr) {
         VORK_LOG(1, "BAXMLDoc::init: could not create SMStatus text node");
         m_sections.remove(BALogSections::SMStatus);
-        throw VorkException("BAXMLDoc::init: unable to allocate SMStatus text node", VorkFailureKind::AllocationFailure);
+        throw VorkException("BAXMLDoc::init: unable to allocate SMStatus text node",
+                            VorkFailureKind::AllocationFailure);
     }
     xmlAddChild(smStatus, text);
     setStringAttribute(smStatus, "result", "0");
     m_changes.clear();
 }
 
-void BAXMLDoc::load()
-{
+void BAXMLDoc::load() {
     VORK_TRACE("BAAnyXMLDoc::load");
     replaceDocument(nullptr);
     replaceDocument(BAJournal::load(m_sFileName));
     attachDocument();
 }
 
-void BAXMLDoc::takeDocument(BAXMLDoc& other)
-{
+void BAXMLDoc::takeDocument(BAXMLDoc& other) {
     if (&other == this) return;
     replaceDocument(other.m_pDocument);
     other.m_pDocument = nullptr;
@@ -136,36 +126,29 @@ void BAXMLDoc::takeDocument(BAXMLDoc& other)
     other.attachDocument();
 }
 
-void BAXMLDoc::save()
-{
+void BAXMLDoc::save() {
     VORK_TRACE("BAAnyXMLDoc::save");
     persist(true);
 }
 
-void BAXMLDoc::saveWithNext()
-{
+void BAXMLDoc::saveWithNext() {
     VORK_TRACE("BAXMLDoc::saveWithNext");
     persist(false);
 }
 
-void BAXMLDoc::persist(bool durable)
-{
+void BAXMLDoc::persist(bool durable) {
     switch (m_journal.append(m_pDocument, m_changes, m_sFileName, m_bPrivateFile, durable)) {
-    case BAJournal::Append::Done:
-        m_changes.clear();
-        return;
-    case BAJournal::Append::Failed:
-        // The next save writes the log whole.
-        m_changes.clear();
-        saveFailure(BAJournal::journalName(m_sFileName), VorkAtomicFile::Outcome::Unchanged);
-    case BAJournal::Append::SnapshotDue:
-        break;
+        case BAJournal::Append::Done: m_changes.clear(); return;
+        case BAJournal::Append::Failed:
+            // The next save writes the log whole.
+            m_changes.clear();
+            saveFailure(BAJournal::journalName(m_sFileName), VorkAtomicFile::Outcome::Unchanged);
+        case BAJournal::Append::SnapshotDue: break;
     }
     saveWhole();
 }
 
-void BAXMLDoc::saveWhole()
-{
+void BAXMLDoc::saveWhole() {
     VORK_TRACE("BAXMLDoc::saveWhole");
     const VorkAtomicFile::Outcome outcome = writeWhole(m_pDocument, m_sFileName, m_bPrivateFile);
     m_changes.clear();
@@ -176,23 +159,20 @@ void BAXMLDoc::saveWhole()
     m_journal.snapshotWritten(m_pDocument, m_sFileName, m_sSaveText);
 }
 
-void BAXMLDoc::setRootAttribute(const std::string& name, const std::string& value)
-{
+void BAXMLDoc::setRootAttribute(const std::string& name, const std::string& value) {
     xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
     if (root == nullptr) throw VorkException("BAXMLDoc::setRootAttribute: the status log has no root element");
     setStringAttribute(root, name, value);
 }
 
-std::string BAXMLDoc::rootAttributeOrEmpty(const char* name)
-{
+std::string BAXMLDoc::rootAttributeOrEmpty(const char* name) {
     xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
     if (std::optional<std::string> value = findStringAttribute(root, name)) return *value;
     VORK_LOG(9, "BAXMLDoc::rootAttributeOrEmpty: attribute " << name << " not found, returning empty value");
     return std::string();
 }
 
-void BAXMLDoc::setDocDateTime()
-{
+void BAXMLDoc::setDocDateTime() {
     VORK_TRACE("BAXMLDoc::setDocDateTime");
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
@@ -203,31 +183,29 @@ void BAXMLDoc::setDocDateTime()
     setRootAttribute("dateTime", text);
 }
 
-xmlNodePtr BAXMLDoc::requireSection(Section section)
-{
+xmlNodePtr BAXMLDoc::requireSection(Section section) {
     xmlNodePtr element = m_sections.find(section);
     if (element == nullptr) noSuchNode();
     return element;
 }
 
-xmlNodePtr BAXMLDoc::createSection(Section section, const char* failure)
-{
+xmlNodePtr BAXMLDoc::createSection(Section section, const char* failure) {
     xmlNodePtr element = m_sections.create(section);
     if (element == nullptr) throw VorkException(failure, VorkFailureKind::AllocationFailure);
     return element;
 }
 
-xmlDocPtr BAXMLDoc::strippedCopy(const char* writer)
-{
+xmlDocPtr BAXMLDoc::strippedCopy(const char* writer) {
     if (m_pDocument == nullptr) return nullptr;
     xmlDocPtr copy = xmlCopyDoc(m_pDocument, 1);
     if (copy == nullptr) {
-        throw VorkException(std::string("BAXMLDoc::") + writer + ": unable to copy the document", VorkFailureKind::AllocationFailure);
+        throw VorkException(std::string("BAXMLDoc::") + writer + ": unable to copy the document",
+                            VorkFailureKind::AllocationFailure);
     }
     xmlNodePtr root = xmlDocGetRootElement(copy);
-    xmlNodePtr settings =
-        (root != nullptr && xmlStrEqual(root->name, toXml("BundleLog"))) ? firstChildElement(root, "BundleSettings")
-                                                                          : nullptr;
+    xmlNodePtr settings = (root != nullptr && xmlStrEqual(root->name, toXml("BundleLog")))
+                              ? firstChildElement(root, "BundleSettings")
+                              : nullptr;
     if (xmlAttrPtr logTargetAttr = settings != nullptr ? xmlHasProp(settings, toXml("log-target")) : nullptr) {
         xmlRemoveProp(logTargetAttr);
         VORK_LOG(9, "BAXMLDoc::strippedCopy: removing log-target attribute for " << writer);
@@ -240,8 +218,7 @@ xmlDocPtr BAXMLDoc::strippedCopy(const char* writer)
     return copy;
 }
 
-void BAXMLDoc::saveTo(const std::string& fileName)
-{
+void BAXMLDoc::saveTo(const std::string& fileName) {
     VORK_TRACE("BAXMLDoc::saveTo");
     XmlDoc copy(strippedCopy("saveTo"));
     VORK_LOG(9, "BAXMLDoc::saveTo: saving document to : |" << fileName << "|");
@@ -251,8 +228,7 @@ void BAXMLDoc::saveTo(const std::string& fileName)
     VORK_LOG(9, "BAXMLDoc::saveTo: document saved");
 }
 
-std::string BAXMLDoc::dumpRoot()
-{
+std::string BAXMLDoc::dumpRoot() {
     VORK_TRACE("BAXMLDoc::dumpRoot");
     XmlDoc copy(strippedCopy("dumpRoot"));
     VORK_LOG(9, "BAXMLDoc::dumpRoot: dumping root element");
@@ -269,8 +245,7 @@ std::string BAXMLDoc::dumpRoot()
     return failure.dumpRoot();
 }
 
-void BAXMLDoc::getStartParameters(std::string& directory, std::string& definitionFile, std::string& relocationName)
-{
+void BAXMLDoc::getStartParameters(std::string& directory, std::string& definitionFile, std::string& relocationName) {
     VORK_TRACE("BAXMLDoc::getStartParameters");
     directory = bundlePath();
     if (m_sections.find(BALogSections::BundlePackage) != nullptr) {
@@ -298,8 +273,7 @@ void BAXMLDoc::getStartParameters(std::string& directory, std::string& definitio
     }
 }
 
-void BAXMLDoc::removeTempFiles()
-{
+void BAXMLDoc::removeTempFiles() {
     VORK_TRACE("BAXMLDoc::removeTempFiles");
     if (bundlePackage().empty()) {
         VORK_LOG(4, "BAXMLDoc::removeTempFiles: no temporary bundle package directory to remove");
@@ -319,8 +293,7 @@ void BAXMLDoc::removeTempFiles()
     }
 }
 
-void BAXMLDoc::finishAs(const std::string& newName, bool noReplace)
-{
+void BAXMLDoc::finishAs(const std::string& newName, bool noReplace) {
     stable(true);
     progressPercent(100);
     // A final log that cannot be written leaves the internal log where it
@@ -333,20 +306,18 @@ void BAXMLDoc::finishAs(const std::string& newName, bool noReplace)
         return;
     }
     const int error = errno;
-    VORK_LOG(1, FixedLogText::StatusLog::kRenameFailed << "|" << m_sFileName << "| to : |" << newName
-                                                                           << "|");
+    VORK_LOG(1, FixedLogText::StatusLog::kRenameFailed << "|" << m_sFileName << "| to : |" << newName << "|");
     switch (error) {
-    case ENOENT: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "ENOENT"); break;
-    case EACCES: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "EACCES"); break;
-    case EINVAL: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "EINVAL"); break;
-    default: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << error); break;
+        case ENOENT: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "ENOENT"); break;
+        case EACCES: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "EACCES"); break;
+        case EINVAL: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << "EINVAL"); break;
+        default: VORK_LOG(1, FixedLogText::StatusLog::kRenameErrno << error); break;
     }
     errno = error;
     throw VorkException("BAXMLDoc::cleanup: unable to rename internal log file", StatusCode::UnknownException);
 }
 
-void BAXMLDoc::cleanup()
-{
+void BAXMLDoc::cleanup() {
     VORK_TRACE("BAXMLDoc::cleanup");
     removeTempFiles();
     if (m_sFileName.empty()) return;
@@ -355,7 +326,8 @@ void BAXMLDoc::cleanup()
     xmlNodePtr root = m_pDocument != nullptr ? xmlDocGetRootElement(m_pDocument) : nullptr;
     if (hasAttribute(root, "update-id")) {
         const std::string::size_type separator = m_sFileName.find_last_of("\\/");
-        const std::string directory = separator == std::string::npos ? std::string() : m_sFileName.substr(0, separator + 1);
+        const std::string directory =
+            separator == std::string::npos ? std::string() : m_sFileName.substr(0, separator + 1);
         std::string newName;
         getAbsolutePath(directory + updateId() + ".xml", newName, false);
         finishAs(newName, false);
@@ -366,8 +338,7 @@ void BAXMLDoc::cleanup()
     }
 }
 
-std::string BAXMLDoc::keepAsRecord(bool interrupted)
-{
+std::string BAXMLDoc::keepAsRecord(bool interrupted) {
     VORK_TRACE("BAXMLDoc::keepAsRecord");
     removeTempFiles();
     const int closed = closeInterruptedEntries(kInterruptedRunText);
@@ -394,31 +365,25 @@ std::string BAXMLDoc::keepAsRecord(bool interrupted)
     }
 }
 
-void BAXMLDoc::removeFile(const std::string& fileName)
-{
-    BAStatusLogFiles::remove(fileName);
-}
+void BAXMLDoc::removeFile(const std::string& fileName) { BAStatusLogFiles::remove(fileName); }
 
-void BAXMLDoc::foldJournal(const std::string& fileName)
-{
+void BAXMLDoc::foldJournal(const std::string& fileName) {
     if (!BAStatusLogFiles::fold(fileName, true)) {
         VORK_LOG(1, "Error:Could not save XML log file!");
         throw VorkException("BAXMLDoc::foldJournal: could not save |" + fileName + "|", StatusCode::UnknownException);
     }
 }
 
-void BAXMLDoc::addBundleSettingsNode()
-{
+void BAXMLDoc::addBundleSettingsNode() {
     VORK_TRACE("BAXMLDoc::addBundleSettingsNode");
     if (m_sections.find(BALogSections::Settings) != nullptr) return;
     if (m_sections.root() == nullptr) noSuchNode();
-    xmlNodePtr settings =
-        createSection(BALogSections::Settings, "BAXMLDoc::addBundleSettingsNode: unable to allocate BundleSettings node");
+    xmlNodePtr settings = createSection(BALogSections::Settings,
+                                        "BAXMLDoc::addBundleSettingsNode: unable to allocate BundleSettings node");
     setStringAttribute(settings, "bundle-path", "");
 }
 
-void BAXMLDoc::addValidationNode()
-{
+void BAXMLDoc::addValidationNode() {
     VORK_TRACE("BAXMLDoc::addValidationNode");
     if (m_sections.find(BALogSections::Validation) != nullptr) return;
     if (m_sections.root() == nullptr) noSuchNode();
@@ -428,8 +393,7 @@ void BAXMLDoc::addValidationNode()
     setBoolAttribute(validation, "os-supported", false);
 }
 
-void BAXMLDoc::addBundleSettingsBundleNode()
-{
+void BAXMLDoc::addBundleSettingsBundleNode() {
     VORK_TRACE("BAXMLDoc::addBundleSettingsBundleNode");
     addBundleSettingsNode();
     if (m_sections.find(BALogSections::Bundle) != nullptr) return;
@@ -439,26 +403,22 @@ void BAXMLDoc::addBundleSettingsBundleNode()
                       "BAXMLDoc::addBundleSettingsBundleNode: unable to allocate UserInfo node");
 }
 
-std::string BAXMLDoc::stringSettingOrEmpty(Section section, const char* name)
-{
+std::string BAXMLDoc::stringSettingOrEmpty(Section section, const char* name) {
     xmlNodePtr element = m_sections.find(section);
     if (std::optional<std::string> value = findStringAttribute(element, name)) return *value;
     VORK_LOG(9, "BAXMLDoc::stringSettingOrEmpty: attribute " << name << " not found, returning empty value");
     return std::string();
 }
 
-void BAXMLDoc::setSetting(Section section, const char* name, const std::string& value)
-{
+void BAXMLDoc::setSetting(Section section, const char* name, const std::string& value) {
     setStringAttribute(requireSection(section), name, value);
 }
 
-void BAXMLDoc::setBoolSetting(Section section, const char* name, bool value)
-{
+void BAXMLDoc::setBoolSetting(Section section, const char* name, bool value) {
     setBoolAttribute(requireSection(section), name, value);
 }
 
-bool BAXMLDoc::boolSetting(Section section, const char* name)
-{
+bool BAXMLDoc::boolSetting(Section section, const char* name) {
     return getBoolAttribute(requireSection(section), name);
 }
 
@@ -467,23 +427,22 @@ std::string BAXMLDoc::updateId() { return rootAttributeOrEmpty("update-id"); }
 void BAXMLDoc::installParams(const std::string& value) { setRootAttribute("install-params", value); }
 std::string BAXMLDoc::installParams() { return rootAttributeOrEmpty("install-params"); }
 
-void BAXMLDoc::bundlePath(const std::string& value)
-{
+void BAXMLDoc::bundlePath(const std::string& value) {
     addBundleSettingsNode();
     setSetting(BALogSections::Settings, "bundle-path", value);
 }
-std::string BAXMLDoc::bundlePath() { return getStringAttribute(requireSection(BALogSections::Settings), "bundle-path"); }
+std::string BAXMLDoc::bundlePath() {
+    return getStringAttribute(requireSection(BALogSections::Settings), "bundle-path");
+}
 
-void BAXMLDoc::logTarget(const std::string& value)
-{
+void BAXMLDoc::logTarget(const std::string& value) {
     addBundleSettingsNode();
     setSetting(BALogSections::Settings, "log-target", value);
 }
 std::string BAXMLDoc::logTarget() { return stringSettingOrEmpty(BALogSections::Settings, "log-target"); }
 
 #define BAXMLDOC_BOOL_SETTING(operation, addSection, section, attribute)                                               \
-    void BAXMLDoc::operation(bool value)                                                                               \
-    {                                                                                                                  \
+    void BAXMLDoc::operation(bool value) {                                                                             \
         addSection();                                                                                                  \
         setBoolSetting(BALogSections::section, attribute, value);                                                      \
     }                                                                                                                  \
@@ -501,47 +460,40 @@ BAXMLDOC_BOOL_SETTING(systemSupported, addValidationNode, Validation, "system-su
 BAXMLDOC_BOOL_SETTING(osSupported, addValidationNode, Validation, "os-supported")
 #undef BAXMLDOC_BOOL_SETTING
 
-void BAXMLDoc::callerReboot(bool value)
-{
+void BAXMLDoc::callerReboot(bool value) {
     addBundleSettingsNode();
     setBoolSetting(BALogSections::Settings, "callerReboot", value);
 }
 bool BAXMLDoc::callerReboot() { return stringSettingOrEmpty(BALogSections::Settings, "callerReboot") == "true"; }
 
-void BAXMLDoc::packageTimeout(int seconds)
-{
+void BAXMLDoc::packageTimeout(int seconds) {
     addBundleSettingsNode();
     setIntAttribute(requireSection(BALogSections::Settings), "packagetimeout", seconds);
 }
-int BAXMLDoc::packageTimeout()
-{
+int BAXMLDoc::packageTimeout() {
     xmlNodePtr settings = m_sections.find(BALogSections::Settings);
     return findIntAttribute(settings, "packagetimeout").value_or(0);
 }
 
-void BAXMLDoc::bundleName(const std::string& value)
-{
+void BAXMLDoc::bundleName(const std::string& value) {
     addBundleSettingsBundleNode();
     setSetting(BALogSections::Bundle, "bundle", value);
 }
 std::string BAXMLDoc::bundleName() { return stringSettingOrEmpty(BALogSections::Bundle, "bundle"); }
 
-void BAXMLDoc::relocationFile(const std::string& value)
-{
+void BAXMLDoc::relocationFile(const std::string& value) {
     addBundleSettingsBundleNode();
     setSetting(BALogSections::Bundle, "relocation", value);
 }
 std::string BAXMLDoc::relocationFile() { return stringSettingOrEmpty(BALogSections::Bundle, "relocation"); }
 
-void BAXMLDoc::UserInfo(const std::string& value)
-{
+void BAXMLDoc::UserInfo(const std::string& value) {
     addBundleSettingsBundleNode();
     setSetting(BALogSections::Bundle, "userinfo", value);
 }
 std::string BAXMLDoc::UserInfo() { return stringSettingOrEmpty(BALogSections::Bundle, "userinfo"); }
 
-void BAXMLDoc::bundlePackage(const std::string& value)
-{
+void BAXMLDoc::bundlePackage(const std::string& value) {
     VORK_TRACE("BAXMLDoc::bundlePackage");
     addBundleSettingsNode();
     xmlNodePtr package = m_sections.find(BALogSections::BundlePackage);
@@ -554,8 +506,7 @@ void BAXMLDoc::bundlePackage(const std::string& value)
 }
 std::string BAXMLDoc::bundlePackage() { return stringSettingOrEmpty(BALogSections::BundlePackage, "bundle-package"); }
 
-void BAXMLDoc::stable(bool value)
-{
+void BAXMLDoc::stable(bool value) {
     VORK_TRACE("BAXMLDoc::stable");
     if (value) {
         xmlNodePtr bundle = m_sections.find(BALogSections::Bundle);
@@ -568,8 +519,7 @@ void BAXMLDoc::stable(bool value)
     setBoolSetting(BALogSections::Bundle, "stable", false);
 }
 
-bool BAXMLDoc::stable()
-{
+bool BAXMLDoc::stable() {
     VORK_TRACE("BAXMLDoc::stable");
     xmlNodePtr bundle = m_sections.find(BALogSections::Bundle);
     if (const std::optional<bool> value = findBoolAttribute(bundle, "stable")) return *value;
@@ -577,15 +527,15 @@ bool BAXMLDoc::stable()
     return true;
 }
 
-void BAXMLDoc::progressPercent(int percent)
-{
+void BAXMLDoc::progressPercent(int percent) {
     VORK_TRACE("BAXMLDoc::progressPercent");
     xmlNodePtr progress = m_sections.find(BALogSections::Progress);
     VORK_LOG(9, "BAXMLDoc::progressPercent: nProgressPercent=" << percent);
     if (percent < 100) {
         if (progress == nullptr) {
             if (m_sections.root() == nullptr) noSuchNode();
-            progress = createSection(BALogSections::Progress, "BAXMLDoc::progressPercent: unable to allocate Progress node");
+            progress =
+                createSection(BALogSections::Progress, "BAXMLDoc::progressPercent: unable to allocate Progress node");
             setIntAttribute(progress, "value", 0);
             VORK_LOG(9, "BAXMLDoc::progressPercent: adding Progress node");
         }
@@ -598,8 +548,7 @@ void BAXMLDoc::progressPercent(int percent)
     }
 }
 
-int BAXMLDoc::progressPercent()
-{
+int BAXMLDoc::progressPercent() {
     VORK_TRACE("BAXMLDoc::progressPercent");
     xmlNodePtr progress = m_sections.find(BALogSections::Progress);
     if (progress == nullptr) {
@@ -609,16 +558,15 @@ int BAXMLDoc::progressPercent()
     return getIntAttribute(progress, "value");
 }
 
-void BAXMLDoc::rebootCount(int count)
-{
+void BAXMLDoc::rebootCount(int count) {
     VORK_TRACE("BAXMLDoc::rebootCount");
     xmlNodePtr counter = m_sections.find(BALogSections::RebootCount);
     VORK_LOG(9, "BAXMLDoc::rebootCount: nRebootCount=" << count);
     if (count < 100) {
         if (counter == nullptr) {
             if (m_sections.root() == nullptr) noSuchNode();
-            counter = createSection(BALogSections::RebootCount,
-                                    "BAXMLDoc::rebootCount: unable to allocate rebootCount node");
+            counter =
+                createSection(BALogSections::RebootCount, "BAXMLDoc::rebootCount: unable to allocate rebootCount node");
             setIntAttribute(counter, "rebootCount", 0);
             VORK_LOG(9, "BAXMLDoc::rebootCount: adding rebootCount node");
         }
@@ -629,8 +577,7 @@ void BAXMLDoc::rebootCount(int count)
     }
 }
 
-int BAXMLDoc::rebootCount()
-{
+int BAXMLDoc::rebootCount() {
     VORK_TRACE("BAXMLDoc::rebootCount");
     xmlNodePtr counter = m_sections.find(BALogSections::RebootCount);
     if (counter == nullptr) {
@@ -640,8 +587,7 @@ int BAXMLDoc::rebootCount()
     return getIntAttribute(counter, "rebootCount");
 }
 
-void BAXMLDoc::SMStatus(int code)
-{
+void BAXMLDoc::SMStatus(int code) {
     VORK_TRACE("BAXMLDoc::SMStatus");
     xmlNodePtr node = requireSection(BALogSections::SMStatus);
     // Without a reboot option the code stays as it is.
@@ -658,34 +604,32 @@ void BAXMLDoc::SMStatus(int code)
     xmlNodeSetContent(node, nullptr);
     if (*message != '\0') {
         xmlNodePtr text = xmlNewText(toXml(message));
-        if (text == nullptr) throw VorkException("BAXMLDoc::SMStatus: unable to allocate SMStatus text node", VorkFailureKind::AllocationFailure);
+        if (text == nullptr)
+            throw VorkException("BAXMLDoc::SMStatus: unable to allocate SMStatus text node",
+                                VorkFailureKind::AllocationFailure);
         xmlAddChild(node, text);
     }
 }
 
-int BAXMLDoc::SMStatus()
-{
+int BAXMLDoc::SMStatus() {
     VORK_TRACE("BAXMLDoc::SMStatus");
     return getIntAttribute(requireSection(BALogSections::SMStatus), "result");
 }
 
 std::unique_ptr<BAXMLPackageNode> BAXMLDoc::createPackage(const std::string& releaseID, const std::string& path,
                                                           const std::string& exeCmd, const std::string& packageType,
-                                                          const std::string& installParams, int updateOnly)
-{
+                                                          const std::string& installParams, int updateOnly) {
     return BAXMLPackageNode::createInProgressPackage(this, releaseID, path, exeCmd, packageType, installParams,
                                                      updateOnly);
 }
 
 void BAXMLDoc::createMissingPackage(const std::string& releaseID, const std::string& path,
-                                    const std::string& packageType, const std::string& installParams, int updateOnly)
-{
+                                    const std::string& packageType, const std::string& installParams, int updateOnly) {
     BAXMLPackageNode::createMissingPackage(this, releaseID, path, packageType, installParams, updateOnly);
 }
 
 void BAXMLDoc::createSkippedPackage(const std::string& releaseID, const std::string& path,
                                     const std::string& packageType, const std::string& installParams, int updateOnly,
-                                    const std::string& message)
-{
+                                    const std::string& message) {
     BAXMLPackageNode::createSkippedPackage(this, releaseID, path, packageType, installParams, updateOnly, message);
 }

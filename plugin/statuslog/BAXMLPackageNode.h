@@ -28,17 +28,14 @@ public:
 
     static std::unique_ptr<BAXMLPackageNode> createInProgressPackage(BAPackageEntries* doc,
                                                                      const std::string& releaseID,
-                                                                     const std::string& path,
-                                                                     const std::string& exeCmd,
+                                                                     const std::string& path, const std::string& exeCmd,
                                                                      const std::string& packageType,
-                                                                     const std::string& installParams,
-                                                                     int updateOnly);
+                                                                     const std::string& installParams, int updateOnly);
     static void createMissingPackage(BAPackageEntries* doc, const std::string& releaseID, const std::string& path,
-                                     const std::string& packageType, const std::string& installParams,
-                                     int updateOnly);
+                                     const std::string& packageType, const std::string& installParams, int updateOnly);
     static void createSkippedPackage(BAPackageEntries* doc, const std::string& releaseID, const std::string& path,
-                                     const std::string& packageType, const std::string& installParams,
-                                     int updateOnly, const std::string& message);
+                                     const std::string& packageType, const std::string& installParams, int updateOnly,
+                                     const std::string& message);
 
     // A run of the package starts again on this entry (after its earlier
     // run was cut off, or asked to run again after a restart): state

@@ -20,44 +20,35 @@ namespace {
 // applies to. The parser context's _private marks a refusal.
 int g_refusedMark = 0;
 
-void refuseDeclaration(void* context)
-{
+void refuseDeclaration(void* context) {
     xmlParserCtxtPtr parser = static_cast<xmlParserCtxtPtr>(context);
     parser->_private = &g_refusedMark;
     xmlStopParser(parser);
 }
 
-void onElementDeclaration(void* context, const xmlChar*, int, xmlElementContentPtr)
-{
-    refuseDeclaration(context);
-}
+void onElementDeclaration(void* context, const xmlChar*, int, xmlElementContentPtr) { refuseDeclaration(context); }
 
 void onAttributeDeclaration(void* context, const xmlChar*, const xmlChar*, int, int, const xmlChar*,
-                            xmlEnumerationPtr values)
-{
+                            xmlEnumerationPtr values) {
     // The handler owns the list of enumerated values.
     const XmlEnumeration owned(values);
     refuseDeclaration(context);
 }
 
-void onEntityDeclaration(void* context, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*)
-{
+void onEntityDeclaration(void* context, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*) {
     refuseDeclaration(context);
 }
 
-void onNotationDeclaration(void* context, const xmlChar*, const xmlChar*, const xmlChar*)
-{
+void onNotationDeclaration(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
     refuseDeclaration(context);
 }
 
-void onUnparsedEntityDeclaration(void* context, const xmlChar*, const xmlChar*, const xmlChar*, const xmlChar*)
-{
+void onUnparsedEntityDeclaration(void* context, const xmlChar*, const xmlChar*, const xmlChar*, const xmlChar*) {
     refuseDeclaration(context);
 }
 
 // libxml2 output that lands in a string.
-int appendToText(void* context, const char* buffer, int length)
-{
+int appendToText(void* context, const char* buffer, int length) {
     try {
         static_cast<std::string*>(context)->append(buffer, static_cast<std::size_t>(length));
         return length;
@@ -66,15 +57,13 @@ int appendToText(void* context, const char* buffer, int length)
     }
 }
 
-xmlOutputBufferPtr textOutput(std::string& text)
-{
+xmlOutputBufferPtr textOutput(std::string& text) {
     text.clear();
     return xmlOutputBufferCreateIO(appendToText, nullptr, &text, nullptr);
 }
 
 // Parses with the declaration handlers of a safe parse; frees the context.
-xmlDocPtr parseWith(xmlParserCtxtPtr rawContext, const std::string& name)
-{
+xmlDocPtr parseWith(xmlParserCtxtPtr rawContext, const std::string& name) {
     XmlParserContext context(rawContext);
     if (!context || context->sax == nullptr) return nullptr;
     xmlSAXHandlerPtr handler = context->sax;
@@ -98,22 +87,19 @@ const int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARN
 
 } // namespace
 
-xmlDocPtr BAXmlText::parseFile(const std::string& fileName)
-{
+xmlDocPtr BAXmlText::parseFile(const std::string& fileName) {
     if (fileName.empty()) return nullptr;
     return parseWith(xmlCreateURLParserCtxt(fileName.c_str(), kParseOptions), fileName);
 }
 
-xmlDocPtr BAXmlText::parseText(const std::string& text)
-{
+xmlDocPtr BAXmlText::parseText(const std::string& text) {
     if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
     xmlParserCtxtPtr context = xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
     if (context != nullptr) xmlCtxtUseOptions(context, kParseOptions);
     return parseWith(context, "(text)");
 }
 
-bool BAXmlText::serialiseDocument(xmlDocPtr doc, std::string& text)
-{
+bool BAXmlText::serialiseDocument(xmlDocPtr doc, std::string& text) {
     if (doc == nullptr) return false;
     xmlOutputBufferPtr output = textOutput(text);
     if (output == nullptr) return false;
@@ -121,8 +107,7 @@ bool BAXmlText::serialiseDocument(xmlDocPtr doc, std::string& text)
     return xmlSaveFileTo(output, doc, reinterpret_cast<const char*>(doc->encoding)) >= 0;
 }
 
-bool BAXmlText::serialiseElement(xmlDocPtr doc, xmlNodePtr element, std::string& text)
-{
+bool BAXmlText::serialiseElement(xmlDocPtr doc, xmlNodePtr element, std::string& text) {
     if (doc == nullptr || element == nullptr) return false;
     // Straight into our own output: a failed dump leaves no libxml2 buffer
     // in a state that would be freed twice.

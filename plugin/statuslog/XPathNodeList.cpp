@@ -18,8 +18,7 @@ XPathNodeList::XPathNodeList(xmlDocPtr document, const std::string& xpath) {
     XmlXPathContext context(xmlXPathNewContext(document));
     if (!context) throw std::bad_alloc();
     context->error = ignoreStructuredError;
-    XmlXPathObject result(
-        xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(xpath.c_str()), context.get()));
+    XmlXPathObject result(xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(xpath.c_str()), context.get()));
     if (!result) throw std::exception();
     xmlNodeSetPtr set = result->nodesetval;
     if (set == nullptr) return;

@@ -2,7 +2,4 @@
 
 #include "StatusCode.h"
 
-const char* statusMessage(int code)
-{
-    return StatusCode::message(code);
-}
+const char* statusMessage(int code) { return StatusCode::message(code); }

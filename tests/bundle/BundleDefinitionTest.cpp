@@ -82,7 +82,8 @@ TEST_F(BundleDefinitionTest, KeysFollowReleaseIDThenPathAndDuplicatesListTheFirs
 }
 
 TEST_F(BundleDefinitionTest, PackageWithoutReleaseIDOrPathFailsConstruction) {
-    const std::string file = write("<Contents><Package releaseID=\"A\" path=\"a\"/><Package packageType=\"gz\"/></Contents>");
+    const std::string file =
+        write("<Contents><Package releaseID=\"A\" path=\"a\"/><Package packageType=\"gz\"/></Contents>");
     try {
         BundleDefinition definition(file);
         FAIL() << "no exception";

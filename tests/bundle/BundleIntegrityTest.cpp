@@ -175,8 +175,9 @@ TEST_F(BundleIntegrityTest, DigestsAreCheckedBeforeAnythingRuns) {
         EXPECT_NE(text.find("<Integrity releaseID=\"P3\" path=\"" + file("p3.exe") + "\">" + problem + "</Integrity>"),
                   std::string::npos)
             << text;
-        EXPECT_NE(text.find("<Status state=\"missing\"/><ExeCmd></ExeCmd><PkgLog code=\"3092\">" + problem + "</PkgLog>"),
-                  std::string::npos)
+        EXPECT_NE(
+            text.find("<Status state=\"missing\"/><ExeCmd></ExeCmd><PkgLog code=\"3092\">" + problem + "</PkgLog>"),
+            std::string::npos)
             << text;
     }
 }
@@ -192,7 +193,8 @@ TEST_F(BundleIntegrityTest, PackageReplacedBetweenCheckAndStartDoesNotRun) {
             writeFile(file("intruder"), "#!/bin/sh\necho intruder >> '" + m_runRecord + "'\n", true);
         writeFile(file("p1.exe"),
                   "#!/bin/sh\nfor a; do case \"$a\" in /l=*) echo ran > \"${a#/l=}\";; esac; done\n"
-                  "echo P1 >> '" + m_runRecord + "'\nmv '" + intruder + "' '" + file("p2.exe") + "'\n",
+                  "echo P1 >> '" +
+                      m_runRecord + "'\nmv '" + intruder + "' '" + file("p2.exe") + "'\n",
                   true);
         const std::string found = sha256Of(intruder);
         EXPECT_EQ(run(continueOnFailure), continueOnFailure ? 3085 : 3072);
@@ -295,7 +297,8 @@ TEST_F(BundleIntegrityTest, SignedDefinitions) {
         void (*spoil)(BundleIntegrityTest& test);
     };
     const Case cases[] = {
-        {"tampered", [](BundleIntegrityTest& t) { writeFile(t.file("bundle.xml"), readFile(t.file("bundle.xml")) + " "); }},
+        {"tampered",
+         [](BundleIntegrityTest& t) { writeFile(t.file("bundle.xml"), readFile(t.file("bundle.xml")) + " "); }},
         {"not DER", [](BundleIntegrityTest& t) { writeFile(t.file("bundle.xml.p7s"), "-----BEGIN CMS-----\n"); }},
         {"expired signer", [](BundleIntegrityTest& t) { t.sign("expired", "signer"); }},
         {"untrusted signer", [](BundleIntegrityTest& t) { t.sign("stranger", "stranger"); }},
@@ -353,9 +356,11 @@ TEST_F(BundleIntegrityTest, SignedDefinitions) {
     // odd thing it holds, an unsigned definition does not run, and a pipe
     // there hangs nothing.
     const std::vector<std::pair<const char*, void (*)(const std::string&)>> oddStores = {
-        {"only a dangling link", [](const std::string& d) { EXPECT_EQ(::symlink("gone.pem", (d + "/x.pem").c_str()), 0); }},
+        {"only a dangling link",
+         [](const std::string& d) { EXPECT_EQ(::symlink("gone.pem", (d + "/x.pem").c_str()), 0); }},
         {"only a folder", [](const std::string& d) { std::filesystem::create_directory(d + "/sub"); }},
-        {"only a dot-file", [](const std::string& d) { writeFile(d + "/.ca.pem", readFile(testDir() + "/ca/ca.pem")); }},
+        {"only a dot-file",
+         [](const std::string& d) { writeFile(d + "/.ca.pem", readFile(testDir() + "/ca/ca.pem")); }},
         {"only a pipe", [](const std::string& d) { EXPECT_EQ(::mkfifo((d + "/ca.pem").c_str(), 0600), 0); }},
     };
     for (const auto& [name, make] : oddStores) {

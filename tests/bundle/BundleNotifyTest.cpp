@@ -39,8 +39,7 @@ protected:
         env.insert(env.end(), extraEnv.begin(), extraEnv.end());
         const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
         const auto result = plimotest::runProgram(
-            {self, "--gtest_also_run_disabled_tests", "--gtest_filter=BundleNotifyChild.DISABLED_" + testCase},
-            env);
+            {self, "--gtest_also_run_disabled_tests", "--gtest_filter=BundleNotifyChild.DISABLED_" + testCase}, env);
         EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
         EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
         return lines(plimotest::readFile(record));
@@ -54,10 +53,8 @@ protected:
     void SetUp() override {
         BundleNotifyTest::SetUp();
         if (const char* path = std::getenv("BUNDLE_NOTIFY_CMDLOG")) ::setenv("ZUA_CMDLOG", path, 1);
-        if (const char* skip = std::getenv("BUNDLE_NOTIFY_SKIP"))
-            ::setenv("PLIMO_SKIP_NOTIFICATION", skip, 1);
-        else
-            ::unsetenv("PLIMO_SKIP_NOTIFICATION");
+        if (const char* skip = std::getenv("BUNDLE_NOTIFY_SKIP")) ::setenv("PLIMO_SKIP_NOTIFICATION", skip, 1);
+        else ::unsetenv("PLIMO_SKIP_NOTIFICATION");
         if (const char* debugLog = std::getenv("BUNDLE_NOTIFY_DEBUGLOG")) {
             m_logging = std::make_unique<VorkSupport::VorkLogging>(debugLog, 1, 9);
             VorkSupport::VorkLogging::setInstance(m_logging.get());

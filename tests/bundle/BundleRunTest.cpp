@@ -80,9 +80,8 @@ TEST_F(BundleRunTest, CombinationsOfRebootAndFailure) {
         {{2, 1}, true, 3084, 2},     // reboot, then failure
         {{2, 1, 0}, false, 3084, 2}, // reboot, then failure ends the run
         {{2, 4}, false, 3074, 2},    // resume beats reboot, in either order
-        {{4, 2}, false, 3074, 2},
-        {{1, 4}, true, 3084, 2},
-        {{3, 0}, false, 0, 2},       // an exit code without meaning counts as done
+        {{4, 2}, false, 3074, 2},    {{1, 4}, true, 3084, 2},
+        {{3, 0}, false, 0, 2}, // an exit code without meaning counts as done
         {{2, 0}, false, 3073, 2},
     };
     for (const Case& c : cases) {
@@ -271,8 +270,7 @@ TEST_F(BundleRunTest, RelocatedPackagesRunFromTheirDirectory) {
     writeQpk(elsewhere + "/a.exe", "moved", 0);
     writeBundle({{"A", "a.exe", 0, "", false}, {"B", "b.exe", 0}});
     const std::string relocation = plimotest::writeFile(
-        m_bundleDir + "/relocation.xml",
-        "<QPKPath><Package releaseID=\"A\" path=\"" + elsewhere + "\"/></QPKPath>");
+        m_bundleDir + "/relocation.xml", "<QPKPath><Package releaseID=\"A\" path=\"" + elsewhere + "\"/></QPKPath>");
     auto log = makeStatusLog(false, false, false, relocation);
     Bundle bundle(log.get(), false);
     ASSERT_EQ(bundle.packageCount(), 2u);
@@ -337,8 +335,9 @@ TEST_F(BundleRunTest, ResumeRunsEachPackageOnItsOneEntryAndPassesOverOlderOnes) 
     log->stable(false);
     log->saveWhole();
     text = plimotest::readFile(log->getFileName());
-    text.insert(text.rfind("</BundleLog>"), "<Package releaseID=\"GONE\" path=\"" + dir +
-                                                 "gone.exe\"><Status state=\"in-progress\"/><ExeCmd>x</ExeCmd></Package>");
+    text.insert(text.rfind("</BundleLog>"),
+                "<Package releaseID=\"GONE\" path=\"" + dir +
+                    "gone.exe\"><Status state=\"in-progress\"/><ExeCmd>x</ExeCmd></Package>");
     BAXMLDoc::removeFile(log->getFileName());
     plimotest::writeFile(log->getFileName(), text);
     log->load();

@@ -16,16 +16,14 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 class BundleScaleTest : public BundleTest {
 protected:
     struct Timing {
-        double build = 0;    // constructing the Bundle
-        double run = 0;      // Bundle::execute
-        double plain = 0;    // starting the same programs in a plain loop
+        double build = 0; // constructing the Bundle
+        double run = 0;   // Bundle::execute
+        double plain = 0; // starting the same programs in a plain loop
     };
 
     // n packages that all start one no-op program.
@@ -71,10 +69,10 @@ protected:
 TEST_F(BundleScaleTest, ThousandPackagesBuildQuicklyAndRunAtTheCostOfTheirPrograms) {
     const Timing small = measure(250);
     const Timing large = measure(1000);
-    std::cout << "[ timing   ] 250 packages: build " << small.build << " s, run " << small.run
-              << " s, plain loop " << small.plain << " s\n"
-              << "[ timing   ] 1000 packages: build " << large.build << " s, run " << large.run
-              << " s, plain loop " << large.plain << " s" << std::endl;
+    std::cout << "[ timing   ] 250 packages: build " << small.build << " s, run " << small.run << " s, plain loop "
+              << small.plain << " s\n"
+              << "[ timing   ] 1000 packages: build " << large.build << " s, run " << large.run << " s, plain loop "
+              << large.plain << " s" << std::endl;
     RecordProperty("build1000", std::to_string(large.build));
     RecordProperty("run1000", std::to_string(large.run));
     RecordProperty("plain1000", std::to_string(large.plain));

@@ -95,16 +95,16 @@ protected:
             xml << " path=\"" << p.path << "\"";
             if (!p.packageType.empty()) xml << " packageType=\"" << p.packageType << "\"";
             xml << "/>";
-            if (p.createFile) writeQpk(m_bundleDir + "/" + p.path, p.releaseID.empty() ? p.path : p.releaseID,
-                                       p.exitCode);
+            if (p.createFile)
+                writeQpk(m_bundleDir + "/" + p.path, p.releaseID.empty() ? p.path : p.releaseID, p.exitCode);
         }
         xml << "</Contents></SoftwareBundle>\n";
         plimotest::writeFile(m_bundleDir + "/bundle.xml", xml.str());
     }
 
     // A status log as the update function prepares it before the run.
-    std::unique_ptr<BAXMLDoc> makeStatusLog(bool continueOnFailure = false, bool ignore = false,
-                                            bool notify = false, const std::string& relocation = "") const {
+    std::unique_ptr<BAXMLDoc> makeStatusLog(bool continueOnFailure = false, bool ignore = false, bool notify = false,
+                                            const std::string& relocation = "") const {
         auto log = std::make_unique<BAXMLDoc>(plimotest::testDir() + "/win/TEMP/BAUpdate.xml");
         log->updateId("U1");
         log->bundlePath(m_bundleDir + "/");

@@ -49,9 +49,9 @@ TEST_F(RelocationDefinitionTest, PartialRelocationFirstEntryWinsCaseSensitiveAnd
 }
 
 TEST_F(RelocationDefinitionTest, IncompleteEntriesFailLookupsThatReachThem) {
-    RelocationDefinition relocation(write(entry("A", "/a") + "<Package path=\"/nameless\"/>" +
-                                          "<Package releaseID=\"B\"/>" + entry("C", "/c")),
-                                    "/bundle/dir");
+    RelocationDefinition relocation(
+        write(entry("A", "/a") + "<Package path=\"/nameless\"/>" + "<Package releaseID=\"B\"/>" + entry("C", "/c")),
+        "/bundle/dir");
     // Found before the entry without releaseID: fine.
     EXPECT_EQ(relocation.packageLocation("A"), "/a");
     // The search walks past the entry without releaseID: it fails.
@@ -65,8 +65,7 @@ TEST_F(RelocationDefinitionTest, IncompleteEntriesFailLookupsThatReachThem) {
 }
 
 TEST_F(RelocationDefinitionTest, MissingDirectoryOfTheFileRaises) {
-    EXPECT_THROW(RelocationDefinition(plimotest::testDir() + "/no/such/dir/relocation.xml", "/bundle"),
-                 VorkException);
+    EXPECT_THROW(RelocationDefinition(plimotest::testDir() + "/no/such/dir/relocation.xml", "/bundle"), VorkException);
 }
 
 } // namespace

@@ -149,8 +149,7 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std
                      const std::string& workingDirectory) {
     RunResult result;
     int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
 
     std::vector<std::string> envStrings = mergedEnvironment(env);
     std::vector<char*> envp = cStringArray(envStrings);
@@ -192,8 +191,7 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std
         }
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }

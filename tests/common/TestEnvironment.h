@@ -30,9 +30,9 @@ std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
 struct RunResult {
-    int exitCode = -1;       // exit status, or -1 when killed by a signal
-    std::string out;         // standard output
-    std::string err;         // standard error
+    int exitCode = -1; // exit status, or -1 when killed by a signal
+    std::string out;   // standard output
+    std::string err;   // standard error
 };
 // The lines of a text, without their line ends.
 std::vector<std::string> lines(const std::string& text);

@@ -102,9 +102,12 @@ TEST(AttackTest, PackageRewrittenInPlaceAfterItsCheckRunsTheVerifiedBytes) {
     const std::string head = "#!/bin/sh\n";
     std::string script = head + "#" + std::string(evil.size(), ' ') + "\n" +
                          "for a; do case \"$a\" in /l=*) echo ran > \"${a#/l=}\";; esac; done\n"
-                         "i=0; while [ ! -e '" + done + "' ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i+1)); done\n"
+                         "i=0; while [ ! -e '" +
+                         done +
+                         "' ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i+1)); done\n"
                          "sed -n 's/^#PAYLOAD //p' \"$0\" | sh\n"
-                         "echo \"${0##*/}\" >> '" + record + "'\nexit 0\n";
+                         "echo \"${0##*/}\" >> '" +
+                         record + "'\nexit 0\n";
     const std::string payload = "#PAYLOAD echo good >> '" + record + "'\n";
     const std::size_t payloadWord = script.size() + std::string("#PAYLOAD echo ").size();
     script += payload;
@@ -115,8 +118,8 @@ TEST(AttackTest, PackageRewrittenInPlaceAfterItsCheckRunsTheVerifiedBytes) {
 
     const std::string dir = testDir() + "/bundle";
     writeFile(dir + "/bundle.xml", "<?xml version=\"1.0\"?>\n<SoftwareBundle><Contents><Package releaseID=\"P1\" "
-                                   "path=\"pkg.sh\" sha256=\"" + sha256Of(package) +
-                                       "\"/></Contents></SoftwareBundle>\n");
+                                   "path=\"pkg.sh\" sha256=\"" +
+                                       sha256Of(package) + "\"/></Contents></SoftwareBundle>\n");
     writeFile(dir + "/relocation.xml", "<QPKPath><Package releaseID=\"P1\" path=\"" + theirs + "\"/></QPKPath>\n");
     makeSigner();
     sign(dir + "/bundle.xml");
@@ -127,9 +130,9 @@ TEST(AttackTest, PackageRewrittenInPlaceAfterItsCheckRunsTheVerifiedBytes) {
     sign(dir + "/relocation.xml");
 
     // The second open of the package is the one its start reads.
-    const int writer = spawn(asNobody({helper("in-place-writer"), package, "2", done,
-                                       std::to_string(head.size()) + "=" + evil,
-                                       std::to_string(payloadWord) + "=evil"}));
+    const int writer =
+        spawn(asNobody({helper("in-place-writer"), package, "2", done, std::to_string(head.size()) + "=" + evil,
+                        std::to_string(payloadWord) + "=evil"}));
     ASSERT_TRUE(waitForFile(done + ".ready", 10));
     r = orvane(update);
     EXPECT_EQ(waitChild(writer), 0) << "the attacker never got its chance";
@@ -147,17 +150,18 @@ TEST(AttackTest, ResumeOfAPackageReplacedAndMovedMeanwhileIsRefused) {
     const std::string dir = testDir() + "/bundle";
     writeQpk(dir, "a", {4});
     writeFile(dir + "/bundle.xml", "<?xml version=\"1.0\"?>\n<SoftwareBundle><Contents><Package releaseID=\"P1\" "
-                                   "path=\"a.sh\" sha256=\"" + sha256Of(dir + "/a.sh") +
-                                       "\"/></Contents></SoftwareBundle>\n");
-    auto update = svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "reboot=true", "updateid=U1",
-                           "zuausrinfo=tester"});
+                                   "path=\"a.sh\" sha256=\"" +
+                                       sha256Of(dir + "/a.sh") + "\"/></Contents></SoftwareBundle>\n");
+    auto update = svchost(
+        {"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "reboot=true", "updateid=U1", "zuausrinfo=tester"});
     EXPECT_EQ(statusOf(update.out), 3083) << update.out;
     // Before the restart: the package is replaced, and the relocation file
     // and the definition now point at a good copy elsewhere.
     const std::string original = readFile(dir + "/a.sh");
     writeFile(dir + "/a.sh", "#!/bin/sh\necho replaced >> '" + testDir() + "/record'\nexit 0\n", true);
     writeFile(testDir() + "/moved/a.sh", original, true);
-    writeFile(dir + "/relocation.xml", "<QPKPath><Package releaseID=\"P1\" path=\"" + testDir() + "/moved\"/></QPKPath>");
+    writeFile(dir + "/relocation.xml",
+              "<QPKPath><Package releaseID=\"P1\" path=\"" + testDir() + "/moved\"/></QPKPath>");
     auto resume = runUnit();
     EXPECT_EQ(statusOf(resume.out), 3092) << resume.out;
     EXPECT_FALSE(fileExists(testDir() + "/record"));
@@ -177,8 +181,11 @@ TEST(AttackTest, PlantedFilesNeitherHangNorRedirectTheUpdate) {
     const struct {
         std::string path;
         int status;
-    } pipes[] = {{dir + "/bundle.xml.p7s", 3081}, {dir + "/relocation.xml", 3079}, {console, 3079},
-                 {lockFile(), 3079}, {testDir() + "/trust.d/new.pem", 3092}};
+    } pipes[] = {{dir + "/bundle.xml.p7s", 3081},
+                 {dir + "/relocation.xml", 3079},
+                 {console, 3079},
+                 {lockFile(), 3079},
+                 {testDir() + "/trust.d/new.pem", 3092}};
     for (const auto& [path, status] : pipes) {
         SCOPED_TRACE(path);
         const std::string saved = readFile(path);
@@ -244,8 +251,7 @@ TEST(AttackTest, NobodyCanBlockRootsUpdate) {
         giveToNobody(testDir() + "/win");
         r = orvane(update);
         EXPECT_EQ(statusOf(r.out), 3079) << r.out;
-        EXPECT_NE(r.err.find("|" + testDir() + "/win| may be changed by others than root"), std::string::npos)
-            << r.err;
+        EXPECT_NE(r.err.find("|" + testDir() + "/win| may be changed by others than root"), std::string::npos) << r.err;
         ASSERT_EQ(::chown((testDir() + "/win").c_str(), 0, 0), 0);
         // Root's own folder nobody can even open to lock.
         EXPECT_NE(plimotest::runProgram(asNobody({"/usr/bin/flock", "-n", tempFolder(), "/bin/true"})).exitCode, 0);
@@ -257,12 +263,12 @@ TEST(AttackTest, NobodyCanBlockRootsUpdate) {
     auto r = orvane(update);
     EXPECT_EQ(statusOf(r.out), 0);
     const std::string longId(256, 'x');
-    auto refused = svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=tester",
-                            "updateid=" + longId});
+    auto refused =
+        svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=tester", "updateid=" + longId});
     EXPECT_EQ(statusOf(refused.out), 3079) << refused.out;
     for (const std::string& id : {std::string("."), std::string(".."), std::string(128, 'y')}) {
-        auto answer = svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=tester",
-                               "updateid=" + id});
+        auto answer =
+            svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=tester", "updateid=" + id});
         EXPECT_EQ(statusOf(answer.out), id.size() == 128 ? 0 : 3079) << id;
     }
     EXPECT_EQ(qpkRuns(dir, "a"), 2);
@@ -270,8 +276,8 @@ TEST(AttackTest, NobodyCanBlockRootsUpdate) {
     // A final log that cannot be written (a folder in its place) fails its
     // own update, never the next one.
     std::filesystem::create_directories(finalLog("U1") + "/in-the-way");
-    auto blocked = svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=tester",
-                            "updateid=U1"});
+    auto blocked =
+        svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=tester", "updateid=U1"});
     EXPECT_EQ(statusOf(blocked.out), 3079) << blocked.out;
     EXPECT_EQ(statusOf(orvane(update).out), 0);
     EXPECT_EQ(qpkRuns(dir, "a"), 4);
@@ -289,8 +295,10 @@ TEST(AttackTest, PackagesStayInsideTheirLimits) {
               "head -c 104857600 /dev/zero\nexit 0\n",
               true);
     writeFile(dir + "/escape.sh",
-              "#!/bin/sh\nsetsid sleep 60 & echo $! >> '" + pids + "'\n"
-              "sh -c 'setsid sleep 60 & echo $! >> \"" + pids + "\"'\nsleep 60\n",
+              "#!/bin/sh\nsetsid sleep 60 & echo $! >> '" + pids +
+                  "'\n"
+                  "sh -c 'setsid sleep 60 & echo $! >> \"" +
+                  pids + "\"'\nsleep 60\n",
               true);
     writeFile(dir + "/bundle.xml",
               "<?xml version=\"1.0\"?>\n<SoftwareBundle><Contents>"

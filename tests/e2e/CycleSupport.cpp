@@ -37,7 +37,8 @@ template <typename T>
 std::string caseArms(const std::vector<T>& values, const char* variable) {
     std::ostringstream s;
     s << "case $n in\n";
-    for (std::size_t i = 0; i + 1 < values.size(); ++i) s << "  " << i << ") " << variable << "=" << values[i] << ";;\n";
+    for (std::size_t i = 0; i + 1 < values.size(); ++i)
+        s << "  " << i << ") " << variable << "=" << values[i] << ";;\n";
     s << "  *) " << variable << "=" << values.back() << ";;\n";
     s << "esac\n";
     return s.str();
@@ -80,8 +81,8 @@ std::string writeQpk(const std::string& dir, const std::string& name, const std:
       << "for a in \"$@\"; do case \"$a\" in /l=*) log=\"${a#/l=}\";; esac; done\n"
       << "if [ -n \"$log\" ]; then echo \"" << name << " run $n\" > \"$log\"; fi\n"
       << caseArms(codes.empty() ? std::vector<int>{0} : codes, "c")
-      << caseArms(sleeps.empty() ? std::vector<double>{0} : sleeps, "s")
-      << ": > '" << dir << "/" << name << ".started'\n"
+      << caseArms(sleeps.empty() ? std::vector<double>{0} : sleeps, "s") << ": > '" << dir << "/" << name
+      << ".started'\n"
       << "if [ \"$s\" != 0 ]; then sleep \"$s\"; fi\n"
       << "exit $c\n";
     return plimotest::writeFile(dir + "/" + name + ".sh", s.str(), true);
@@ -91,9 +92,7 @@ std::vector<std::string> qpkRunLines(const std::string& dir, const std::string& 
     return plimotest::lines(plimotest::readFile(dir + "/" + name + ".runs"));
 }
 
-int qpkRuns(const std::string& dir, const std::string& name) {
-    return static_cast<int>(qpkRunLines(dir, name).size());
-}
+int qpkRuns(const std::string& dir, const std::string& name) { return static_cast<int>(qpkRunLines(dir, name).size()); }
 
 void writeBundle(const std::string& dir, const std::vector<std::string>& packageFiles,
                  const std::string& targetSystems) {

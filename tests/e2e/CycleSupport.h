@@ -28,11 +28,11 @@ void writeBundle(const std::string& dir, const std::vector<std::string>& package
 void writeZip(const std::string& zipFile, const std::string& dir);
 
 // The system's files in the sandbox.
-std::string tempFolder();            // <windir>/TEMP
-std::string internalLog();           // BAUpdate.xml
+std::string tempFolder();  // <windir>/TEMP
+std::string internalLog(); // BAUpdate.xml
 std::string finalLog(const std::string& updateId);
-std::string lockFile();              // plimo.tmp
-std::string unitFile();              // plimo.service in VSUPT_SERVICE_DIR
+std::string lockFile(); // plimo.tmp
+std::string unitFile(); // plimo.service in VSUPT_SERVICE_DIR
 // The internal logs that could not be read, as moved aside (sorted).
 std::vector<std::string> unreadableLogs();
 // The logs of interrupted updates without an update id, as kept (sorted).

@@ -24,8 +24,8 @@ namespace {
 
 // Orvane's exit codes as a shell sees them.
 constexpr int kExitSuccess = 0;
-constexpr int kExitInProgress = 6;       // update: 3077
-constexpr int kExitFailure = 255;        // -1
+constexpr int kExitInProgress = 6; // update: 3077
+constexpr int kExitFailure = 255;  // -1
 
 std::string bundleDir() { return testDir() + "/bundle"; }
 std::string bundleFile() { return bundleDir() + "/bundle.xml"; }
@@ -225,8 +225,8 @@ TEST(CycleTest, ValidateWithAMissingPackageListsIt) {
 TEST(CycleTest, ValidateWithALogTargetInAMissingDirectoryAnswers3079) {
     writeQpk(bundleDir(), "a", {0});
     writeBundle(bundleDir(), {"a.sh"});
-    auto result = svchost(validateEntries({"bundlepath=" + bundleDir(), "bundle=bundle.xml",
-                                           "logtarget=" + testDir() + "/missing/validate.xml"}));
+    auto result = svchost(validateEntries(
+        {"bundlepath=" + bundleDir(), "bundle=bundle.xml", "logtarget=" + testDir() + "/missing/validate.xml"}));
     EXPECT_EQ(statusOf(result.out), 3079) << result.out;
     EXPECT_FALSE(fileExists(testDir() + "/missing"));
 

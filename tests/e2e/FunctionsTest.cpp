@@ -57,9 +57,7 @@ std::string statusLogText(const std::string& updateId, int status, bool stable, 
 
 class FunctionsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ::setenv("PLIMO_MEMFILE", (testDir() + "/no-memory-image").c_str(), 1);
-    }
+    void SetUp() override { ::setenv("PLIMO_MEMFILE", (testDir() + "/no-memory-image").c_str(), 1); }
     std::string send(const std::vector<std::string>& entries) {
         auto answer = plugin.send(entries);
         EXPECT_TRUE(answer.has_value()) << "no answer";
@@ -124,8 +122,7 @@ TEST_F(FunctionsTest, ProgressNeverDeletesTheRecordOfAnInterruptedUpdate) {
         "<Package releaseID=\"A\" path=\"/a\"><Status state=\"complete\" code=\"0\" status=\"2\"/><ExeCmd>/a</ExeCmd>"
         "<PkgLog code=\"0\">firmware flashed</PkgLog></Package>"
         "<Package releaseID=\"B\" path=\"/b\"><Status state=\"in-progress\"/><ExeCmd>/b</ExeCmd></Package>";
-    std::string cutOff =
-        statusLogText("U1", 0, false, "<BundlePackage bundle-package=\"/x/b.zip\"/>", extracted + "/");
+    std::string cutOff = statusLogText("U1", 0, false, "<BundlePackage bundle-package=\"/x/b.zip\"/>", extracted + "/");
     cutOff.insert(cutOff.rfind("</BundleLog>"), entries);
 
     // Its resume service is installed: the update waits for its resume,
@@ -248,7 +245,7 @@ TEST_F(FunctionsTest, CleanDeletesEverythingAnUpdateLeft) {
     EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_FALSE(fileExists(extracted));
     EXPECT_FALSE(fileExists(finalLog("U1")));
-    EXPECT_TRUE(fileExists(finalLog("U3")));  // another update's record stays
+    EXPECT_TRUE(fileExists(finalLog("U3"))); // another update's record stays
     EXPECT_FALSE(fileExists(unitFile()));
     EXPECT_FALSE(fileExists(lockFile()));
 

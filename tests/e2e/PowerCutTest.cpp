@@ -174,9 +174,7 @@ std::string updateLogOf(const std::string& stateDir) {
 
 // A completion that no later run may repeat: complete with a code that asks
 // for nothing more.
-bool finalCompletion(const Entry& entry) {
-    return entry.state == "complete" && entry.code != "2" && entry.code != "4";
-}
+bool finalCompletion(const Entry& entry) { return entry.state == "complete" && entry.code != "2" && entry.code != "4"; }
 
 int runsOf(const Files& runs, const std::string& id) {
     const auto found = runs.find(id);
@@ -224,9 +222,7 @@ protected:
         Model::setStepHook(nullptr);
         Model::stop();
     }
-    std::string send(const std::vector<std::string>& entries) {
-        return plugin.send(entries).value_or("<no answer>");
-    }
+    std::string send(const std::vector<std::string>& entries) { return plugin.send(entries).value_or("<no answer>"); }
     PluginClient plugin;
 };
 
@@ -241,8 +237,9 @@ TEST_F(PowerCutTest, EveryCutOfAnUpdateWithARestartAndAResumeKeepsItsPromises) {
     // The recording: the update, the restart it asks for, the resume.
     Model::start({stateDir, unitDir});
     Model::setStepHook(onStep);
-    const std::vector<std::string> update = {"zuacmd=update", "bundlepath=" + bundleDir(), "bundle=bundle.xml",
-                                             "reboot=true", "updateid=U1", "zuausrinfo=tester"};
+    const std::vector<std::string> update = {"zuacmd=update",     "bundlepath=" + bundleDir(),
+                                             "bundle=bundle.xml", "reboot=true",
+                                             "updateid=U1",       "zuausrinfo=tester"};
     const std::string updateAnswer = send(update);
     {
         std::lock_guard<std::mutex> lock(g_recording.mutex);
@@ -267,8 +264,8 @@ TEST_F(PowerCutTest, EveryCutOfAnUpdateWithARestartAndAResumeKeepsItsPromises) {
     int replayed = 0;
     for (std::size_t k = 0; k < g_recording.cuts.size(); ++k) {
         const Cut& cut = g_recording.cuts[k];
-        const std::string where = "cut " + std::to_string(k) + " (step " + std::to_string(cut.step) + ", before " +
-                                  cut.what + "): ";
+        const std::string where =
+            "cut " + std::to_string(k) + " (step " + std::to_string(cut.step) + ", before " + cut.what + "): ";
         // The machine as the cut left it.
         fs::remove_all(base);
         const std::string state = base + "/win/TEMP";
@@ -298,7 +295,8 @@ TEST_F(PowerCutTest, EveryCutOfAnUpdateWithARestartAndAResumeKeepsItsPromises) {
             for (const auto& [id, entry] : reported) {
                 if (!finalCompletion(entry)) continue;
                 bool kept = false;
-                for (auto [at, end] = durable.equal_range(id); at != end; ++at) kept = kept || finalCompletion(at->second);
+                for (auto [at, end] = durable.equal_range(id); at != end; ++at)
+                    kept = kept || finalCompletion(at->second);
                 EXPECT_TRUE(kept) << where << id << " was reported complete and is not durably so";
             }
             EXPECT_NE(e2e::attributeOf(left, "rebootCount", "rebootCount"), "<none>") << where << left;
@@ -341,8 +339,8 @@ TEST_F(PowerCutTest, EveryCutOfAnUpdateWithARestartAndAResumeKeepsItsPromises) {
                                          << (fs::is_empty(units) ? "" : fs::directory_iterator(units)->path().string());
         if (::testing::Test::HasFailure()) break;
     }
-    std::cout << "power-cut states: " << g_recording.cuts.size() << " recorded at " << g_recording.steps
-              << " steps, " << replayed << " replayed" << std::endl;
+    std::cout << "power-cut states: " << g_recording.cuts.size() << " recorded at " << g_recording.steps << " steps, "
+              << replayed << " replayed" << std::endl;
     RecordProperty("states", replayed);
     EXPECT_GT(g_recording.cuts.size(), 100u);
 }

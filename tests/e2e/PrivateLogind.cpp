@@ -17,10 +17,9 @@ const char* const kPython = "/usr/bin/python3";
 } // namespace
 
 PrivateLogind::PrivateLogind() : m_sCallLog(plimotest::testDir() + "/logind-calls.log") {
-    const plimotest::RunResult daemon =
-        plimotest::runProgram({"/usr/bin/dbus-daemon", "--session", "--address=unix:path=" + plimotest::testDir() +
-                                                                         "/private-bus",
-                               "--print-address=1", "--print-pid=1", "--fork"});
+    const plimotest::RunResult daemon = plimotest::runProgram(
+        {"/usr/bin/dbus-daemon", "--session", "--address=unix:path=" + plimotest::testDir() + "/private-bus",
+         "--print-address=1", "--print-pid=1", "--fork"});
     const std::vector<std::string> printed = plimotest::lines(daemon.out);
     if (daemon.exitCode != 0 || printed.size() < 2) throw std::runtime_error("no private bus: " + daemon.err);
     m_sAddress = printed[0];
@@ -55,14 +54,13 @@ void PrivateLogind::stop() {
 std::string PrivateLogind::calls() const { return plimotest::readFile(m_sCallLog); }
 
 std::string PrivateLogind::inhibitors() const {
-    return send("org.freedesktop.login1", "/org/freedesktop/login1",
-                "org.freedesktop.login1.Manager.ListInhibitors");
+    return send("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager.ListInhibitors");
 }
 
 std::string PrivateLogind::send(const std::string& destination, const std::string& path, const std::string& method,
                                 const std::string& argument) const {
-    std::vector<std::string> argv = {"/usr/bin/dbus-send", "--bus=" + m_sAddress, "--print-reply",
-                                     "--dest=" + destination, path, method};
+    std::vector<std::string> argv = {
+        "/usr/bin/dbus-send", "--bus=" + m_sAddress, "--print-reply", "--dest=" + destination, path, method};
     if (!argument.empty()) argv.push_back(argument);
     return plimotest::runProgram(argv).out;
 }

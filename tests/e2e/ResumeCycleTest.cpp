@@ -32,7 +32,7 @@ std::string bundleDir() { return testDir() + "/bundle"; }
 // option for it).
 plimotest::RunResult updateWithReboot(const std::string& updateId, const std::vector<std::string>& extra = {}) {
     std::vector<std::string> entries{"zuacmd=update", "bundlepath=" + bundleDir(), "bundle=bundle.xml",
-                                     "reboot=true", "updateid=" + updateId, "zuausrinfo=tester"};
+                                     "reboot=true",   "updateid=" + updateId,      "zuausrinfo=tester"};
     entries.insert(entries.end(), extra.begin(), extra.end());
     return svchost(entries);
 }
@@ -114,17 +114,16 @@ TEST(ResumeCycleTest, ResumeRequestedThreeTimesEndsWithAFailureAfterTheThirdRest
         const std::string id = key == "reboot=true" ? "U2" : "C2";
         const bool caller = key != "reboot=true";
 
-        auto update = svchost({"zuacmd=update", "bundlepath=" + bundleDir(), "bundle=bundle.xml", key,
-                               "updateid=" + id, "zuausrinfo=tester"});
+        auto update = svchost({"zuacmd=update", "bundlepath=" + bundleDir(), "bundle=bundle.xml", key, "updateid=" + id,
+                               "zuausrinfo=tester"});
         EXPECT_EQ(statusOf(update.out), 3083) << update.out;
-        EXPECT_EQ(attributeOf(readFile(internalLog()), "BundleSettings", "callerReboot"),
-                  caller ? "true" : "<none>");
+        EXPECT_EQ(attributeOf(readFile(internalLog()), "BundleSettings", "callerReboot"), caller ? "true" : "<none>");
 
         for (int restart = 1; restart <= 2; ++restart) {
             if (caller) {
                 EXPECT_TRUE(fileExists(flag)) << "restart " << restart;
             }
-            std::filesystem::remove(flag);  // the restart empties /run
+            std::filesystem::remove(flag); // the restart empties /run
             auto resume = resumeAfterRestart();
             EXPECT_EQ(statusOf(resume.out), 3083) << "restart " << restart << ": " << resume.out;
             EXPECT_TRUE(fileExists(unitFile()));
@@ -275,11 +274,14 @@ TEST(ResumeCycleTest, ResumeFinishesTheBundleAndRunsNothingTwice) {
     writeQpk(bundleDir(), "a", {0});
     plimotest::writeFile(bundleDir() + "/b.sh",
                          "#!/bin/sh\n"
-                         "echo \"$*\" >> '" + bundleDir() + "/b.runs'\n"
-                         "for a in \"$@\"; do case \"$a\" in /l=*) echo b > \"${a#/l=}\";; esac; done\n"
-                         "if [ ! -f '" + bundleDir() + "/b.killed' ]; then : > '" + bundleDir() +
+                         "echo \"$*\" >> '" +
+                             bundleDir() +
+                             "/b.runs'\n"
+                             "for a in \"$@\"; do case \"$a\" in /l=*) echo b > \"${a#/l=}\";; esac; done\n"
+                             "if [ ! -f '" +
+                             bundleDir() + "/b.killed' ]; then : > '" + bundleDir() +
                              "/b.killed'; kill -9 $PPID; fi\n"
-                         "exit 0\n",
+                             "exit 0\n",
                          true);
     writeQpk(bundleDir(), "c", {4, 0});
     writeBundle(bundleDir(), {"a.sh", "b.sh", "c.sh"});

@@ -66,7 +66,9 @@ TEST(SafeRunTest, HangingPackageEndsAtItsLimitWhatOthersLeaveRunningIsLeftAlone)
 
     // The bundle-wide limit for a package without one; the run goes on.
     writeBundleWith(dir, {{"hang.sh", ""}, {"after.sh", ""}});
-    EXPECT_LT(timed([&] { r = orvane({"-update", "-path", dir + "/bundle.xml", "-timeout", "2", "-continueonfailure"}); }),
+    EXPECT_LT(timed([&] {
+                  r = orvane({"-update", "-path", dir + "/bundle.xml", "-timeout", "2", "-continueonfailure"});
+              }),
               std::chrono::seconds(20));
     EXPECT_EQ(statusOf(r.out), 3085) << r.out;
     EXPECT_EQ(countOf(r.out, "Timed out after 2 seconds."), 1) << r.out;
@@ -114,12 +116,13 @@ std::vector<std::string> onBus(const PrivateLogind& bus) {
 TEST(SafeRunTest, PackagesRunUnderAShutdownInhibitorWhenTheBusHasOne) {
     const std::string dir = testDir() + "/bundle";
     for (const char* name : {"first", "last"})
-        writePackage(dir, name, std::string("dbus-send --system --print-reply --dest=org.freedesktop.login1 ") +
-                                    "/org/freedesktop/login1 org.freedesktop.login1.Manager.ListInhibitors > '" +
-                                    dir + "/" + name + ".seen'");
+        writePackage(dir, name,
+                     std::string("dbus-send --system --print-reply --dest=org.freedesktop.login1 ") +
+                         "/org/freedesktop/login1 org.freedesktop.login1.Manager.ListInhibitors > '" + dir + "/" +
+                         name + ".seen'");
     writeBundle(dir, {"first", "last"});
-    const std::vector<std::string> update = {"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml",
-                                             "zuausrinfo=me", "updateid=U7"};
+    const std::vector<std::string> update = {"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=me",
+                                             "updateid=U7"};
 
     PrivateLogind bus;
     EXPECT_EQ(statusOf(svchost(update, onBus(bus)).out), 0);
@@ -144,8 +147,8 @@ TEST(SafeRunTest, RestartGoesThroughTheLoginManagerNeverWithSkipReboot) {
     writeFile(bin + "/systemctl", "#!/bin/sh\necho \"$@\" >> '" + testDir() + "/systemctl.args'\nexit 1\n", true);
     const char* path = std::getenv("PATH");
     const std::string pathEntry = "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin");
-    const std::vector<std::string> update = {"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml",
-                                             "zuausrinfo=me", "reboot=true"};
+    const std::vector<std::string> update = {"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=me",
+                                             "reboot=true"};
     const std::string flag = testDir() + "/reboot-required";
 
     PrivateLogind bus;

@@ -30,10 +30,10 @@ TEST(TruthTest, RunCutShortAnswersItsFailureAndRunsNothingAfter) {
         int exitCode;
     };
     const Case cases[] = {
-        {"no output log", [](const std::string& dir) { return writeFile(dir + "/first", "#!/bin/sh\n", true); },
-         3079, 3},
-        {"not executable", [](const std::string& dir) { return writeFile(dir + "/first", "#!/bin/sh\n", false); },
-         3075, 2},
+        {"no output log", [](const std::string& dir) { return writeFile(dir + "/first", "#!/bin/sh\n", true); }, 3079,
+         3},
+        {"not executable", [](const std::string& dir) { return writeFile(dir + "/first", "#!/bin/sh\n", false); }, 3075,
+         2},
         {"a directory", [](const std::string& dir) { return writeFile(dir + "/first/inside", ""); }, 3075, 2},
     };
     for (const Case& c : cases) {

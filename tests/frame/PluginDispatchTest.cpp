@@ -93,8 +93,7 @@ TEST_F(PluginDispatchTest, EveryFailureGivesANullAnswerAndReleasesTheInstance) {
 TEST_F(PluginDispatchTest, PropertyListIsBuiltFromTheWholeVector) {
     // The first value of a repeated key wins, a value keeps its own "=", an
     // entry without "=" is passed over, and a null entry is skipped.
-    std::vector<std::string> entries = {"zuacmd=zz-scripted", "restart-params=a=b", "plain", "zuacmd=update",
-                                        "key="};
+    std::vector<std::string> entries = {"zuacmd=zz-scripted", "restart-params=a=b", "plain", "zuacmd=update", "key="};
     std::vector<char*> argv;
     for (std::string& entry : entries) argv.push_back(entry.data());
     argv.insert(argv.begin() + 2, nullptr);

@@ -123,8 +123,8 @@ TEST(OperatorView, JsonAnswersFollowTheSchemaAndCarryTheStatusOfTheXml) {
     }
     // The service host prints the same object.
     const RunResult host = svchost({"zuacmd=progress", "updateid=X1"});
-    const RunResult hostJson = plimotest::runProgram({svchostPath(), "--json", "plimo", "zuacmd=progress", "updateid=X1"},
-                                                     childEnvironment(), testDir());
+    const RunResult hostJson = plimotest::runProgram(
+        {svchostPath(), "--json", "plimo", "zuacmd=progress", "updateid=X1"}, childEnvironment(), testDir());
     EXPECT_EQ(hostJson.exitCode, 0);
     EXPECT_EQ(member(hostJson.out, "status"), std::to_string(statusOf(host.out)));
     objects.push_back(hostJson.out);
@@ -145,8 +145,8 @@ TEST(OperatorView, JsonAnswersFollowTheSchemaAndCarryTheStatusOfTheXml) {
         EXPECT_EQ(member(r.out, "exit_code"), "255");
         objects.push_back(r.out);
     }
-    const RunResult noPlugin = plimotest::runProgram({svchostPath(), "--json", "nosuch", "zuacmd=progress"},
-                                                     childEnvironment(), testDir());
+    const RunResult noPlugin =
+        plimotest::runProgram({svchostPath(), "--json", "nosuch", "zuacmd=progress"}, childEnvironment(), testDir());
     EXPECT_EQ(noPlugin.exitCode, 1);
     objects.push_back(noPlugin.out);
     EXPECT_EQ(schemaProblems(objects), "");
@@ -262,8 +262,8 @@ TEST(OperatorView, MetricsAfterAnUpdateARestartRequestAndAClean) {
 
     // A package asks for a restart and the caller allows it.
     writeThreePackageBundle(2);
-    const RunResult update = svchost({"zuacmd=update", "bundlepath=" + bundleDir(), "bundle=bundle.xml",
-                                      "zuausrinfo=x", "reboot=true", "updateid=R1"});
+    const RunResult update = svchost({"zuacmd=update", "bundlepath=" + bundleDir(), "bundle=bundle.xml", "zuausrinfo=x",
+                                      "reboot=true", "updateid=R1"});
     EXPECT_EQ(statusOf(update.out), 3082) << update.out;
     m = parseMetrics(readFile(file));
     EXPECT_EQ(m["plimo_last_status_code{call=\"update\"}"], 3082);

@@ -135,8 +135,8 @@ TEST(Orvane, CommandVectorThatReachesThePlugin) {
     ::unlink(recordFile().c_str());
     r = runOrvane({"-path", "bundle.xml", "-update", "-bdir=" + dir + "/x-update"}, answer);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(recorded(), sent({"bundle=bundle.xml", "bundlepath=" + dir + "/x-update", "zuacmd=update",
-                                "zuausrmask=7", "zuausrinfo=OrvaneUsr"}));
+    EXPECT_EQ(recorded(), sent({"bundle=bundle.xml", "bundlepath=" + dir + "/x-update", "zuacmd=update", "zuausrmask=7",
+                                "zuausrinfo=OrvaneUsr"}));
 
     // An empty base directory is the current one.
     ::unlink(recordFile().c_str());

@@ -48,8 +48,8 @@ std::string qpkScript(const std::string& name, int exitCode, const std::string& 
     return "#!/bin/sh\n"
            "log=\n"
            "for a in \"$@\"; do case \"$a\" in /l=*) log=\"${a#/l=}\";; esac; done\n"
-           "echo \"" + name + " ran: $*\" > \"$log\"\n" + extra +
-           "exit " + std::to_string(exitCode) + "\n";
+           "echo \"" +
+           name + " ran: $*\" > \"$log\"\n" + extra + "exit " + std::to_string(exitCode) + "\n";
 }
 
 struct Package {
@@ -57,7 +57,7 @@ struct Package {
         : name(std::move(n)), exitCode(code), extra(std::move(more)), present(exists) {}
     std::string name;
     int exitCode;
-    std::string extra;  // more shell lines run before the exit
+    std::string extra; // more shell lines run before the exit
     bool present;
 };
 
@@ -185,20 +185,18 @@ TEST_P(UpdateResult, FollowsTheDecisionTable) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, UpdateResult,
-    ::testing::Values(ResultRow{"success", {0, 0}, {}, 0, false},
-                      ResultRow{"unknown_code_counts_as_done", {3}, {}, 0, false},
-                      ResultRow{"failure", {1, 0}, {}, 3072, false},
-                      ResultRow{"failure_continued", {1, 0}, {"continueonfailure=true"}, 3085, false},
-                      ResultRow{"reboot_without_option", {2, 0}, {}, 3073, false},
-                      ResultRow{"reboot_option_not_exactly_true", {2}, {"reboot=TRUE"}, 3073, false},
-                      ResultRow{"reboot", {2, 0}, {"reboot=true"}, 3082, true},
-                      ResultRow{"resume_without_option", {4}, {}, 3074, false},
-                      ResultRow{"resume", {0, 4}, {"reboot=true"}, 3083, true},
-                      ResultRow{"reboot_and_failure_continued", {2, 1}, {"reboot=true", "continueonfailure=true"},
-                                3085, true},
-                      ResultRow{"reboot_and_failure", {2, 1}, {"reboot=true"}, 3072, true},
-                      ResultRow{"reboot_and_failure_without_option", {2, 1}, {"continueonfailure=true"}, 3084,
-                                false}),
+    ::testing::Values(
+        ResultRow{"success", {0, 0}, {}, 0, false}, ResultRow{"unknown_code_counts_as_done", {3}, {}, 0, false},
+        ResultRow{"failure", {1, 0}, {}, 3072, false},
+        ResultRow{"failure_continued", {1, 0}, {"continueonfailure=true"}, 3085, false},
+        ResultRow{"reboot_without_option", {2, 0}, {}, 3073, false},
+        ResultRow{"reboot_option_not_exactly_true", {2}, {"reboot=TRUE"}, 3073, false},
+        ResultRow{"reboot", {2, 0}, {"reboot=true"}, 3082, true},
+        ResultRow{"resume_without_option", {4}, {}, 3074, false},
+        ResultRow{"resume", {0, 4}, {"reboot=true"}, 3083, true},
+        ResultRow{"reboot_and_failure_continued", {2, 1}, {"reboot=true", "continueonfailure=true"}, 3085, true},
+        ResultRow{"reboot_and_failure", {2, 1}, {"reboot=true"}, 3072, true},
+        ResultRow{"reboot_and_failure_without_option", {2, 1}, {"continueonfailure=true"}, 3084, false}),
     [](const ::testing::TestParamInfo<ResultRow>& info) { return std::string(info.param.label); });
 
 TEST_F(UpdateFunction, ResumeCommandLineComesFromRestartParamsAndIsCheckedFirst) {
@@ -217,9 +215,9 @@ TEST_F(UpdateFunction, ResumeCommandLineComesFromRestartParamsAndIsCheckedFirst)
     // A line break would smuggle lines into the unit file: refused, and
     // nothing runs or stays.
     std::string answer;
-    EXPECT_EQ(update({"reboot=true", "updateid=U2", "restart-params=plimo zuacmd=resume\nExecStartPre=/bin/evil"},
-                     &answer),
-              3079);
+    EXPECT_EQ(
+        update({"reboot=true", "updateid=U2", "restart-params=plimo zuacmd=resume\nExecStartPre=/bin/evil"}, &answer),
+        3079);
     EXPECT_FALSE(fileExists(unitFile()));
     EXPECT_FALSE(fileExists(internalLog()));
     EXPECT_FALSE(fileExists(systemTemp() + "/U2.xml"));
@@ -239,7 +237,8 @@ TEST_F(UpdateFunction, DeadUpdateIsKeptAsInterruptedUnlessItsServiceWaits) {
     writeFile(oldDir + "/bundle.xml", "<SoftwareBundle/>");
     const std::string dead =
         "<?xml version=\"1.0\"?>\n<BundleLog update-id=\"OLD\"><SMStatus result=\"0\">Success</SMStatus>"
-        "<BundleSettings bundle-path=\"" + oldDir + "\"><BundlePackage bundle-package=\"" + testDir() +
+        "<BundleSettings bundle-path=\"" +
+        oldDir + "\"><BundlePackage bundle-package=\"" + testDir() +
         "/old.zip\"/><Bundle bundle=\"bundle.xml\" stable=\"false\"/><UserInfo/></BundleSettings>"
         "<Package releaseID=\"P\" path=\"/p\"><Status state=\"in-progress\"/><ExeCmd>/p</ExeCmd></Package>"
         "</BundleLog>\n";
@@ -332,7 +331,8 @@ TEST_F(UpdateFunction, AnotherProcessHoldingTheLockMeansUpdateInProgress) {
 
 TEST_F(UpdateFunction, SameUpdateIdRemovesThePriorFinalLogBeforeTheRun) {
     writeFile(systemTemp() + "/U1.xml", "<BundleLog prior=\"yes\"/>");
-    std::string check = "if [ -e \"" + systemTemp() + "/U1.xml\" ]; then echo PRIOR-PRESENT >> \"$log\"; "
+    std::string check = "if [ -e \"" + systemTemp() +
+                        "/U1.xml\" ]; then echo PRIOR-PRESENT >> \"$log\"; "
                         "else echo PRIOR-GONE >> \"$log\"; fi\n";
     makeBundle({{"a.sh", 0, check}});
     EXPECT_EQ(update({"updateid=U1"}), 0);
@@ -501,9 +501,9 @@ TEST_F(UpdateFunction, EverySaveThatFailsLeavesAWholeLogAndIsReported) {
     const std::string userLog = testDir() + "/user.xml";
     const std::string finalLog = systemTemp() + "/U1.xml";
     const std::pair<Seam::Call, Seam::Action> faults[] = {{Seam::Call::Write, Seam::Action::Fail},
-                                                           {Seam::Call::Write, Seam::Action::Short},
-                                                           {Seam::Call::Fsync, Seam::Action::Fail},
-                                                           {Seam::Call::Rename, Seam::Action::Fail}};
+                                                          {Seam::Call::Write, Seam::Action::Short},
+                                                          {Seam::Call::Fsync, Seam::Action::Fail},
+                                                          {Seam::Call::Rename, Seam::Action::Fail}};
     int injected = 0;
     for (const auto& [call, action] : faults) {
         for (long n = 1;; ++n) {
@@ -575,8 +575,7 @@ TEST_F(UpdateFunction, MissingOrMalformedParametersAnswerAStatus) {
         {{"zuacmd=update", "bundlepath=", "zuausrinfo=u"}, 3079},
         {{"zuacmd=update", "bundlepackage=" + testDir() + "/none.zip", "zuausrinfo=u"}, 3079},
         {{"zuacmd=update", "bundlepackage=" + testDir() + "/no/dir.zip", "zuausrinfo=u"}, 3079},
-        {{"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=u", "logtarget=/no/such/dir/x"},
-         3079},
+        {{"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=u", "logtarget=/no/such/dir/x"}, 3079},
         {{"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=u", "updateid=../../evil"}, 3079},
         {{"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=u", "updateid=BAUpdate"}, 3079},
         {{"zuacmd=update", "bundlepath=" + dir, "bundle=../bundle/bundle.xml", "zuausrinfo=u", "dbgtarget=x"}, 0},
@@ -596,9 +595,9 @@ TEST_F(UpdateFunction, MissingOrMalformedParametersAnswerAStatus) {
 TEST_F(UpdateFunction, OrvaneRunsTheExampleBundle) {
     const std::string orvane = PLIMO_BIN_DIR "/Orvane";
     ASSERT_TRUE(fileExists(orvane));
-    plimotest::RunResult r = plimotest::runProgram(
-        {orvane, "-update", "-path", PLIMO_EXAMPLES_DIR "/bundle/bundle.xml"},
-        {"windir=" + testDir() + "/win", "PLIMO_SKIP_REBOOT=1", "PLIMO_SKIP_NOTIFICATION=1"});
+    plimotest::RunResult r =
+        plimotest::runProgram({orvane, "-update", "-path", PLIMO_EXAMPLES_DIR "/bundle/bundle.xml"},
+                              {"windir=" + testDir() + "/win", "PLIMO_SKIP_REBOOT=1", "PLIMO_SKIP_NOTIFICATION=1"});
     // The example asks for a restart, which Orvane never allows.
     EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, "<SMStatus result=\"3073\"")) << r.out;

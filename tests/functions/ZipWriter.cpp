@@ -27,19 +27,19 @@ bool ZipWriter::write(const std::string& path) const {
         archive_entry_set_pathname(entry.get(), e.name.c_str());
         archive_entry_set_perm(entry.get(), e.mode);
         switch (e.kind) {
-        case Kind::File:
-            archive_entry_set_filetype(entry.get(), AE_IFREG);
-            archive_entry_set_size(entry.get(), static_cast<la_int64_t>(e.content.size()));
-            break;
-        case Kind::Directory:
-            archive_entry_set_filetype(entry.get(), AE_IFDIR);
-            archive_entry_set_size(entry.get(), 0);
-            break;
-        case Kind::Symlink:
-            archive_entry_set_filetype(entry.get(), AE_IFLNK);
-            archive_entry_set_symlink(entry.get(), e.target.c_str());
-            archive_entry_set_size(entry.get(), 0);
-            break;
+            case Kind::File:
+                archive_entry_set_filetype(entry.get(), AE_IFREG);
+                archive_entry_set_size(entry.get(), static_cast<la_int64_t>(e.content.size()));
+                break;
+            case Kind::Directory:
+                archive_entry_set_filetype(entry.get(), AE_IFDIR);
+                archive_entry_set_size(entry.get(), 0);
+                break;
+            case Kind::Symlink:
+                archive_entry_set_filetype(entry.get(), AE_IFLNK);
+                archive_entry_set_symlink(entry.get(), e.target.c_str());
+                archive_entry_set_size(entry.get(), 0);
+                break;
         }
         if (archive_write_header(writer.get(), entry.get()) < ARCHIVE_WARN) return false;
         if (!e.content.empty() && e.kind == Kind::File) {

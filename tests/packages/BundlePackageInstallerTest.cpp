@@ -65,14 +65,10 @@ TEST_F(BundlePackageInstallerTest, MsiReturnCodes) {
         int status;
         int recordedCode;
     } cases[] = {
-        {{3010}, 1, 3073, 2, 3010},
-        {{1641}, 1, 3073, 2, 1641},
-        {{1634}, 1, 0, 5, 1634},
-        {{1642}, 1, 0, 5, 1642},
-        {{1603}, 1, 3072, 1, 1603},
-        {{1638, 0}, 2, 0, 0, 0},        // one reinstall; its code decides
-        {{1638, 1603}, 2, 3072, 1, 1603},
-        {{1638, 1638}, 2, 3072, 1, 1638},
+        {{3010}, 1, 3073, 2, 3010},       {{1641}, 1, 3073, 2, 1641},
+        {{1634}, 1, 0, 5, 1634},          {{1642}, 1, 0, 5, 1642},
+        {{1603}, 1, 3072, 1, 1603},       {{1638, 0}, 2, 0, 0, 0}, // one reinstall; its code decides
+        {{1638, 1603}, 2, 3072, 1, 1603}, {{1638, 1638}, 2, 3072, 1, 1638},
     };
     int entry = 0;
     for (const auto& c : cases) {
@@ -190,10 +186,8 @@ TEST_F(BundlePackageInstallerTest, PackageWithDigestIsCheckedBeforeTheInstallerS
     for (int entry = 2; entry <= 3; ++entry) {
         ScriptedRunner runner(outputLog());
         std::unique_ptr<BundlePackage> package;
-        if (entry == 2)
-            package = std::make_unique<BundlePackageMSI>(m_doc.get(), "M2", msiPath(), "msi", "", -1);
-        else
-            package = std::make_unique<BundlePackageMSP>(m_doc.get(), "P3", msiPath(), "msp", "", -1);
+        if (entry == 2) package = std::make_unique<BundlePackageMSI>(m_doc.get(), "M2", msiPath(), "msi", "", -1);
+        else package = std::make_unique<BundlePackageMSP>(m_doc.get(), "P3", msiPath(), "msp", "", -1);
         package->setExpectedDigest(digest);
         bool notRun = false;
         EXPECT_EQ(3072, package->execute(notRun));
@@ -213,7 +207,7 @@ TEST_F(BundlePackageInstallerTest, MspReturnCodesFollowPreInstallEnv) {
         int result;
         int status;
     } cases[] = {
-        {false, 3010, 0, 0}, {true, 3010, 3073, 2}, {true, 1641, 3073, 2}, {false, 0, 0, 0},
+        {false, 3010, 0, 0}, {true, 3010, 3073, 2}, {true, 1641, 3073, 2},  {false, 0, 0, 0},
         {false, 1642, 0, 5}, {false, 1634, 0, 5},   {false, 1603, 3072, 1},
     };
     int entry = 0;
@@ -228,8 +222,7 @@ TEST_F(BundlePackageInstallerTest, MspReturnCodesFollowPreInstallEnv) {
         EXPECT_FALSE(notRun);
         EXPECT_EQ(c.status, package.getStatus());
         ++entry;
-        const std::string command =
-            "msiexec.exe /qn /p " + patch + " /le " + outputLog() + " REBOOT=REALLYSUPPRESS";
+        const std::string command = "msiexec.exe /qn /p " + patch + " /le " + outputLog() + " REBOOT=REALLYSUPPRESS";
         ASSERT_EQ(1u, runner.calls.size());
         EXPECT_EQ(command, runner.calls[0].commandLine);
         EXPECT_EQ(command, exeCmd(savedDoc(), entry));
@@ -276,7 +269,8 @@ TEST_F(BundlePackageInstallerTest, RealInstallerProgramOnPath) {
                          "printf '=== Logging started: now\\ninstalled %s\\n=== Logging stopped: now\\n' "
                          "\"$MSI_NAME\" > \"$1\"; fi\n"
                          "  if [ \"$1\" = /i ]; then shift; { echo \"$1\"; cat \"$1\"; stat -c %a \"${1%/*}\"; } "
-                         "> '" + seen + "'; fi\n  shift\ndone\nexit 0\n",
+                         "> '" +
+                             seen + "'; fi\n  shift\ndone\nexit 0\n",
                          true);
     ::setenv("MSI_NAME", "app", 1);
     prependPath(binDir);
@@ -315,8 +309,7 @@ TEST_F(BundlePackageInstallerTest, RealInstallerProgramOnPath) {
 }
 
 TEST(GetWindowsErrorMessageTest, KnownCodesHaveTextOthersNone) {
-    for (int code : {2, 3, 5, 87, 1603, 1613, 1618, 1619, 1620, 1624, 1625, 1633, 1634, 1638, 1639, 1641, 1642,
-                     3010}) {
+    for (int code : {2, 3, 5, 87, 1603, 1613, 1618, 1619, 1620, 1624, 1625, 1633, 1634, 1638, 1639, 1641, 1642, 3010}) {
         std::string text = "old";
         GetWindowsErrorMessage(code, text);
         EXPECT_FALSE(text.empty()) << code;

@@ -10,7 +10,8 @@ namespace {
 // A stand-in QPK program: writes its arguments to the "/l=" log file (unless
 // told not to), then ends as told ("exit N", or a signal).
 std::string writeQpk(const std::string& path, const std::string& ending, bool writeLog = true) {
-    std::string script = "#!/bin/sh\nlog=\nfor a in \"$@\"; do\n  case \"$a\" in /l=*) log=\"${a#/l=}\" ;; esac\ndone\n";
+    std::string script =
+        "#!/bin/sh\nlog=\nfor a in \"$@\"; do\n  case \"$a\" in /l=*) log=\"${a#/l=}\" ;; esac\ndone\n";
     if (writeLog) script += "if [ -n \"$log\" ]; then printf 'qpk ran with: %s\\n' \"$*\" > \"$log\"; fi\n";
     script += ending + "\n";
     return plimotest::writeFile(path, script, true);
@@ -27,9 +28,8 @@ TEST_F(BundlePackageQPKTest, ExitCodesOfRealPrograms) {
         int result;
         const char* statusNumber;
     } cases[] = {
-        {"exit 0", 0, 0, "2"},          {"exit 1", 1, 3072, "5"}, {"exit 2", 2, 3073, "3"},
-        {"exit 3", 3, 0, "2"},          {"exit 4", 4, 3074, "4"},
-        {"kill -KILL $$", -1, 3072, "5"},
+        {"exit 0", 0, 0, "2"}, {"exit 1", 1, 3072, "5"}, {"exit 2", 2, 3073, "3"},
+        {"exit 3", 3, 0, "2"}, {"exit 4", 4, 3074, "4"}, {"kill -KILL $$", -1, 3072, "5"},
     };
     int entry = 0;
     for (const auto& c : cases) {
@@ -104,12 +104,12 @@ TEST_F(BundlePackageQPKTest, RestartedProgramThatCannotStartLeavesItsEntryAlone)
     const std::string absent = plimotest::testDir() + "/bundle/absent.bin";
     for (bool ignore : {false, true}) {
         SCOPED_TRACE(ignore ? "ignored" : "not ignored");
-        plimotest::writeFile(m_logFile,
-                             "<?xml version=\"1.0\"?>\n<BundleLog update-id=\"U1\"><BundleSettings bundle-path=\"/b/\" "
-                             "ignore=\"" + std::string(ignore ? "true" : "false") +
-                                 "\"/><Package releaseID=\"R1\" path=\"" + absent +
-                                 "\"><Status state=\"complete\" code=\"2\" status=\"2\"/><ExeCmd>old</ExeCmd>"
-                                 "</Package></BundleLog>\n");
+        plimotest::writeFile(
+            m_logFile, "<?xml version=\"1.0\"?>\n<BundleLog update-id=\"U1\"><BundleSettings bundle-path=\"/b/\" "
+                       "ignore=\"" +
+                           std::string(ignore ? "true" : "false") + "\"/><Package releaseID=\"R1\" path=\"" + absent +
+                           "\"><Status state=\"complete\" code=\"2\" status=\"2\"/><ExeCmd>old</ExeCmd>"
+                           "</Package></BundleLog>\n");
         m_doc->load();
         plimotest::writeFile(outputLog(), "left from before");
         BundlePackageQPK package(m_doc.get(), packageNode(doc(), 1));

@@ -21,20 +21,20 @@ const Kind kAllKinds[] = {Kind::QPK, Kind::MSI, Kind::MSP, Kind::GZ};
 
 const char* kindName(Kind kind) {
     switch (kind) {
-    case Kind::QPK: return "QPK";
-    case Kind::MSI: return "MSI";
-    case Kind::MSP: return "MSP";
-    case Kind::GZ: return "GZ";
+        case Kind::QPK: return "QPK";
+        case Kind::MSI: return "MSI";
+        case Kind::MSP: return "MSP";
+        case Kind::GZ: return "GZ";
     }
     return "?";
 }
 
 std::unique_ptr<BundlePackage> resumed(Kind kind, BAXMLDoc* doc, xmlNodePtr node) {
     switch (kind) {
-    case Kind::QPK: return std::make_unique<BundlePackageQPK>(doc, node);
-    case Kind::MSI: return std::make_unique<BundlePackageMSI>(doc, node);
-    case Kind::MSP: return std::make_unique<BundlePackageMSP>(doc, node);
-    case Kind::GZ: return std::make_unique<BundlePackageGZ>(doc, node);
+        case Kind::QPK: return std::make_unique<BundlePackageQPK>(doc, node);
+        case Kind::MSI: return std::make_unique<BundlePackageMSI>(doc, node);
+        case Kind::MSP: return std::make_unique<BundlePackageMSP>(doc, node);
+        case Kind::GZ: return std::make_unique<BundlePackageGZ>(doc, node);
     }
     return nullptr;
 }
@@ -57,7 +57,7 @@ TEST_F(BundlePackageTest, RecordedOutcomesAreReportedWithoutRunning) {
     struct Row {
         const char* state;
         const char* code;
-        int qpk, msi, msp, gz;  // expected results per kind
+        int qpk, msi, msp, gz; // expected results per kind
         bool skippedRow;
     };
     const Row rows[] = {
@@ -76,8 +76,10 @@ TEST_F(BundlePackageTest, RecordedOutcomesAreReportedWithoutRunning) {
             auto package = resumed(kind, m_doc.get(), node);
             const int stateBefore = package->getState();
             bool notRun = false;
-            const int expected = kind == Kind::QPK ? row.qpk : kind == Kind::MSI ? row.msi
-                                 : kind == Kind::MSP ? row.msp : row.gz;
+            const int expected = kind == Kind::QPK   ? row.qpk
+                                 : kind == Kind::MSI ? row.msi
+                                 : kind == Kind::MSP ? row.msp
+                                                     : row.gz;
             EXPECT_EQ(expected, package->execute(notRun));
             // The skipped state is "done" only for the kinds that know it.
             const bool skippedUnknown = row.skippedRow && (kind == Kind::QPK || kind == Kind::MSP);
@@ -130,9 +132,9 @@ TEST_F(BundlePackageTest, InterruptedAndResumeRequiredPackagesRunAgainOnTheirOwn
             SCOPED_TRACE(std::string(kindName(kind)) + " " + recorded);
             ScriptedRunner runner(outputLog());
             const bool complete = std::string(recorded) == "complete4";
-            xmlNodePtr node = loadWithPackages(
-                packageXml("/pkg/p1", complete ? "complete" : "in-progress", complete ? "4" : ""),
-                "reboot=\"false\" force=\"true\" ignore=\"false\" preInstallEnv=\"false\"");
+            xmlNodePtr node =
+                loadWithPackages(packageXml("/pkg/p1", complete ? "complete" : "in-progress", complete ? "4" : ""),
+                                 "reboot=\"false\" force=\"true\" ignore=\"false\" preInstallEnv=\"false\"");
             auto package = resumed(kind, m_doc.get(), node);
             bool notRun = true;
             EXPECT_EQ(0, package->execute(notRun));
@@ -217,7 +219,7 @@ TEST_F(BundlePackageTest, RecordedStateIsLoggedUnderTheKindsNameAndLevel) {
         const char* state;
         const char* code;
         Kind kind;
-        std::vector<std::string> records;  // with K for the class name
+        std::vector<std::string> records; // with K for the class name
     };
     const std::string restarting = "[4] K::execute: package already executed, with hard dependency error, restarting";
     const std::string done = "[4] K::execute: package already executed, skipping";
@@ -248,8 +250,8 @@ TEST_F(BundlePackageTest, RecordedStateIsLoggedUnderTheKindsNameAndLevel) {
     };
     int n = 0;
     for (const Row& row : rows) {
-        const std::string className = row.kind == Kind::GZ ? "BundlePackage"
-                                                           : std::string("BundlePackage") + kindName(row.kind);
+        const std::string className =
+            row.kind == Kind::GZ ? "BundlePackage" : std::string("BundlePackage") + kindName(row.kind);
         SCOPED_TRACE(className + " " + row.state + "/" + row.code);
         ScriptedRunner runner(outputLog());
         xmlNodePtr node = loadWithPackages(packageXml("/pkg/p1", row.state, row.code));
@@ -300,8 +302,8 @@ TEST_F(BundlePackageTest, GzPackageIsSkippedWithItsMessage) {
     for (const char* recorded : {"in-progress", "complete4"}) {
         SCOPED_TRACE(recorded);
         const bool complete = std::string(recorded) == "complete4";
-        xmlNodePtr node = loadWithPackages(
-            packageXml("/pkg/p1", complete ? "complete" : "in-progress", complete ? "4" : ""));
+        xmlNodePtr node =
+            loadWithPackages(packageXml("/pkg/p1", complete ? "complete" : "in-progress", complete ? "4" : ""));
         BundlePackageGZ rerun(m_doc.get(), node);
         EXPECT_EQ(0, exceptionCode([&] { rerun.execute(notRun); }));
         EXPECT_TRUE(runner.calls.empty());
@@ -326,7 +328,7 @@ TEST_F(BundlePackageTest, ResumeConstructorReadsTheEntry) {
     EXPECT_EQ("A=1", full.installParams());
     EXPECT_EQ(1, full.updateOnly());
     EXPECT_EQ(BundlePackage::STATE_COMPLETE, full.getState());
-    EXPECT_EQ(3010, full.getStatus());  // read as atoi reads it
+    EXPECT_EQ(3010, full.getStatus()); // read as atoi reads it
     EXPECT_TRUE(full.logNodeSet());
 
     Probe bare(m_doc.get(), packageNode(doc(), 2));

@@ -81,23 +81,23 @@ public:
     };
 
     explicit ScriptedRunner(std::string outputLog) : m_outputLog(std::move(outputLog)) {
-        VorkSupport::VorkSetProgramRunner([this](const std::string& commandLine, bool,
-                                                 const std::string& workingDirectory) {
-            calls.push_back({commandLine, workingDirectory});
-            int code = 0;
-            if (!codes.empty()) {
-                code = codes.front();
-                codes.pop_front();
-            }
-            VorkSupport::VorkProgramResult result;
-            if (code == kNotStarted) return result;
-            if (writeLog && !m_outputLog.empty()) {
-                plimotest::writeFile(m_outputLog, "run " + std::to_string(calls.size()) + " output\n");
-            }
-            result.started = true;
-            result.exitCode = code;
-            return result;
-        });
+        VorkSupport::VorkSetProgramRunner(
+            [this](const std::string& commandLine, bool, const std::string& workingDirectory) {
+                calls.push_back({commandLine, workingDirectory});
+                int code = 0;
+                if (!codes.empty()) {
+                    code = codes.front();
+                    codes.pop_front();
+                }
+                VorkSupport::VorkProgramResult result;
+                if (code == kNotStarted) return result;
+                if (writeLog && !m_outputLog.empty()) {
+                    plimotest::writeFile(m_outputLog, "run " + std::to_string(calls.size()) + " output\n");
+                }
+                result.started = true;
+                result.exitCode = code;
+                return result;
+            });
     }
     ~ScriptedRunner() { VorkSupport::VorkSetProgramRunner(nullptr); }
     ScriptedRunner(const ScriptedRunner&) = delete;
@@ -133,9 +133,9 @@ protected:
 
     // Loads a status log whose BundleLog holds the given Package elements
     // (XML text) after the usual settings; answers the first Package.
-    xmlNodePtr loadWithPackages(const std::string& packagesXml, const std::string& settings =
-                                                                    "reboot=\"false\" force=\"false\" "
-                                                                    "ignore=\"false\" preInstallEnv=\"false\"") {
+    xmlNodePtr loadWithPackages(const std::string& packagesXml,
+                                const std::string& settings = "reboot=\"false\" force=\"false\" "
+                                                              "ignore=\"false\" preInstallEnv=\"false\"") {
         // A log written by hand has no journal: one left by the case before
         // would name a snapshot of the same bytes.
         BAXMLDoc::removeFile(m_logFile);
@@ -167,9 +167,7 @@ protected:
     const std::string& outputLog() const { return m_doc->qpkLogName; }
 
     // Puts a directory first on PATH (restored after the test).
-    void prependPath(const std::string& directory) {
-        ::setenv("PATH", (directory + ":" + m_savedPath).c_str(), 1);
-    }
+    void prependPath(const std::string& directory) { ::setenv("PATH", (directory + ":" + m_savedPath).c_str(), 1); }
 
     std::string m_logFile;
     std::unique_ptr<BAXMLDoc> m_doc;

@@ -97,6 +97,7 @@ TEST(HostServiceHost, RunsThePluginCommandAndReportsByExitCode) {
     fs::create_directories(moved / "zua");
     fs::copy_file(std::string(PLIMO_LIB_DIR) + "/libzuadb64.so", moved / "libzuadb64.so");
     fs::copy_file(std::string(PLIMO_TEST_PLUGIN_DIR) + "/libzuatest_b.so", moved / "zua/libzuatest_b.so");
-    auto found = plimotest::runProgram({host, "zuatest", "zuacmd=x"}, {"ZUA_PLUGIN_PATH", "LD_LIBRARY_PATH=" + moved.string()});
+    auto found =
+        plimotest::runProgram({host, "zuatest", "zuacmd=x"}, {"ZUA_PLUGIN_PATH", "LD_LIBRARY_PATH=" + moved.string()});
     EXPECT_EQ(found.out, "zuatest_b: argc=1 [zuacmd=x]\n") << found.err;
 }

@@ -104,9 +104,8 @@ TEST(VorkExecuteProgram, ChildGetsDevNullStdinNoLeakedDescriptorsAndItsOwnDirect
     const std::string out = testDir() + "/child.txt";
     const std::string work = testDir() + "/work";
     plimotest::writeFile(work + "/marker", "");
-    script(testDir() + "/bin/probe",
-           "{ readlink /proc/$$/fd/0; if [ -e /proc/$$/fd/" + std::to_string(leaked) +
-               " ]; then echo leaked; else echo closed; fi; pwd; } > '" + out + "'");
+    script(testDir() + "/bin/probe", "{ readlink /proc/$$/fd/0; if [ -e /proc/$$/fd/" + std::to_string(leaked) +
+                                         " ]; then echo leaked; else echo closed; fi; pwd; } > '" + out + "'");
     char before[PATH_MAX];
     ASSERT_NE(::getcwd(before, sizeof before), nullptr);
     EXPECT_EQ(run(testDir() + "/bin/probe", nullptr, work), 0);
@@ -176,8 +175,9 @@ TEST(VorkExecuteProgram, ProgramPathStartsAsItStandsWithCleanSignals) {
     // A path with blanks and a quote: neither looked up nor split, and it is
     // what the program finds as its own name.
     const std::string out = testDir() + "/child.txt";
-    const std::string prog = script(testDir() + "/my \"bin\"/run me",
-                                    "echo \"$0|$1\" > '" + out + "'\nexec grep -E '^Sig(Blk|Ign):' /proc/self/status >> '" + out + "'");
+    const std::string prog =
+        script(testDir() + "/my \"bin\"/run me",
+               "echo \"$0|$1\" > '" + out + "'\nexec grep -E '^Sig(Blk|Ign):' /proc/self/status >> '" + out + "'");
     // Whatever the caller blocks or ignores, the program starts clean (and
     // so does what it execs; a shell's own mask changes around its forks).
     sigset_t blocked, saved;
@@ -185,7 +185,8 @@ TEST(VorkExecuteProgram, ProgramPathStartsAsItStandsWithCleanSignals) {
     sigaddset(&blocked, SIGTERM);
     sigaddset(&blocked, SIGUSR1);
     ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &saved), 0);
-    struct sigaction ignore {}, savedInt {}, savedHup {};
+    struct sigaction ignore {
+    }, savedInt{}, savedHup{};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGINT, &ignore, &savedInt);
     ::sigaction(SIGHUP, &ignore, &savedHup);
@@ -199,8 +200,7 @@ TEST(VorkExecuteProgram, ProgramPathStartsAsItStandsWithCleanSignals) {
     ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(plimotest::readFile(out),
-              prog + "|with blanks\nSigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+    EXPECT_EQ(plimotest::readFile(out), prog + "|with blanks\nSigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
 }
 
 TEST(VorkExecuteProgram, TimeLimitEndsTheProgramAndItsWholeGroup) {
@@ -230,8 +230,8 @@ TEST(VorkExecuteProgram, TimeLimitEndsTheProgramAndItsWholeGroup) {
 
     // Deaf to SIGTERM, and so is what it started: the whole group is killed
     // once the grace has passed.
-    call.programText = script(testDir() + "/bin/deaf", "trap '' TERM\nsleep 30 & echo $! > '" + pids +
-                                                           "'\nwhile :; do sleep 1; done");
+    call.programText =
+        script(testDir() + "/bin/deaf", "trap '' TERM\nsleep 30 & echo $! > '" + pids + "'\nwhile :; do sleep 1; done");
     auto took = timedRun();
     EXPECT_EQ(code, -1);
     EXPECT_TRUE(timedOut);

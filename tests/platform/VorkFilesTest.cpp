@@ -86,7 +86,8 @@ TEST(VorkRemoveDirectory, RaisesNamingThePathWhenSomethingStays) {
 
 TEST(VorkFindFile, MatchesWildcardsInTheLastComponentOrOneExactPath) {
     const std::string dir = testDir() + "/bundle";
-    for (const char* name : {"b.msi", "a.msi", "c.msp", ".x.msi", "p[1].exe"}) plimotest::writeFile(dir + "/" + name, "");
+    for (const char* name : {"b.msi", "a.msi", "c.msp", ".x.msi", "p[1].exe"})
+        plimotest::writeFile(dir + "/" + name, "");
     VorkFindFile msi(dir + "/*.msi");
     std::vector<std::string> found;
     while (msi.hasMore()) found.push_back(msi.next());

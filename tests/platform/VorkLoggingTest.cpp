@@ -80,7 +80,8 @@ TEST(VorkLogging, ConcurrentRecordsStayWholeWhileTheLogIsWithdrawn) {
     for (int t = 0; t < 4; ++t) {
         writers.emplace_back([&, t] {
             int n = 0;
-            while (go && n < 3000) VORK_LOG(3, "Writer::run: thread " << t << " record " << n++ << " " << std::string(200, 'x'));
+            while (go && n < 3000)
+                VORK_LOG(3, "Writer::run: thread " << t << " record " << n++ << " " << std::string(200, 'x'));
         });
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

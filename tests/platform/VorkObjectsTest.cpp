@@ -105,7 +105,9 @@ TEST(VorkExceptions, CarryKindCodeAndUtf16MessageAndAreCaughtByBase) {
         EXPECT_EQ(e.kind(), VorkFailureKind::NotFound);
         EXPECT_NE(e.getMessageNarrow().find("bundle"), std::string::npos);
     }
-    VorkException e(std::string("Gr\xC3\xBC\xC3\x9F" "e"), Unknown);
+    VorkException e(std::string("Gr\xC3\xBC\xC3\x9F"
+                                "e"),
+                    Unknown);
     EXPECT_EQ(e.getMessage(), u"Gr\u00FC\u00DFe");
     EXPECT_EQ(e.getCode(), 3079);
     EXPECT_EQ(e.kind(), VorkFailureKind::Status);

@@ -130,8 +130,7 @@ TEST(VorkService, ControlCharactersAreRefusedAndNothingIsWritten) {
         ::unsetenv("PLIMO_CMDLINE_TEST");
         const std::string text = plimotest::readFile(unit);
         EXPECT_NE(text.find("Description=100%% \"done\"\n"), std::string::npos) << text;
-        EXPECT_NE(text.find(" plimo zuacmd=resume \"bundle=C:\\\\my dir\" \"x=100%%\"\n"), std::string::npos)
-            << text;
+        EXPECT_NE(text.find(" plimo zuacmd=resume \"bundle=C:\\\\my dir\" \"x=100%%\"\n"), std::string::npos) << text;
         EXPECT_NE(text.find("Environment=\"PLIMO_CMDLINE_TEST=a \\\"b\\\" %%h $HOME\"\n"), std::string::npos) << text;
     }
 }

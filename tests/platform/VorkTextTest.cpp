@@ -15,26 +15,36 @@ TEST(VorkText, WidenReplacesEachInvalidUnitAndKeepsTheRest) {
     EXPECT_EQ(S::widen("abc"), u"abc");
     EXPECT_EQ(S::widen("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), u"\u00E9\u20AC\U0001F600");
     EXPECT_EQ(S::widen(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
-    EXPECT_EQ(S::widen("a\xFF" "b"), u"a\uFFFDb");                // impossible byte
-    EXPECT_EQ(S::widen("a\x80\x80" "b"), u"a\uFFFD\uFFFDb");      // stray continuations
-    EXPECT_EQ(S::widen("\xC0\xAF"), u"\uFFFD\uFFFD");              // overlong
-    EXPECT_EQ(S::widen("\xED\xA0\x80" "x"), u"\uFFFD\uFFFD\uFFFDx"); // encoded surrogate
+    EXPECT_EQ(S::widen("a\xFF"
+                       "b"),
+              u"a\uFFFDb"); // impossible byte
+    EXPECT_EQ(S::widen("a\x80\x80"
+                       "b"),
+              u"a\uFFFD\uFFFDb");                     // stray continuations
+    EXPECT_EQ(S::widen("\xC0\xAF"), u"\uFFFD\uFFFD"); // overlong
+    EXPECT_EQ(S::widen("\xED\xA0\x80"
+                       "x"),
+              u"\uFFFD\uFFFD\uFFFDx");                                    // encoded surrogate
     EXPECT_EQ(S::widen("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD"); // above U+10FFFF
-    EXPECT_EQ(S::widen("\xE2\x82" "x"), u"\uFFFDx");               // truncated in the middle
-    EXPECT_EQ(S::widen("x\xF0\x9F\x98"), u"x\uFFFD");              // truncated at the end
+    EXPECT_EQ(S::widen("\xE2\x82"
+                       "x"),
+              u"\uFFFDx");                            // truncated in the middle
+    EXPECT_EQ(S::widen("x\xF0\x9F\x98"), u"x\uFFFD"); // truncated at the end
 }
 
 TEST(VorkText, NarrowPairsSurrogatesAndReplacesUnpairedOnes) {
     EXPECT_EQ(S::narrow(u"\U0001F600"), "\xF0\x9F\x98\x80");
     EXPECT_EQ(S::narrow(u"\u00E9\u0800\uFFFF"), "\xC3\xA9\xE0\xA0\x80\xEF\xBF\xBF");
     const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0xD83D, 0};
-    EXPECT_EQ(S::narrow(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(S::narrow(lone), "a\xEF\xBF\xBD"
+                               "b\xEF\xBF\xBD\xEF\xBF\xBD");
     const std::string sample = "Bundle \xC3\xBC\xF0\x9F\x98\x80";
     EXPECT_EQ(S::narrow(S::widen(sample, VorkLocaleFactory::getDefaultLocale())), sample);
 }
 
 TEST(VorkText, WidenPartialCarriesACharacterSplitBetweenBlocks) {
-    const std::string text = "a\xF0\x9F\x98\x80" "b\xC3\xA9";
+    const std::string text = "a\xF0\x9F\x98\x80"
+                             "b\xC3\xA9";
     // Every split point gives the same text as converting in one go.
     for (std::size_t cut = 0; cut <= text.size(); ++cut) {
         std::string carry;

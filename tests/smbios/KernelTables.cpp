@@ -24,11 +24,10 @@ void KernelTables::activate() const {
     smbios::SmbiosFactory::resetForTesting();
 }
 
-Bytes KernelTables::entryPoint3(std::uint32_t tableMaximum, std::uint8_t major, std::uint8_t minor,
-                                bool goodChecksum) {
+Bytes KernelTables::entryPoint3(std::uint32_t tableMaximum, std::uint8_t major, std::uint8_t minor, bool goodChecksum) {
     Bytes ep{'_', 'S', 'M', '3', '_', 0, 0x18, major, minor, 0, 1, 0};
     for (int shift = 0; shift < 32; shift += 8) ep.push_back(static_cast<std::uint8_t>(tableMaximum >> shift));
-    ep.resize(0x18, 0);   // the table address, never used
+    ep.resize(0x18, 0); // the table address, never used
     std::uint8_t sum = 0;
     for (std::uint8_t b : ep) sum = static_cast<std::uint8_t>(sum + b);
     ep[5] = static_cast<std::uint8_t>(-sum + (goodChecksum ? 0 : 1));

@@ -78,9 +78,9 @@ Bytes MemoryImage::legacyEntryPoint(std::uint32_t tableAddress, std::uint16_t ta
     block.push_back(static_cast<std::uint8_t>(tableLength & 0xFF));
     block.push_back(static_cast<std::uint8_t>(tableLength >> 8));
     for (int shift = 0; shift < 32; shift += 8) block.push_back(static_cast<std::uint8_t>(tableAddress >> shift));
-    block.push_back(4);   // number of structures
+    block.push_back(4); // number of structures
     block.push_back(0);
-    block.push_back(0x24);   // BCD revision
+    block.push_back(0x24); // BCD revision
     fixChecksum(block, 15, 5, goodChecksum);
     return block;
 }

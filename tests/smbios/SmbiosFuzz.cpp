@@ -110,16 +110,14 @@ void exerciseItem(const smbios::ISmbiosItem& item) {
             const char* text = item.stringByNumber(static_cast<std::uint8_t>(n));
             volatile std::size_t length = std::string(text).size();
             (void)length;
-        } catch (const smbios::IException&) {
-        }
+        } catch (const smbios::IException&) {}
     }
     std::uint8_t buffer[256];
     for (std::size_t offset : {std::size_t{0}, std::size_t{4}, std::size_t{6}, std::size_t{8}, std::size_t{255}}) {
         for (std::size_t length : {std::size_t{1}, std::size_t{2}, std::size_t{16}, ~std::size_t{0}}) {
             try {
                 item.readData(offset, buffer, length);
-            } catch (const smbios::IException&) {
-            }
+            } catch (const smbios::IException&) {}
         }
     }
 }
@@ -129,10 +127,8 @@ void exerciseItem(const smbios::ISmbiosItem& item) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ImageFile image;
     static KernelDir kernel;
-    if (writeKernelCopy(kernel, data, size))
-        writeImage(image, data, 0);
-    else
-        writeImage(image, data, size);
+    if (writeKernelCopy(kernel, data, size)) writeImage(image, data, 0);
+    else writeImage(image, data, size);
     smbios::SmbiosFactory::resetForTesting();
 
     volatile int id = getSystemId();
@@ -142,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         smbios::ISmbiosTable& table = *smbios::SmbiosFactory::getFactory()->getTable();
         int walked = 0;
         for (auto it = table.begin(); it != table.end(); ++it) {
-            if (++walked > 70000) std::abort();   // more structures than bytes: an endless walk
+            if (++walked > 70000) std::abort(); // more structures than bytes: an endless walk
             exerciseItem(*it);
             for (auto typed = table.begin(it->getType()); typed != table.end(); ++typed) {
                 if (typed->getType() != it->getType()) std::abort();
@@ -153,9 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (auto it = constTable.begin(11); it != constTable.end(); ++it) exerciseItem(*it);
         try {
             *table.end();
-        } catch (const smbios::IException&) {
-        }
-    } catch (const smbios::IException&) {
-    }
+        } catch (const smbios::IException&) {}
+    } catch (const smbios::IException&) {}
     return 0;
 }

@@ -140,7 +140,7 @@ TEST_F(SmbiosTableTest, EntryPointSearchRules) {
     MemoryImage v3 = image("v3.img");
     v3.put(0xE0000, MemoryImage::entryPoint(0x80000, 0x10, 0x1F, 3, true, false));
     v3.put(0xE0100, MemoryImage::entryPoint(0x80000, 0x10, 0x0E, 2, true, false));
-    v3.put(0xE0208, MemoryImage::entryPoint(0x80000, 0x10));   // not on a 16-byte boundary
+    v3.put(0xE0208, MemoryImage::entryPoint(0x80000, 0x10)); // not on a 16-byte boundary
     // the last address tried is 0xFFFD0: a record at 0xFFFE0 is not found
     v3.put(0xFFFE0, MemoryImage::entryPoint(0x80000, 0x10));
     v3.activate();
@@ -201,7 +201,7 @@ TEST_F(SmbiosTableTest, MemoryReaderFailuresNameFileAndAddress) {
     EXPECT_NE(message.find(missing), std::string::npos) << message;
     EXPECT_NE(message.find("0xf0000"), std::string::npos) << message;
 
-    MemoryImage img = image("small.img");   // 1 MiB
+    MemoryImage img = image("small.img"); // 1 MiB
     memory::MemoryOsSpecific small(img.path());
     img.put(0xFFFFF, Bytes{0x5A});
     EXPECT_EQ(small.readByte(0xFFFFF), 0x5A);
@@ -227,9 +227,9 @@ TEST_F(SmbiosTableTest, MemoryReaderFailuresNameFileAndAddress) {
 
 TEST_F(SmbiosTableTest, ItemStringsAndData) {
     MemoryImage img = image();
-    img.putTable(MemoryImage::concat({MemoryImage::structure(1, 0, {1, 2, 3, 4, 5}, {"One"}),
-                                      MemoryImage::structure(2, 1, {9}), MemoryImage::structure(3, 2, {7}, {"A", "", "C"}),
-                                      MemoryImage::structure(127, 3, {})}));
+    img.putTable(
+        MemoryImage::concat({MemoryImage::structure(1, 0, {1, 2, 3, 4, 5}, {"One"}), MemoryImage::structure(2, 1, {9}),
+                             MemoryImage::structure(3, 2, {7}, {"A", "", "C"}), MemoryImage::structure(127, 3, {})}));
     img.activate();
     smbios::ISmbiosTable& t = table();
     const smbios::ISmbiosItem& one = *t.begin(1);
@@ -281,19 +281,20 @@ TEST_F(SmbiosTableTest, MalformedTablesNeverReadOutside) {
     EXPECT_EQ(typesOf(*build({1, 4, 0})), std::vector<int>{});
     // Formatted length below the header's 4 bytes, first or later: the walk ends there.
     EXPECT_EQ(typesOf(*build({1, 3, 0, 0, 0, 0, 0, 0})), std::vector<int>{});
-    EXPECT_EQ(typesOf(*build(MemoryImage::concat({MemoryImage::structure(1, 0, {}), Bytes{2, 0, 0, 0, 0, 0},
-                                                  MemoryImage::structure(3, 0, {})}))),
+    EXPECT_EQ(typesOf(*build(MemoryImage::concat(
+                  {MemoryImage::structure(1, 0, {}), Bytes{2, 0, 0, 0, 0, 0}, MemoryImage::structure(3, 0, {})}))),
               std::vector<int>{1});
     // A formatted length past the end of the table.
     EXPECT_EQ(typesOf(*build(MemoryImage::concat({MemoryImage::structure(1, 0, {}), Bytes{2, 200, 0, 0, 0, 0}}))),
               std::vector<int>{1});
     // No type 127: the walk ends with the buffer.
-    EXPECT_EQ(typesOf(*build(MemoryImage::concat({MemoryImage::structure(1, 0, {}, {"a"}),
-                                                  MemoryImage::structure(2, 0, {}, {"b"})}))),
+    EXPECT_EQ(typesOf(*build(MemoryImage::concat(
+                  {MemoryImage::structure(1, 0, {}, {"a"}), MemoryImage::structure(2, 0, {}, {"b"})}))),
               (std::vector<int>{1, 2}));
     // Type 127 ends the walk even when more follows.
-    EXPECT_EQ(typesOf(*build(MemoryImage::concat({MemoryImage::structure(127, 0, {}), MemoryImage::structure(2, 0, {})}))),
-              std::vector<int>{127});
+    EXPECT_EQ(
+        typesOf(*build(MemoryImage::concat({MemoryImage::structure(127, 0, {}), MemoryImage::structure(2, 0, {})}))),
+        std::vector<int>{127});
 
     // A string set without its closing NUL at the end of the table.
     smbios::ISmbiosTable* t = build(Bytes{11, 5, 0, 0, 1, 'A', 'B', 'C'});
@@ -320,9 +321,9 @@ TEST_F(SmbiosTableTest, KernelCopyRefusedForBadInput) {
     MemoryImage img = image();
     img.putTable(sampleTable());
     KernelTables kernel(plimotest::testDir() + "/dmi");
-    const Bytes good = MemoryImage::concat({MemoryImage::structure(1, 1, {1, 0}, {"Maker"}),
-                                            MemoryImage::structure(0xD0, 2, {0, 0, 0x42}),
-                                            MemoryImage::structure(127, 3, {})});
+    const Bytes good =
+        MemoryImage::concat({MemoryImage::structure(1, 1, {1, 0}, {"Maker"}),
+                             MemoryImage::structure(0xD0, 2, {0, 0, 0x42}), MemoryImage::structure(127, 3, {})});
     const Bytes ep2 = MemoryImage::entryPoint(0, 0);
     const Bytes ep3 = KernelTables::entryPoint3(static_cast<std::uint32_t>(good.size()));
     auto source = [&] {
@@ -345,14 +346,14 @@ TEST_F(SmbiosTableTest, KernelCopyRefusedForBadInput) {
     longRecord[6] = 33;
     const std::vector<Bytes> badEntryPoints = {
         {},
-        Bytes(ep2.begin(), ep2.begin() + 20),   // shorter than its length says
+        Bytes(ep2.begin(), ep2.begin() + 20), // shorter than its length says
         Bytes(ep3.begin(), ep3.begin() + 7),
         MemoryImage::entryPoint(0, 0, 0x1F, 2, false),
         KernelTables::entryPoint3(0x100, 3, 2, false),
         unknownAnchor,
         MemoryImage::entryPoint(0, 0, 0x1F, 4),
         MemoryImage::entryPoint(0, 0, 0x1F, 1),
-        MemoryImage::entryPoint(0, 0, 0x0F),   // too short for the record's fields
+        MemoryImage::entryPoint(0, 0, 0x0F), // too short for the record's fields
         KernelTables::entryPoint3(0x100, 2),
         KernelTables::entryPoint3(0x100, 4),
         longRecord,
@@ -365,8 +366,8 @@ TEST_F(SmbiosTableTest, KernelCopyRefusedForBadInput) {
 
     const std::vector<Bytes> badTables = {
         {},
-        Bytes(good.begin(), good.end() - 3),   // cut in the last structure
-        Bytes(good.begin(), good.begin() + 10),   // cut in the first one's strings
+        Bytes(good.begin(), good.end() - 3),    // cut in the last structure
+        Bytes(good.begin(), good.begin() + 10), // cut in the first one's strings
         MemoryImage::concat({MemoryImage::structure(1, 1, {}), Bytes{2, 200, 0, 0, 0, 0}}),
         MemoryImage::concat({MemoryImage::structure(1, 1, {}), Bytes{2, 3, 0, 0, 0, 0}}),
         MemoryImage::concat({MemoryImage::structure(1, 1, {}), Bytes{2, 4}}),
@@ -399,7 +400,8 @@ TEST_F(SmbiosTableTest, KernelCopyRefusedForBadInput) {
 }
 
 TEST(SmbiosExceptionTest, MessageTemplatesAndTree) {
-    smbios::DataOutOfBounds e("offset : %(offset)i, header_length : %(header_length)i, name %(name)s, 100%% %(missing)i");
+    smbios::DataOutOfBounds e(
+        "offset : %(offset)i, header_length : %(header_length)i, name %(name)s, 100%% %(missing)i");
     e.setParameter("offset", 8).setParameter("header_length", -9).setParameter("name", "x");
     EXPECT_STREQ(e.what(), "offset : 8, header_length : -9, name x, 100% %(missing)i");
     e.setParameter("offset", 12);

@@ -16,9 +16,9 @@ TEST(SysidToolTest, PrintsTheIdentifierAndWhereItCameFrom) {
     KernelTables kernel(plimotest::testDir() + "/dmi");
     // A manufacturer string with a control character and bytes that are not
     // UTF-8: the text keeps the terminal safe, the JSON stays valid.
-    const Bytes table = MemoryImage::concat({MemoryImage::structure(1, 1, {1, 2}, {"Vork\x1b[2J\xff\xfe", "R 750"}),
-                                             MemoryImage::structure(0xD0, 2, {0, 0, 0x8C}),
-                                             MemoryImage::structure(127, 3, {})});
+    const Bytes table =
+        MemoryImage::concat({MemoryImage::structure(1, 1, {1, 2}, {"Vork\x1b[2J\xff\xfe", "R 750"}),
+                             MemoryImage::structure(0xD0, 2, {0, 0, 0x8C}), MemoryImage::structure(127, 3, {})});
     kernel.put(KernelTables::entryPoint3(static_cast<std::uint32_t>(table.size()), 3, 4), table);
     const std::vector<std::string> env{"PLIMO_DMI_DIR=" + kernel.directory()};
 

@@ -35,10 +35,12 @@ protected:
         img().put(0xFE076, kSignature);
         img().put(0xFE840, Bytes{b0, b1, 0, 0, 0, b5, 0, 0, 0, 0, 0, 0, 0});
     }
-    static Bytes oem(const std::vector<std::string>& strings) { return MemoryImage::structure(11, 0x0B00, {1}, strings); }
+    static Bytes oem(const std::vector<std::string>& strings) {
+        return MemoryImage::structure(11, 0x0B00, {1}, strings);
+    }
     static Bytes type208(std::uint8_t at6, std::uint16_t at8 = 0) {
-        return MemoryImage::structure(0xD0, 0xD000,
-                                      {0, 0, at6, 0, static_cast<std::uint8_t>(at8), static_cast<std::uint8_t>(at8 >> 8)});
+        return MemoryImage::structure(
+            0xD0, 0xD000, {0, 0, at6, 0, static_cast<std::uint8_t>(at8), static_cast<std::uint8_t>(at8 >> 8)});
     }
     static Bytes end() { return MemoryImage::structure(127, 0xFFFF, {}); }
 
@@ -72,7 +74,8 @@ TEST_F(SystemIdTest, SignatureBlockComesFirst) {
 
 TEST_F(SystemIdTest, OemStrings) {
     // String 2 "5[0ABC": the first two characters skipped, the rest read as hex.
-    img().putTable(MemoryImage::concat({MemoryImage::structure(0, 0, {}, {"BIOS"}), oem({kSignature, "5[0ABC"}), end()}));
+    img().putTable(
+        MemoryImage::concat({MemoryImage::structure(0, 0, {}, {"BIOS"}), oem({kSignature, "5[0ABC"}), end()}));
     EXPECT_EQ(systemId(), 0xABC);
 
     // The signature in any type-11 structure marks the machine; the last one's
@@ -80,7 +83,8 @@ TEST_F(SystemIdTest, OemStrings) {
     // the low 16 bits of a larger number are kept.
     img().putTable(MemoryImage::concat({oem({"Other", "5[0x1FFFF"}), oem({kSignature + " Inc.", "5["}), end()}));
     EXPECT_EQ(systemId(), 0) << "the last structure reads as 0 and nothing else is there";
-    img().putTable(MemoryImage::concat({oem({"Other", "5[0x2FFFF"}), oem({kSignature + " Inc.", "5[  0x1FFFF zz"}), end()}));
+    img().putTable(
+        MemoryImage::concat({oem({"Other", "5[0x2FFFF"}), oem({kSignature + " Inc.", "5[  0x1FFFF zz"}), end()}));
     EXPECT_EQ(systemId(), 0xFFFF);
     img().putTable(MemoryImage::concat({oem({kSignature, "5[0ABC"}), oem({"Other", "5[12"}), end()}));
     EXPECT_EQ(systemId(), 0x12);

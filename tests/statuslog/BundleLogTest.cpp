@@ -32,16 +32,14 @@ namespace {
 // Runs the body with a local time zone five hours west of UTC.
 class ForeignTimeZone {
 public:
-    ForeignTimeZone()
-    {
+    ForeignTimeZone() {
         const char* old = std::getenv("TZ");
         m_hadOld = old != nullptr;
         if (m_hadOld) m_old = old;
         setenv("TZ", "XYZ+05", 1);
         tzset();
     }
-    ~ForeignTimeZone()
-    {
+    ~ForeignTimeZone() {
         if (m_hadOld) setenv("TZ", m_old.c_str(), 1);
         else unsetenv("TZ");
         tzset();
@@ -53,8 +51,7 @@ private:
 };
 
 // A log filled as a fresh update with a zipped bundle fills it.
-void fillLikeAnUpdate(BAXMLDoc& doc)
-{
+void fillLikeAnUpdate(BAXMLDoc& doc) {
     doc.updateId("U1");
     doc.installParams("-q");
     doc.bundlePath("/bundles/b1/");
@@ -100,8 +97,7 @@ const char* const kFilledStripped =
 
 // A document's text as a parse gives it back: the same document, where an
 // element with an empty text reads as one without (<E></E> as <E/>).
-std::string canonical(xmlDocPtr doc)
-{
+std::string canonical(xmlDocPtr doc) {
     std::string text;
     if (doc != nullptr) {
         EXPECT_TRUE(BAXmlText::serialiseDocument(doc, text));
@@ -114,8 +110,7 @@ std::string canonical(xmlDocPtr doc)
 }
 
 // The log that a load rebuilds from a file and its journal, as text.
-std::string rebuilt(const std::string& file)
-{
+std::string rebuilt(const std::string& file) {
     BAXMLDoc log(file);
     log.load();
     return canonical(log.getDocument());
@@ -123,8 +118,7 @@ std::string rebuilt(const std::string& file)
 
 } // namespace
 
-TEST(BAXMLDoc, FreshDocumentHoldsOnlyTheRootAndSuccess)
-{
+TEST(BAXMLDoc, FreshDocumentHoldsOnlyTheRootAndSuccess) {
     ForeignTimeZone zone;
     const std::time_t before = std::time(nullptr);
     BAXMLDoc doc;
@@ -147,8 +141,7 @@ TEST(BAXMLDoc, FreshDocumentHoldsOnlyTheRootAndSuccess)
     EXPECT_TRUE(doc.qpkLogName.empty());
 }
 
-TEST(BAXMLDoc, FilledLogKeepsItsSectionOrderAndStripsInternalAttributes)
-{
+TEST(BAXMLDoc, FilledLogKeepsItsSectionOrderAndStripsInternalAttributes) {
     const std::string internal = testDir() + "/win/TEMP/BAUpdate.xml";
     BAXMLDoc doc(internal);
     EXPECT_FALSE(fileExists(internal));
@@ -180,8 +173,7 @@ TEST(BAXMLDoc, FilledLogKeepsItsSectionOrderAndStripsInternalAttributes)
     EXPECT_EQ(loaded.progressPercent(), 50);
 }
 
-TEST(BAXMLDoc, SettingsCreateTheirSectionsAndGettersDefaultOrRaise)
-{
+TEST(BAXMLDoc, SettingsCreateTheirSectionsAndGettersDefaultOrRaise) {
     BAXMLDoc doc;
     EXPECT_THROW(doc.reboot(), VorkException);
     EXPECT_THROW(doc.bundlePath(), VorkException);
@@ -210,8 +202,7 @@ TEST(BAXMLDoc, SettingsCreateTheirSectionsAndGettersDefaultOrRaise)
     EXPECT_THROW(doc.reboot(), VorkException);
 }
 
-TEST(BAXMLDoc, ProgressNeverGoesBackAndRebootCountFollowsItsValue)
-{
+TEST(BAXMLDoc, ProgressNeverGoesBackAndRebootCountFollowsItsValue) {
     BAXMLDoc doc;
     EXPECT_EQ(doc.progressPercent(), 100);
     doc.progressPercent(60);
@@ -233,8 +224,7 @@ TEST(BAXMLDoc, ProgressNeverGoesBackAndRebootCountFollowsItsValue)
     EXPECT_EQ(doc.dumpRoot().find("rebootCount"), std::string::npos);
 }
 
-TEST(BAXMLDoc, StableMarksARunUnderWay)
-{
+TEST(BAXMLDoc, StableMarksARunUnderWay) {
     BAXMLDoc doc;
     EXPECT_TRUE(doc.stable());
     doc.stable(true);
@@ -247,8 +237,7 @@ TEST(BAXMLDoc, StableMarksARunUnderWay)
     EXPECT_NE(doc.dumpRoot().find("<Bundle/>"), std::string::npos);
 }
 
-TEST(BAXMLDoc, StartParametersComeFromThePackageOrTheBundleAttributes)
-{
+TEST(BAXMLDoc, StartParametersComeFromThePackageOrTheBundleAttributes) {
     BAXMLDoc doc;
     std::string directory, definition, relocation;
     EXPECT_THROW(doc.getStartParameters(directory, definition, relocation), VorkException);
@@ -285,8 +274,7 @@ TEST(BAXMLDoc, StartParametersComeFromThePackageOrTheBundleAttributes)
     EXPECT_EQ(relocation, packaged);
 }
 
-TEST(BAXMLDoc, RemoveTempFilesDeletesOnlyAnExtractedBundle)
-{
+TEST(BAXMLDoc, RemoveTempFilesDeletesOnlyAnExtractedBundle) {
     const std::string extracted = testDir() + "/extracted";
     writeFile(extracted + "/sub/bundle.xml", "<x/>");
     BAXMLDoc doc;
@@ -306,8 +294,7 @@ TEST(BAXMLDoc, RemoveTempFilesDeletesOnlyAnExtractedBundle)
     EXPECT_TRUE(log.contains("BAXMLDoc::removeTempFiles: Bundle package directory could not be deleted: "));
 }
 
-TEST(BAXMLDoc, CleanupMovesTheLogToItsFinalNameOrDeletesIt)
-{
+TEST(BAXMLDoc, CleanupMovesTheLogToItsFinalNameOrDeletesIt) {
     const std::string temp = testDir() + "/win/TEMP";
     {
         BAXMLDoc doc(temp + "/BAUpdate.xml");
@@ -347,8 +334,8 @@ TEST(BAXMLDoc, CleanupMovesTheLogToItsFinalNameOrDeletesIt)
         doc.updateId("U2");
         EXPECT_THROW(doc.cleanup(), VorkException);
         EXPECT_TRUE(fileExists(temp + "/BAUpdate.xml"));
-        EXPECT_TRUE(log.contains("BAXMLDoc::cleanup: unable to rename internal log file: |" + doc.getFileName() +
-                                 "| to : |"));
+        EXPECT_TRUE(
+            log.contains("BAXMLDoc::cleanup: unable to rename internal log file: |" + doc.getFileName() + "| to : |"));
         EXPECT_TRUE(log.contains("BAXMLDoc::cleanup: errno: "));
     }
     {
@@ -360,13 +347,12 @@ TEST(BAXMLDoc, CleanupMovesTheLogToItsFinalNameOrDeletesIt)
     }
 }
 
-TEST(BAXMLDoc, ALoadReplaysTheJournalUpToItsLastWholeSave)
-{
+TEST(BAXMLDoc, ALoadReplaysTheJournalUpToItsLastWholeSave) {
     const std::string file = testDir() + "/win/TEMP/BAUpdate.xml";
     const std::string journal = file + ".journal";
     BAXMLDoc doc(file);
-    std::vector<std::string> versions;  // the document at each save
-    std::vector<std::uintmax_t> ends;   // the journal's size after each save
+    std::vector<std::string> versions; // the document at each save
+    std::vector<std::uintmax_t> ends;  // the journal's size after each save
     auto save = [&] {
         doc.save();
         versions.push_back(canonical(doc.getDocument()));
@@ -426,10 +412,11 @@ TEST(BAXMLDoc, ALoadReplaysTheJournalUpToItsLastWholeSave)
         std::string longer = BAJournalFormat::header(snapshot.size(), BAJournalFormat::crc(snapshot), 7);
         std::size_t within = 0;
         for (int i = 0; i < 80; ++i) {
-            const std::string record = BAJournalFormat::record(
-                7, "<Save><BundleLog update-id=\"U" + std::to_string(i) + "\" pad=\"" + std::string(1000, 'p') +
-                       "\"/></Save>");
-            if (longer.size() + record.size() - BAJournalFormat::kHeaderSize <= BAJournalFormat::limitFor(snapshot.size()))
+            const std::string record =
+                BAJournalFormat::record(7, "<Save><BundleLog update-id=\"U" + std::to_string(i) + "\" pad=\"" +
+                                               std::string(1000, 'p') + "\"/></Save>");
+            if (longer.size() + record.size() - BAJournalFormat::kHeaderSize <=
+                BAJournalFormat::limitFor(snapshot.size()))
                 within = i;
             longer += record;
         }
@@ -455,8 +442,7 @@ TEST(BAXMLDoc, ALoadReplaysTheJournalUpToItsLastWholeSave)
     EXPECT_FALSE(fileExists(journal));
 }
 
-TEST(StatusCodes, EveryCodeHasItsMessageAndStatusNumber)
-{
+TEST(StatusCodes, EveryCodeHasItsMessageAndStatusNumber) {
     std::vector<StatusCode::Info> rows(std::begin(StatusCode::kTable), std::end(StatusCode::kTable));
     for (int unknown : {1, 3071, 3093, -5})
         rows.push_back({static_cast<StatusCode::Value>(unknown), StatusCode::kUnknownMessage,
@@ -475,8 +461,7 @@ TEST(StatusCodes, EveryCodeHasItsMessageAndStatusNumber)
     }
 }
 
-TEST(StatusCodes, RebootRequestsArePromotedOnlyWithTheRebootOption)
-{
+TEST(StatusCodes, RebootRequestsArePromotedOnlyWithTheRebootOption) {
     BAXMLDoc doc;
     doc.SMStatus(3073);
     EXPECT_EQ(doc.SMStatus(), 3073);

@@ -15,8 +15,7 @@ using VorkSupport::VorkException;
 
 namespace {
 
-std::string dumpNode(xmlNodePtr node)
-{
+std::string dumpNode(xmlNodePtr node) {
     xmlBufferPtr buffer = xmlBufferCreate();
     xmlNodeDump(buffer, node->doc, node, 0, 0);
     std::string text(reinterpret_cast<const char*>(xmlBufferContent(buffer)));
@@ -24,8 +23,7 @@ std::string dumpNode(xmlNodePtr node)
     return text;
 }
 
-std::string content(xmlNodePtr node)
-{
+std::string content(xmlNodePtr node) {
     xmlChar* text = xmlNodeGetContent(node);
     std::string result = text != nullptr ? reinterpret_cast<const char*>(text) : "";
     xmlFree(text);
@@ -34,16 +32,14 @@ std::string content(xmlNodePtr node)
 
 // The text of the only PkgLog of the only package, after a round trip
 // through the file.
-std::string savedPkgLog(BAXMLDoc& doc)
-{
+std::string savedPkgLog(BAXMLDoc& doc) {
     doc.save();
     BAXMLDoc reread(doc.getFileName());
     reread.load();
     return content(reread.getFirstNode("/BundleLog/Package/PkgLog"));
 }
 
-std::string utf16le(const std::u16string& text, bool mark)
-{
+std::string utf16le(const std::u16string& text, bool mark) {
     std::string bytes = mark ? std::string("\xFF\xFE") : std::string();
     for (char16_t c : text) {
         bytes.push_back(static_cast<char>(c & 0xFF));
@@ -54,15 +50,13 @@ std::string utf16le(const std::u16string& text, bool mark)
 
 class PackageLog : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         doc = std::make_unique<BAXMLDoc>(testDir() + "/BAUpdate.xml");
         doc->reboot(false);
         node = doc->createPackage("R1", "/p/a.exe", "/p/a.exe /s", "qpk", "", -1);
     }
     std::string logFile(const std::string& bytes) { return writeFile(testDir() + "/QPK.log", bytes); }
-    std::string completeWith(const std::string& bytes)
-    {
+    std::string completeWith(const std::string& bytes) {
         node->setComplete(0, logFile(bytes), "", BAXMLPackageNode::NO_OS_ERROR_CODE);
         return savedPkgLog(*doc);
     }
@@ -73,8 +67,7 @@ protected:
 
 } // namespace
 
-TEST(BAXMLPackageNode, EntriesCarryTheirAttributesAndChildrenInOrder)
-{
+TEST(BAXMLPackageNode, EntriesCarryTheirAttributesAndChildrenInOrder) {
     BAXMLDoc doc;
     doc.progressPercent(0);
     auto first = doc.createPackage("R1", "/p/a.msi", "msiexec.exe /qn /i /p/a.msi", "msi", "", -1);
@@ -85,9 +78,11 @@ TEST(BAXMLPackageNode, EntriesCarryTheirAttributesAndChildrenInOrder)
     EXPECT_EQ(dumpNode(all->getPackageNode()),
               "<Package releaseID=\"R2\" packageType=\"qpk\" installparams=\"/x\" updateonly=\"true\" "
               "path=\"/p/b.exe\"><Status state=\"in-progress\"/><ExeCmd>/p/b.exe /s</ExeCmd></Package>");
-    EXPECT_NE(dumpNode(doc.createPackage("", "/p/c", "", "", "", 0)->getPackageNode()).find("<Package updateonly=\"false\" path=\"/p/c\">"),
+    EXPECT_NE(dumpNode(doc.createPackage("", "/p/c", "", "", "", 0)->getPackageNode())
+                  .find("<Package updateonly=\"false\" path=\"/p/c\">"),
               std::string::npos);
-    EXPECT_NE(dumpNode(doc.createPackage("", "/p/d", "", "", "", 2)->getPackageNode()).find("<Package updateonly=\"false\" path=\"/p/d\">"),
+    EXPECT_NE(dumpNode(doc.createPackage("", "/p/d", "", "", "", 2)->getPackageNode())
+                  .find("<Package updateonly=\"false\" path=\"/p/d\">"),
               std::string::npos);
 
     doc.createMissingPackage("R5", "/p/e.exe", "qpk", "", -1);
@@ -114,8 +109,7 @@ TEST(BAXMLPackageNode, EntriesCarryTheirAttributesAndChildrenInOrder)
     EXPECT_NE(doc.dumpRoot().find("path=\"/p/b.exe\"><Status state=\"missing\"/>"), std::string::npos);
 }
 
-TEST(BAXMLPackageNode, StatusFollowsTheResultCode)
-{
+TEST(BAXMLPackageNode, StatusFollowsTheResultCode) {
     BAXMLDoc doc;
     auto node = doc.createPackage("R1", "/p/a.exe", "a", "qpk", "", -1);
     xmlNodePtr status = doc.getFirstNode("/BundleLog/Package/Status");
@@ -135,8 +129,7 @@ TEST(BAXMLPackageNode, StatusFollowsTheResultCode)
     EXPECT_EQ(dumpNode(status), "<Status state=\"in-progress\" status=\"4\"/>");
 }
 
-TEST_F(PackageLog, CompletionWithoutLogWritesNoPkgLog)
-{
+TEST_F(PackageLog, CompletionWithoutLogWritesNoPkgLog) {
     node->setComplete(0, "", "", BAXMLPackageNode::NO_OS_ERROR_CODE);
     EXPECT_EQ(dumpNode(node->getPackageNode()),
               "<Package releaseID=\"R1\" packageType=\"qpk\" path=\"/p/a.exe\"><Status state=\"complete\" code=\"0\" "
@@ -148,8 +141,7 @@ TEST_F(PackageLog, CompletionWithoutLogWritesNoPkgLog)
               std::string::npos);
 }
 
-TEST_F(PackageLog, EightBitLogLosesMarkerLinesAndOuterBlanks)
-{
+TEST_F(PackageLog, EightBitLogLosesMarkerLinesAndOuterBlanks) {
     node->setComplete(1, logFile("=== Logging started: 1/2/2026 10:00\n  body\tline \n=== Logging stopped: 1/2/2026\n"),
                       "", 5);
     const std::string entry = dumpNode(node->getPackageNode());
@@ -165,23 +157,21 @@ TEST_F(PackageLog, EightBitLogLosesMarkerLinesAndOuterBlanks)
     EXPECT_EQ(xmlHasProp(second, reinterpret_cast<const xmlChar*>("osErrCode")), nullptr);
 }
 
-TEST_F(PackageLog, EightBitLogKeepsCharactersAcrossBlocksAndReadsCrLfAsNewline)
-{
+TEST_F(PackageLog, EightBitLogKeepsCharactersAcrossBlocksAndReadsCrLfAsNewline) {
     // A two-byte character across the first block boundary, a three-byte one
     // across the second, and a CR LF pair across the third.
     std::string text(511, 'a');
-    text += "\xC3\xA9";                      // bytes 511 and 512
+    text += "\xC3\xA9"; // bytes 511 and 512
     text += std::string(1023 - text.size(), 'b');
-    text += "\xE2\x82\xAC";                  // bytes 1023 to 1025
+    text += "\xE2\x82\xAC"; // bytes 1023 to 1025
     text += std::string(1535 - text.size(), 'c');
-    text += "\r\nend\r\nlast\rline";         // CR at byte 1535, LF at 1536
+    text += "\r\nend\r\nlast\rline"; // CR at byte 1535, LF at 1536
     std::string expected = text;
     for (std::string::size_type at; (at = expected.find("\r\n")) != std::string::npos;) expected.erase(at, 1);
     EXPECT_EQ(completeWith(text), expected);
 }
 
-TEST_F(PackageLog, Utf16LogsWithMarkAreConvertedAndOthersReadAsEightBit)
-{
+TEST_F(PackageLog, Utf16LogsWithMarkAreConvertedAndOthersReadAsEightBit) {
     const std::u16string wide = u"  h\u00E9llo\r\nw\u00F6rld \U0001F600\u20AC\n";
     EXPECT_EQ(completeWith(utf16le(wide, true)), "h\xC3\xA9llo\r\nw\xC3\xB6rld \xF0\x9F\x98\x80\xE2\x82\xAC");
 
@@ -194,8 +184,7 @@ TEST_F(PackageLog, Utf16LogsWithMarkAreConvertedAndOthersReadAsEightBit)
     EXPECT_EQ(content(node->getPackageNode()->last), "\xEF\xBF\xBD\xEF\xBF\xBDok");
 }
 
-TEST_F(PackageLog, LargeLogsKeepTheirFirstAndLastHalfMebibyteOnWholeCharacters)
-{
+TEST_F(PackageLog, LargeLogsKeepTheirFirstAndLastHalfMebibyteOnWholeCharacters) {
     // 8-bit: the head's last character and the tail's first are split by
     // the cut; both go whole.
     std::string text(524287, 'a');
@@ -211,8 +200,7 @@ TEST_F(PackageLog, LargeLogsKeepTheirFirstAndLastHalfMebibyteOnWholeCharacters)
     EXPECT_EQ(content(node->getPackageNode()->last), std::string(262143, 'x') + note + std::string(262143, 'x'));
 }
 
-TEST_F(PackageLog, MessagesAndUnreadableLogs)
-{
+TEST_F(PackageLog, MessagesAndUnreadableLogs) {
     // An empty log file keeps the message and its two newlines.
     node->setComplete(0, logFile(""), "Installer said no", BAXMLPackageNode::NO_OS_ERROR_CODE);
     EXPECT_EQ(savedPkgLog(*doc), "Installer said no\n\n");
@@ -220,7 +208,8 @@ TEST_F(PackageLog, MessagesAndUnreadableLogs)
     // A log of blanks alone and no message: no second PkgLog.
     int pkgLogs = 0;
     for (xmlNodePtr child = node->getPackageNode()->children; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE && std::string(reinterpret_cast<const char*>(child->name)) == "PkgLog") ++pkgLogs;
+        if (child->type == XML_ELEMENT_NODE && std::string(reinterpret_cast<const char*>(child->name)) == "PkgLog")
+            ++pkgLogs;
     }
     EXPECT_EQ(pkgLogs, 1);
 
@@ -241,15 +230,13 @@ TEST_F(PackageLog, MessagesAndUnreadableLogs)
                   testDir() + "/none/QPK.log.</PkgLog></Package>");
 }
 
-TEST_F(PackageLog, ControlCharactersCannotBreakTheSavedLog)
-{
+TEST_F(PackageLog, ControlCharactersCannotBreakTheSavedLog) {
     // Escape sequences, a NUL and a form feed in a package's output.
     const std::string text = completeWith(std::string("\x1B[32mgreen\x1B[0m\0tail\fpage", 24));
     EXPECT_EQ(text, "\xEF\xBF\xBD[32mgreen\xEF\xBF\xBD[0m\xEF\xBF\xBDtail\xEF\xBF\xBDpage");
 }
 
-TEST(BAXMLPackageNode, ConvertWideToUtf8GoesThroughTheHost)
-{
+TEST(BAXMLPackageNode, ConvertWideToUtf8GoesThroughTheHost) {
     EXPECT_EQ(BAXMLPackageNode::ConvertWideToUtf8(u""), "");
     EXPECT_EQ(BAXMLPackageNode::ConvertWideToUtf8(u"a\u00E9\u20AC\U0001F600"), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(BAXMLPackageNode::ConvertWideToUtf8(std::u16string(1, char16_t(0xD800)) + u"x"), "\xEF\xBF\xBDx");

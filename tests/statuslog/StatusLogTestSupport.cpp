@@ -6,23 +6,15 @@
 
 namespace statuslogtest {
 
-LogCapture::LogCapture() : m_fileName(plimotest::testDir() + "/debug.log"), m_log(m_fileName, 1, 9)
-{
+LogCapture::LogCapture() : m_fileName(plimotest::testDir() + "/debug.log"), m_log(m_fileName, 1, 9) {
     VorkSupport::VorkLogging::setInstance(&m_log);
 }
 
-LogCapture::~LogCapture()
-{
-    VorkSupport::VorkLogging::setInstance(nullptr);
-}
+LogCapture::~LogCapture() { VorkSupport::VorkLogging::setInstance(nullptr); }
 
-std::string LogCapture::text() const
-{
-    return plimotest::readFile(m_fileName);
-}
+std::string LogCapture::text() const { return plimotest::readFile(m_fileName); }
 
-std::string maskDate(const std::string& text)
-{
+std::string maskDate(const std::string& text) {
     // The value has the form 9999-99-99T99:99:99Z; the text is copied with
     // each such value replaced.
     const std::string pattern = "dddd-dd-ddTdd:dd:ddZ";
@@ -35,7 +27,8 @@ std::string maskDate(const std::string& text)
         bool matches = true;
         for (std::string::size_type i = 0; i < pattern.size(); ++i) {
             const char c = text[start + i];
-            matches = matches && (pattern[i] == 'd' ? std::isdigit(static_cast<unsigned char>(c)) != 0 : c == pattern[i]);
+            matches =
+                matches && (pattern[i] == 'd' ? std::isdigit(static_cast<unsigned char>(c)) != 0 : c == pattern[i]);
         }
         if (!matches) continue;
         result.append(text, copied, start - copied);

@@ -29,23 +29,20 @@ using VorkSupport::VorkException;
 
 namespace {
 
-std::string canonical(const std::string& path)
-{
+std::string canonical(const std::string& path) {
     char* resolved = realpath(path.c_str(), nullptr);
     std::string result = resolved != nullptr ? resolved : "";
     std::free(resolved);
     return result;
 }
 
-std::string currentDirectory()
-{
+std::string currentDirectory() {
     char buffer[PATH_MAX];
     return getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
 }
 
 // Expects getAbsolutePath to refuse the path with the specified failure.
-void expectInvalidPath(const std::string& path, bool directory)
-{
+void expectInvalidPath(const std::string& path, bool directory) {
     std::string result = "untouched";
     try {
         getAbsolutePath(path, result, directory);
@@ -57,16 +54,14 @@ void expectInvalidPath(const std::string& path, bool directory)
     EXPECT_EQ(result, "untouched");
 }
 
-std::vector<std::string> directoryEntries(const std::string& directory)
-{
+std::vector<std::string> directoryEntries(const std::string& directory) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-std::string dumpNode(xmlNodePtr node)
-{
+std::string dumpNode(xmlNodePtr node) {
     xmlBufferPtr buffer = xmlBufferCreate();
     xmlNodeDump(buffer, node->doc, node, 0, 0);
     std::string text(reinterpret_cast<const char*>(xmlBufferContent(buffer)));
@@ -83,8 +78,7 @@ const char* const kSample =
 
 } // namespace
 
-TEST(GetAbsolutePath, ResolvesTheDirectoryAndKeepsTheFileName)
-{
+TEST(GetAbsolutePath, ResolvesTheDirectoryAndKeepsTheFileName) {
     const std::string base = canonical(testDir());
     std::filesystem::create_directories(testDir() + "/real/sub");
     std::filesystem::create_directory_symlink(testDir() + "/real", testDir() + "/link");
@@ -115,8 +109,7 @@ TEST(GetAbsolutePath, ResolvesTheDirectoryAndKeepsTheFileName)
     EXPECT_EQ(currentDirectory(), before);
 }
 
-TEST(GetAbsolutePath, RefusesDirectoriesThatDoNotExist)
-{
+TEST(GetAbsolutePath, RefusesDirectoriesThatDoNotExist) {
     writeFile(testDir() + "/plain.txt", "x");
     const std::string before = currentDirectory();
     expectInvalidPath(testDir() + "/nowhere/file.xml", false);
@@ -127,8 +120,7 @@ TEST(GetAbsolutePath, RefusesDirectoriesThatDoNotExist)
     EXPECT_EQ(currentDirectory(), before);
 }
 
-TEST(BAAnyXMLDoc, ReplacesAttributesInPlaceAndAppendsNewOnes)
-{
+TEST(BAAnyXMLDoc, ReplacesAttributesInPlaceAndAppendsNewOnes) {
     const std::string file = writeFile(testDir() + "/doc.xml", kSample);
     BAAnyXMLDoc doc(file, true);
     ASSERT_NE(doc.getDocument(), nullptr);
@@ -153,8 +145,7 @@ TEST(BAAnyXMLDoc, ReplacesAttributesInPlaceAndAppendsNewOnes)
     EXPECT_EQ(reread.getStringAttribute("/r/y", "q"), "<&\">");
 }
 
-TEST(BAAnyXMLDoc, ReadsBooleansAndIntegersAsSpecifiedTexts)
-{
+TEST(BAAnyXMLDoc, ReadsBooleansAndIntegersAsSpecifiedTexts) {
     BAAnyXMLDoc doc(writeFile(testDir() + "/doc.xml", kSample), true);
     xmlNodePtr x = doc.getFirstNode("/r/x");
     EXPECT_FALSE(BAAnyXMLDoc::getBoolAttribute(x, "t"));
@@ -196,8 +187,7 @@ TEST(BAAnyXMLDoc, ReadsBooleansAndIntegersAsSpecifiedTexts)
     EXPECT_EQ(log.text(), before);
 }
 
-TEST(BAAnyXMLDoc, FindsTheFirstElementOfAnAbsoluteExpression)
-{
+TEST(BAAnyXMLDoc, FindsTheFirstElementOfAnAbsoluteExpression) {
     BAAnyXMLDoc doc(writeFile(testDir() + "/doc.xml", kSample), true);
     EXPECT_EQ(doc.getStringAttribute("/r/x", "id"), "1");
     EXPECT_EQ(doc.getStringAttribute("//x[text()='text']", "id"), "2");
@@ -219,8 +209,7 @@ TEST(BAAnyXMLDoc, FindsTheFirstElementOfAnAbsoluteExpression)
     EXPECT_THROW(doc.getFirstNode("/r/["), std::exception);
 }
 
-TEST(BAAnyXMLDoc, MissingOrMalformedFilesLeaveNoDocument)
-{
+TEST(BAAnyXMLDoc, MissingOrMalformedFilesLeaveNoDocument) {
     EXPECT_THROW(BAAnyXMLDoc(testDir() + "/no-such-dir/doc.xml", false), VorkException);
 
     LogCapture log;
@@ -245,8 +234,7 @@ TEST(BAAnyXMLDoc, MissingOrMalformedFilesLeaveNoDocument)
     EXPECT_EQ(reloaded.getDocument(), nullptr);
 }
 
-TEST(BAAnyXMLDoc, HostileDocumentsNeitherReadOtherFilesNorExpand)
-{
+TEST(BAAnyXMLDoc, HostileDocumentsNeitherReadOtherFilesNorExpand) {
     writeFile(testDir() + "/secret.txt", "TOPSECRET");
     writeFile(testDir() + "/evil.dtd", "<!ENTITY leak SYSTEM \"file://" + testDir() + "/secret.txt\">\n");
     const std::vector<std::string> hostile = {
@@ -254,7 +242,8 @@ TEST(BAAnyXMLDoc, HostileDocumentsNeitherReadOtherFilesNorExpand)
         "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY xxe SYSTEM \"file://" + testDir() +
             "/secret.txt\">]>\n<r a=\"&xxe;\">&xxe;</r>\n",
         // External parameter entity and an external DTD.
-        "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY % p SYSTEM \"file://" + testDir() + "/evil.dtd\"> %p;]>\n"
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY % p SYSTEM \"file://" + testDir() +
+            "/evil.dtd\"> %p;]>\n"
             "<r>&leak;</r>\n",
         "<?xml version=\"1.0\"?>\n<!DOCTYPE r SYSTEM \"file://" + testDir() + "/evil.dtd\">\n<r a=\"x\">&leak;</r>\n",
         // A network DTD.
@@ -272,8 +261,7 @@ TEST(BAAnyXMLDoc, HostileDocumentsNeitherReadOtherFilesNorExpand)
         EXPECT_EQ(dumped.find("TOPSECRET"), std::string::npos) << content;
         try {
             EXPECT_EQ(doc.getStringAttribute("/r", "a").find("TOPSECRET"), std::string::npos);
-        } catch (const VorkException&) {
-        }
+        } catch (const VorkException&) {}
     }
 
     std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY lol0 \"lol\">\n";
@@ -294,8 +282,8 @@ TEST(BAAnyXMLDoc, HostileDocumentsNeitherReadOtherFilesNorExpand)
     }
 
     // Any declaration is refused; a bare document type is not.
-    for (const char* subset : {"<!ELEMENT r ANY>", "<!ATTLIST r a CDATA \"d\">", "<!NOTATION n SYSTEM \"x\">",
-                               "<!ENTITY e \"x\">"}) {
+    for (const char* subset :
+         {"<!ELEMENT r ANY>", "<!ATTLIST r a CDATA \"d\">", "<!NOTATION n SYSTEM \"x\">", "<!ENTITY e \"x\">"}) {
         BAAnyXMLDoc declared(writeFile(testDir() + "/declared.xml", std::string("<!DOCTYPE r [") + subset + "]><r/>"),
                              true);
         EXPECT_EQ(declared.getDocument(), nullptr) << subset;
@@ -309,8 +297,7 @@ namespace {
 std::string g_target;
 bool g_sawBothFiles = false;
 
-bool stopBeforeReplace(const std::string& tempFileName, const std::string& fileName)
-{
+bool stopBeforeReplace(const std::string& tempFileName, const std::string& fileName) {
     // The new file is complete while the old one is still the target.
     g_sawBothFiles = fileName == g_target && readFile(tempFileName).find("v=\"new\"") != std::string::npos &&
                      readFile(fileName).find("v=\"old\"") != std::string::npos;
@@ -325,8 +312,7 @@ struct HookReset {
 
 } // namespace
 
-TEST(BAAnyXMLDoc, SaveReplacesTheFileAtomicallyAndPrivately)
-{
+TEST(BAAnyXMLDoc, SaveReplacesTheFileAtomicallyAndPrivately) {
     const std::string directory = testDir() + "/state";
     std::filesystem::create_directory(directory);
     const std::string file = writeFile(directory + "/BAUpdate.xml", "<r v=\"old\"/>\n");
@@ -398,8 +384,7 @@ TEST(BAAnyXMLDoc, SaveReplacesTheFileAtomicallyAndPrivately)
     EXPECT_EQ(directoryEntries(directory).size(), 3u);
 }
 
-TEST(BAAnyXMLDoc, SaveKeepsLinksAndWritesPipesInPlace)
-{
+TEST(BAAnyXMLDoc, SaveKeepsLinksAndWritesPipesInPlace) {
     const std::string real = writeFile(testDir() + "/real.xml", "<r v=\"old\"/>");
     std::filesystem::create_symlink(real, testDir() + "/link.xml");
     BAAnyXMLDoc doc(testDir() + "/link.xml", true);

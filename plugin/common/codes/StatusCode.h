@@ -46,8 +46,8 @@ struct Info {
 inline constexpr Info kTable[] = {
     {Success, "", 2, 0, 0},
     {PackageFailed, "Update Package failed during execution.", 5, 3, -1},
-    {RebootRequired,
-     "All update packages executed successfully.  System reboot required for updates to be applied.", 3, 4, -1},
+    {RebootRequired, "All update packages executed successfully.  System reboot required for updates to be applied.", 3,
+     4, -1},
     {ResumeRequired,
      "Not all update packages executed.  System reboot required, and update resumed, to execute remaining update "
      "packages.",
@@ -60,8 +60,8 @@ inline constexpr Info kTable[] = {
      "packages.",
      3, -1, -1},
     {UnknownException, "Unknown exception occurred during system update.", 4, 3, -1},
-    {NoUpdateInProgress,
-     "Unable to resume system update, or retrieve progress.  No system update is in progress.", 0, -1, 1},
+    {NoUpdateInProgress, "Unable to resume system update, or retrieve progress.  No system update is in progress.", 0,
+     -1, 1},
     {DefinitionMissing, "Definition file bundle.xml missing for package.", 4, -1, -1},
     {Rebooting,
      "All update packages executed successfully.  System reboot required for updates to be applied.  Rebooting "
@@ -72,8 +72,7 @@ inline constexpr Info kTable[] = {
      "packages.  Rebooting the system automatically.",
      4, -1, -1},
     {RebootRequiredWithFailures,
-     "One or more Update Packages require a reboot, but one or more other packages failed during execution.", 1, 8,
-     -1},
+     "One or more Update Packages require a reboot, but one or more other packages failed during execution.", 1, 8, -1},
     {FailedAndContinued,
      "One or more Update Packages failed during execution, but the update continued running to the end.", 5, 7, 7},
     {EngineUpgradeMissing, "MSI engine upgrade is needed, but the upgrade package was not provided.", 4, -1, -1},
@@ -84,8 +83,7 @@ inline constexpr Info kTable[] = {
     {PackageNotApplied, "One or more Update Packages within the System Update Set was not applied.", 3, -1, -1},
     {ResumeFailed, "Unable to resume update after reboot.", 4, -1, -1},
     {MayNotHaveApplied, "One or more Update Packages in the System Update Set may not have applied.", 4, -1, -1},
-    {MayHaveApplied, "All the Update Packages within the System Update Set may have applied successfully.", 3, -1,
-     -1},
+    {MayHaveApplied, "All the Update Packages within the System Update Set may have applied successfully.", 3, -1, -1},
     {IntegrityFailed, "Bundle integrity verification failed.  Bundle not executed.", 3, 1, -1},
 };
 
