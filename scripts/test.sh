@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: a normal build (and
+# Installs what is missing, checks the structure (layers, loops, log-record
+# names, formatting), builds, and runs every test: a normal build (and
 # a bounded fault sweep over its programs), the same under AddressSanitizer +
 # UndefinedBehaviorSanitizer, the resume tests
 # under ThreadSanitizer, the Debian package and the /usr layout, and (when
@@ -37,6 +38,19 @@ run_ctest() { # <name> <build dir> [ctest args...]
     return 0
   fi
 }
+
+echo "== structure: layers and loops, log-record names, formatting"
+structure_failed=0
+scripts/check-layers.py || structure_failed=1
+scripts/check-log-names.py || structure_failed=1
+git ls-files -z '*.cpp' '*.h' ':!tests/data' | xargs -0 clang-format --dry-run --Werror || structure_failed=1
+if ((structure_failed == 0)); then
+  summary+=("structure: 1 passed, 0 failed")
+  total_passed=$((total_passed + 1))
+else
+  summary+=("structure: 0 passed, 1 failed")
+  total_failed=$((total_failed + 1))
+fi
 
 echo "== normal build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLIMO_TESTS=ON >/dev/null
