@@ -73,12 +73,10 @@ BundlePackage::BundlePackage(BAXMLDoc* statusLog, xmlNodePtr logNode)
         VORK_LOG(4, "BundlePackage::BundlePackage (resume): no updateonly attribute for package");
         m_nUpdateOnly = -1;
     }
-    VORK_LOG(3, "BundlePackage::BundlePackage (resume): m_sReleaseID="
-                    << "|" << m_sReleaseID << "|, m_sPackageAbsFileName="
-                    << "|" << m_sPackageAbsFileName << "|"
-                    << ", packageType = |" << m_sPackageType << "|"
-                    << ", installparams = |" << m_sInstallParams << "|"
-                    << ", updateonly = |" << m_nUpdateOnly << "|");
+    VORK_LOG(3, "BundlePackage::BundlePackage (resume): m_sReleaseID=|"
+                    << m_sReleaseID << "|, m_sPackageAbsFileName=|" << m_sPackageAbsFileName << "|, packageType = |"
+                    << m_sPackageType << "|, installparams = |" << m_sInstallParams << "|, updateonly = |"
+                    << m_nUpdateOnly << "|");
 
     m_nStatus = STATUS_SUCCESS;
     const xmlNodePtr status = statusElement(m_pLogNode);
@@ -145,12 +143,9 @@ int BundlePackage::execute(bool& notRun) {
     VORK_TRACE("BundlePackage::execute");
     notRun = false;
     int result = 0;
-    VORK_LOG(3, "BundlePackage::execute: starting package: "
-                    << "releaseId = |" << m_sReleaseID << "|, "
-                    << "path = |" << m_sPackageAbsFileName << "|, "
-                    << "packageType = |" << m_sPackageType << "|, "
-                    << "state = |" << m_nState << "|, "
-                    << "status = |" << m_nStatus << "|, ");
+    VORK_LOG(3, "BundlePackage::execute: starting package: releaseId = |"
+                    << m_sReleaseID << "|, path = |" << m_sPackageAbsFileName << "|, packageType = |" << m_sPackageType
+                    << "|, state = |" << m_nState << "|, status = |" << m_nStatus << "|, ");
 
     const State entryState = m_nState;
     settleRecordedState("BundlePackage", false, result);
