@@ -6,8 +6,8 @@
 #include <mutex>
 #include <utility>
 
-#include "MemoryOsSpecific.h"
 #include "FactoryInstance.h"
+#include "MemoryOsSpecific.h"
 #include "NotImplemented.h"
 #include "ParameterException.h"
 
@@ -22,10 +22,6 @@ std::string defaultMemFile() {
 }
 
 using Instance = smbios::FactoryInstance<MemoryFactoryImpl>;
-
-smbios::ParameterException unknownParameter(const std::string& name) {
-    return Instance::unknownParameter("memory", name);
-}
 
 std::map<const void*, std::function<void()>>& resetListeners() {
     static std::map<const void*, std::function<void()>> listeners;
@@ -76,13 +72,13 @@ IMemory* MemoryFactoryImpl::getMemory() {
 
 void MemoryFactoryImpl::setParameter(const std::string& name, const std::string& value) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (name != "memFile") throw unknownParameter(name);
+    if (name != "memFile") throw Instance::unknownParameter("memory", name);
     m_sMemFile = value;
 }
 
 std::string MemoryFactoryImpl::getParameter(const std::string& name) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (name != "memFile") throw unknownParameter(name);
+    if (name != "memFile") throw Instance::unknownParameter("memory", name);
     return m_sMemFile;
 }
 

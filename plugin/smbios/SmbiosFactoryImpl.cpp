@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "MemoryFactory.h"
 #include "FactoryInstance.h"
+#include "MemoryFactory.h"
 #include "NotImplemented.h"
 #include "ParameterException.h"
 #include "SmbiosMemoryStrategy.h"
@@ -17,9 +17,7 @@ namespace smbios {
 
 namespace {
 
-using Instance = smbios::FactoryInstance<SmbiosFactoryImpl>;
-
-ParameterException unknownParameter(const std::string& name) { return Instance::unknownParameter("smbios", name); }
+using Instance = FactoryInstance<SmbiosFactoryImpl>;
 
 } // namespace
 
@@ -69,14 +67,14 @@ void SmbiosFactoryImpl::setParameter(const std::string& name, long value) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (name == "strictValidation") m_nStrictValidation = value;
     else if (name == "offset") m_nOffset = value;
-    else throw unknownParameter(name);
+    else throw Instance::unknownParameter("smbios", name);
 }
 
 long SmbiosFactoryImpl::getParameter(const std::string& name) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (name == "strictValidation") return m_nStrictValidation;
     if (name == "offset") return m_nOffset;
-    throw unknownParameter(name);
+    throw Instance::unknownParameter("smbios", name);
 }
 
 void SmbiosFactoryImpl::setMode(int mode) {
