@@ -5,12 +5,15 @@
 // Exit codes: 0 an answer was printed, 1 no plug-in or no answer, 2 usage.
 // With --json the answer, or the error that left none, is printed as one
 // JSON object.
+#include <signal.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "AnswerDocument.h"
 #include "AnswerJson.h"
+#include "VorkRestartMark.h"
 #include "zuadb64.h"
 
 namespace {
@@ -39,6 +42,24 @@ int failure(bool json, const std::string& message, int exitCode) {
     return exitCode;
 }
 
+// A SIGTERM that comes once the plug-in has asked for the restart is the
+// shutdown it asked for: the answer is still written whole and the program
+// ends with 0, so that the unit that ran it is not counted as failed. Any
+// other SIGTERM ends the program as it always did.
+void onTerminate(int signal) {
+    if (VorkSupport::VorkRestartMark::isSet()) return;
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+void endInOrderOnTheRestartsSigterm() {
+    struct sigaction action {};
+    action.sa_handler = onTerminate;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -65,6 +86,7 @@ int main(int argc, char** argv) {
         std::printf("zuasvchost %s\n", PLIMO_VERSION);
         return 0;
     }
+    endInOrderOnTheRestartsSigterm();
     const uint64_t plugin = ZUDBPluginGetIDByPrefix(argv[1]);
     if (plugin == 0) return failure(json, "plug-in |" + std::string(argv[1]) + "| not found", 1);
     char* answer = ZUDBPluginSendCmd(plugin, argc - 2, argv + 2);

@@ -1,6 +1,7 @@
 #include "VorkLoginManager.h"
 
 #include <fcntl.h>
+#include <time.h>
 
 #include <cerrno>
 #include <cstring>
@@ -104,6 +105,25 @@ bool VorkLoginManager::reboot() {
         return false;
     }
     return true;
+}
+
+bool VorkLoginManager::rebootIn(unsigned delaySeconds) {
+    if (m_pBus == nullptr) return false;
+    if (delaySeconds == 0) return reboot();
+    // The login manager counts in microseconds of the real-time clock.
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const uint64_t when =
+        static_cast<uint64_t>(now.tv_sec + delaySeconds) * 1000000ULL + static_cast<uint64_t>(now.tv_nsec) / 1000ULL;
+    CallResult call;
+    const int result = sd_bus_call_method(m_pBus, kDestination, kPath, kInterface, "ScheduleShutdown", &call.error,
+                                          &call.reply, "st", "reboot", when);
+    if (result >= 0) return true;
+    // A login manager too old to schedule restarts one at once.
+    if (call.error.name != nullptr && std::strcmp(call.error.name, "org.freedesktop.DBus.Error.UnknownMethod") == 0)
+        return reboot();
+    fail("ScheduleShutdown", result, call.error.name, call.error.message);
+    return false;
 }
 
 } // namespace VorkSupport

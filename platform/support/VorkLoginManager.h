@@ -24,6 +24,11 @@ public:
     // Asks for a restart of the machine without asking anyone. False when
     // the request was not taken.
     [[nodiscard]] bool reboot();
+    // Asks for a restart of the machine in delaySeconds (ScheduleShutdown),
+    // so that whoever waits for this process's answer gets it first; at once
+    // (reboot()) for 0, or when the login manager knows no scheduled
+    // shutdown. False when the request was not taken.
+    [[nodiscard]] bool rebootIn(unsigned delaySeconds);
 
     // Whether the last failure was that no login manager can be reached (no
     // bus, or nobody serving logind on it) rather than a refusal.

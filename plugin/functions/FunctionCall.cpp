@@ -8,6 +8,7 @@
 #include "BundleApplicatorBase.h"
 #include "FailureStatus.h"
 #include "LockProbe.h"
+#include "raiseRebootRequiredFlag.h"
 #include "VorkException.h"
 #include "VorkLocaleFactory.h"
 #include "VorkLogRecord.h"
@@ -77,8 +78,38 @@ void FunctionCall::setStatus(int code) {
 
 std::string FunctionCall::answer() {
     if (m_bCleanupAtEnd) guard([this] { m_log.cleanup(); });
+    // What is not durable now never will be: a log that cannot be saved whole
+    // restarts nothing, and the machine stays up with its flag raised.
+    if (m_restart && !guard([this] { m_log.saveWhole(); })) {
+        m_restart = nullptr;
+        (void)raiseRebootRequiredFlag();
+    }
     releaseLock();
+    if (m_restart) askForRestart();
     return m_log.dumpRoot();
+}
+
+void FunctionCall::askForRestart() {
+    const std::function<void()> request = std::move(m_restart);
+    m_restart = nullptr;
+    int status = 0;
+    try {
+        request();
+        return;
+    } catch (...) {
+        status = statusOfCaught(m_reporting);
+    }
+    // The machine stays up: the record says so, and the next boot resumes it.
+    if (takeLock()) {
+        setStatus(status);
+        guard([this] {
+            m_log.saveWhole();
+            const std::string logTarget = m_log.logTarget();
+            if (!logTarget.empty()) m_log.saveTo(logTarget);
+        });
+        releaseLock();
+    }
+    setStatus(status);
 }
 
 int FunctionCall::statusOfCaught(const Reporting& reporting) {

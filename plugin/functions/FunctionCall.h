@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -82,8 +83,17 @@ public:
         }
     }
 
+    // The request that ends the call once its answer is complete: the
+    // restart of the machine, or the flag that tells the caller to restart
+    // it. It raises when the restart is refused or cannot be asked for.
+    void restartAtEnd(std::function<void()> request) { m_restart = std::move(request); }
+
     // The answer: the log finished off when so decided (a failure there
     // becomes its status), the lock released, the log's root element as text.
+    // With a restart to ask for, the log is saved whole first (its journal
+    // folded), and the request is the last thing the call does: nothing of
+    // the update changes after it. A refusal is recorded under the lock
+    // again, and answered.
     std::string answer();
 
     // Within a handler: reports the exception being handled and answers its
@@ -92,11 +102,15 @@ public:
     static int statusOfCaught(const Reporting& reporting);
 
 private:
+    // The restart, asked for outside the lock; a refusal becomes the status
+    // of the answer and of the log.
+    void askForRestart();
     static int report(const std::string& prefix, const std::string& message, int status);
 
     BundleApplicatorBase& m_applicator;
     BAXMLDoc& m_log;
     Reporting m_reporting;
     bool m_bCleanupAtEnd = false;
+    std::function<void()> m_restart;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
 };

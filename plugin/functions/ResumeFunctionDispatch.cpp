@@ -1,6 +1,7 @@
 #include "ResumeFunctionDispatch.h"
 
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "MetricsFile.h"
 #include "ResumeFunctionService.h"
 #include "StatusCode.h"
+#include "VorkBootId.h"
 #include "VorkException.h"
 #include "VorkLogRecord.h"
 #include "VorkPlatform.h"
@@ -86,7 +88,34 @@ void ResumeFunctionDispatch::resumeLoggedUpdate(const VorkSupport::VorkPropertie
         m_call.cleanupAtEnd(false);
         return;
     }
+    if (restartStillAwaited()) {
+        // Started by hand, or the restart was refused or never came: the
+        // update still waits for it, as its log says.
+        m_call.cleanupAtEnd(false);
+        return;
+    }
     runService();
+}
+
+bool ResumeFunctionDispatch::restartStillAwaited() {
+    const std::string recorded = m_statusLog.restartBootId();
+    if (recorded.empty()) return false;
+    if (!VorkSupport::VorkBootId::wellFormed(recorded)) {
+        VORK_LOG(2, "ResumeFunctionDispatch::restartStillAwaited: the recorded boot id |" << recorded
+                                                                                          << "| is no boot id; "
+                                                                                             "resuming");
+        return false;
+    }
+    const std::optional<std::string> current = VorkSupport::VorkBootId::current();
+    if (!current) {
+        VORK_LOG(2, "ResumeFunctionDispatch::restartStillAwaited: the boot id cannot be read; resuming");
+        return false;
+    }
+    if (*current != recorded) return false;
+    VORK_LOG(2, "ResumeFunctionDispatch::restartStillAwaited: the machine has not restarted since the restart was "
+                "asked for (boot "
+                    << recorded << "); nothing runs, the update waits for the restart");
+    return true;
 }
 
 void ResumeFunctionDispatch::answerNothingToResume() {
@@ -225,7 +254,8 @@ void ResumeFunctionDispatch::decide(int result, int count, Bundle& bundle) {
                 service.m_bUpdateCompleted = false;
                 // False means the unit that started this run is still there: it stays.
                 (void)service.install();
-                service.restartForResume(m_statusLog);
+                service.prepareRestart(m_statusLog);
+                m_call.restartAtEnd([this] { m_pService->requestRestart(m_statusLog); });
             } else {
                 UpdateFunctionBase::flagRebootRequired();
                 if (count >= 3) m_statusLog.SMStatus(StatusCode::PackageFailed);

@@ -38,6 +38,10 @@ private:
     void answerNothingToResume();
     void keepUnreadableLog();
     void logResumeState();
+    // Whether the log's restart was asked for in this very boot: then the
+    // machine has not restarted yet. A recorded id that is malformed, or a
+    // boot id that cannot be read, answers false (logged).
+    bool restartStillAwaited();
     // Runs the service and keeps the record of its run.
     void runService();
 

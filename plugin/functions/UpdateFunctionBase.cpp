@@ -2,18 +2,22 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
 #include "BAXMLDoc.h"
 #include "FunctionCall.h"
 #include "StatusCode.h"
+#include "VorkBootId.h"
 #include "VorkException.h"
 #include "VorkExecuteProgram.h"
 #include "VorkLogRecord.h"
 #include "VorkLoginManager.h"
+#include "VorkRestartMark.h"
 #include "VorkScopeTrace.h"
 #include "getAbsolutePath.h"
 #include "raiseRebootRequiredFlag.h"
@@ -47,16 +51,40 @@ bool UpdateFunctionBase::startIt() { return false; }
 
 bool UpdateFunctionBase::pauseIt() { return false; }
 
+bool UpdateFunctionBase::restartMayBeAsked() {
+    return std::getenv("PLIMO_SKIP_REBOOT") == nullptr && mayRestartMachine();
+}
+
+unsigned UpdateFunctionBase::restartDelaySeconds() {
+    constexpr unsigned kDefault = 5;
+    constexpr unsigned long kLongest = 300;
+    const char* text = std::getenv("PLIMO_RESTART_DELAY");
+    if (text == nullptr || *text == '\0') return kDefault;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long seconds = std::strtoul(text, &end, 10);
+    if (errno != 0 || *end != '\0' || *text == '-' || *text == '+' || seconds > kLongest) {
+        VORK_LOG(2, "UpdateFunctionBase::restartDelaySeconds: PLIMO_RESTART_DELAY |"
+                        << text << "| is not 0 to " << kLongest << "; using " << kDefault);
+        return kDefault;
+    }
+    return static_cast<unsigned>(seconds);
+}
+
 bool UpdateFunctionBase::reboot() {
     VORK_TRACE("UpdateFunctionBase::reboot");
     VORK_LOG(4, "UpdateFunctionBase::reboot: starting system reboot");
-    if (std::getenv("PLIMO_SKIP_REBOOT") != nullptr) return false;
-    // Without the right to restart, the request is quietly dropped.
-    if (!mayRestartMachine()) return false;
+    // Without the switch off or the right to restart, the request is quietly
+    // dropped.
+    if (!restartMayBeAsked()) return false;
 
+    // A SIGTERM from here on is the shutdown this process asked for.
+    VorkSupport::VorkRestartMark::set();
+    const unsigned delay = restartDelaySeconds();
     VorkSupport::VorkLoginManager logind;
-    if (logind.reboot()) {
+    if (logind.rebootIn(delay)) {
         VORK_LOG(4, "UpdateFunctionBase::reboot: reboot initiated - " << 0u);
+        VORK_LOG(4, "UpdateFunctionBase::reboot: the machine restarts in " << delay << " s");
         return true;
     }
     std::string text = logind.error();
@@ -76,6 +104,7 @@ bool UpdateFunctionBase::reboot() {
         text = started ? "the system manager refused the restart (exit code " + std::to_string(exitCode) + ")"
                        : std::string("the system manager could not be started");
     }
+    VorkSupport::VorkRestartMark::clear();
     VORK_LOG(1, "UpdateFunctionBase::reboot: reboot failed - " << text);
     throw VorkSupport::VorkException(text);
 }
@@ -91,19 +120,31 @@ void UpdateFunctionBase::rebootOrFlag() {
     if (!restarting) flagRebootRequired();
 }
 
-void UpdateFunctionBase::restartForResume(BAXMLDoc& statusLog) {
+void UpdateFunctionBase::prepareRestart(BAXMLDoc& statusLog) {
     statusLog.rebootCount(statusLog.rebootCount() + 1);
+    // A restart skipped on purpose (or one that cannot be asked for) is
+    // waited for by no boot: a resume goes on whenever it is started.
+    const bool restarts =
+        std::getenv("PLIMO_SKIP_REBOOT") == nullptr && (statusLog.callerReboot() || mayRestartMachine());
+    std::optional<std::string> bootId;
+    if (restarts) {
+        bootId = VorkSupport::VorkBootId::current();
+        if (!bootId)
+            VORK_LOG(2, "UpdateFunctionBase::prepareRestart: the boot id cannot be read; a resume will not know "
+                        "whether the machine has restarted");
+    }
+    statusLog.restartBootId(bootId.value_or(std::string()));
     // Whole, so the one file tells the update across the restart.
     statusLog.saveWhole();
     const std::string logTarget = statusLog.logTarget();
     if (!logTarget.empty()) statusLog.saveTo(logTarget);
-    if (statusLog.callerReboot()) {
-        // The caller restarts the machine when it sees the flag or the answer.
-        VORK_LOG(4, "UpdateFunctionBase::restartForResume: the restart is left to the caller");
-        flagRebootRequired();
-        return;
-    }
-    rebootOrFlag();
+}
+
+void UpdateFunctionBase::requestRestart(BAXMLDoc& statusLog) {
+    if (!statusLog.callerReboot()) return rebootOrFlag();
+    // The caller restarts the machine when it sees the flag or the answer.
+    VORK_LOG(4, "UpdateFunctionBase::requestRestart: the restart is left to the caller");
+    flagRebootRequired();
 }
 
 void UpdateFunctionBase::flagRebootRequired() { (void)raiseRebootRequiredFlag(); }

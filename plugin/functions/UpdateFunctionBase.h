@@ -17,20 +17,33 @@ public:
     bool startIt() override;
     bool pauseIt() override;
 
-    // Restarts the machine at once, unless PLIMO_SKIP_REBOOT is set or the
-    // process lacks the right to restart it (false). The login manager is
-    // asked; only when none can be reached, the system manager. Raises
+    // Asks for the restart of the machine, unless PLIMO_SKIP_REBOOT is set or
+    // the process lacks the right to restart it (false). The login manager is
+    // asked to restart it restartDelaySeconds() from now, so that the caller
+    // gets the answer first; only when none can be reached, the system
+    // manager, at once. Sets the restart mark before it asks. Raises
     // VorkException (code 0) when the restart is refused or cannot be asked
     // for; true when it is on its way.
     bool reboot();
     // reboot(); when the machine is not going to restart after all, the
     // reboot-required flag is raised (a refusal is raised on afterwards).
     void rebootOrFlag();
-    // The restart that resumes an update: counts it in the status log, saves
-    // the log (and the user log when there is a log target), then
-    // rebootOrFlag(); when the caller restarts the machine (callerReboot),
-    // only the flag is raised. The resume service must be installed already.
-    void restartForResume(BAXMLDoc& statusLog);
+    // Whether reboot() would ask for anything: PLIMO_SKIP_REBOOT is not set
+    // and the process may restart the machine.
+    static bool restartMayBeAsked();
+    // The seconds between the request and the restart: PLIMO_RESTART_DELAY
+    // when it is a whole number from 0 to 300, else 5.
+    static unsigned restartDelaySeconds();
+    // Prepares the restart that resumes an update (the resume service must
+    // be installed already): counts it in the status log, records this boot's
+    // id when the machine really restarts for it (or the caller is told to),
+    // and saves the log whole (and the user log when there is a log target).
+    // The call then ends with requestRestart, once its answer is complete.
+    void prepareRestart(BAXMLDoc& statusLog);
+    // The last act of a call that prepared a restart: asks for it
+    // (rebootOrFlag), or, when the caller restarts the machine, raises the
+    // reboot-required flag that tells it to.
+    void requestRestart(BAXMLDoc& statusLog);
     // Raises the reboot-required flag. A flag that cannot be raised is logged
     // where it fails and changes nothing about the update.
     static void flagRebootRequired();

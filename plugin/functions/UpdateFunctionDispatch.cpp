@@ -205,9 +205,11 @@ void UpdateFunctionDispatch::rebootBranch(Bundle& bundle, FunctionCall& call, Up
         // restart: then it ends here, and the machine stays up.
         if (!applicator.install())
             throw VorkException("UpdateFunctionDispatch::rebootBranch: the resume service could not be installed");
-        // The internal log carries the update across the restart.
+        // The internal log carries the update across the restart, which is
+        // asked for once the answer is complete.
         call.cleanupAtEnd(false);
-        applicator.restartForResume(statusLog);
+        applicator.prepareRestart(statusLog);
+        call.restartAtEnd([&applicator, &statusLog] { applicator.requestRestart(statusLog); });
         return;
     }
     UpdateFunctionBase::flagRebootRequired();

@@ -210,6 +210,8 @@ xmlDocPtr BAXMLDoc::strippedCopy(const char* writer) {
         xmlRemoveProp(logTargetAttr);
         VORK_LOG(9, "BAXMLDoc::strippedCopy: removing log-target attribute for " << writer);
     }
+    if (xmlAttrPtr bootIdAttr = settings != nullptr ? xmlHasProp(settings, toXml("restartBootId")) : nullptr)
+        xmlRemoveProp(bootIdAttr);
     xmlNodePtr bundle = firstChildElement(settings, "Bundle");
     if (xmlAttrPtr stableAttr = bundle != nullptr ? xmlHasProp(bundle, toXml("stable")) : nullptr) {
         xmlRemoveProp(stableAttr);
@@ -465,6 +467,15 @@ void BAXMLDoc::callerReboot(bool value) {
     setBoolSetting(BALogSections::Settings, "callerReboot", value);
 }
 bool BAXMLDoc::callerReboot() { return stringSettingOrEmpty(BALogSections::Settings, "callerReboot") == "true"; }
+
+void BAXMLDoc::restartBootId(const std::string& value) {
+    addBundleSettingsNode();
+    if (!value.empty()) return setSetting(BALogSections::Settings, "restartBootId", value);
+    // A section is saved by its text: removing the attribute is change enough.
+    if (xmlAttrPtr attribute = xmlHasProp(requireSection(BALogSections::Settings), toXml("restartBootId")))
+        xmlRemoveProp(attribute);
+}
+std::string BAXMLDoc::restartBootId() { return stringSettingOrEmpty(BALogSections::Settings, "restartBootId"); }
 
 void BAXMLDoc::packageTimeout(int seconds) {
     addBundleSettingsNode();

@@ -114,6 +114,12 @@ public:
     // asks for one itself. A log without the attribute reads false.
     void callerReboot(bool value);
     bool callerReboot();
+    // The boot id of the boot that asked for the update's last restart
+    // (attribute restartBootId, internal like log-target): a resume in that
+    // same boot knows that the restart has not happened yet. Empty removes
+    // it; a log without it answers "".
+    void restartBootId(const std::string& value);
+    std::string restartBootId();
     // The time limit in seconds of the packages that carry none of their
     // own; 0 (absent) means no limit.
     void packageTimeout(int seconds);

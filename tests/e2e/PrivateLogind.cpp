@@ -16,7 +16,8 @@ const char* const kPython = "/usr/bin/python3";
 
 } // namespace
 
-PrivateLogind::PrivateLogind() : m_sCallLog(plimotest::testDir() + "/logind-calls.log") {
+PrivateLogind::PrivateLogind(const std::string& onScheduleShutdown)
+    : m_sCallLog(plimotest::testDir() + "/logind-calls.log") {
     const plimotest::RunResult daemon = plimotest::runProgram(
         {"/usr/bin/dbus-daemon", "--session", "--address=unix:path=" + plimotest::testDir() + "/private-bus",
          "--print-address=1", "--print-pid=1", "--fork"});
@@ -29,7 +30,7 @@ PrivateLogind::PrivateLogind() : m_sCallLog(plimotest::testDir() + "/logind-call
                          {"DBUS_SYSTEM_BUS_ADDRESS=" + m_sAddress});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (send("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                "string:org.freedesktop.login1")
+                {"string:org.freedesktop.login1"})
                .find("boolean true") == std::string::npos) {
         if (std::chrono::steady_clock::now() > deadline) {
             stop();
@@ -37,6 +38,10 @@ PrivateLogind::PrivateLogind() : m_sCallLog(plimotest::testDir() + "/logind-call
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    // The template knows no scheduled shutdown; the real login manager does.
+    send("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.DBus.Mock.AddMethod",
+         {"string:org.freedesktop.login1.Manager", "string:ScheduleShutdown", "string:st",
+          "string:", "string:" + onScheduleShutdown});
 }
 
 PrivateLogind::~PrivateLogind() { stop(); }
@@ -58,9 +63,9 @@ std::string PrivateLogind::inhibitors() const {
 }
 
 std::string PrivateLogind::send(const std::string& destination, const std::string& path, const std::string& method,
-                                const std::string& argument) const {
+                                const std::vector<std::string>& arguments) const {
     std::vector<std::string> argv = {
         "/usr/bin/dbus-send", "--bus=" + m_sAddress, "--print-reply", "--dest=" + destination, path, method};
-    if (!argument.empty()) argv.push_back(argument);
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     return plimotest::runProgram(argv).out;
 }

@@ -39,6 +39,49 @@ std::string writePackage(const std::string& dir, const std::string& name, const 
                      true);
 }
 
+// Python code that lists every file of the state folder (name, size,
+// modification time) into out, as it stands when the code runs.
+std::string stateListingCode(const std::string& out) {
+    // Plain statements: the stand-in runs the code with locals of its own,
+    // which a comprehension would not see.
+    return "import os\n"
+           "with open('" +
+           out +
+           "', 'w') as f:\n"
+           "    for r, d, fs in sorted(os.walk('" +
+           testDir() +
+           "/win')):\n"
+           "        for n in sorted(fs):\n"
+           "            s = os.lstat(os.path.join(r, n))\n"
+           "            f.write('%s %d %d\\n' % (os.path.join(r, n), s.st_size, s.st_mtime_ns))\n";
+}
+
+// The listing of the state folder now.
+std::string stateListing() {
+    const std::string out = testDir() + "/state-now";
+    plimotest::runProgram({"/usr/bin/python3", "-c", stateListingCode(out)});
+    return readFile(out);
+}
+
+// The internal log with its recorded boot id replaced by bootId.
+void recordBootId(const std::string& bootId) {
+    std::string text = readFile(internalLog());
+    const std::string key = "restartBootId=\"";
+    const std::string::size_type at = text.find(key);
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at + key.size(), text.find('"', at + key.size()) - at - key.size(), bootId);
+    writeFile(internalLog(), text);
+}
+
+// A boot id of some other boot than this one.
+const char* const kAnotherBoot = "00000000-0000-4000-8000-000000000000";
+
+// The microseconds of the real-time clock now.
+long long realTimeMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 std::chrono::steady_clock::duration timed(const std::function<void()>& run) {
     const auto start = std::chrono::steady_clock::now();
     run();
@@ -151,24 +194,40 @@ TEST(SafeRunTest, RestartGoesThroughTheLoginManagerNeverWithSkipReboot) {
                                              "reboot=true"};
     const std::string flag = testDir() + "/reboot-required";
 
-    PrivateLogind bus;
+    const std::string atRequest = testDir() + "/state-at-request";
+    PrivateLogind bus(stateListingCode(atRequest));
     std::vector<std::string> env = onBus(bus);
     env.push_back(pathEntry);
     EXPECT_EQ(statusOf(svchost(update, env).out), 3082);
     EXPECT_EQ(countOf(bus.calls(), "Reboot"), 0) << bus.calls();
+    EXPECT_EQ(countOf(bus.calls(), "ScheduleShutdown"), 0) << bus.calls();
     EXPECT_TRUE(fileExists(flag)) << "a restart skipped is a restart left undone";
     ::unlink(flag.c_str());
     EXPECT_EQ(svchost({"zuacmd=clean"}, env).exitCode, 0);
 
     env.push_back("PLIMO_SKIP_REBOOT");
+    const long long before = realTimeMicroseconds();
     EXPECT_EQ(statusOf(svchost(update, env).out), 3082);
+    const long long after = realTimeMicroseconds();
     const std::string calls = bus.calls();
     if (::geteuid() == 0) {
-        EXPECT_EQ(countOf(calls, "Reboot False"), 1) << calls;
-        EXPECT_LT(calls.find("Inhibit"), calls.find("Reboot")) << calls;
+        // A restart a few seconds out, so that the caller has the answer
+        // first, asked for once everything was saved: nothing changed after.
+        EXPECT_EQ(countOf(calls, "Reboot"), 0) << calls;
+        const std::string request = "ScheduleShutdown \"reboot\" ";
+        const std::string::size_type at = calls.find(request);
+        ASSERT_NE(at, std::string::npos) << calls;
+        const long long when = std::stoll(calls.substr(at + request.size()));
+        EXPECT_GE(when, before + 5000000);
+        EXPECT_LE(when, after + 5000000);
+        EXPECT_LT(calls.find("Inhibit"), at) << calls;
         EXPECT_FALSE(fileExists(flag));
+        EXPECT_NE(readFile(atRequest), "");
+        EXPECT_EQ(readFile(atRequest), stateListing());
+        EXPECT_TRUE(wholeStatusLog(internalLog())) << "the journal is folded before the request";
+        EXPECT_FALSE(fileExists(internalLog() + ".journal"));
     } else {
-        EXPECT_EQ(countOf(calls, "Reboot"), 0) << "without the right to restart nothing is asked";
+        EXPECT_EQ(countOf(calls, "ScheduleShutdown"), 0) << "without the right to restart nothing is asked";
     }
     EXPECT_EQ(svchost({"zuacmd=clean"}, env).exitCode, 0);
 
@@ -184,14 +243,82 @@ TEST(SafeRunTest, RestartGoesThroughTheLoginManagerNeverWithSkipReboot) {
               3082);
     EXPECT_TRUE(fileExists(flag));
     ::unlink(flag.c_str());
+    // Each resume after the caller's restart (another boot).
+    recordBootId(kAnotherBoot);
     EXPECT_EQ(statusOf(runUnit(env).out), 3082);
     EXPECT_TRUE(fileExists(flag));
+    recordBootId(kAnotherBoot);
     EXPECT_EQ(statusOf(runUnit(env).out), 0);
     EXPECT_EQ(qpkRuns(callerDir, "b"), 3);
-    EXPECT_EQ(countOf(bus.calls(), "Reboot"), countOf(calls, "Reboot")) << bus.calls();
+    EXPECT_EQ(countOf(bus.calls(), "ScheduleShutdown"), countOf(calls, "ScheduleShutdown")) << bus.calls();
 
     EXPECT_FALSE(fileExists(testDir() + "/systemctl.args"));
     EXPECT_EQ(countOf(bus.inhibitors(), "plimo"), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(SafeRunTest, AResumeCountsOnlyARestartThatHappenedAndTheRestartsSigtermEndsItInOrder) {
+    const std::string dir = testDir() + "/bundle";
+    writeQpk(dir, "a", {2, 2, 2, 2, 0});
+    writeBundle(dir, {"a.sh"});
+    const std::string bin = testDir() + "/bin";
+    // The system manager of a machine without a login manager restarts it at
+    // once: the shutdown's SIGTERM reaches the update's process before it has
+    // answered.
+    writeFile(bin + "/systemctl", "#!/bin/sh\necho \"$@\" >> '" + testDir() + "/systemctl.args'\nkill -TERM $PPID\n",
+              true);
+    const char* path = std::getenv("PATH");
+    const std::vector<std::string> noBus = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + testDir() + "/no-bus",
+                                            "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin"),
+                                            "PLIMO_SKIP_INHIBIT"};
+    std::vector<std::string> restarting = noBus;
+    restarting.push_back("PLIMO_SKIP_REBOOT");
+
+    // The caller restarts the machine: this boot is recorded, and a resume
+    // started before the restart runs nothing and answers the wait again.
+    EXPECT_EQ(statusOf(svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=me",
+                                "callerreboot=true", "updateid=B1"},
+                               restarting)
+                           .out),
+              3082);
+    const std::string bootId = readFile("/proc/sys/kernel/random/boot_id");
+    EXPECT_EQ(attributeOf(readFile(internalLog()), "BundleSettings", "restartBootId") + "\n", bootId);
+    const std::string waiting = readFile(internalLog());
+    for (int i = 0; i < 2; ++i) {
+        auto early = runUnit(restarting);
+        EXPECT_EQ(statusOf(early.out), 3082) << early.out;
+        EXPECT_EQ(attributeOf(early.out, "BundleSettings", "restartBootId"), "<none>") << "internal";
+    }
+    EXPECT_EQ(qpkRuns(dir, "a"), 1);
+    EXPECT_EQ(readFile(internalLog()), waiting);
+    // A malformed id tells nothing: the resume goes on.
+    recordBootId("not-a-boot-id");
+    EXPECT_EQ(statusOf(runUnit(restarting).out), 3082);
+    EXPECT_EQ(qpkRuns(dir, "a"), 2);
+    // After a restart (another boot id) it runs, and when it asks for another
+    // restart itself, the shutdown's SIGTERM ends it in order: its answer
+    // whole, exit code 0.
+    ASSERT_EQ(svchost({"zuacmd=clean"}, restarting).exitCode, 0);
+    EXPECT_EQ(statusOf(svchost({"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=me",
+                                "reboot=true", "updateid=B2"},
+                               noBus)
+                           .out),
+              3082);
+    EXPECT_EQ(attributeOf(readFile(internalLog()), "BundleSettings", "restartBootId"), "<none>")
+        << "a restart skipped on purpose is waited for by no boot";
+    if (::geteuid() != 0) GTEST_SKIP() << "only root may restart the machine";
+    auto resumed = runUnit(restarting);
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_EQ(statusOf(resumed.out), 3082) << resumed.out;
+    EXPECT_NE(resumed.out.find("</BundleLog>"), std::string::npos);
+    EXPECT_EQ(countOf(readFile(testDir() + "/systemctl.args"), "--no-wall reboot"), 1);
+    EXPECT_EQ(qpkRuns(dir, "a"), 4);
+    const std::string left = readFile(internalLog());
+    EXPECT_EQ(attributeOf(left, "rebootCount", "rebootCount"), "2");
+    EXPECT_EQ(attributeOf(left, "BundleSettings", "restartBootId") + "\n", bootId);
 }
 
 } // namespace

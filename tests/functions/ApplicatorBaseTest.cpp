@@ -398,6 +398,13 @@ TEST(UpdateFunctionBase, RebootIsSkippedWhenAskedAndNeverReachesTheSystemInTests
     std::string bin = testDir() + "/bin";
     writeFile(bin + "/systemctl", "#!/bin/sh\necho \"$@\" > \"" + testDir() + "/systemctl.args\"\nexit 1\n", true);
     ::setenv("PATH", (bin + ":" + path).c_str(), 1);
+    // Nor can it reach a login manager: the bus it would ask is not there.
+    const std::string bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS") ? std::getenv("DBUS_SYSTEM_BUS_ADDRESS") : "";
+    AtExit restoreBus([&] {
+        if (bus.empty()) ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        else ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.c_str(), 1);
+    });
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + testDir() + "/no-bus").c_str(), 1);
     ::unsetenv("PLIMO_SKIP_REBOOT");
     bool privileged = ::geteuid() == 0;
     try {
