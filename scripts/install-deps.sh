@@ -18,7 +18,9 @@ packages=(cmake make g++ pkg-config libxml2-dev zlib1g-dev libarchive-dev libssl
   # the structure checks: layers and loops, log-record names, formatting
   python3 universal-ctags clang-format
   # manual pages, the Debian package and its checks
-  scdoc dpkg-dev file lintian man-db bash-completion)
+  scdoc dpkg-dev file lintian man-db bash-completion
+  # the real-boot test: a Debian root file system booted with systemd-nspawn
+  systemd-container mmdebstrap)
 
 missing=()
 for p in "${packages[@]}"; do

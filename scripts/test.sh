@@ -3,7 +3,8 @@
 # names, formatting), builds, and runs every test: a normal build (and
 # a bounded fault sweep over its programs), the same under AddressSanitizer +
 # UndefinedBehaviorSanitizer, the resume tests
-# under ThreadSanitizer, the Debian package and the /usr layout, and (when
+# under ThreadSanitizer, the Debian package and the /usr layout, real
+# restarts of a booted Debian machine with the package installed, and (when
 # clang is present) the firmware-table fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -103,6 +104,20 @@ summary+=("package: $line")
 total_passed=$((total_passed + ${line%% passed*}))
 failed=${line#*, }
 total_failed=$((total_failed + ${failed%% failed}))
+
+echo "== real restarts: the package in a booted Debian machine (systemd-nspawn)"
+realboot_log=build/realboot.log
+debs=(build/plimo_*.deb)
+if [[ -f ${debs[0]} ]]; then
+  tests/realboot/run.sh "${debs[0]}" build/realboot 2>&1 | tee "$realboot_log" || true
+fi
+line=$(grep -E "^realboot: [0-9]+ passed, [0-9]+ failed" "$realboot_log" 2>/dev/null | tail -1 || true)
+if [[ -z "$line" ]]; then line="realboot: 0 passed, 1 failed"; fi
+summary+=("$line")
+realboot_passed=$(sed -E 's/^realboot: ([0-9]+) passed.*/\1/' <<<"$line")
+realboot_failed=$(sed -E 's/^realboot: [0-9]+ passed, ([0-9]+) failed.*/\1/' <<<"$line")
+total_passed=$((total_passed + realboot_passed))
+total_failed=$((total_failed + realboot_failed))
 
 if command -v clang++ >/dev/null 2>&1 && [[ -x scripts/fuzz-smbios.sh ]]; then
   echo "== firmware table fuzzer (60 s)"
