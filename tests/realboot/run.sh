@@ -46,21 +46,44 @@ if [[ ! -e $base/.complete ]]; then
   log "realboot: root file system built in $((SECONDS - started)) s"
 fi
 
-# A machine of one scenario: the base, the package, the test's own files.
+# The layer of this run: the package installed on the base, and the test's
+# own files. Each machine is an overlay of its own upper folder on this layer
+# and the base, so that making and dropping one costs next to nothing.
+mounted=()
+unmount_all() {
+  local m
+  for m in "${mounted[@]}"; do umount "$m" 2>/dev/null || true; done
+}
+trap unmount_all EXIT
+
+overlay() { # <folder> <lower folders, colon-separated>
+  local folder=$1 lower=$2
+  umount "$folder/root" 2>/dev/null || true
+  rm -rf "$folder"
+  mkdir -p "$folder/upper" "$folder/work" "$folder/root"
+  mount -t overlay overlay -o "lowerdir=$lower,upperdir=$folder/upper,workdir=$folder/work" "$folder/root" || return 1
+  mounted+=("$folder/root")
+}
+
+layer="$work/layer"
+overlay "$layer" "$base" || skip "no overlay file system here"
+cp "$deb" "$layer/root/var/tmp/plimo.deb"
+if ! systemd-nspawn -q --register=no --keep-unit -D "$layer/root" dpkg -i /var/tmp/plimo.deb >"$work/dpkg.log" 2>&1; then
+  cat "$work/dpkg.log" >&2
+  echo "realboot: 0 passed, 1 failed"
+  exit 1
+fi
+rm -f "$layer/root/var/tmp/plimo.deb"
+cp -a "$here/root/." "$layer/root/"
+mkdir -p "$layer/root/var/tmp/rb" "$layer/root/srv/rb" "$layer/root/var/log/journal" \
+  "$layer/root/etc/systemd/system/multi-user.target.wants"
+ln -sf /etc/systemd/system/plimo-rb-watch.service "$layer/root/etc/systemd/system/multi-user.target.wants/"
+ln -sf /etc/systemd/system/plimo-rb-driver.service "$layer/root/etc/systemd/system/multi-user.target.wants/"
+umount "$layer/root"
+
+# A machine of one scenario; its root file system is <folder>/root.
 machine() { # <folder>
-  local root=$1
-  rm -rf "$root"
-  cp -a "$base" "$root"
-  rm -f "$root/.complete"
-  cp "$deb" "$root/tmp/plimo.deb"
-  systemd-nspawn -q --register=no -D "$root" dpkg -i /tmp/plimo.deb >"$root.dpkg.log" 2>&1 ||
-    { cat "$root.dpkg.log" >&2; return 1; }
-  rm -f "$root/tmp/plimo.deb"
-  cp -a "$here/root/." "$root/"
-  mkdir -p "$root/var/tmp/rb" "$root/srv/rb" "$root/var/log/journal"
-  mkdir -p "$root/etc/systemd/system/multi-user.target.wants"
-  ln -sf /etc/systemd/system/plimo-rb-watch.service "$root/etc/systemd/system/multi-user.target.wants/"
-  ln -sf /etc/systemd/system/plimo-rb-driver.service "$root/etc/systemd/system/multi-user.target.wants/"
+  overlay "$1" "$layer/upper:$base"
 }
 
 # One boot, bounded: answers systemd-nspawn's exit code (133 for a restart,
@@ -105,12 +128,12 @@ kill_machine() { # <systemd-nspawn pid>
 failures=()
 fail() { failures+=("$scenario: $*"); log "realboot: FAIL $scenario: $*"; }
 
-status_of() { sed -n 's/.*<SMStatus result="\([0-9]*\)".*/\1/p' "$1" 2>/dev/null | head -n 1; }
+status_of() { sed -n 's/.*<SMStatus result="\([0-9]*\)".*/\1/p' "$1" 2>/dev/null | head -n 1 || true; }
 
 # Every promise about a restart that the machine can show.
-check() { # <root> <boots> <final status> <answer statuses|-> <package:runs ...>
-  local root=$1 boots=$2 final=$3 answer=$4
-  shift 4
+check() { # <root> <caller yes|no> <boots> <final status> <answer statuses|-> <package:runs ...>
+  local root=$1 caller=$2 boots=$3 final=$4 answer=$5
+  shift 5
   local rb="$root/var/tmp/rb" id n
   n=$(wc -l <"$rb/boots" 2>/dev/null || echo 0)
   [[ $n -eq $boots ]] || fail "booted $n times, expected $boots"
@@ -131,11 +154,13 @@ check() { # <root> <boots> <final status> <answer statuses|-> <package:runs ...>
   grep -v ' held=1 inherited=0 ' "$rb/trace" | sed 's/^/  /' | grep . && fail "a package ran without the inhibitor, or inherited it"
   # Nothing in the state folder changes once the restart is asked for: the
   # schedule file of logind, or the flag the caller waits for.
+  local request_pattern='^/run/systemd/shutdown/scheduled (MOVED_TO|CREATE|CLOSE_WRITE)'
+  [[ $caller == yes ]] && request_pattern='^/run/reboot-required(\.pkgs)? '
   for id in $(cat "$rb/boots"); do
     local watch="$rb/watch-$id.log"
     [[ -s $watch ]] || { fail "no watch of boot $id"; continue; }
     local request
-    request=$(grep -nE '^/run/systemd/shutdown/scheduled (MOVED_TO|CREATE|CLOSE_WRITE)|^/run/reboot-required(\.pkgs)? ' "$watch" | head -n 1 | cut -d: -f1)
+    request=$(grep -nE "$request_pattern" "$watch" | head -n 1 | cut -d: -f1 || true)
     [[ -n $request ]] || continue
     if tail -n +"$request" "$watch" | grep -q '^/var/lib/plimo/'; then
       fail "the state folder changed after the restart request in boot $id:"
@@ -151,8 +176,8 @@ check() { # <root> <boots> <final status> <answer statuses|-> <package:runs ...>
       fail "a unit failed in boot $id"
     grep -E '^Result=' "$rb/end-$id" | grep -qv 'Result=success' && fail "the resume unit ended with $(grep '^Result=' "$rb/end-$id") in boot $id"
   done
-  systemd-nspawn -q --register=no -D "$root" journalctl --no-pager -o short-monotonic >"$root.journal" 2>&1 || true
-  grep -E 'plimo.*(Failed with result|code=killed|status=15)' "$root.journal" | head -n 5 | grep . && fail "the journal records a failed resume unit"
+  systemd-nspawn -q --register=no --keep-unit -D "$root" journalctl --no-pager -o short-monotonic >"$root.journal" 2>&1 || true
+  grep -E 'plimo.service: .*(Failed with result|code=killed|status=15)' "$root.journal" | head -n 5 | grep . && fail "the journal records a failed resume unit"
   # Nothing is left over.
   [[ -e $root/etc/systemd/system/plimo.service ]] && fail "the resume unit is left installed"
   [[ -e $root/etc/systemd/system/multi-user.target.wants/plimo.service ]] && fail "the resume unit is left enabled"
@@ -165,11 +190,12 @@ check() { # <root> <boots> <final status> <answer statuses|-> <package:runs ...>
 passed=0
 run_scenario() { # <name> <keys> <caller yes|no> <kill_at|-> <package=codes,...> -- <check args...>
   scenario=$1
-  local keys=$2 caller=$3 kill_at=$4 packages=$5 root="$work/machine-$1" started=$SECONDS
+  local keys=$2 caller=$3 kill_at=$4 packages=$5 root="$work/machine-$1/root" started=$SECONDS
   shift 5
   [[ $1 == -- ]] && shift
   local before=${#failures[@]}
-  machine "$root" || { fail "the machine could not be made"; return; }
+  machine "$work/machine-$scenario" || { fail "the machine could not be made"; return; }
+  local made=$((SECONDS - started))
   local rb="$root/var/tmp/rb" contents="" spec name i=0
   printf 'ID=RB-%s\nKEYS="%s"\nCALLER=%s\n' "$scenario" "$keys" "$caller" >"$rb/scenario"
   for spec in ${packages//,/ }; do
@@ -193,10 +219,13 @@ run_scenario() { # <name> <keys> <caller yes|no> <kill_at|-> <package=codes,...>
     *) fail "boot $boots ended with $result"; break ;;
     esac
   done
-  check "$root" "$@"
+  check "$root" "$caller" "$@"
+  # Each package's runs, by the boot (1, 2, ...) they ran in.
   local runs
-  runs=$(cut -d' ' -f1 "$rb/trace" 2>/dev/null | sort | uniq -c | awk '{printf " %s:%s", $2, $1}')
-  log "realboot: $scenario: boots:$outcomes; package runs:$runs; final status $(status_of "$rb/final.xml"); $((SECONDS - started)) s"
+  runs=$(awk 'NR == FNR { gsub("-", "", $0); boot[$0] = FNR; next }
+              { id = $3; gsub("-", "", id); seen[$1] = seen[$1] (seen[$1] == "" ? "" : ",") boot[id] }
+              END { for (p in seen) printf " %s@%s", p, seen[p] }' "$rb/boots" "$rb/trace" 2>/dev/null)
+  log "realboot: $scenario: boots ended:$outcomes; package runs by boot:$runs; final status $(status_of "$rb/final.xml"); $((SECONDS - started)) s ($made s to make the machine)"
   ((${#failures[@]} == before)) && passed=$((passed + 1))
   return 0
 }
