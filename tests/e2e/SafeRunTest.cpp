@@ -262,13 +262,15 @@ namespace {
 
 TEST(SafeRunTest, AResumeCountsOnlyARestartThatHappenedAndTheRestartsSigtermEndsItInOrder) {
     const std::string dir = testDir() + "/bundle";
-    writeQpk(dir, "a", {2, 2, 2, 2, 0});
+    writeQpk(dir, "a", {2, 2, 2, 2, 2, 0});
     writeBundle(dir, {"a.sh"});
     const std::string bin = testDir() + "/bin";
     // The system manager of a machine without a login manager restarts it at
     // once: the shutdown's SIGTERM reaches the update's process before it has
     // answered.
-    writeFile(bin + "/systemctl", "#!/bin/sh\necho \"$@\" >> '" + testDir() + "/systemctl.args'\nkill -TERM $PPID\n",
+    writeFile(bin + "/systemctl",
+              "#!/bin/sh\necho \"$@\" >> '" + testDir() + "/systemctl.args'\n[ -e '" + testDir() +
+                  "/refuse' ] && exit 1\nkill -TERM $PPID\n",
               true);
     const char* path = std::getenv("PATH");
     const std::vector<std::string> noBus = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + testDir() + "/no-bus",
@@ -319,6 +321,17 @@ TEST(SafeRunTest, AResumeCountsOnlyARestartThatHappenedAndTheRestartsSigtermEnds
     const std::string left = readFile(internalLog());
     EXPECT_EQ(attributeOf(left, "rebootCount", "rebootCount"), "2");
     EXPECT_EQ(attributeOf(left, "BundleSettings", "restartBootId") + "\n", bootId);
+
+    // A refused restart: the machine stays up, the record says so under the
+    // lock again, the unit stays and the flag is up for the next boot.
+    writeFile(testDir() + "/refuse", "");
+    recordBootId(kAnotherBoot);
+    EXPECT_EQ(statusOf(runUnit(restarting).out), 3079);
+    EXPECT_EQ(statusOf(readFile(internalLog())), 3079);
+    EXPECT_TRUE(fileExists(unitFile()));
+    EXPECT_TRUE(fileExists(testDir() + "/reboot-required"));
+    EXPECT_FALSE(fileExists(lockFile()));
+    EXPECT_EQ(qpkRuns(dir, "a"), 5);
 }
 
 } // namespace

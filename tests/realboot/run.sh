@@ -220,6 +220,19 @@ run_scenario() { # <name> <keys> <caller yes|no> <kill_at|-> <package=codes,...>
     esac
   done
   check "$root" "$caller" "$@"
+  # Every restart of the update's own went through logind: the boot it ended
+  # has logind's schedule file in its watch.
+  local index=0 outcome id
+  for outcome in $outcomes; do
+    index=$((index + 1))
+    [[ $outcome == 133 && $caller == no ]] || continue
+    id=$(sed -n "${index}p" "$rb/boots")
+    grep -qE '^/run/systemd/shutdown/scheduled ' "$rb/watch-$id.log" 2>/dev/null ||
+      fail "boot $index restarted, but not through logind"
+  done
+  # Every answer the resume unit printed reached the journal whole.
+  grep -E 'zuasvchost\[[0-9]+\]: <BundleLog' "$root.journal" | grep -v '</BundleLog>' | head -n 3 | grep . &&
+    fail "a resume's answer did not reach the journal whole"
   # Each package's runs, by the boot (1, 2, ...) they ran in.
   local runs
   runs=$(awk 'NR == FNR { gsub("-", "", $0); boot[$0] = FNR; next }
