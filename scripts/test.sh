@@ -16,6 +16,11 @@ export PLIMO_SKIP_INHIBIT=1
 
 scripts/install-deps.sh
 
+# The real-boot test's root file system is fetched and unpacked meanwhile.
+mkdir -p build
+tests/realboot/run.sh --prepare build/realboot >build/realboot-prepare.log 2>&1 &
+realboot_prepare=$!
+
 jobs=$(nproc 2>/dev/null || echo 2)
 summary=()
 total_passed=0
@@ -108,6 +113,7 @@ total_failed=$((total_failed + ${failed%% failed}))
 echo "== real restarts: the package in a booted Debian machine (systemd-nspawn)"
 realboot_log=build/realboot.log
 debs=(build/plimo_*.deb)
+wait "$realboot_prepare" || true
 if [[ -f ${debs[0]} ]]; then
   tests/realboot/run.sh "${debs[0]}" build/realboot 2>&1 | tee "$realboot_log" || true
 fi

@@ -8,14 +8,26 @@
 # Every boot is bounded; a machine that must die is killed whole (its PID 1).
 #
 #   tests/realboot/run.sh <plimo .deb> [work folder, default build/realboot]
+#   tests/realboot/run.sh --prepare [work folder]
+#
+# --prepare only builds the root file system (for the packages the Debian
+# package is known to need), so that a test run can have it built while it
+# builds everything else.
 #
 # Each scenario is checked from what the machine kept: its boot ids, the
 # stand-in packages' trace, the watch of the state folder, how each boot
 # ended, its journal. The last line is "realboot: N passed, M failed".
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-deb=$(realpath "${1:?usage: run.sh <plimo .deb> [work folder]}")
-work=$(mkdir -p "${2:-build/realboot}" && realpath "${2:-build/realboot}")
+prepare=no
+if [[ ${1:-} == --prepare ]]; then
+  prepare=yes
+  shift
+else
+  deb=$(realpath "${1:?usage: run.sh <plimo .deb> [work folder]}")
+  shift
+fi
+work=$(mkdir -p "${1:-build/realboot}" && realpath "${1:-build/realboot}")
 
 skip() {
   echo "realboot: skipped: $*"
@@ -31,20 +43,29 @@ log() { printf '%s\n' "$*" >&2; }
 
 # --- the root file system -------------------------------------------------
 
-# What the package needs, and what the test needs beside it.
-depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed -E 's/\(.*\)//; s/\|.*//; s/[[:space:]]//g' | grep -v '^$')
-include=$(printf '%s\n' systemd systemd-sysv dbus inotify-tools $depends | sort -u | paste -sd, -)
+# What the test needs, and what the package needs (its Depends, without
+# versions); the package's usual needs are known, so --prepare can start early.
+include=(systemd systemd-sysv dbus inotify-tools libarchive13 libc6 libgcc-s1 libssl3 libstdc++6 libsystemd0 libxml2
+  zlib1g)
+if [[ $prepare == no ]]; then
+  # shellcheck disable=SC2207
+  include+=($(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed -E 's/\(.*\)//; s/\|.*//; s/[[:space:]]//g' | grep -v '^$'))
+fi
+include=$(printf '%s\n' "${include[@]}" | sort -u | paste -sd, -)
 key=$(printf '%s' "$include" | sha256sum | cut -c1-16)
 base="$work/base-$key"
 if [[ ! -e $base/.complete ]]; then
   rm -rf "$base"
   log "realboot: building the root file system ($include)"
   started=$SECONDS
-  mmdebstrap --quiet --variant=minbase --include="$include" bookworm "$base" >"$work/mmdebstrap.log" 2>&1 ||
+  mmdebstrap --quiet --variant=minbase --include="$include" \
+    --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
+    --dpkgopt='path-exclude=/usr/share/locale/*' bookworm "$base" >"$work/mmdebstrap.log" 2>&1 ||
     { cat "$work/mmdebstrap.log" >&2; echo "realboot: 0 passed, 1 failed"; exit 1; }
   touch "$base/.complete"
   log "realboot: root file system built in $((SECONDS - started)) s"
 fi
+[[ $prepare == no ]] || exit 0
 
 # The layer of this run: the package installed on the base, and the test's
 # own files. Each machine is an overlay of its own upper folder on this layer
