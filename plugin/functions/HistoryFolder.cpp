@@ -56,6 +56,8 @@ std::string HistoryFolder::keep(Call call, std::string answer) {
 bool HistoryFolder::keepIn(const std::string& stateFolder, Call call, const std::string& answer) {
     VORK_TRACE("HistoryFolder::keepIn");
     const std::string folder = stateFolder + "/" + HistoryLayout::kFolderName;
+    // No answer (the host then sees none either) is nothing to keep.
+    if (answer.empty()) return false;
     if (static_cast<long long>(answer.size()) > HistoryLayout::kMaxBytes) {
         VORK_LOG(2, "HistoryFolder::keepIn: an answer of " << answer.size()
                                                            << " bytes is more than the whole history may hold; no "
