@@ -15,6 +15,7 @@
 #include "AnswerDocument.h"
 #include "AnswerJson.h"
 #include "BundlePlan.h"
+#include "HistoryRecord.h"
 #include "ProgressView.h"
 #include "ProgressWatch.h"
 #include "StatusCode.h"
@@ -464,8 +465,22 @@ int OrvaneFrontEnd::showHistory() {
         report(stderr, history.errorText() + "\n");
         return fail(false);
     }
-    if (m_bJson) std::printf("%s\n", history.json(0).c_str());
-    else history.print(stdout);
+    if (hasOption("-updateid")) {
+        // One update in full, read anew with its packages.
+        const std::string updateId = optionValue("-updateid");
+        const UpdateHistory::Row* row = history.find(updateId);
+        if (row == nullptr) {
+            report(stderr, "no update " + updateId + " in the history\n");
+            return fail(false);
+        }
+        const HistoryRecord record = HistoryRecord::open(AT_FDCWD, row->file, true);
+        if (m_bJson) std::printf("%s\n", UpdateHistory::updateJson(*row, record, 0).c_str());
+        else UpdateHistory::printUpdate(stdout, *row, record);
+    } else if (m_bJson) {
+        std::printf("%s\n", history.json(0).c_str());
+    } else {
+        history.print(stdout);
+    }
     std::fflush(stdout);
     return 0;
 }

@@ -7,7 +7,8 @@
 #     no final log holds an entry still in progress;
 #   - a run whose save failed never answers 0 (a failed flush of the unit
 #     folder after the unit's removal is no save: the update's record is
-#     durable, and 0 is its honest answer);
+#     durable, and 0 is its honest answer), and a failed history entry,
+#     written after the answer is made, never changes the answer;
 #   - no temporary file of a save outlives the next save;
 #   - "progress" answers, and the next update is not blocked and succeeds;
 #   - no journal of the internal log outlives the calls that follow.
@@ -49,6 +50,9 @@ mkdir -p "$state" "$TEMP" "$VSUPT_SERVICE_DIR" "$bundle"
 chmod 0700 "$state"
 
 runs=0 kills=0 injected=0 lost=0
+# The name of a history entry (and of its temporary file), as a fault names it.
+historyEntry='^[0-9]{8}T[0-9]{6}\.[0-9]{9}Z-[0-9]+-(update|resume)\.xml'
+
 problem() { lost=$((lost + 1)); echo "LOST: $*" >&2; }
 statusOf() { sed -n 's/.*<SMStatus result="\(-\{0,1\}[0-9]*\)".*/\1/p' <<<"$1" | head -1; }
 
@@ -129,6 +133,10 @@ faultRun() { # <plan> <label> <command...>
         status=$(statusOf "$answer")
         if [[ "$hit" == "$VSUPT_SERVICE_DIR" && "$status" == 0 ]]; then
             : # the unit's removal could not be flushed: the record is durable
+        elif [[ "$hit" == "$state/history"* || "${hit##*/}" =~ $historyEntry ]]; then
+            # The history entry comes last: its loss costs nothing else.
+            [[ -n "$status" && "$status" != 3079 ]] ||
+                problem "$label: a history entry that failed ($hit) changed the answer to ${status:-nothing}"
         elif [[ "$status" != 3079 ]]; then
             problem "$label: a failed save ($hit) answered ${status:-nothing}, not 3079"
         fi

@@ -72,7 +72,8 @@ public:
     // Whether this object holds the lock.
     bool holdsExclusiveUpdate() const { return m_lockFile.isOpen(); }
 
-    // The system's file names.
+    // The system's file names, in the state folder: "<windir>/TEMP".
+    static std::string systemTempFolder();
     std::string internalLogName();
     std::string lockFileName();
 
@@ -118,8 +119,6 @@ private:
                                            BAXMLDoc& statusLog, std::string bundleRoot);
     static std::string readBundlePackage(const VorkSupport::VorkProperties<std::string>& properties,
                                          BAXMLDoc& statusLog, std::string& extractedDirectory);
-    // The "<windir>/TEMP" folder that holds the system's files.
-    static std::string systemTempFolder();
     void deleteDebugLog();
     // The two halves of the lock: an flock on the lock file (still the file
     // its name gives), and one on the folder that holds it.

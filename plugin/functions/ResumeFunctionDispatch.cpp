@@ -7,6 +7,7 @@
 
 #include "Bundle.h"
 #include "FixedLogTexts.h"
+#include "HistoryFolder.h"
 #include "MetricsFile.h"
 #include "ResumeFunctionService.h"
 #include "StatusCode.h"
@@ -58,7 +59,7 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
     m_call.cleanupAtEnd(true);
     m_call.guard([&] { resumeLoggedUpdate(properties); });
     MetricsFile::record(MetricsFile::Call::Resume, m_call);
-    return m_call.answer();
+    return HistoryFolder::keep(HistoryFolder::Call::Resume, m_call.answer());
 }
 
 void ResumeFunctionDispatch::resumeLoggedUpdate(const VorkSupport::VorkProperties<std::string>& properties) {

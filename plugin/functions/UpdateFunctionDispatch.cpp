@@ -6,6 +6,7 @@
 #include "Bundle.h"
 #include "FixedLogTexts.h"
 #include "FunctionCall.h"
+#include "HistoryFolder.h"
 #include "MetricsFile.h"
 #include "StatusCode.h"
 #include "UpdateFunctionBase.h"
@@ -61,7 +62,7 @@ std::string UpdateFunctionDispatch::execute(const Properties& properties) {
         startUpdate(properties, call, applicator);
     });
     MetricsFile::record(MetricsFile::Call::Update, call);
-    return call.answer();
+    return HistoryFolder::keep(HistoryFolder::Call::Update, call.answer());
 }
 
 void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator) {

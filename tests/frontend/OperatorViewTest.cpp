@@ -1,9 +1,12 @@
 // What an operator sees, through the real Orvane and zuasvchost with the
 // real plug-in: JSON answers against the shipped schema, the live view on a
-// terminal, the history of kept final logs, and the metrics file.
+// terminal, the history of every update, and the metrics file.
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <regex>
 #include <string>
@@ -12,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "CycleSupport.h"
+#include "HistoryLayout.h"
 #include "TestEnvironment.h"
 
 using namespace e2e;
@@ -205,37 +209,161 @@ TEST(OperatorView, LiveViewOnATerminalAndNothingOnAPipe) {
     EXPECT_EQ(statusOf(r.out), 3080);
 }
 
-TEST(OperatorView, HistoryListsTheKeptFinalLogsNewestFirst) {
-    // Files beside the final logs that are none, older than the updates.
+TEST(OperatorView, HistoryListsEveryUpdateOnceNewestFirstWithinItsBound) {
+    using VorkCommon::HistoryLayout;
+    // Files beside the final logs that are none.
     writeFile(finalLog("foreign"), "<?xml version=\"1.0\"?><Other/>");
     writeFile(finalLog("torn"), "<BundleLog><SMStatus result=\"0\"");
     ASSERT_EQ(::symlink("/etc/passwd", finalLog("link").c_str()), 0);
+    // A history left with far too many old entries, and files that are none.
+    const std::string history = tempFolder() + "/" + HistoryLayout::kFolderName;
+    ASSERT_EQ(::mkdir(history.c_str(), 0700), 0);
+    const std::size_t old = 10000;
+    auto oldEntry = [&](std::size_t i) {
+        return history + "/" + HistoryLayout::entryName(HistoryLayout::Call::Update, {946684800 + long(i), 0}, 1);
+    };
+    for (std::size_t i = 0; i < old; ++i)
+        writeFile(oldEntry(i), "<BundleLog dateTime=\"2000-01-01T00:00:00Z\"><SMStatus result=\"0\"/></BundleLog>");
+    writeFile(history + "/" + HistoryLayout::entryName(HistoryLayout::Call::Update, {978307200, 0}, 1),
+              "<BundleLog><SMStatus result=\"0\"");
+    writeFile(history + "/notes.txt", "<BundleLog><SMStatus result=\"0\"/></BundleLog>");
+    const std::string elsewhere = writeFile(testDir() + "/elsewhere.xml",
+                                            "<BundleLog update-id=\"ELSEWHERE\"><SMStatus result=\"0\"/></BundleLog>");
+    const std::string linked = HistoryLayout::entryName(HistoryLayout::Call::Update, {978307201, 0}, 1);
+    ASSERT_EQ(::symlink(elsewhere.c_str(), (history + "/" + linked).c_str()), 0);
+    ASSERT_EQ(::mkfifo((history + "/fifo").c_str(), 0600), 0);
+
+    // Three updates without an id (one of them restarts the machine and goes
+    // on in its resume), and one with.
     writeThreePackageBundle(0);
-    // The skipped tar.gz package makes each end with 3087.
-    for (const char* id : {"H1", "H2", "H3"})
-        EXPECT_EQ(statusOf(orvane({"-update", "-path", bundleFile(), "-updateid", id}).out), 3087);
+    EXPECT_EQ(statusOf(orvane({"-update", "-path", bundleFile()}).out), 3087);
+    const std::string restarting = testDir() + "/restarting";
+    writeQpk(restarting, "r", {4, 0});
+    writeBundle(restarting, {"r.sh"});
+    EXPECT_EQ(statusOf(svchost({"zuacmd=update", "bundlepath=" + restarting, "bundle=bundle.xml", "zuausrinfo=x",
+                                "reboot=true"})
+                           .out),
+              3083);
+    EXPECT_EQ(statusOf(runUnit().out), 0);
+    writeThreePackageBundle(1);
+    EXPECT_EQ(statusOf(orvane({"-update", "-path", bundleFile(), "-continueonfailure"}).out), 3085);
+    writeThreePackageBundle(0);
+    EXPECT_EQ(statusOf(orvane({"-update", "-path", bundleFile(), "-updateid", "H4"}).out), 3087);
     writeFile(internalLog(), "<BundleLog/>");
 
     RunResult r = orvane({"-history"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    const std::vector<std::string> lines = plimotest::lines(r.out);
-    ASSERT_EQ(lines.size(), 7u) << r.out;
-    for (int i = 1; i <= 3; ++i) {
-        const std::string row = std::regex_replace(lines[i], std::regex(" +"), " ");
-        EXPECT_EQ(row.rfind("H" + std::to_string(4 - i) + " ", 0), 0u) << r.out;
-        // 2 run, 0 failed, 1 skipped, no restart
-        EXPECT_NE(row.find("Z 3087 2 0 1 0 One or more"), std::string::npos) << row;
+    std::vector<std::string> lines = plimotest::lines(r.out);
+    ASSERT_GT(lines.size(), 12u) << r.out;
+    // id, status, run, failed, skipped, restarts
+    const std::vector<std::string> newest = {"H4 ", "- ", "- ", "- "};
+    const std::vector<std::string> figures = {"Z 3087 2 0 1 0 One or more", "Z 3085 2 1 1 0 ", "Z 0 1 0 0 1 Success",
+                                              "Z 3087 2 0 1 0 One or more"};
+    for (std::size_t i = 0; i < newest.size(); ++i) {
+        const std::string row = std::regex_replace(lines[i + 1], std::regex(" +"), " ");
+        EXPECT_EQ(row.rfind(newest[i], 0), 0u) << r.out;
+        EXPECT_NE(row.find(figures[i]), std::string::npos) << row;
     }
-    for (int i = 4; i < 7; ++i) EXPECT_NE(lines[i].find(" unreadable "), std::string::npos) << lines[i];
+    // Then what cannot be read, listed and never followed, then the old.
+    for (std::size_t i = 5; i < 12; ++i) EXPECT_NE(lines[i].find(" unreadable "), std::string::npos) << lines[i];
+    EXPECT_NE(lines[12].find("2000-01-01T00:00:00Z"), std::string::npos) << lines[12];
     EXPECT_EQ(r.out.find("BAUpdate"), std::string::npos);
+    EXPECT_EQ(r.out.find("ELSEWHERE"), std::string::npos);
+
+    // The bound: the oldest went first, the newest stayed, each root's alone.
+    std::size_t entries = 0;
+    for (const auto& file : std::filesystem::directory_iterator(history)) {
+        struct stat status {};
+        const std::string name = file.path().filename();
+        if (::lstat(file.path().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+        if (!HistoryLayout::parseName(name)) continue;
+        ++entries;
+        if (name.rfind("2000", 0) != 0 && name.rfind("2001", 0) != 0) {
+            EXPECT_EQ(status.st_mode & 07777, 0600u) << name;
+        }
+    }
+    EXPECT_EQ(entries, HistoryLayout::kMaxEntries);
+    const std::size_t others = 5 + 1; // the five calls and the torn entry
+    EXPECT_TRUE(fileExists(oldEntry(old - 1)));
+    EXPECT_TRUE(fileExists(oldEntry(old - (HistoryLayout::kMaxEntries - others))));
+    EXPECT_FALSE(fileExists(oldEntry(old - (HistoryLayout::kMaxEntries - others) - 1)));
+    struct stat folder {};
+    ASSERT_EQ(::stat(history.c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u);
+    EXPECT_EQ(folder.st_uid, ::geteuid());
 
     r = orvane({"-history", "-json"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(schemaProblems({r.out}), "");
-    EXPECT_LT(r.out.find("\"H3\""), r.out.find("\"H1\""));
-    EXPECT_NE(r.out.find("\"update_id\":\"torn\",\"readable\":false"), std::string::npos) << r.out;
+    std::vector<std::string> objects = {r.out};
+    EXPECT_EQ(r.out.find("{\"history\":[{\"file\":\"" + finalLog("H4") + "\",\"update_id\":\"H4\""), 0u) << r.out;
+    EXPECT_NE(r.out.find("\"update_id\":\"torn\",\"readable\":false"), std::string::npos);
+    EXPECT_EQ(countOf(r.out, "\"update_id\":\"\",\"readable\":true,\"date\":\"20"),
+              3 + int(HistoryLayout::kMaxEntries - others));
+
+    // One update in full: each package with its result, code, runs and last log.
+    r = orvane({"-history", "-updateid", "H4"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("status     3087 One or more"), std::string::npos) << r.out;
+    lines = plimotest::lines(r.out);
+    const auto row = [&](const std::string& start) {
+        for (const std::string& line : lines)
+            if (line.rfind(start, 0) == 0) return std::regex_replace(line, std::regex(" +"), " ");
+        return std::string("<none>");
+    };
+    EXPECT_EQ(row("1 "), "1 P1 a.sh exit 0, ok 0 1");
+    EXPECT_EQ(row("2 "), "2 P2 x.tar.gz skipped 3 0");
+    EXPECT_EQ(row("3 "), "3 P3 c.sh exit 0, ok 0 1");
+    EXPECT_NE(r.out.find("[3] c.sh, last log:\n    c run "), std::string::npos) << r.out;
+    r = orvane({"-history", "-updateid", "H4", "-json"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("\"result\":\"skipped\",\"code\":3,\"runs\":0"), std::string::npos) << r.out;
+    objects.push_back(r.out);
+    r = orvane({"-history", "-updateid", "H9", "-json"});
+    EXPECT_EQ(r.exitCode, 255);
+    objects.push_back(r.out);
+    EXPECT_EQ(schemaProblems(objects), "");
+
+    // A history folder that is a link is neither written nor read through.
+    ASSERT_EQ(::rename(history.c_str(), (history + ".real").c_str()), 0);
+    ASSERT_EQ(::symlink((history + ".real").c_str(), history.c_str()), 0);
+    EXPECT_EQ(statusOf(orvane({"-update", "-path", bundleFile()}).out), 3087);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(history + ".real"), {}), long(entries + 3));
+    r = orvane({"-history"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(std::regex_replace(r.out, std::regex(" +"), " ").find("\n- - unreadable - - - - " + history + "\n"),
+              std::string::npos)
+        << r.out;
 
     EXPECT_EQ(orvane({"-history", "-progress"}).exitCode, 255);
+
+    // A final log of 64 MiB costs a pass over its bytes, not a copy of them.
+    {
+        std::ofstream big(finalLog("BIG"));
+        big << "<BundleLog update-id=\"BIG\"><SMStatus result=\"0\"/>";
+        const std::string text(1 << 20, 'x');
+        for (int i = 0; i < 64; ++i)
+            big << "<Package><Status state=\"complete\" code=\"0\" status=\"2\"/><PkgLog code=\"0\">" << text
+                << "</PkgLog></Package>";
+        big << "</BundleLog>";
+    }
+    r = orvane({"-history"});
+    EXPECT_NE(std::regex_replace(r.out, std::regex(" +"), " ").find("\nBIG - 0 64 0 0 0 Success\n"), std::string::npos)
+        << r.out;
+    // Measured by a small parent of its own: a child's peak counts the
+    // memory of the process it was started from. A sanitizer keeps what is
+    // freed for a while: here it must not.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    const RunResult peak = plimotest::runProgram(
+        {python, "-c",
+         "import os,sys;p=os.fork();p or (os.dup2(os.open(os.devnull,os.O_WRONLY),1),os.execv(sys.argv[1],"
+         "sys.argv[1:]));w=os.wait4(p,0);print(w[2].ru_maxrss if w[1]==0 else -1)",
+         orvanePath(), "-history"},
+        childEnvironment({"ASAN_OPTIONS=" + std::string(sanitizer != nullptr ? sanitizer : "") +
+                          ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0"}),
+        testDir());
+    ASSERT_EQ(peak.exitCode, 0) << peak.err;
+    EXPECT_GT(std::atol(peak.out.c_str()), 0) << peak.out;
+    EXPECT_LT(std::atol(peak.out.c_str()), 48 * 1024) << "kB at most";
 }
 
 TEST(OperatorView, MetricsAfterAnUpdateARestartRequestAndAClean) {
