@@ -85,17 +85,22 @@ std::string FunctionCall::answer() {
         (void)raiseRebootRequiredFlag();
     }
     releaseLock();
-    if (m_restart) askForRestart();
-    return m_log.dumpRoot();
+    std::string text = m_log.dumpRoot();
+    if (m_keep) m_keep(text);
+    if (m_restart && !askForRestart()) {
+        text = m_log.dumpRoot();
+        if (m_keep) m_keep(text);
+    }
+    return text;
 }
 
-void FunctionCall::askForRestart() {
+bool FunctionCall::askForRestart() {
     const std::function<void()> request = std::move(m_restart);
     m_restart = nullptr;
     int status = 0;
     try {
         request();
-        return;
+        return true;
     } catch (...) {
         status = statusOfCaught(m_reporting);
     }
@@ -110,6 +115,7 @@ void FunctionCall::askForRestart() {
         releaseLock();
     }
     setStatus(status);
+    return false;
 }
 
 int FunctionCall::statusOfCaught(const Reporting& reporting) {

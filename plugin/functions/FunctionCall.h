@@ -87,13 +87,17 @@ public:
     // restart of the machine, or the flag that tells the caller to restart
     // it. It raises when the restart is refused or cannot be asked for.
     void restartAtEnd(std::function<void()> request) { m_restart = std::move(request); }
+    // What keeps the answer text once the call has let the lock go, before
+    // any restart is asked for (the history entry).
+    void keepAnswer(std::function<void(const std::string&)> keep) { m_keep = std::move(keep); }
 
     // The answer: the log finished off when so decided (a failure there
     // becomes its status), the lock released, the log's root element as text.
-    // With a restart to ask for, the log is saved whole first (its journal
-    // folded), and the request is the last thing the call does: nothing of
-    // the update changes after it. A refusal is recorded under the lock
-    // again, and answered.
+    // The answer is kept (keepAnswer) once the lock is released. With a
+    // restart to ask for, the log is saved whole first (its journal folded),
+    // and the request is the last thing the call does: nothing of the update
+    // changes after it. A refusal is recorded under the lock again, kept,
+    // and answered.
     std::string answer();
 
     // Within a handler: reports the exception being handled and answers its
@@ -103,8 +107,8 @@ public:
 
 private:
     // The restart, asked for outside the lock; a refusal becomes the status
-    // of the answer and of the log.
-    void askForRestart();
+    // of the answer and of the log. False when it was refused.
+    bool askForRestart();
     static int report(const std::string& prefix, const std::string& message, int status);
 
     BundleApplicatorBase& m_applicator;
@@ -112,5 +116,6 @@ private:
     Reporting m_reporting;
     bool m_bCleanupAtEnd = false;
     std::function<void()> m_restart;
+    std::function<void(const std::string&)> m_keep;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
 };

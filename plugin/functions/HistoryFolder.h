@@ -15,8 +15,8 @@ public:
     using Call = VorkCommon::HistoryLayout::Call;
 
     // Keeps answer in the state folder's history and hands it back as it
-    // came, so that a call ends with "return HistoryFolder::keep(call,
-    // functionCall.answer());". Never raises.
+    // came. A call keeps it once it has let the lock go, before it asks for
+    // any restart (FunctionCall::keepAnswer). Never raises.
     static std::string keep(Call call, std::string answer);
     // The same in the given state folder; false when the entry was not kept.
     static bool keepIn(const std::string& stateFolder, Call call, const std::string& answer);

@@ -54,12 +54,14 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
                     "status");
         return m_call.answer();
     }
+    m_call.keepAnswer(
+        [](const std::string& answer) { (void)HistoryFolder::keep(HistoryFolder::Call::Resume, answer); });
     m_statusLog.setFileName(service.internalLogName());
     service.setQpkLog(m_statusLog);
     m_call.cleanupAtEnd(true);
     m_call.guard([&] { resumeLoggedUpdate(properties); });
     MetricsFile::record(MetricsFile::Call::Resume, m_call);
-    return HistoryFolder::keep(HistoryFolder::Call::Resume, m_call.answer());
+    return m_call.answer();
 }
 
 void ResumeFunctionDispatch::resumeLoggedUpdate(const VorkSupport::VorkProperties<std::string>& properties) {

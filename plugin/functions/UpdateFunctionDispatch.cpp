@@ -50,6 +50,7 @@ std::string UpdateFunctionDispatch::execute(const Properties& properties) {
                     "status");
         return call.answer();
     }
+    call.keepAnswer([](const std::string& answer) { (void)HistoryFolder::keep(HistoryFolder::Call::Update, answer); });
     call.guard([&] {
         applicator.setQpkLog(statusLog);
         if (applicator.defaultUpdateLogExists()) clearPreviousUpdate(applicator);
@@ -62,7 +63,7 @@ std::string UpdateFunctionDispatch::execute(const Properties& properties) {
         startUpdate(properties, call, applicator);
     });
     MetricsFile::record(MetricsFile::Call::Update, call);
-    return HistoryFolder::keep(HistoryFolder::Call::Update, call.answer());
+    return call.answer();
 }
 
 void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator) {
