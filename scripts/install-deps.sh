@@ -17,6 +17,8 @@ packages=(cmake make g++ pkg-config libxml2-dev zlib1g-dev libarchive-dev libssl
   libxml2-utils util-linux
   # the structure checks: layers and loops, log-record names, formatting
   python3 universal-ctags clang-format
+  # the fuzzers: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
   # manual pages, the Debian package and its checks
   scdoc dpkg-dev file lintian man-db bash-completion
   # the real-boot test: a Debian root file system booted with systemd-nspawn

@@ -103,8 +103,13 @@ bool BAXmlText::serialiseDocument(xmlDocPtr doc, std::string& text) {
     if (doc == nullptr) return false;
     xmlOutputBufferPtr output = textOutput(text);
     if (output == nullptr) return false;
+    // The output has no encoder: the text is UTF-8 whatever encoding the
+    // document was read in, and a declaration must say so, or the next
+    // parse reads it in the wrong encoding (or not at all). A document that
+    // declared none still declares none.
+    const char* encoding = doc->encoding != nullptr ? "UTF-8" : nullptr;
     // xmlSaveFileTo closes the output in every case and answers its result.
-    return xmlSaveFileTo(output, doc, reinterpret_cast<const char*>(doc->encoding)) >= 0;
+    return xmlSaveFileTo(output, doc, encoding) >= 0;
 }
 
 bool BAXmlText::serialiseElement(xmlDocPtr doc, xmlNodePtr element, std::string& text) {

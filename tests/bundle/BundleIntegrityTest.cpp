@@ -304,6 +304,16 @@ TEST_F(BundleIntegrityTest, SignedDefinitions) {
         {"untrusted signer", [](BundleIntegrityTest& t) { t.sign("stranger", "stranger"); }},
         {"SHA-1 digest", [](BundleIntegrityTest& t) { t.sign("rsa", "rsa", "sha1"); }},
         {"MD5 digest", [](BundleIntegrityTest& t) { t.sign("rsa", "rsa", "md5"); }},
+        {"a digest the library does not know (and must not leak over)",
+         [](BundleIntegrityTest& t) {
+             // The first SHA-256 identifier is the one of the signed data's
+             // digest list, which the signer's own attributes do not cover.
+             std::string der = readFile(t.file("bundle.xml.p7s"));
+             const std::size_t at = der.find("\x60\x86\x48\x01\x65\x03\x04\x02\x01");
+             ASSERT_NE(at, std::string::npos);
+             der[at + 6] = 0x55;
+             writeFile(t.file("bundle.xml.p7s"), der);
+         }},
         {"RSA-1024 signer", [](BundleIntegrityTest& t) { t.sign("weak", "weak"); }},
         {"a note beside the certificate", [](BundleIntegrityTest& t) { t.trust("README", "not a certificate"); }},
         {"a dangling link beside the certificate",

@@ -382,6 +382,16 @@ TEST(BAAnyXMLDoc, SaveReplacesTheFileAtomicallyAndPrivately) {
     EXPECT_TRUE(log.contains("Error:Could not save XML log file!"));
     EXPECT_TRUE(std::filesystem::is_directory(directory + "/busy.xml/inner"));
     EXPECT_EQ(directoryEntries(directory).size(), 3u);
+
+    // A file read in another encoding is written in UTF-8, and says so: it
+    // reads back as it was.
+    const std::string latin =
+        writeFile(directory + "/latin.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r v=\"\xe9\"/>\n");
+    BAAnyXMLDoc foreign(latin, true);
+    foreign.save();
+    BAAnyXMLDoc again(latin, true);
+    ASSERT_NE(again.getDocument(), nullptr);
+    EXPECT_EQ(again.getStringAttribute("/r", "v"), "\xc3\xa9");
 }
 
 TEST(BAAnyXMLDoc, SaveKeepsLinksAndWritesPipesInPlace) {

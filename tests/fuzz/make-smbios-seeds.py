@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the smbios fuzz target into this directory.
+"""Writes the seed corpus of the smbios fuzz target into seeds/smbios.
 
 Each seed is a run of chunks: a 4-byte little-endian physical address, a
 2-byte little-endian length and that many bytes of the memory image; or "K",
@@ -7,7 +7,7 @@ the size of the kernel's smbios_entry_point, its bytes and the DMI file."""
 import os
 import struct
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "seeds", "smbios")
 SIG = b"Vork System"
 
 

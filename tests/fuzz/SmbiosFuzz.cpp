@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "FuzzSandbox.h"
 #include "IException.h"
 #include "ISmbiosTable.h"
 #include "MemoryFactory.h"
@@ -32,8 +33,7 @@ struct ImageFile {
     int fd = -1;
     std::vector<std::pair<std::uint64_t, std::size_t>> written;
     ImageFile() {
-        const char* dir = std::getenv("TMPDIR");
-        path = std::string(dir && *dir ? dir : "/tmp") + "/smbios-fuzz-XXXXXX";
+        path = FuzzSandbox::instance().path("smbios-image-XXXXXX");
         fd = ::mkstemp(path.data());
         if (fd < 0) std::abort();
         if (::ftruncate(fd, 0x100000) != 0) std::abort();
@@ -74,8 +74,7 @@ void writeImage(ImageFile& image, const std::uint8_t* data, std::size_t size) {
 struct KernelDir {
     std::string path;
     KernelDir() {
-        const char* dir = std::getenv("TMPDIR");
-        path = std::string(dir && *dir ? dir : "/tmp") + "/smbios-fuzz-dmi-XXXXXX";
+        path = FuzzSandbox::instance().path("smbios-dmi-XXXXXX");
         if (::mkdtemp(path.data()) == nullptr) std::abort();
     }
     ~KernelDir() {
