@@ -4,6 +4,7 @@
 # (default 30), PLIMO_FUZZ_JOBS (default 2) at a time:
 #
 #   scripts/fuzz.sh [seconds] [target...]     targets: see the table below
+#   scripts/fuzz.sh --build                   only builds the targets
 #
 # Each target starts from its seeds in tests/fuzz/seeds/<target>/, the
 # corpus it grew in earlier runs (build-fuzz/fuzz/corpus/<target>/) and, when
@@ -19,6 +20,11 @@ set -euo pipefail
 export PLIMO_SKIP_REBOOT=1
 export PLIMO_SKIP_INHIBIT=1
 
+build_only=no
+if [[ ${1:-} == --build ]]; then
+  build_only=yes
+  shift
+fi
 seconds=${1:-30}
 if [[ ! $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
   echo "usage: $0 [seconds] [target...]" >&2
@@ -71,6 +77,7 @@ cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=None \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DPLIMO_FUZZ=ON -DPLIMO_TESTS=ON -DPLIMO_MANPAGES=OFF >/dev/null
 cmake --build "$build" -j"$jobs" --target plimo_fuzzers
+[[ $build_only == no ]] || exit 0
 
 mkdir -p "$fuzz/logs" "$fuzz/corpus" "$fuzz/artifacts"
 # The targets' sandboxes, in memory where it can be: a status log save

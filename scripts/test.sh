@@ -110,6 +110,10 @@ total_passed=$((total_passed + ${line%% passed*}))
 failed=${line#*, }
 total_failed=$((total_failed + ${failed%% failed}))
 
+# The fuzzers build while the booted machines mostly wait for their restarts.
+scripts/fuzz.sh --build >build/fuzz-build.log 2>&1 &
+fuzz_build=$!
+
 echo "== real restarts: the package in a booted Debian machine (systemd-nspawn)"
 realboot_log=build/realboot.log
 debs=(build/plimo_*.deb)
@@ -127,6 +131,7 @@ total_failed=$((total_failed + realboot_failed))
 
 echo "== fuzzers (30 s each, two at a time)"
 fuzz_log=build/fuzz.log
+wait "$fuzz_build" || true
 PLIMO_FUZZ_JOBS=2 scripts/fuzz.sh 30 2>&1 | tee "$fuzz_log" || true
 fuzz_line=$(grep -E "^fuzz: [0-9]+ passed, [0-9]+ failed$" "$fuzz_log" | tail -1 || true)
 if [[ -n "$fuzz_line" ]]; then
