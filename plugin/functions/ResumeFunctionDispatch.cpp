@@ -55,8 +55,10 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
     service.setQpkLog(m_statusLog);
     m_call.cleanupAtEnd(true);
     m_call.guard([&] { resumeLoggedUpdate(properties); });
-    MetricsFile::record(MetricsFile::Call::Resume, m_call);
-    return m_call.answer();
+    const MetricsFile metrics(MetricsFile::Call::Resume, m_call);
+    const std::string answer = m_call.answer();
+    metrics.write();
+    return answer;
 }
 
 void ResumeFunctionDispatch::resumeLoggedUpdate(const VorkSupport::VorkProperties<std::string>& properties) {

@@ -60,8 +60,10 @@ std::string UpdateFunctionDispatch::execute(const Properties& properties) {
         }
         startUpdate(properties, call, applicator);
     });
-    MetricsFile::record(MetricsFile::Call::Update, call);
-    return call.answer();
+    const MetricsFile metrics(MetricsFile::Call::Update, call);
+    const std::string answer = call.answer();
+    metrics.write();
+    return answer;
 }
 
 void UpdateFunctionDispatch::clearPreviousUpdate(UpdateFunctionBase& applicator) {
