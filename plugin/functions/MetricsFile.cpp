@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -251,6 +252,9 @@ const char* standingText(int standing) {
         if (count <= 0) break;
         sent += static_cast<std::size_t>(count);
     }
+    // Straight to the kernel: nothing of the parent's (its exit handlers, a
+    // sanitizer's end-of-process checks of the parent's threads) runs here.
+    ::syscall(SYS_exit_group, 0);
     ::_exit(0);
 }
 

@@ -116,7 +116,7 @@ options:
   allow_older:
     description:
       - With I(verify=signed), run a bundle definition that its signer signed before the newest
-        definition of that signer this host has started an update with (key C(allowolder)): a
+        definition of that signer this host has started an update with (key C(allowolder)), as a
         deliberate downgrade. Without it such a bundle is refused with status 3092.
       - The resume of the update after a restart allows it too.
     type: bool
