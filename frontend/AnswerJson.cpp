@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "AnswerDocument.h"
+#include "ControlText.h"
 
 namespace {
 
@@ -48,7 +49,12 @@ Json package(const AnswerDocument::Package& entry) {
             {"logs", logs}};
 }
 
-std::string text(const Json& object) { return object.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace); }
+// Bytes that are not UTF-8 become U+FFFD, and every control character an
+// escape: a consumer that prints a value prints no terminal command.
+std::string text(const Json& object) {
+    return VorkCommon::ControlText::jsonEscaped(
+        object.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace));
+}
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "AnswerDocument.h"
+#include "ControlText.h"
 #include "StatusCode.h"
 #include "XmlDocument.h"
 
@@ -28,6 +29,8 @@ const AnswerDocument::Package* entryOf(const AnswerDocument& answer, const Bundl
 }
 
 const char* yesNo(bool value) { return value ? "yes" : "no"; }
+
+std::string shown(const std::string& text) { return VorkCommon::ControlText::forTerminal(text); }
 
 } // namespace
 
@@ -69,8 +72,9 @@ void BundlePlan::render(std::FILE* out, const AnswerDocument& validation, const 
             if (entry.hasDigest) digest = "unchecked";
         }
         const std::string& timeout = entry.timeout.empty() ? defaultTimeout : entry.timeout;
-        rows.push_back({std::to_string(i + 1), entry.releaseId.empty() ? "-" : entry.releaseId, entry.path, kind, plan,
-                        digest, timeout.empty() ? "none" : timeout + " s"});
+        // What the definition names is shown, never obeyed, by the terminal.
+        rows.push_back({std::to_string(i + 1), entry.releaseId.empty() ? "-" : shown(entry.releaseId),
+                        shown(entry.path), kind, plan, digest, timeout.empty() ? "none" : shown(timeout) + " s"});
     }
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
@@ -91,5 +95,5 @@ void BundlePlan::render(std::FILE* out, const AnswerDocument& validation, const 
                      yesNo(validation.systemSupported), yesNo(validation.osSupported), signature.c_str());
     else std::fprintf(out, "not checked against this system; signature: %s\n", signature.c_str());
     const std::string& message = validation.message.empty() ? std::string("Success") : validation.message;
-    std::fprintf(out, "verdict: status %ld, %s\n", validation.status, message.c_str());
+    std::fprintf(out, "verdict: status %ld, %s\n", validation.status, shown(message).c_str());
 }

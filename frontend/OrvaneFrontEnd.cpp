@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include "AnswerDocument.h"
 #include "AnswerJson.h"
 #include "BundlePlan.h"
+#include "ControlText.h"
 #include "HistoryRecord.h"
 #include "ProgressView.h"
 #include "ProgressWatch.h"
@@ -22,6 +24,8 @@
 #include "UpdateFollower.h"
 #include "UpdateHistory.h"
 #include "VorkAtomicFile.h"
+#include "VorkPlatform.h"
+#include "VorkSafeFolder.h"
 #include "zuacs64.h"
 #include "zuadb64.h"
 
@@ -73,6 +77,7 @@ const OrvaneFrontEnd::Option OrvaneFrontEnd::s_options[] = {
     {"-dbglevel", "dbglevel=", "getnext"},
     {"-dbgtarget", "dbgtarget=", "getnext"},
     {"-verify", "verify=", "getnext"},
+    {"-allowolder", "allowolder=true", ""},
     {"-timeout", "packagetimeout=", "getnext"},
     {"-validate", "zuacmd=validate", ""},
     {"-updateid", "updateid=", "getnext"},
@@ -289,14 +294,26 @@ bool OrvaneFrontEnd::writeResultLog(const char* answer) const {
             return false;
         }
         path = folder + separator + "Orvane.log";
+        // Nobody else decides where the default log goes, or whether it can
+        // be written: in a folder that others may write, or in place of
+        // something that is not the caller's own file, it goes to the state
+        // folder instead.
+        const std::string shared = sharedPlace(folder, path);
+        if (!shared.empty()) {
+            const std::string own =
+                VorkSupport::VorkPlatform::windowsDirectory() + separator + "TEMP" + separator + "Orvane.log";
+            std::fprintf(stderr, "Orvane: the result log is written to %s: %s\n", own.c_str(), shared.c_str());
+            path = own;
+        }
     }
     // Through the one atomic writer: the log is whole or as it was, never a
     // link planted at its name followed, and an existing file replaced only
-    // when it is the caller's own.
+    // when it is the caller's own. It holds the packages' output: only the
+    // caller may read it.
     using VorkSupport::VorkAtomicFile;
     const VorkAtomicFile::Outcome outcome =
         tooLong(path) ? VorkAtomicFile::Outcome::Unchanged
-                      : VorkAtomicFile::replace(path, answer, 0666, false, VorkAtomicFile::Existing::OwnedOnly, false);
+                      : VorkAtomicFile::replace(path, answer, 0600, false, VorkAtomicFile::Existing::OwnedOnly, false);
     if (outcome == VorkAtomicFile::Outcome::Written) return true;
     if (outcome == VorkAtomicFile::Outcome::NotDurable) {
         std::fprintf(stderr, "\nResult log [%s] is in place, but could not be made safe on disk\n", path.c_str());
@@ -304,6 +321,23 @@ bool OrvaneFrontEnd::writeResultLog(const char* answer) const {
     }
     std::fprintf(stderr, "\nInvalid path2 [%s]\n", path.c_str());
     return false;
+}
+
+std::string OrvaneFrontEnd::sharedPlace(const std::string& folder, const std::string& path) {
+    std::string absolute = folder;
+    if (!isAbsolute(absolute)) {
+        char here[PATH_MAX];
+        if (::getcwd(here, sizeof here) == nullptr) return "the folder " + folder + " cannot be placed";
+        absolute = std::string(here) + separator + folder;
+    }
+    const std::string problem = VorkSupport::VorkSafeFolder::problem(absolute, false);
+    if (!problem.empty()) return problem;
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return std::string();
+    if (S_ISLNK(status.st_mode)) return path + " is a symbolic link";
+    if (!S_ISREG(status.st_mode)) return path + " is not a regular file";
+    if (status.st_uid != ::geteuid()) return path + " belongs to uid " + std::to_string(status.st_uid);
+    return std::string();
 }
 
 int OrvaneFrontEnd::exitCodeFromAnswer(const std::string& answer, const std::string& command) {
@@ -403,10 +437,13 @@ int OrvaneFrontEnd::showAnswer(const char* answer, const std::string& command) {
         if (command == validateCommand) showPlan(document);
         return exitCode;
     }
-    // Standard output carries the answer alone, ended by a newline.
-    const std::size_t length = std::strlen(answer);
-    std::fputs(answer, stdout);
-    if (length == 0 || answer[length - 1] != '\n') std::fputc('\n', stdout);
+    // Standard output carries the answer alone, ended by a newline; a
+    // terminal shows the control characters of package logs and names as
+    // escapes, a pipe or a file gets the answer as it came.
+    const std::string shown =
+        ::isatty(STDOUT_FILENO) == 1 ? VorkCommon::ControlText::forTerminal(answer, true) : std::string(answer);
+    std::fputs(shown.c_str(), stdout);
+    if (shown.empty() || shown.back() != '\n') std::fputc('\n', stdout);
     std::fflush(stdout);
     if (!writeResultLog(answer)) {
         std::fputs("\nError! writing log file", stderr);
@@ -465,6 +502,19 @@ int OrvaneFrontEnd::showHistory() {
         report(stderr, history.errorText() + "\n");
         return fail(false);
     }
+    // Update ids, messages and package logs of the kept logs are shown,
+    // never obeyed, by a terminal.
+    auto show = [](const std::function<void(std::FILE*)>& print) {
+        if (::isatty(STDOUT_FILENO) != 1) return print(stdout);
+        char* table = nullptr;
+        std::size_t size = 0;
+        std::FILE* text = ::open_memstream(&table, &size);
+        if (text == nullptr) return;
+        print(text);
+        std::fclose(text);
+        std::fputs(VorkCommon::ControlText::forTerminal(std::string(table, size), true).c_str(), stdout);
+        std::free(table);
+    };
     if (hasOption("-updateid")) {
         // One update in full, read anew with its packages.
         const std::string updateId = optionValue("-updateid");
@@ -474,12 +524,14 @@ int OrvaneFrontEnd::showHistory() {
             return fail(false);
         }
         const HistoryRecord record = HistoryRecord::open(AT_FDCWD, row->file, true);
-        if (m_bJson) std::printf("%s\n", UpdateHistory::updateJson(*row, record, 0).c_str());
-        else UpdateHistory::printUpdate(stdout, *row, record);
+        if (m_bJson)
+            std::printf("%s\n",
+                        VorkCommon::ControlText::jsonEscaped(UpdateHistory::updateJson(*row, record, 0)).c_str());
+        else show([&](std::FILE* out) { UpdateHistory::printUpdate(out, *row, record); });
     } else if (m_bJson) {
-        std::printf("%s\n", history.json(0).c_str());
+        std::printf("%s\n", VorkCommon::ControlText::jsonEscaped(history.json(0)).c_str());
     } else {
-        history.print(stdout);
+        show([&](std::FILE* out) { history.print(out); });
     }
     std::fflush(stdout);
     return 0;

@@ -67,6 +67,11 @@ private:
     std::string findCommand() const;
     bool writeResultLog(const char* answer) const;
     std::string resultLogPath() const;
+    // Why the default result log at path, in folder, would be another
+    // user's to redirect or block: the folder (or one on its way) may be
+    // changed by others, or something other than the caller's own regular
+    // file stands at path. "" when neither.
+    static std::string sharedPlace(const std::string& folder, const std::string& path);
     std::string withBase(const std::string& path) const;
 
     std::vector<std::string> m_arguments;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "AnswerDocument.h"
+#include "ControlText.h"
 
 namespace {
 
@@ -41,6 +42,12 @@ std::string ProgressView::outcome(const AnswerDocument& answer, std::size_t inde
     return text;
 }
 
+std::string ProgressView::shown(const std::string& line) {
+    // Release ids, file names and messages come from the bundle and the
+    // packages: none of their control characters reaches the terminal.
+    return VorkCommon::ControlText::forTerminal(line);
+}
+
 void ProgressView::closeOpenLine() {
     if (!m_bOpenLine) return;
     std::fputc('\n', m_pOut);
@@ -56,7 +63,7 @@ void ProgressView::showEnd(const AnswerDocument& answer, std::size_t index, doub
         std::fputs("\r\033[K", m_pOut);
         m_bOpenLine = false;
     }
-    std::fprintf(m_pOut, "%s\n", line.c_str());
+    std::fprintf(m_pOut, "%s\n", shown(line).c_str());
     seen.ended = true;
 }
 
@@ -81,7 +88,7 @@ void ProgressView::observe(const AnswerDocument& answer, double now) {
         seen.startedAt = now;
         if (!m_bTerminal) continue;
         closeOpenLine();
-        std::fputs(label(answer, i).c_str(), m_pOut);
+        std::fputs(shown(label(answer, i)).c_str(), m_pOut);
         m_bOpenLine = true;
     }
     std::fflush(m_pOut);
@@ -100,6 +107,6 @@ void ProgressView::finish(const AnswerDocument& answer, double now, const std::s
             std::to_string(answer.countSkipped()) + " skipped, " + std::to_string(answer.countMissing()) +
             " missing; restarts " + std::to_string(answer.rebootCount) + "; " + seconds(now - m_dBegin);
     if (!note.empty()) line += "; " + note;
-    std::fprintf(m_pOut, "%s\n", line.c_str());
+    std::fprintf(m_pOut, "%s\n", shown(line).c_str());
     std::fflush(m_pOut);
 }

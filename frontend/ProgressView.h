@@ -39,6 +39,8 @@ private:
     };
 
     std::string label(const AnswerDocument& answer, std::size_t index) const;
+    // A line as it is written: control characters shown as escapes.
+    static std::string shown(const std::string& line);
     void closeOpenLine();
     void showEnd(const AnswerDocument& answer, std::size_t index, double now, const std::string& unfinished);
 

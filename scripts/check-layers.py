@@ -11,7 +11,8 @@ from collections import defaultdict
 # listed before it; folders on one line share a floor and may not include
 # each other.
 FLOORS = [
-    ["platform/common/utf8", "platform/common/home", "platform/common/xml", "platform/common/history"],
+    ["platform/common/utf8", "platform/common/home", "platform/common/xml", "platform/common/history",
+     "platform/common/text"],
     ["platform/support"],
     ["platform/host"],
     ["plugin/common/codes", "plugin/smbios"],

@@ -133,6 +133,8 @@ faultRun() { # <plan> <label> <command...>
         status=$(statusOf "$answer")
         if [[ "$hit" == "$VSUPT_SERVICE_DIR" && "$status" == 0 ]]; then
             : # the unit's removal could not be flushed: the record is durable
+        elif [[ "$hit" == "$state/metrics"* ]]; then
+            : # the metrics' record of the last update: it costs a clean those figures, never the answer
         elif [[ "$hit" == "$state/history"* || "${hit##*/}" =~ $historyEntry ]]; then
             # The history entry comes last: its loss costs nothing else.
             [[ -n "$status" && "$status" != 3079 ]] ||

@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ControlText.h"
 #include "ISmbiosTable.h"
 #include "SmbiosFactory.h"
 #include "SystemId.h"
@@ -102,8 +103,11 @@ void printJson(const SystemIdReport& report, const SystemStrings& strings) {
         {"manufacturer", optional(strings.manufacturer)},
         {"product_name", optional(strings.productName)},
     };
-    // Bytes that are not UTF-8 become U+FFFD: the output is always valid JSON.
-    std::printf("%s\n", object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    // Bytes that are not UTF-8 become U+FFFD: the output is always valid JSON,
+    // and every control character of a firmware string is an escape.
+    const std::string text =
+        VorkCommon::ControlText::jsonEscaped(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    std::printf("%s\n", text.c_str());
 }
 
 } // namespace

@@ -11,8 +11,11 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include "AnswerDocument.h"
 #include "AnswerJson.h"
+#include "ControlText.h"
 #include "VorkRestartMark.h"
 #include "zuadb64.h"
 
@@ -101,9 +104,12 @@ int main(int argc, char** argv) {
         std::fputs(text.c_str(), stdout);
         std::fputc('\n', stdout);
     } else {
-        const std::size_t length = std::strlen(answer);
-        std::fwrite(answer, 1, length, stdout);
-        if (length == 0 || answer[length - 1] != '\n') std::fputc('\n', stdout);
+        // A terminal shows the package logs' control characters as escapes;
+        // a pipe or a file gets the answer as it came.
+        const std::string text =
+            ::isatty(STDOUT_FILENO) == 1 ? VorkCommon::ControlText::forTerminal(answer, true) : std::string(answer);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        if (text.empty() || text.back() != '\n') std::fputc('\n', stdout);
     }
     const bool written = std::fflush(stdout) == 0;
     ZUDBPluginFreeData(plugin, answer);

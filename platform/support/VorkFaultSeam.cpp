@@ -36,17 +36,20 @@ Plan& plan() {
     return instance;
 }
 
-void callFireHook() {
-    if (const VorkFaultSeam::FireHook hook = plan().fireHook.load()) hook();
-}
-
-// What a call acts on, for the announcement: the file of fd, or name.
+// What a call acts on, for the announcement: the file of fd, or name (in
+// the directory fd when both are given).
 std::string target(int fd, const std::string& name) {
     if (fd < 0) return name;
     char path[4096];
     const std::string link = "/proc/self/fd/" + std::to_string(fd);
     const ssize_t length = ::readlink(link.c_str(), path, sizeof path - 1);
-    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : name;
+    if (length <= 0) return name;
+    const std::string file(path, static_cast<std::size_t>(length));
+    return name.empty() ? file : file + "/" + name;
+}
+
+void callFireHook(int fd, const std::string& name) {
+    if (const VorkFaultSeam::FireHook hook = plan().fireHook.load()) hook(target(fd, name));
 }
 
 // Whether this call is the one the plan aims at; counts it when it is of the
@@ -61,7 +64,7 @@ bool due(VorkFaultSeam::Call call, VorkFaultSeam::Action& action, int fd = -1, c
     // The file it hit comes with the announcement.
     if (p.announce) std::fprintf(stderr, "VSUPT_FAULT fired: %s\n", target(fd, name).c_str());
     if (action == VorkFaultSeam::Action::Kill) ::kill(::getpid(), SIGKILL);
-    callFireHook();
+    callFireHook(fd, name);
     return true;
 }
 
@@ -126,7 +129,7 @@ ssize_t VorkFaultSeam::write(int fd, const void* data, std::size_t size) {
     const bool modelled = VorkFaultSeamModel::modelling();
     if (modelled) VorkFaultSeamModel::step("write", fd);
     if (plan().failNextWrite.exchange(false)) {
-        callFireHook();
+        callFireHook(fd, std::string());
         errno = ENOSPC;
         return -1;
     }
@@ -166,7 +169,7 @@ int VorkFaultSeam::openAt(int directory, const std::string& name, int flags, mod
     const bool creates = (flags & O_CREAT) != 0;
     const bool modelled = creates && VorkFaultSeamModel::modelling();
     if (modelled) VorkFaultSeamModel::step("open", -1);
-    if (creates && failsNow(Call::Open, EIO, -1, name)) return -1;
+    if (creates && failsNow(Call::Open, EIO, directory, name)) return -1;
     const int fd = ::openat(directory, name.c_str(), flags | O_CLOEXEC, mode);
     if (fd >= 0 && modelled) VorkFaultSeamModel::created(fd, directory, name, flags);
     return fd;
@@ -176,7 +179,7 @@ int VorkFaultSeam::renameAt(int fromDirectory, const std::string& from, int toDi
                             unsigned flags) {
     const bool modelled = VorkFaultSeamModel::modelling();
     if (modelled) VorkFaultSeamModel::step("rename", -1);
-    if (failsNow(Call::Rename, EXDEV, -1, to)) return -1;
+    if (failsNow(Call::Rename, EXDEV, toDirectory, to)) return -1;
     VorkFaultSeamModel::Replaced replaced;
     if (modelled) replaced = VorkFaultSeamModel::beforeReplace(toDirectory, to);
     const int result = ::renameat2(fromDirectory, from.c_str(), toDirectory, to.c_str(), flags);

@@ -41,8 +41,10 @@ public:
     static bool fired();
     // Test seam: called when a planned fault goes off, before the call it
     // aims at, and when the write after a short one fails: the files are
-    // then as a kill at that moment would leave them. Null for none.
-    using FireHook = void (*)();
+    // then as a kill at that moment would leave them. It is told what the
+    // call acts on (the file of its descriptor, or the name it takes). Null
+    // for none.
+    using FireHook = void (*)(const std::string& target);
     static void setFireHook(FireHook hook);
 
     // The routines' own calls, with the fault applied where it is due. Names

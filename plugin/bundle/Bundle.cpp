@@ -1,6 +1,7 @@
 #include "Bundle.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <unordered_map>
@@ -14,6 +15,7 @@
 #include "BundlePackageMSP.h"
 #include "BundlePackageQPK.h"
 #include "FixedLogTexts.h"
+#include "SigningTimeRecord.h"
 #include "StatusCode.h"
 #include "TrustStore.h"
 #include "VerifiedCopy.h"
@@ -75,6 +77,7 @@ std::string suffix(const std::string& text, std::size_t n) {
 
 const char* const kSettingsPath = "/BundleLog/BundleSettings";
 const char* const kVerifyAttribute = "verify";
+const char* const kAllowOlderAttribute = "allowolder";
 
 // Names a package that failed its digest check in the Validation section.
 void recordRefusal(BAXMLDoc& log, const BundlePackage& package, const std::string& problem) {
@@ -102,6 +105,7 @@ Bundle::Bundle(BAXMLDoc* statusLog, bool resume) : m_pStatusLog(statusLog) {
     const TrustStore trustStore(TrustStore::defaultDirectory(), m_sVerifyPolicy == "signed");
     m_pDefinition = std::make_unique<BundleDefinition>(directory + "/" + definitionFile, &trustStore);
     refuseDuplicateKeys();
+    refuseOlderDefinition();
     m_pRelocation = std::make_unique<RelocationDefinition>(relocationName, directory,
                                                            m_sVerifyPolicy == "signed" ? &trustStore : nullptr);
 
@@ -181,6 +185,21 @@ void Bundle::refuseDuplicateKeys() const {
                         StatusCode::DefinitionMissing);
 }
 
+void Bundle::refuseOlderDefinition() const {
+    if (m_sVerifyPolicy != "signed") return;
+    if (allowsOlder(*m_pStatusLog)) {
+        VORK_LOG(3, "Bundle::refuseOlderDefinition: older definitions are allowed");
+        return;
+    }
+    const std::string refusal =
+        SigningTimeRecord(SigningTimeRecord::defaultFileName()).refusal(m_pDefinition->signers());
+    if (refusal.empty()) return;
+    VORK_LOG(1, "Bundle::refuseOlderDefinition: refused: " << refusal);
+    // The administrator who started the call learns it at once.
+    std::fprintf(stderr, "plimo: the bundle is refused: %s\n", refusal.c_str());
+    throw VorkException("Bundle::refuseOlderDefinition: " + refusal, StatusCode::IntegrityFailed);
+}
+
 std::string Bundle::packageKey(const std::string& releaseID, const std::string& path) {
     return releaseID + '\0' + path;
 }
@@ -211,6 +230,15 @@ void Bundle::setVerifyPolicy(BAXMLDoc& statusLog, const std::string& policy) {
         throw VorkException("Bundle::setVerifyPolicy: unknown verify policy: " + policy, StatusCode::IntegrityFailed);
     }
     statusLog.setStringAttribute(kSettingsPath, kVerifyAttribute, policy);
+}
+
+void Bundle::setAllowOlder(BAXMLDoc& statusLog) {
+    statusLog.setStringAttribute(kSettingsPath, kAllowOlderAttribute, "true");
+}
+
+bool Bundle::allowsOlder(BAXMLDoc& statusLog) {
+    return BAAnyXMLDoc::findStringAttribute(statusLog.findFirstNode(kSettingsPath), kAllowOlderAttribute)
+               .value_or(std::string()) == "true";
 }
 
 std::string Bundle::verifyPolicy(BAXMLDoc& statusLog) {
@@ -307,6 +335,10 @@ int Bundle::execute(bool keepProgress) {
         VORK_LOG(1, "Bundle::execute: bundle validation failed: rc=" << rc);
         throw VorkException("Bundle::execute: bundle validation failed", rc);
     }
+    // The update starts: its signer's definitions signed before this one
+    // are older from now on.
+    if (m_sVerifyPolicy == "signed")
+        SigningTimeRecord(SigningTimeRecord::defaultFileName()).record(m_pDefinition->signers());
 
     m_pStatusLog->stable(false);
     m_pStatusLog->progressPercent(0);

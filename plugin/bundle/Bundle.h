@@ -24,7 +24,9 @@ public:
     // time limit its definition gives it; a malformed one raises
     // VorkException 3081 before anything runs, as do two packages under one
     // release id when digests or a policy are in force. Under the policy
-    // "signed" the relocation file must be signed too (3092 otherwise). A
+    // "signed" the relocation file must be signed too (3092 otherwise), and
+    // a definition signed before the newest one its signer signed for this
+    // machine is refused (3092) unless the update allows older ones. A
     // resumed package is checked against the digest its log entry recorded.
     Bundle(BAXMLDoc* statusLog, bool resume);
     virtual ~Bundle();
@@ -60,6 +62,11 @@ public:
     // value raises VorkException 3092.
     static void setVerifyPolicy(BAXMLDoc& statusLog, const std::string& policy);
     static std::string verifyPolicy(BAXMLDoc& statusLog);
+    // Whether the update runs a signed definition that is older than the
+    // newest one its signer signed for this machine (key allowolder), kept
+    // in the status log's settings so that its resume allows it too.
+    static void setAllowOlder(BAXMLDoc& statusLog);
+    static bool allowsOlder(BAXMLDoc& statusLog);
 
     // The packages in run order (read-only view, for callers and tests).
     std::size_t packageCount() const { return m_packages.size(); }
@@ -90,6 +97,10 @@ private:
     // Raises VorkException 3081 when two packages of the definition share a
     // key while a verify policy is set or any package carries a digest.
     void refuseDuplicateKeys() const;
+    // Under "signed": raises VorkException 3092 when the definition was
+    // signed before the newest definition of its signer that this machine
+    // started an update with, unless the update allows older ones.
+    void refuseOlderDefinition() const;
     // The text that identifies a package among the log entries.
     static std::string packageKey(const std::string& releaseID, const std::string& path);
 

@@ -85,7 +85,7 @@ BundleDefinition::BundleDefinition(const std::string& definitionFile, const Trus
 
 BundleDefinition::~BundleDefinition() = default;
 
-void BundleDefinition::checkSignature(const TrustStore& trustStore, bool readable, const std::string& content) const {
+void BundleDefinition::checkSignature(const TrustStore& trustStore, bool readable, const std::string& content) {
     if (!trustStore.signatureRequired()) {
         VORK_LOG(2, "BundleDefinition::checkSignature: the trust store |"
                         << trustStore.directory()
@@ -93,7 +93,7 @@ void BundleDefinition::checkSignature(const TrustStore& trustStore, bool readabl
         return;
     }
     const std::string problem =
-        readable ? trustStore.verify(content, m_sFileName + ".p7s") : "the definition file cannot be read";
+        readable ? trustStore.verify(content, m_sFileName + ".p7s", &m_signers) : "the definition file cannot be read";
     if (!problem.empty()) {
         VORK_LOG(1, "BundleDefinition::checkSignature: |" << m_sFileName << "| refused: " << problem);
         throw VorkException("BundleDefinition::checkSignature: " + problem, StatusCode::IntegrityFailed);

@@ -6,8 +6,7 @@
 #include <libxml/tree.h>
 
 #include "BAAnyXMLDoc.h"
-
-class TrustStore;
+#include "TrustStore.h"
 
 // The bundle definition file (normally bundle.xml): the ordered list of the
 // bundle's packages, their attributes, and the systems and operating systems
@@ -37,6 +36,8 @@ public:
     const std::string& duplicateKey() const { return m_sDuplicateKey; }
     // Whether any package carries a sha256 attribute.
     bool carriesDigest() const { return m_bCarriesDigest; }
+    // Who signed the definition, when its signature was checked.
+    const std::vector<TrustStore::Signer>& signers() const { return m_signers; }
 
     // Reads one attribute of the package with that key; false (value empty)
     // when the package lacks the attribute. Raises VorkException 3075 when no
@@ -69,11 +70,12 @@ public:
 
 private:
     // Raises VorkException 3092 unless the trust store accepts content.
-    void checkSignature(const TrustStore& trustStore, bool readable, const std::string& content) const;
+    void checkSignature(const TrustStore& trustStore, bool readable, const std::string& content);
 
     std::vector<std::string> m_packageIDs;
     // Key to the first Package element with that key, built once.
     std::unordered_map<std::string, xmlNodePtr> m_index;
     std::string m_sDuplicateKey;
     bool m_bCarriesDigest = false;
+    std::vector<TrustStore::Signer> m_signers;
 };

@@ -7,8 +7,11 @@
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <climits>
+#include <cstdint>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -83,6 +86,47 @@ std::string weakness(CMS_ContentInfo* cms) {
     return std::string();
 }
 
+// Why a signer's certificate may not sign bundles; "" when it may. Code
+// signing certificates of public authorities allow code signing only.
+std::string unfitSigner(X509* certificate) {
+    const uint32_t extended = X509_get_extended_key_usage(certificate);
+    if (extended != UINT32_MAX && (extended & (XKU_CODE_SIGN | XKU_SMIME)) == 0)
+        return "its signer's certificate allows neither code signing nor e-mail protection";
+    const uint32_t usage = X509_get_key_usage(certificate);
+    if (usage != UINT32_MAX && (usage & (KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION)) == 0)
+        return "its signer's key may not make digital signatures";
+    return std::string();
+}
+
+std::string hexText(const unsigned char* bytes, std::size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) text += {digits[bytes[i] >> 4], digits[bytes[i] & 15]};
+    return text;
+}
+
+// The signer as the signing-time rule knows it.
+TrustStore::Signer signerOf(CMS_SignerInfo* info, X509* certificate) {
+    TrustStore::Signer signer;
+    if (const ASN1_OCTET_STRING* id = X509_get0_subject_key_id(certificate)) {
+        signer.keyId = hexText(ASN1_STRING_get0_data(id), static_cast<std::size_t>(ASN1_STRING_length(id)));
+    } else {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        if (X509_pubkey_digest(certificate, EVP_sha1(), digest, &size) == 1) signer.keyId = hexText(digest, size);
+    }
+    const int index = CMS_signed_get_attr_by_NID(info, NID_pkcs9_signingTime, -1);
+    const ASN1_TYPE* value = index >= 0 ? X509_ATTRIBUTE_get0_type(CMS_signed_get_attr(info, index), 0) : nullptr;
+    if (value != nullptr && (value->type == V_ASN1_UTCTIME || value->type == V_ASN1_GENERALIZEDTIME)) {
+        struct tm time {};
+        if (ASN1_TIME_to_tm(value->value.utctime, &time) == 1) {
+            signer.hasSigningTime = true;
+            signer.signingTime = static_cast<long long>(::timegm(&time));
+        }
+    }
+    return signer;
+}
+
 } // namespace
 
 std::string TrustStore::defaultDirectory() {
@@ -99,6 +143,10 @@ TrustStore::TrustStore(const std::string& directory, bool signatureDemanded)
         // be weaker than 112 bits (RSA 2048, no SHA-1).
         X509_STORE_set_flags(m_store.get(), X509_V_FLAG_PARTIAL_CHAIN);
         X509_VERIFY_PARAM_set_auth_level(X509_STORE_get0_param(m_store.get()), 2);
+        // The chain is checked for any purpose (the S/MIME rule that CMS
+        // applies by default refuses code signing certificates); what the
+        // signer's certificate allows is checked after.
+        X509_VERIFY_PARAM_set_purpose(X509_STORE_get0_param(m_store.get()), X509_PURPOSE_ANY);
     }
     std::error_code error;
     std::filesystem::directory_iterator entries(directory, error);
@@ -144,7 +192,8 @@ void TrustStore::addEntry(const std::string& entry) {
     if (m_sBroken.empty()) m_sBroken = "the trust store entry |" + entry + "| is not a readable PEM certificate";
 }
 
-std::string TrustStore::verify(const std::string& content, const std::string& signatureFile) const {
+std::string TrustStore::verify(const std::string& content, const std::string& signatureFile,
+                               std::vector<Signer>* signers) const {
     VORK_TRACE("TrustStore::verify");
     ERR_clear_error();
     if (!m_sBroken.empty()) return m_sBroken;
@@ -174,5 +223,15 @@ std::string TrustStore::verify(const std::string& content, const std::string& si
     if (!verified) return "the signature |" + signatureFile + "| does not verify: " + openSslErrors();
     const std::string weak = weakness(cms.get());
     if (!weak.empty()) return "the signature |" + signatureFile + "| is refused: " + weak;
+    STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(cms.get());
+    for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
+        CMS_SignerInfo* info = sk_CMS_SignerInfo_value(infos, i);
+        X509* certificate = nullptr;
+        CMS_SignerInfo_get0_algs(info, nullptr, &certificate, nullptr, nullptr);
+        const std::string unfit =
+            certificate != nullptr ? unfitSigner(certificate) : "its signer's certificate cannot be examined";
+        if (!unfit.empty()) return "the signature |" + signatureFile + "| is refused: " + unfit;
+        if (signers != nullptr) signers->push_back(signerOf(info, certificate));
+    }
     return std::string();
 }

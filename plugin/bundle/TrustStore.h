@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <openssl/x509_vfy.h>
 
@@ -12,8 +13,21 @@
 // of something else, a dot-file among them) makes every signature fail, and
 // so does a directory that cannot be read. Signatures over MD5 or SHA-1, and
 // signers with RSA keys below 2048 or EC keys below 256 bits, never verify.
+// A signer's certificate may sign when its extended key usage allows code
+// signing or e-mail protection, or it has none, and its key usage (if any)
+// allows digital signatures.
 class TrustStore {
 public:
+    // One signer of a verified signature: the subject key identifier of its
+    // certificate (lower-case hexadecimal; the SHA-1 of its public key when
+    // the certificate names none) and the signing time among the signed
+    // attributes, when the signature carries one.
+    struct Signer {
+        std::string keyId;
+        bool hasSigningTime = false;
+        long long signingTime = 0; // seconds since 1970, UTC
+    };
+
     // PLIMO_TRUST_DIR when set, else /etc/plimo/trust.d.
     static std::string defaultDirectory();
 
@@ -30,9 +44,12 @@ public:
 
     // "" when signatureFile holds a detached CMS signature (DER) over
     // exactly content, made by a trusted certificate or one it issued, with
-    // a strong enough digest and key; otherwise why not. A signature file
-    // that is a pipe or device raises VorkException 3081.
-    std::string verify(const std::string& content, const std::string& signatureFile) const;
+    // a strong enough digest and key, by a certificate fit to sign;
+    // otherwise why not. A signature file that is a pipe or device raises
+    // VorkException 3081. signers, when given, receives the signers of a
+    // signature that verified.
+    std::string verify(const std::string& content, const std::string& signatureFile,
+                       std::vector<Signer>* signers = nullptr) const;
 
 private:
     void addEntry(const std::string& entry);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,7 @@
 #include "VorkPlatform.h"
 #include "VorkPropertyNotFound.h"
 #include "VorkRemoveDirectory.h"
+#include "VorkSafeFolder.h"
 #include "VorkScopeTrace.h"
 #include "VorkStringUtilities.h"
 #include "getAbsolutePath.h"
@@ -156,6 +158,15 @@ bool BundleApplicatorBase::getLogTarget(const VorkProperties<std::string>& prope
         throw VorkException("BundleApplicatorBase::getLogTarget: the log target " + logTarget + " " + what,
                             StatusCode::UnknownException);
     }
+    // Nor may anyone else be able to put a link to elsewhere on its way.
+    const std::string unsafe = unsafeFolderOf(value);
+    if (!unsafe.empty()) {
+        VORK_LOG(1, "BundleApplicatorBase::getLogTarget: the folder of the log target |"
+                        << logTarget << "| is not safe: " << unsafe);
+        throw VorkException("BundleApplicatorBase::getLogTarget: the folder of the log target " + logTarget +
+                                " is not safe: " + unsafe,
+                            StatusCode::UnknownException);
+    }
     return true;
 }
 
@@ -231,7 +242,8 @@ std::string BundleApplicatorBase::readBundleDirectory(const VorkProperties<std::
 std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog,
                                                     std::string& extractedDirectory) {
     VORK_LOG(9, FixedLogText::Bundle::kNoBundlePath);
-    std::string packageFile = requireProperty(properties, "bundlepackage");
+    const std::string givenName = requireProperty(properties, "bundlepackage");
+    std::string packageFile = givenName;
     VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "bundlepackage=" << packageFile);
     getAbsolutePath(packageFile, packageFile, false);
     statusLog.bundlePackage(packageFile);
@@ -254,8 +266,7 @@ std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::st
     VORK_LOG(9, FixedLogText::Bundle::kBundleParameter << "derived bundlepath=" << bundleRoot);
 
     const bool extracted = extractBundlePackage(packageFile.c_str(), bundleRoot.c_str());
-    // The package goes when asked, whether or not it could be extracted.
-    if (properties.getProperty("clearpackage", "") == "true") ::unlink(packageFile.c_str());
+    if (extracted && properties.getProperty("clearpackage", "") == "true") clearPackage(givenName, packageFile);
     if (!extracted)
         throw VorkException("BundleApplicatorBase::processBaseParameters: extraction failed: " + packageFile);
 
@@ -267,10 +278,36 @@ std::string BundleApplicatorBase::readBundlePackage(const VorkProperties<std::st
     return definitionPath;
 }
 
+std::string BundleApplicatorBase::unsafeFolderOf(const std::string& name) {
+    // As the caller gave it: the absolute name has its links resolved.
+    std::string path = name;
+    if (!VorkPlatform::isAbsolutePath(path)) {
+        char here[PATH_MAX];
+        if (::getcwd(here, sizeof here) == nullptr) return "the current directory cannot be named";
+        path = std::string(here) + VorkPlatform::separatorText + name;
+    }
+    const std::string::size_type separator = path.find_last_of("\\/");
+    return VorkSupport::VorkSafeFolder::problem(separator == 0 ? std::string("/") : path.substr(0, separator), true);
+}
+
+void BundleApplicatorBase::clearPackage(const std::string& givenName, const std::string& packageFile) {
+    // Deleted only where nobody else can have swapped a folder of the way
+    // for a link to one of root's files of the same name.
+    const std::string unsafe = unsafeFolderOf(givenName);
+    if (!unsafe.empty()) {
+        VORK_LOG(2, "BundleApplicatorBase::clearPackage: the package |" << packageFile << "| stays: " << unsafe);
+        return;
+    }
+    if (::unlink(packageFile.c_str()) != 0)
+        VORK_LOG(2, "BundleApplicatorBase::clearPackage: the package |" << packageFile
+                                                                        << "| stays: " << std::strerror(errno));
+}
+
 void BundleApplicatorBase::processVerifyPolicy(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {
     VORK_TRACE("BundleApplicatorBase::processVerifyPolicy");
     std::string policy;
     if (properties.getPropertyValue("verify", policy)) Bundle::setVerifyPolicy(statusLog, policy);
+    if (properties.getProperty("allowolder", "") == "true") Bundle::setAllowOlder(statusLog);
 }
 
 void BundleApplicatorBase::processCallerReboot(const VorkProperties<std::string>& properties, BAXMLDoc& statusLog) {

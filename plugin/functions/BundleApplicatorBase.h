@@ -30,8 +30,8 @@ public:
     void processBundleParameters(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
 
     // Copies the "verify" policy into the status log's settings (after the
-    // options, which come first); an unknown policy raises VorkException
-    // 3092.
+    // options, which come first), and "allowolder" when it is exactly
+    // "true"; an unknown policy raises VorkException 3092.
     void processVerifyPolicy(const VorkSupport::VorkProperties<std::string>& properties, BAXMLDoc& statusLog);
     // "callerreboot" exactly "true": the caller restarts the machine. The
     // update then prepares its restarts as with "reboot" (which it sets too)
@@ -72,8 +72,10 @@ public:
     // Whether this object holds the lock.
     bool holdsExclusiveUpdate() const { return m_lockFile.isOpen(); }
 
-    // The system's file names, in the state folder: "<windir>/TEMP".
+    // The "<windir>/TEMP" folder that holds the system's files (the state
+    // folder).
     static std::string systemTempFolder();
+    // The system's file names.
     std::string internalLogName();
     std::string lockFileName();
 
@@ -119,6 +121,14 @@ private:
                                            BAXMLDoc& statusLog, std::string bundleRoot);
     static std::string readBundlePackage(const VorkSupport::VorkProperties<std::string>& properties,
                                          BAXMLDoc& statusLog, std::string& extractedDirectory);
+    // Why the folder of a file the caller named (the log target, a bundle
+    // package to delete) is not one that only root and the caller control,
+    // checked as named, before its links are resolved; "" when it is.
+    static std::string unsafeFolderOf(const std::string& name);
+    // Deletes an extracted bundle package (key clearpackage; packageFile is
+    // the absolute name of givenName) when its folder is safe from other
+    // users; otherwise it stays, with a debug record.
+    static void clearPackage(const std::string& givenName, const std::string& packageFile);
     void deleteDebugLog();
     // The two halves of the lock: an flock on the lock file (still the file
     // its name gives), and one on the folder that holds it.

@@ -26,8 +26,9 @@ std::string CleanFunctionDispatch::execute(const VorkSupport::VorkProperties<std
         if (call.takeLock()) {
             if (call.guard(deletionFailure, [&] { removeEverything(properties, applicator, answerLog); }))
                 call.setStatus(StatusCode::Success);
-            MetricsFile::record(MetricsFile::Call::Clean, call);
+            const MetricsFile metrics(MetricsFile::Call::Clean, call);
             call.releaseLock();
+            metrics.write();
         } else {
             VORK_LOG(3, "CleanFunctionDispatch::execute: another update is running, returning update in progress "
                         "status");

@@ -84,13 +84,19 @@ std::string FunctionCall::answer() {
         m_restart = nullptr;
         (void)raiseRebootRequiredFlag();
     }
+    std::string text = endRecords();
+    if (m_restart && !askForRestart()) text = endRecords();
+    return text;
+}
+
+std::string FunctionCall::endRecords() {
+    // Taken only under the lock: a refused restart may not get it again.
+    const std::function<void()> write =
+        m_records && m_applicator.holdsExclusiveUpdate() ? m_records() : std::function<void()>();
     releaseLock();
     std::string text = m_log.dumpRoot();
     if (m_keep) m_keep(text);
-    if (m_restart && !askForRestart()) {
-        text = m_log.dumpRoot();
-        if (m_keep) m_keep(text);
-    }
+    if (write) write();
     return text;
 }
 
@@ -112,7 +118,6 @@ bool FunctionCall::askForRestart() {
             const std::string logTarget = m_log.logTarget();
             if (!logTarget.empty()) m_log.saveTo(logTarget);
         });
-        releaseLock();
     }
     setStatus(status);
     return false;

@@ -90,10 +90,16 @@ public:
     // What keeps the answer text once the call has let the lock go, before
     // any restart is asked for (the history entry).
     void keepAnswer(std::function<void(const std::string&)> keep) { m_keep = std::move(keep); }
+    // The records of the call's end (the metrics): take runs while the call
+    // still holds the lock and answers what writes them once it is let go,
+    // before any restart is asked for; a refused restart takes them again.
+    using Records = std::function<std::function<void()>()>;
+    void recordsAtEnd(Records take) { m_records = std::move(take); }
 
     // The answer: the log finished off when so decided (a failure there
     // becomes its status), the lock released, the log's root element as text.
-    // The answer is kept (keepAnswer) once the lock is released. With a
+    // The records are taken under the lock and written, and the answer kept
+    // (keepAnswer), once the lock is released. With a
     // restart to ask for, the log is saved whole first (its journal folded),
     // and the request is the last thing the call does: nothing of the update
     // changes after it. A refusal is recorded under the lock again, kept,
@@ -107,8 +113,12 @@ public:
 
 private:
     // The restart, asked for outside the lock; a refusal becomes the status
-    // of the answer and of the log. False when it was refused.
+    // of the answer and of the log, under the lock when it can be had again.
+    // False when it was refused.
     bool askForRestart();
+    // Takes the records, lets the lock go, keeps the answer and writes the
+    // records; answers the answer's text.
+    std::string endRecords();
     static int report(const std::string& prefix, const std::string& message, int status);
 
     BundleApplicatorBase& m_applicator;
@@ -117,5 +127,6 @@ private:
     bool m_bCleanupAtEnd = false;
     std::function<void()> m_restart;
     std::function<void(const std::string&)> m_keep;
+    Records m_records;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
 };

@@ -60,7 +60,10 @@ std::string ResumeFunctionDispatch::execute(const VorkSupport::VorkProperties<st
     service.setQpkLog(m_statusLog);
     m_call.cleanupAtEnd(true);
     m_call.guard([&] { resumeLoggedUpdate(properties); });
-    MetricsFile::record(MetricsFile::Call::Resume, m_call);
+    m_call.recordsAtEnd([this] {
+        const MetricsFile metrics(MetricsFile::Call::Resume, m_call);
+        return std::function<void()>([metrics] { metrics.write(); });
+    });
     return m_call.answer();
 }
 

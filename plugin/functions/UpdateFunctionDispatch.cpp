@@ -62,7 +62,10 @@ std::string UpdateFunctionDispatch::execute(const Properties& properties) {
         }
         startUpdate(properties, call, applicator);
     });
-    MetricsFile::record(MetricsFile::Call::Update, call);
+    call.recordsAtEnd([&call] {
+        const MetricsFile metrics(MetricsFile::Call::Update, call);
+        return std::function<void()>([metrics] { metrics.write(); });
+    });
     return call.answer();
 }
 

@@ -292,6 +292,25 @@ TEST_F(BundleIntegrityTest, SignedDefinitions) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(runs(), (Runs{"P1", "P1"}));
 
+    // Signers as public authorities issue code signing certificates (for
+    // code signing only, with or without a key usage) sign; one for any
+    // other purpose, or whose key may not sign, does not.
+    writeFile(testDir() + "/ca/purposes.cnf",
+              "[code]\nextendedKeyUsage = codeSigning\n"
+              "[codeSigning]\nextendedKeyUsage = critical, codeSigning\n"
+              "keyUsage = critical, digitalSignature\n"
+              "[server]\nextendedKeyUsage = serverAuth\nkeyUsage = digitalSignature\n"
+              "[cipherOnly]\nextendedKeyUsage = codeSigning\nkeyUsage = keyEncipherment\n");
+    for (const auto& [purpose, status] : {std::pair{"code", 0}, std::pair{"codeSigning", 0}, std::pair{"server", 3092},
+                                          std::pair{"cipherOnly", 3092}}) {
+        SCOPED_TRACE(purpose);
+        openssl({"x509", "-req", "-in", "ca/signer.csr", "-CA", "ca/ca.pem", "-CAkey", "ca/ca.key", "-days", "2",
+                 "-extfile", "ca/purposes.cnf", "-extensions", purpose, "-out", std::string("ca/") + purpose + ".pem"});
+        sign(purpose, "signer");
+        EXPECT_EQ(run(), status);
+    }
+    EXPECT_EQ(runs(), (Runs{"P1", "P1", "P1", "P1"}));
+
     struct Case {
         const char* name;
         void (*spoil)(BundleIntegrityTest& test);

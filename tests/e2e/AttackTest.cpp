@@ -12,6 +12,8 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <regex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -334,4 +336,259 @@ TEST(AttackTest, PackagesStayInsideTheirLimits) {
         EXPECT_TRUE(name == std::string::npos || stat[name + 2] == 'Z') << pid << " still runs";
         if (name != std::string::npos && stat[name + 2] != 'Z') ::kill(std::stoi(pid), SIGKILL);
     }
+}
+
+namespace {
+
+// Runs argv as nobody when the suite runs as root, else as this user.
+void asAttacker(const std::vector<std::string>& argv) {
+    const auto r = plimotest::runProgram(runAsRoot() ? asNobody(argv) : argv);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+}
+
+// A definition of the packages (file names in dir) with their digests.
+void writeDigestBundle(const std::string& dir, const std::vector<std::string>& packages) {
+    std::string xml = "<?xml version=\"1.0\"?>\n<SoftwareBundle><Contents>";
+    for (std::size_t i = 0; i < packages.size(); ++i)
+        xml += "<Package releaseID=\"P" + std::to_string(i + 1) + "\" path=\"" + packages[i] + "\" sha256=\"" +
+               sha256Of(dir + "/" + packages[i]) + "\"/>";
+    writeFile(dir + "/bundle.xml", xml + "</Contents></SoftwareBundle>\n");
+}
+
+} // namespace
+
+TEST(AttackTest, NothingPlantedAtTheMetricsFileHoldsOrRedirectsACall) {
+    const std::string dir = testDir() + "/bundle";
+    writeQpk(dir, "a", {0});
+    writeBundle(dir, {"a.sh"});
+    // The node exporter's folder, which every user may write.
+    const std::string metrics = testDir() + "/metrics";
+    const std::string file = metrics + "/plimo.prom";
+    std::filesystem::create_directories(metrics);
+    ASSERT_EQ(::chmod(metrics.c_str(), 01777), 0);
+    if (runAsRoot()) {
+        ASSERT_EQ(::chmod(testDir().c_str(), 0711), 0);
+    }
+    const std::string secret = writeFile(testDir() + "/secret", "root only\n");
+    std::vector<std::pair<const char*, std::vector<std::string>>> plants = {
+        {"a pipe", {"/usr/bin/mkfifo", file}},
+        {"a link to /dev/zero", {"/bin/ln", "-s", "/dev/zero", file}},
+        {"a link to root's file", {"/bin/ln", "-s", secret, file}},
+        {"a folder", {"/bin/mkdir", "-p", file + "/inside"}},
+    };
+    if (runAsRoot()) plants.push_back({"a file of another user", {"/bin/sh", "-c", "echo 'plimo_up 1' > " + file}});
+    const std::vector<std::pair<std::vector<std::string>, int>> calls = {
+        {{"zuacmd=update", "bundlepath=" + dir, "bundle=bundle.xml", "zuausrinfo=x", "updateid=M1"}, 0},
+        {{"zuacmd=resume"}, 3080},
+        {{"zuacmd=clean"}, 0}};
+    for (const auto& [what, plant] : plants) {
+        for (const auto& [call, answer] : calls) {
+            SCOPED_TRACE(std::string(what) + " before " + call[0]);
+            std::filesystem::remove_all(file);
+            asAttacker(plant);
+            plimotest::RunResult r;
+            EXPECT_LT(timed([&] { r = svchost(call); }), std::chrono::seconds(3));
+            EXPECT_EQ(statusOf(r.out), answer) << r.out;
+            // Replaced by root's own file, whatever stood there.
+            struct stat status {};
+            ASSERT_EQ(::lstat(file.c_str(), &status), 0);
+            EXPECT_TRUE(S_ISREG(status.st_mode));
+            EXPECT_EQ(status.st_uid, ::geteuid());
+            EXPECT_NE(readFile(file).find("{call=\"" + call[0].substr(7) + "\"}"), std::string::npos);
+            // A clean still shows the last update's figures.
+            EXPECT_NE(readFile(file).find("plimo_last_update_info{update_id=\""), std::string::npos);
+            EXPECT_FALSE(fileExists(lockFile()));
+        }
+    }
+    EXPECT_EQ(readFile(secret), "root only\n");
+    EXPECT_EQ(qpkRuns(dir, "a"), static_cast<int>(plants.size()));
+}
+
+TEST(AttackTest, NobodyDecidesWhereTheResultLogGoesOrWhatOrvaneEndsWith) {
+    const std::string dir = testDir() + "/bundle";
+    writeQpk(dir, "a", {0});
+    writeBundle(dir, {"a.sh"});
+    const std::vector<std::string> update{"-update", "-path", dir + "/bundle.xml"};
+    // TEMP names a folder that every user may write, as /tmp is.
+    const std::string shared = testDir() + "/shared";
+    std::filesystem::create_directories(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    if (runAsRoot()) {
+        ASSERT_EQ(::chmod(testDir().c_str(), 0711), 0);
+    }
+    const std::string planted = shared + "/Orvane.log";
+    const std::string own = tempFolder() + "/Orvane.log";
+    std::vector<std::pair<const char*, std::vector<std::string>>> plants = {
+        {"nothing", {"/bin/true"}},
+        {"a pipe", {"/usr/bin/mkfifo", planted}},
+        {"a dangling link", {"/bin/ln", "-s", testDir() + "/gone", planted}},
+    };
+    if (runAsRoot()) plants.push_back({"a file of another user", {"/bin/sh", "-c", "echo theirs > " + planted}});
+    for (const auto& [what, plant] : plants) {
+        SCOPED_TRACE(what);
+        std::filesystem::remove(planted);
+        std::filesystem::remove(own);
+        asAttacker(plant);
+        struct stat before {};
+        const bool planting = ::lstat(planted.c_str(), &before) == 0;
+        const plimotest::RunResult r = orvane(update, {"TEMP=" + shared});
+        // The exit code of the answer; one line says where the log went.
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(countOf(r.err, own), 1) << r.err;
+        EXPECT_EQ(countOf(r.err, "\n"), 1) << r.err;
+        EXPECT_EQ(statusOf(readFile(own)), 0);
+        struct stat status {};
+        ASSERT_EQ(::stat(own.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0600u);
+        struct stat after {};
+        EXPECT_EQ(::lstat(planted.c_str(), &after) == 0, planting);
+        if (planting) {
+            EXPECT_EQ(after.st_ino, before.st_ino);
+        }
+        EXPECT_EQ(orvane({"-progress"}, {"TEMP=" + shared}).exitCode, 1);
+    }
+    // In the caller's own folder the log goes where it always went.
+    plimotest::RunResult r = orvane(update);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    struct stat status {};
+    ASSERT_EQ(::stat((testDir() + "/tmp/Orvane.log").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    // What the caller chose fails as before: a -logc that is a pipe, a TEMP
+    // that names no folder.
+    std::filesystem::remove(planted);
+    ASSERT_EQ(::mkfifo(planted.c_str(), 0600), 0);
+    EXPECT_EQ(orvane({"-update", "-path", dir + "/bundle.xml", "-logc", planted}).exitCode, 255);
+    EXPECT_EQ(orvane(update, {"TEMP=" + testDir() + "/missing"}).exitCode, 255);
+    EXPECT_EQ(qpkRuns(dir, "a"), static_cast<int>(plants.size()) + 3);
+}
+
+TEST(AttackTest, RootsWritesAndDeletesStayInFoldersRootControls) {
+    if (!runAsRoot()) GTEST_SKIP() << "the attacker runs as nobody, which needs root";
+    const std::string dir = testDir() + "/bundle";
+    writeQpk(dir, "a", {0});
+    writeBundle(dir, {"a.sh"});
+    // Root's folder, and a link to it in a folder of nobody's.
+    const std::string roots = testDir() + "/roots";
+    const std::string victim = writeFile(roots + "/victim.xml", "root's own\n");
+    writeZip(roots + "/bundle.zip", dir);
+    const std::string theirs = testDir() + "/theirs";
+    std::filesystem::create_directories(theirs);
+    giveToNobody(theirs);
+    asAttacker({"/bin/ln", "-s", roots, theirs + "/way"});
+
+    auto update = [&](const std::vector<std::string>& keys) {
+        std::vector<std::string> entries{"zuacmd=update", "zuausrinfo=x"};
+        entries.insert(entries.end(), keys.begin(), keys.end());
+        return statusOf(svchost(entries).out);
+    };
+    EXPECT_EQ(update({"bundlepath=" + dir, "bundle=bundle.xml", "logtarget=" + theirs + "/way/victim.xml"}), 3079);
+    EXPECT_EQ(readFile(victim), "root's own\n");
+    EXPECT_EQ(qpkRuns(dir, "a"), 0);
+    EXPECT_EQ(update({"bundlepackage=" + theirs + "/way/bundle.zip", "clearpackage=true"}), 0);
+    EXPECT_TRUE(fileExists(roots + "/bundle.zip"));
+    // In root's own folders both work as always.
+    EXPECT_EQ(update({"bundlepackage=" + roots + "/bundle.zip", "clearpackage=true", "logtarget=" + victim}), 0);
+    EXPECT_FALSE(fileExists(roots + "/bundle.zip"));
+    EXPECT_EQ(statusOf(readFile(victim)), 0);
+    EXPECT_EQ(qpkRuns(dir, "a"), 2);
+}
+
+TEST(AttackTest, ControlCharactersOfABundleNeverReachTheTerminal) {
+    // A definition in ISO-8859-1 whose byte 0x9B is the terminal's CSI, a
+    // package whose file name holds OSC and CSI, and whose log holds them.
+    const std::string dir = testDir() + "/bundle";
+    const std::string name = "c\xc2\x9d\xc2\x9b";
+    writeQpk(dir, name, {0});
+    writeFile(dir + "/bundle.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<SoftwareBundle><Contents>"
+                                   "<Package releaseID=\"P\x9b"
+                                   "31m\" path=\"c\x9d\x9b.sh\" packageType=\"LWXP\"/></Contents></SoftwareBundle>\n");
+    const std::string path = dir + "/bundle.xml";
+    auto onTerminal = [](const std::vector<std::string>& program, bool withStdout) {
+        std::vector<std::string> argv = {"/usr/bin/python3",
+                                         std::string(PLIMO_FRONTEND_TEST_SCRIPTS) + "/run_on_pty.py"};
+        if (withStdout) argv.push_back("--stdout");
+        argv.push_back(orvanePath());
+        argv.insert(argv.end(), program.begin(), program.end());
+        return plimotest::runProgram(argv, childEnvironment(), testDir());
+    };
+    auto raw = [](const std::string& text) {
+        return text.find("\xc2\x9b") != std::string::npos || text.find("\xc2\x9d") != std::string::npos;
+    };
+    // The plan, the live view, the answer and the history on a terminal.
+    const std::vector<std::vector<std::string>> shown = {
+        {"-validate", "-path", path}, {"-update", "-path", path, "-updateid", "U\xc2\x9b"}, {"-history"}};
+    for (const auto& program : shown) {
+        SCOPED_TRACE(program[0]);
+        const plimotest::RunResult r = onTerminal(program, true);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_FALSE(raw(r.err)) << r.err;
+        EXPECT_NE(r.err.find("\\x9b"), std::string::npos) << r.err;
+    }
+    EXPECT_NE(onTerminal({"-update", "-path", path}, false).err.find("] P\\x9b31m c\\x9d\\x9b.sh"), std::string::npos);
+    // A pipe gets the answer as it came; JSON escapes every control character.
+    plimotest::RunResult r = orvane({"-update", "-path", path});
+    EXPECT_NE(r.out.find(name + " run 2"), std::string::npos) << r.out;
+    const std::vector<std::pair<std::vector<std::string>, std::string>> json = {
+        {{"-update", "-path", path, "-json"}, "\"release_id\":\"P\\u009b31m\""},
+        {{"-history", "-json"}, "\"update_id\":\"U\\u009b\""}};
+    for (const auto& [arguments, escaped] : json) {
+        r = orvane(arguments);
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_FALSE(raw(r.out)) << r.out;
+        EXPECT_NE(r.out.find(escaped), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(qpkRuns(dir, name), 4);
+}
+
+TEST(AttackTest, AnOlderSignedBundleIsRefusedUnlessTheCallerAllowsIt) {
+    // Two bundles of one signer, the old one signed a second earlier; its
+    // second package asks to be resumed after a restart.
+    makeSigner();
+    const std::string older = testDir() + "/older";
+    const std::string newer = testDir() + "/newer";
+    writeQpk(older, "a", {0});
+    writeQpk(older, "b", {4, 0});
+    writeDigestBundle(older, {"a.sh", "b.sh"});
+    sign(older + "/bundle.xml");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    writeQpk(newer, "a", {0});
+    writeDigestBundle(newer, {"a.sh"});
+    sign(newer + "/bundle.xml");
+    auto update = [](const std::string& dir, const std::vector<std::string>& more = {}) {
+        std::vector<std::string> arguments{"-update", "-path", dir + "/bundle.xml", "-verify", "signed"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return orvane(arguments);
+    };
+    EXPECT_EQ(update(newer).exitCode, 0);
+    auto r = update(older);
+    EXPECT_EQ(statusOf(r.out), 3092) << r.out;
+    EXPECT_EQ(r.exitCode, 1);
+    // The refusal names both signing times.
+    const std::regex time(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
+    EXPECT_EQ(std::distance(std::sregex_iterator(r.err.begin(), r.err.end(), time), std::sregex_iterator()), 2)
+        << r.err;
+    EXPECT_EQ(qpkRuns(older, "a"), 0);
+    // Allowed, it runs, and its resume after the restart too.
+    r = svchost({"zuacmd=update", "bundlepath=" + older, "bundle=bundle.xml", "zuausrinfo=x", "verify=signed",
+                 "allowolder=true", "reboot=true", "updateid=O1"});
+    EXPECT_EQ(statusOf(r.out), 3083) << r.out;
+    EXPECT_EQ(statusOf(runUnit().out), 0);
+    EXPECT_EQ(qpkRuns(older, "b"), 2);
+    // The same definition again is not older; one without a signing time of
+    // a signer the record knows is.
+    EXPECT_EQ(update(newer).exitCode, 0);
+    openssl({"cms", "-sign", "-binary", "-noattr", "-outform", "DER", "-in", newer + "/bundle.xml", "-signer",
+             "ca/signer.pem", "-inkey", "ca/signer.key", "-out", newer + "/bundle.xml.p7s"});
+    EXPECT_EQ(statusOf(update(newer).out), 3092);
+    // A torn record refuses nothing, and is written whole again.
+    const std::string record = tempFolder() + "/plimo-signing-times";
+    writeFile(record, readFile(record).substr(0, readFile(record).size() - 3));
+    EXPECT_EQ(update(older).exitCode, 0);
+    EXPECT_EQ(readFile(record).back(), '\n');
+    sign(newer + "/bundle.xml");
+    EXPECT_EQ(update(newer).exitCode, 0);
+    EXPECT_EQ(statusOf(update(older).out), 3092);
+    EXPECT_EQ(qpkRuns(older, "a"), 2);
+    EXPECT_EQ(qpkRuns(newer, "a"), 3);
 }

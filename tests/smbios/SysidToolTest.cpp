@@ -14,10 +14,11 @@ using smbiostest::MemoryImage;
 TEST(SysidToolTest, PrintsTheIdentifierAndWhereItCameFrom) {
     const std::string tool = std::string(PLIMO_BIN_DIR) + "/plimo-sysid";
     KernelTables kernel(plimotest::testDir() + "/dmi");
-    // A manufacturer string with a control character and bytes that are not
-    // UTF-8: the text keeps the terminal safe, the JSON stays valid.
+    // A manufacturer string with control characters (ESC, and CSI as UTF-8)
+    // and bytes that are not UTF-8: the text keeps the terminal safe, the
+    // JSON stays valid and escapes them.
     const Bytes table =
-        MemoryImage::concat({MemoryImage::structure(1, 1, {1, 2}, {"Vork\x1b[2J\xff\xfe", "R 750"}),
+        MemoryImage::concat({MemoryImage::structure(1, 1, {1, 2}, {"Vork\x1b[2J\xc2\x9b\xff\xfe", "R 750"}),
                              MemoryImage::structure(0xD0, 2, {0, 0, 0x8C}), MemoryImage::structure(127, 3, {})});
     kernel.put(KernelTables::entryPoint3(static_cast<std::uint32_t>(table.size()), 3, 4), table);
     const std::vector<std::string> env{"PLIMO_DMI_DIR=" + kernel.directory()};
@@ -38,7 +39,8 @@ TEST(SysidToolTest, PrintsTheIdentifierAndWhereItCameFrom) {
     EXPECT_EQ(object["smbios_version"], "3.4");
     EXPECT_EQ(object["table_size"], table.size());
     EXPECT_EQ(object["product_name"], "R 750");
-    EXPECT_EQ(object["manufacturer"].get<std::string>().rfind("Vork\x1b", 0), 0u);
+    EXPECT_EQ(object["manufacturer"].get<std::string>().rfind("Vork\x1b[2J\xc2\x9b", 0), 0u);
+    EXPECT_NE(json.out.find("Vork\\u001b[2J\\u009b"), std::string::npos) << json.out;
 
     // No firmware data at all (the harness's missing directory and memory
     // file): identifier 0, exit 1; a wrong call: exit 2.

@@ -113,6 +113,14 @@ options:
         versions without bundle verification ignore it.
     type: str
     choices: [digests, signed]
+  allow_older:
+    description:
+      - With I(verify=signed), run a bundle definition that its signer signed before the newest
+        definition of that signer this host has started an update with (key C(allowolder)), as a
+        deliberate downgrade. Without it such a bundle is refused with status 3092.
+      - The resume of the update after a restart allows it too.
+    type: bool
+    default: false
   log_target:
     description: File on the host that receives a copy of the status log.
     type: path
@@ -350,7 +358,8 @@ def update_keys(params, mode, update_id):
     keys += restart_keys(mode)
     keys += [(key, True) for key, option in UPDATE_OPTIONS if params[option]]
     keys += [("restart-params", params["restart_params"]), ("packagetimeout", params["timeout"]),
-             ("verify", params["verify"]), ("logtarget", params["log_target"])]
+             ("verify", params["verify"]), ("allowolder", params["allow_older"] or None),
+             ("logtarget", params["log_target"])]
     return keys
 
 
@@ -464,6 +473,7 @@ def main():
             restart_params=dict(type="str"),
             timeout=dict(type="int"),
             verify=dict(type="str", choices=["digests", "signed"]),
+            allow_older=dict(type="bool", default=False),
             log_target=dict(type="path"),
             user_info=dict(type="str", default="ansible"),
             service_host=dict(type="path", aliases=["zuasvchost"]),
