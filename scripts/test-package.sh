@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the Debian package and the /usr layout:
 #  - builds the package (scripts/package.sh) and runs lintian on it: no error,
-#    and every warning explained in the README;
+#    and every warning explained in doc/guide/debian-package.md;
 #  - unpacks it with dpkg-deb -x into a temporary root and updates the example
 #    bundle with the unpacked programs: the plug-in is found, and the resume
 #    unit names the unpacked service host;
@@ -43,11 +43,11 @@ if ! deb=$(scripts/package.sh 2>"$work/package.log" | tail -n 1) || [[ ! -f $deb
 fi
 version=$(dpkg-deb -f "$deb" Version)
 
-# lintian: no error; each warning's tag named in the README.
+# lintian: no error; each warning's tag named in the user guide.
 lintian "$deb" >"$work/lintian.txt" 2>&1
 check "lintian reports no error" bash -c "! grep -q '^E:' '$work/lintian.txt'"
 for tag in $(sed -n 's/^W: [^ ]* \([^ ]*\).*/\1/p' "$work/lintian.txt" | sort -u); do
-  check "lintian warning $tag is explained in the README" grep -q "$tag" README.md
+  check "lintian warning $tag is explained in the user guide" grep -q "$tag" doc/guide/debian-package.md
 done
 
 # The sandbox of one tree: every variable the tests point at their own directory.

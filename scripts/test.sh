@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the structure (layers, loops, log-record
-# names, formatting), builds, and runs every test: a normal build (and
-# a bounded fault sweep over its programs), the same under AddressSanitizer +
-# UndefinedBehaviorSanitizer, the resume tests
-# under ThreadSanitizer, the Debian package and the /usr layout, real
+# names, the documentation's links, formatting), builds, and runs every test:
+# a normal build (and a bounded fault sweep over its programs), the same under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the resume tests under
+# ThreadSanitizer, the Debian package and the /usr layout, real
 # restarts of a booted Debian machine with the package installed, and the
 # fuzzers of every reader of outside input, 30 seconds each.
 set -euo pipefail
@@ -45,10 +45,11 @@ run_ctest() { # <name> <build dir> [ctest args...]
   fi
 }
 
-echo "== structure: layers and loops, log-record names, formatting"
+echo "== structure: layers and loops, log-record names, documentation links, formatting"
 structure_failed=0
 scripts/check-layers.py || structure_failed=1
 scripts/check-log-names.py || structure_failed=1
+scripts/check-doc-links.py || structure_failed=1
 git ls-files -z '*.cpp' '*.h' ':!tests/fuzz/seeds' | xargs -0 clang-format --dry-run --Werror || structure_failed=1
 if ((structure_failed == 0)); then
   summary+=("structure: 1 passed, 0 failed")
