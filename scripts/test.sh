@@ -26,6 +26,17 @@ summary=()
 total_passed=0
 total_failed=0
 
+# Each stage's wall time, printed with the summary.
+times=()
+stage_name=""
+stage_start=$SECONDS
+stage() { # <name> <what it does>
+  if [[ -n $stage_name ]]; then times+=("$stage_name: $((SECONDS - stage_start)) s"); fi
+  stage_name=$1
+  stage_start=$SECONDS
+  if [[ -n $2 ]]; then echo "== $2"; fi
+}
+
 run_ctest() { # <name> <build dir> [ctest args...]
   local name=$1 dir=$2
   shift 2
@@ -45,7 +56,7 @@ run_ctest() { # <name> <build dir> [ctest args...]
   fi
 }
 
-echo "== structure: layers and loops, log-record names, documentation links, formatting"
+stage structure "structure: layers and loops, log-record names, documentation links, formatting"
 structure_failed=0
 scripts/check-layers.py || structure_failed=1
 scripts/check-log-names.py || structure_failed=1
@@ -59,12 +70,12 @@ else
   total_failed=$((total_failed + 1))
 fi
 
-echo "== normal build"
+stage normal "normal build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLIMO_TESTS=ON >/dev/null
 cmake --build build -j"$jobs"
 run_ctest normal build
 
-echo "== fault sweep over the normal build (bounded)"
+stage fault-sweep "fault sweep over the normal build (bounded)"
 # Every save fault of an update and a resume, ten random kills, and file-size
 # limits, through the real programs of the normal build.
 sweep_log=build/fault-sweep.log
@@ -76,7 +87,7 @@ else
   total_failed=$((total_failed + 1))
 fi
 
-echo "== Ansible collection against the normal build"
+stage ansible "Ansible collection against the normal build"
 ansible_log=build/ansible-tests.log
 contrib/ansible/tests/run.sh build 2>&1 | tee "$ansible_log" || true
 ansible_line=$(grep -E "^ansible: [0-9]+ passed, [0-9]+ failed$" "$ansible_log" | tail -1 || true)
@@ -90,18 +101,18 @@ total_passed=$((total_passed + ansible_passed))
 total_failed=$((total_failed + ansible_failed))
 summary+=("ansible: $ansible_passed passed, $ansible_failed failed")
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+stage sanitizers "AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPLIMO_SANITIZE=ON -DPLIMO_TESTS=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_ctest sanitizers build-asan
 
-echo "== ThreadSanitizer build (resume tests)"
+stage tsan "ThreadSanitizer build (resume tests)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DPLIMO_TSAN=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target e2e_resume
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest tsan build-tsan -L '^resume$'
 
-echo "== Debian package and installed layout"
+stage package "Debian package and installed layout"
 package_log=build/test-package.log
 scripts/test-package.sh 2>&1 | tee "$package_log" || true
 line=$(grep -E "^[0-9]+ passed, [0-9]+ failed$" "$package_log" | tail -1 || true)
@@ -115,7 +126,7 @@ total_failed=$((total_failed + ${failed%% failed}))
 scripts/fuzz.sh --build >build/fuzz-build.log 2>&1 &
 fuzz_build=$!
 
-echo "== real restarts: the package in a booted Debian machine (systemd-nspawn)"
+stage realboot "real restarts: the package in a booted Debian machine (systemd-nspawn)"
 realboot_log=build/realboot.log
 debs=(build/plimo_*.deb)
 wait "$realboot_prepare" || true
@@ -130,7 +141,7 @@ realboot_failed=$(sed -E 's/^realboot: [0-9]+ passed, ([0-9]+) failed.*/\1/' <<<
 total_passed=$((total_passed + realboot_passed))
 total_failed=$((total_failed + realboot_failed))
 
-echo "== fuzzers (30 s each, two at a time)"
+stage fuzz "fuzzers (30 s each, two at a time)"
 fuzz_log=build/fuzz.log
 wait "$fuzz_build" || true
 PLIMO_FUZZ_JOBS=2 scripts/fuzz.sh 30 2>&1 | tee "$fuzz_log" || true
@@ -147,6 +158,10 @@ total_passed=$((total_passed + fuzz_passed))
 total_failed=$((total_failed + fuzz_failed))
 summary+=("fuzz: $fuzz_passed passed, $fuzz_failed failed")
 
+stage "" ""
+echo "== time"
+printf '%s\n' "${times[@]}"
+echo "total: $SECONDS s"
 echo
 echo "== summary"
 printf '%s\n' "${summary[@]}"
