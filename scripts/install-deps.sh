@@ -15,6 +15,8 @@ packages=(cmake make g++ pkg-config libxml2-dev zlib1g-dev libarchive-dev libssl
   ansible-core
   # the fault sweep (xmllint; prlimit and setsid come with util-linux)
   libxml2-utils util-linux
+  # a compiler cache: a test run on this machine compiles only what changed
+  ccache
   # the structure checks: layers and loops, log-record names, formatting
   python3 universal-ctags clang-format
   # the fuzzers: clang with libFuzzer and the sanitizer runtimes

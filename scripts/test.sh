@@ -16,6 +16,15 @@ export PLIMO_SKIP_INHIBIT=1
 
 scripts/install-deps.sh
 
+# A run compiles only what an earlier run on this machine (of any clone) did
+# not compile with the same sources and flags. Paths below the clone are
+# hashed relative to it; an object compiled by another clone keeps that
+# clone's folder in its debug information, which no test reads.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
+fi
+
 # The real-boot test's root file system is fetched and unpacked meanwhile.
 mkdir -p build
 tests/realboot/run.sh --prepare build/realboot >build/realboot-prepare.log 2>&1 &
