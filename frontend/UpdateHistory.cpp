@@ -84,18 +84,8 @@ void stamp(int directory, const std::string& name, Found& found) {
 
 void fill(Found& found, const HistoryRecord& record) {
     if (!record.readable) return;
-    UpdateHistory::Row& row = found.row;
-    row.readable = true;
-    row.updateId = record.updateId;
-    row.date = record.date;
-    if (!row.date.empty()) found.key.date = row.date;
-    row.status = record.status;
-    row.message = record.message;
-    row.run = record.run;
-    row.failed = record.failed;
-    row.skipped = record.skipped;
-    row.missing = record.missing;
-    row.restarts = record.restarts;
+    static_cast<HistoryRecord&>(found.row) = record;
+    if (!record.date.empty()) found.key.date = record.date;
 }
 
 std::unique_ptr<DIR, int (*)(DIR*)> listingOf(int directory) {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-class HistoryRecord;
+#include "HistoryRecord.h"
 
 // The updates this machine ran, newest first: the final logs kept in the
 // state folder (<update id>.xml beside the internal log) and the entries of
@@ -17,19 +17,10 @@ class HistoryRecord;
 // caller's own, are listed as unreadable and never followed.
 class UpdateHistory {
 public:
-    struct Row {
+    // A file's summary (read without its packages) and where it lies; an
+    // update without an id has updateId "".
+    struct Row : HistoryRecord {
         std::string file;
-        bool readable = false;
-        // "" for an update without an id.
-        std::string updateId;
-        std::string date;
-        long status = 0;
-        std::string message;
-        int run = 0;
-        int failed = 0;
-        int skipped = 0;
-        int missing = 0;
-        int restarts = 0;
     };
 
     // The state folder: $windir/TEMP, else the user's state directory's TEMP.
