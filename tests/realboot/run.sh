@@ -166,9 +166,9 @@ check() { # <root> <caller yes|no> <boots> <final status> <answer statuses|-> <p
     [[ " $answer " == *" $(status_of "$rb/answer-1.xml") "* ]] ||
       fail "the update answered $(status_of "$rb/answer-1.xml"), expected one of $answer"
   fi
-  local spec name runs
-  for spec in "$@"; do
-    name=${spec%%:*} runs=${spec#*:}
+  local expected name runs
+  for expected in "$@"; do
+    name=${expected%%:*} runs=${expected#*:}
     [[ $(grep -c "^$name " "$rb/trace") -eq $runs ]] || fail "$name ran $(grep -c "^$name " "$rb/trace") times, expected $runs"
   done
   # Packages run under the update's inhibitor and never inherit it.
@@ -217,13 +217,13 @@ run_scenario() { # <name> <keys> <caller yes|no> <kill_at|-> <package=codes,...>
   local before=${#failures[@]}
   machine "$work/machine-$scenario" || { fail "the machine could not be made"; return; }
   local made=$((SECONDS - started))
-  local rb="$root/var/tmp/rb" contents="" spec name i=0
+  local rb="$root/var/tmp/rb" contents="" package name i=0
   printf 'ID=RB-%s\nKEYS="%s"\nCALLER=%s\n' "$scenario" "$keys" "$caller" >"$rb/scenario"
-  for spec in ${packages//,/ }; do
-    name=${spec%%=*}
+  for package in ${packages//,/ }; do
+    name=${package%%=*}
     i=$((i + 1))
     cp "$here/root/usr/local/sbin/rb-package" "$root/srv/rb/$name.sh"
-    tr ' ' '\n' <<<"${spec#*=}" | tr '/' '\n' >"$root/srv/rb/$name.codes"
+    tr ' ' '\n' <<<"${package#*=}" | tr '/' '\n' >"$root/srv/rb/$name.codes"
     contents+="<Package releaseID=\"RB$i\" path=\"$name.sh\" packageType=\"LWXP\"/>"
   done
   printf '<?xml version="1.0"?>\n<SoftwareBundle><Contents>%s</Contents></SoftwareBundle>\n' "$contents" >"$root/srv/rb/bundle.xml"
